@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. Usage: ./test.sh [ctest arguments...]
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup-deps.sh
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DZIREZID_WERROR=ON >/dev/null
+cmake --build build -j"$jobs"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir build --output-on-failure --timeout 300 -j"$jobs" "$@"
