@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -47,6 +48,25 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Waits until a transcript (--log) holds the text; the way to know the unit has seen a peer hang up before the
+// next one opens the line.
+inline bool waitForText(const std::filesystem::path& file, std::string_view text, Ms timeout = 10000ms) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::FILE* f = std::fopen(file.c_str(), "rb");
+        if (f) {
+            std::string all;
+            char buf[4096];
+            std::size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
+            std::fclose(f);
+            if (all.find(text) != std::string::npos) return true;
+        }
+        usleep(20000);
+    }
+    return false;
+}
 
 // The unitsim process. Its standard output stays readable: every line is a slave path (a new one follows a
 // simulated hang-up).
