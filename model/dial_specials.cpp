@@ -36,3 +36,102 @@ KT_SPEC::KT_SPEC(bool group0, bool group1, bool group2, bool group3, bool group4
         hasSpecials = true;
     }
 }
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::size_t placeholderCount(const std::string& pattern) {
+    std::size_t n = 0;
+    for (char c : pattern)
+        if (c == 'X')
+            ++n;
+    return n;
+}
+
+} // namespace
+
+bool matchDialSpecial(const std::string& pattern, const std::string& rest, std::string& code, std::string& param) {
+    if (rest.size() < pattern.size())
+        return false;
+    const std::size_t firstX = pattern.find('X');
+    const std::size_t fixed = firstX == std::string::npos ? pattern.size() : firstX;
+    if (rest.compare(0, fixed, pattern, 0, fixed) != 0)
+        return false;
+    std::string digits;
+    for (std::size_t i = fixed; i < pattern.size(); ++i) {
+        if (!isDigit(rest[i]))
+            return false;
+        digits.push_back(rest[i]);
+    }
+    code = rest.substr(0, pattern.size());
+    param = digits;
+    return true;
+}
+
+std::vector<KT_DIAL_ELEMENT> parseDialString(const std::string& text, const KT_SPEC& specials) {
+    std::vector<KT_DIAL_ELEMENT> out;
+    const std::size_t first = text.find_first_not_of(' ');
+    std::string rest = first == std::string::npos ? std::string() : text.substr(first);
+    rest.erase(rest.find_last_not_of(' ') + 1);
+    while (!rest.empty()) {
+        if (isDigit(rest[0])) {
+            std::size_t n = 0;
+            while (n < rest.size() && isDigit(rest[n]))
+                ++n;
+            out.push_back({"", rest.substr(0, n), rest.substr(0, n), nullptr});
+            rest.erase(0, n);
+            continue;
+        }
+        if (rest[0] == '*') {
+            bool matched = false;
+            for (const auto& [description, entry] : specials.lines) {
+                KT_DIAL_ELEMENT e;
+                if (!matchDialSpecial(entry->pattern, rest, e.code, e.param))
+                    continue;
+                e.entry = entry;
+                e.meaning = entry->description;
+                if (!e.param.empty()) {
+                    const std::string xs(placeholderCount(entry->pattern), 'X');
+                    const std::size_t at = e.meaning.find(xs);
+                    if (at != std::string::npos)
+                        e.meaning.replace(at, xs.size(), e.param);
+                }
+                rest.erase(0, e.code.size());
+                out.push_back(std::move(e));
+                matched = true;
+                break;
+            }
+            if (matched)
+                continue;
+        }
+        rest.erase(0, 1);
+    }
+    return out;
+}
+
+std::string dialSpecialPiece(const std::string& pattern, int number) {
+    const std::size_t n = placeholderCount(pattern);
+    std::string piece = pattern.substr(0, pattern.find_last_not_of('X') + 1);
+    if (n == 0)
+        return piece;
+    std::string digits = std::to_string(number < 0 ? 0 : number);
+    if (digits.size() < n)
+        digits.insert(0, n - digits.size(), '0');
+    return piece + digits.substr(digits.size() - n);
+}
+
+std::pair<int, int> dialSpecialRange(const std::string& pattern, int menuCount) {
+    const std::size_t n = placeholderCount(pattern);
+    if (n == 0)
+        return {0, 0};
+    if (pattern == "*94XX")
+        return {0, menuCount > 0 ? menuCount - 1 : 0};
+    // The size of the unit's message table is not known here; three digits hold any number up to 999.
+    if (pattern == "*95XXX")
+        return {0, 999};
+    int top = 1;
+    for (std::size_t i = 0; i < n; ++i)
+        top *= 10;
+    return {1, top - 1};
+}
