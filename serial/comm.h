@@ -2,6 +2,7 @@
 // line errors and drives the modem lines. Its event and write threads hand every notification to the main thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -258,6 +259,8 @@ public:
 
     // Run on the main thread for the event and write threads.
     void DoEvent(std::uint32_t EvtMask);
+    // DoTxEmpty (EV_TXEMPTY) and DoWriteError (EV_ERR) of the write thread.
+    void DoLineEvent(std::uint32_t EvtMask);
     virtual void HandleDataEvent();
     virtual void HandleLineEvent(std::uint32_t EvtMask);
 
@@ -271,15 +274,27 @@ private:
     friend class TVaCommEventThread;
     friend class TVaCommWriteThread;
     struct TDevice;
+    // The error word and the driver's status record of one status query.
+    struct TComStat {
+        std::uint32_t Errors = 0;
+        std::uint32_t Flags = 0;
+        std::uint32_t InQue = 0;
+        std::uint32_t OutQue = 0;
+    };
 
+    TComStat StatusQuery();
+    void CloseHandle();
     void ApplyLineConfiguration();
     void SettingsChanged(TVaPersistent* Sender);
     void BuffersChanged(TVaPersistent* Sender);
     void RequireClosed() const;
     void DestroyThreads();
     void Purge(unsigned Flags);
+    void DriverPurge(unsigned Flags);
+    int DirectWriteBuf(TDevice& Device, const void* Buffer, int Count);
     void Escape(int Function);
     void ReportException();
+    IVaMainThread& Host() const;
     [[noreturn]] void RaiseOsError(const char* Format) const;
     template <class T> void SetLineValue(T& Field, T Value);
 
@@ -308,6 +323,9 @@ private:
     TVaCriticalSection FGlobalLock;
     // The open device and what the threads share with the port; null while closed.
     std::shared_ptr<TDevice> FDevice;
+    std::atomic<bool> FActive{false};
+    std::uint32_t FEventMask = 0;
+    IVaMainThread* FHost = nullptr;
     std::unique_ptr<TVaCommEventThread> FEventThread;
     std::shared_ptr<TVaCommWriteThread> FWriteThread;
 };
