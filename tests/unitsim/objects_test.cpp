@@ -103,7 +103,7 @@ TEST(UnitsimObjectTexts, DefaultsInFieldOrder) {
     EXPECT_EQ(payloadOf(*s.peer.command(" geto 11 ")), "0 0 0 0 0");
     EXPECT_EQ(payloadOf(*s.peer.command(" geto 21 ")), "0 0 0");
     EXPECT_EQ(payloadOf(*s.peer.command(" geto 500 ")), "'' {} 0 0 00 00 00 00 00 00 00 00 00 00 00");
-    EXPECT_EQ(payloadOf(*s.peer.command(" geto 61 ")), "11 10 40 7 0 0");
+    EXPECT_EQ(payloadOf(*s.peer.command(" geto 61 ")), "00 10 40 7 0 0");
     std::string timetable = payloadOf(*s.peer.command(" geto 3 "));
     std::string expected;
     for (int i = 0; i < 7; ++i) expected += "0000 ";
@@ -155,8 +155,8 @@ TEST(UnitsimObjectTexts, RefusedValuesAnswerErr3AndChangeNothing) {
         {"11", "50 0 0 0 0"},                                // menu number 0..49
         {"21", "0 2 0"},
         {"61", "1 10 40 7 0 0"},                             // mailbox password 2..10
-        {"61", "11 10 40 31 0 0"},                           // days 0..30
-        {"62", "11 0 40 7 0 0"},                             // size 1..500
+        {"61", "00 10 40 31 0 0"},                           // days 0..30
+        {"62", "00 0 40 7 0 0"},                             // size 1..500
         {"500", "'" + std::string(32, 'x') + "'" + menuTail},  // 31 characters at most
         {"500", "'a#b'" + menuTail},                         // the prompt character cannot be read back
         {"500", "'' 0 3 00 00 00 00 00 00 00 00 00 00 00"},   // operator line 0..2
