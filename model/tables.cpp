@@ -366,3 +366,13 @@ int uniformMark(const KT_TABLE& table, int mark) {
     }
     return mark;
 }
+
+void fillMarkList(const host::TreeNode& node, KT_MARK_LIST& list) {
+    for (int i = 0; i < node.childCount(); ++i) {
+        const host::TreeNode* child = node.child(i);
+        KT_TABLE* object = child->data();
+        if (object && object->markState > kMarkNone && child->childCount() == 0)
+            list.emplace_back(object->getDescription(), object);
+        fillMarkList(*child, list);
+    }
+}

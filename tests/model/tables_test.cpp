@@ -246,6 +246,26 @@ TEST_F(Tables, MarksDownAndUp) {
     markUp(loose, 2);
 }
 
+TEST_F(Tables, MarkListHoldsMarkedAndChangedLeavesInTreeOrder) {
+    KT_MARK_LIST list;
+    fillMarkList(*rootNode, list);
+    EXPECT_TRUE(list.empty());
+
+    ASSERT_TRUE(base.menus->tableAt(2)->findChild("Desc")->setText("Ночь"));
+    base.trks->markState = 2;
+    base.trks->refreshNode();
+    markDown(*base.trks, 2);
+    base.slps->markState = 2; // a marked list without its children marked adds nothing itself
+    base.slps->refreshNode();
+    fillMarkList(*rootNode, list);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].second, base.trks->tableAt(0));
+    EXPECT_EQ(list[0].first, "линия 1");
+    EXPECT_EQ(list[1].second, base.trks->tableAt(1));
+    EXPECT_EQ(list[2].second, base.menus->tableAt(2));
+    EXPECT_EQ(list[2].first, "меню 2 : Ночь");
+}
+
 TEST_F(Tables, RootReportsModifiedOnlyWhenMixedOrChanged) {
     base.root->markState = 2;
     base.root->refreshNode();
