@@ -346,6 +346,19 @@ TEST_F(Tables, FileFieldFromTheUnitStaysInItsFolder) {
     EXPECT_EQ(msg->getText(), "-");
 }
 
+TEST_F(Tables, ClockTextKeepsItsLayout) {
+    auto clock = buildClock({"CLOCK", "часы", "91", nullptr});
+    EXPECT_EQ(clock->buildDeviceText(), "010101 0000 0 ");
+    clock->parseDeviceText("050324 0907 03");
+    EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage();
+    EXPECT_EQ(clock->buildDeviceText(), "050324 0907 03 ") << "the seconds keep their leading zero";
+    EXPECT_EQ(clock->findChild("Date")->getEditText(), "05.03.2024");
+    EXPECT_EQ(clock->findChild("Time")->getEditText(), "09:07");
+    clock->parseDeviceText("310224 2500 61");
+    EXPECT_EQ(ui.messages.size(), 3u) << "each bad group reports itself";
+    EXPECT_EQ(clock->buildDeviceText(), "050324 0907 03 ");
+}
+
 TEST_F(Tables, ParseIgnoresSurplusAndReportsBadFields) {
     KT_TABLE* trk = base.trks->tableAt(0);
     trk->parseDeviceText("  2   1 9 1 0 surplus text");
