@@ -195,6 +195,18 @@ TEST_F(Tables, InvisibleObjectGetsNoNodeAndNoListLine) {
     EXPECT_TRUE(list.empty()) << "fields are no choices";
 }
 
+TEST_F(Tables, HiddenObjectForgetsItsDeletedNode) {
+    KT_TABLE* menu1 = base.menus->tableAt(1);
+    ASSERT_NE(menu1->node, nullptr);
+    base.menus->isVisible = false;
+    buildTree(*base.root);
+    EXPECT_EQ(base.menus->node, nullptr);
+    EXPECT_EQ(menu1->node, nullptr) << "a node of the old tree must not be touched again";
+    ASSERT_TRUE(menu1->findChild("Desc")->setText("x")); // would write into a deleted node
+    EXPECT_EQ(menu1->markState, 4);
+    EXPECT_EQ(rootNode->childCount(), 5);
+}
+
 TEST_F(Tables, ActionTableNeverGetsANode) {
     auto holder = std::make_unique<KT_TABLE_LIST>();
     auto* kinds = holder->addTable(buildActions());
