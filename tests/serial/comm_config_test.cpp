@@ -2,7 +2,10 @@
 #include "pty_fixture.h"
 
 #include <cstdlib>
+#include <csignal>
 #include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include "serial/line_settings_unix.h"
 #include "serial/termios2_linux.h"
@@ -195,23 +198,24 @@ TEST_F(CommConfig, MissingAndBusyDevicesGiveTheirMessagesAndLeaveThePortClosed) 
     unsetenv("ZIREZID_COM3");
     EXPECT_EQ(std::system(probe.c_str()), 0);
 
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const std::string holder = "flock " + slavePath + " sh -c 'echo held; sleep 30' >&" + std::to_string(ready[1]) +
-                               " & echo $! ";
-    FILE* p = popen(holder.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    int pid = 0;
-    ASSERT_EQ(fscanf(p, "%d", &pid), 1);
-    pclose(p);
-    close(ready[1]);
-    char buf[8] = {};
-    ASSERT_GT(read(ready[0], buf, sizeof buf), 0); // the other process holds the lock now
-    close(ready[0]);
+    // Another process holds the lock (flock keeps it, its command runs without the descriptor).
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    for (int fd = 0; fd <= 2; ++fd)
+        posix_spawn_file_actions_addopen(&quiet, fd, "/dev/null", O_RDWR, 0);
+    std::string lockPath = slavePath;
+    char arg0[] = "flock", arg1[] = "-o", arg3[] = "sleep", arg4[] = "30";
+    char* argv[] = {arg0, arg1, lockPath.data(), arg3, arg4, nullptr};
+    pid_t holder = 0;
+    ASSERT_EQ(posix_spawnp(&holder, "flock", &quiet, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&quiet);
+    while (std::system(probe.c_str()) == 0) // until the holder has the lock
+        usleep(5000);
     second.SetDeviceName(slavePath);
     EXPECT_EQ(MessageOf([&] { second.Open(); }),
               "Can't open specified device " + slavePath + " (Error 16, Device or resource busy)");
-    std::system(("pkill -P " + std::to_string(pid) + "; kill " + std::to_string(pid)).c_str());
+    kill(holder, SIGTERM);
+    waitpid(holder, nullptr, 0);
 }
 
 TEST_F(CommConfig, OperationsOnAClosedPortAndHandshakeRefusals) {
