@@ -1,0 +1,41 @@
+// The command table of zirezid-cli. Each group of commands (offline file commands, device commands) lives in a
+// file of its own and hands its rows to main.cpp.
+#pragma once
+
+#include "model/host.h"
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit codes shared by every command.
+enum ExitCode : int { kOk = 0, kRefused = 1, kUsage = 2 };
+
+using Args = std::vector<std::string>;
+
+struct Command {
+    const char* name;
+    const char* usage;  // the arguments after the command name, for the usage text
+    int (*run)(const Args& args);  // args without the program and command names
+};
+
+// The host of the command-line tool: every message the model shows goes to standard error, one per line, in
+// UTF-8; there is no window, so event processing and shell states do nothing.
+class CliHost : public host::Host {
+public:
+    void showMessage(const std::string& text, host::MessageIcon icon) override;
+    void processEvents() override {}
+    void applyShellState(int) override {}
+    int messageCount = 0;
+};
+
+// Reports wrong usage of one command on standard error and answers kUsage.
+int usageError(const Command& command, const std::string& problem);
+// The row of a command by name (for usageError), or nullptr.
+const Command* findCommand(const std::string& name);
+
+// The command groups.
+std::vector<Command> offlineCommands();
+
+}  // namespace cli

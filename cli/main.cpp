@@ -1,0 +1,68 @@
+// zirezid-cli: the configurator without windows, for scripts and tests.
+#include "cli/commands.h"
+
+#include <iostream>
+
+namespace cli {
+namespace {
+
+std::vector<Command> allCommands() {
+    std::vector<Command> all;
+    // One line per command group; device commands join here from a file of their own.
+    for (auto& c : offlineCommands()) all.push_back(c);
+    return all;
+}
+
+void printUsage(std::ostream& out) {
+    out << "usage: zirezid-cli COMMAND ARGS\n";
+    for (const auto& c : allCommands()) out << "  zirezid-cli " << c.name << ' ' << c.usage << '\n';
+}
+
+}  // namespace
+
+void CliHost::showMessage(const std::string& text, host::MessageIcon) {
+    ++messageCount;
+    std::cerr << text << '\n';
+}
+
+const Command* findCommand(const std::string& name) {
+    static const std::vector<Command> commands = allCommands();
+    for (const auto& c : commands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+int usageError(const Command& command, const std::string& problem) {
+    std::cerr << "zirezid-cli " << command.name << ": " << problem << "\nusage: zirezid-cli " << command.name << ' '
+              << command.usage << '\n';
+    return kUsage;
+}
+
+}  // namespace cli
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        cli::printUsage(std::cerr);
+        return cli::kUsage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        cli::printUsage(std::cout);
+        return cli::kOk;
+    }
+    const cli::Command* command = cli::findCommand(name);
+    if (!command) {
+        std::cerr << "zirezid-cli: unknown command \"" << name << "\"\n";
+        cli::printUsage(std::cerr);
+        return cli::kUsage;
+    }
+    cli::CliHost host;
+    host::ScopedHost scoped(host);
+    try {
+        return command->run(cli::Args(argv + 2, argv + argc));
+    } catch (const std::exception& e) {
+        // Nothing the model raises should get here; if it does, the message is shown and nothing was saved.
+        std::cerr << e.what() << '\n';
+        return cli::kRefused;
+    }
+}

@@ -1,0 +1,200 @@
+// The file commands of zirezid-cli: they work on settings files alone, without a unit.
+#include "cli/commands.h"
+
+#include "model/tables.h"
+#include "model/unit_config.h"
+
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+namespace cli {
+namespace {
+
+// Splits "--type NAME" and "--stored" off the arguments; anything else starting with "--" is wrong usage.
+struct Options {
+    std::optional<std::string> type;
+    bool stored = false;
+    Args rest;
+};
+
+std::optional<Options> parseOptions(const Args& args, bool allowType, bool allowStored, std::string& problem) {
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (allowType && a == "--type") {
+            if (i + 1 >= args.size()) {
+                problem = "--type needs a unit type";
+                return std::nullopt;
+            }
+            o.type = args[++i];
+        } else if (allowStored && a == "--stored") {
+            o.stored = true;
+        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            problem = "unknown option " + a;
+            return std::nullopt;
+        } else {
+            o.rest.push_back(a);
+        }
+    }
+    return o;
+}
+
+std::optional<int> configIdByName(const std::string& name) {
+    for (const auto& row : unitConfigTable)
+        if (row.name == name) return row.id;
+    return std::nullopt;
+}
+
+std::string fullPath(const std::string& path) {
+    std::error_code ec;
+    const auto p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+// Parses the options and checks the number of plain arguments; nullopt after reporting wrong usage.
+std::optional<Options> prepare(const char* name, const Args& args, std::size_t count, bool allowType,
+                               bool allowStored, int& exitCode) {
+    std::string problem;
+    auto o = parseOptions(args, allowType, allowStored, problem);
+    if (o && o->rest.size() != count) problem = "expected " + std::to_string(count) + " argument(s)";
+    if (o && o->type && !configIdByName(*o->type)) problem = "unknown unit type " + *o->type + " (QOR11 or QOR22)";
+    if (!problem.empty()) {
+        exitCode = usageError(*findCommand(name), problem);
+        return std::nullopt;
+    }
+    return o;
+}
+
+KT_RECORD* findField(KT_TABLE& object, const std::string& key) { return object.findChild(key); }
+
+int cmdNew(const Args& args) {
+    int rc = kOk;
+    const auto o = prepare("new", args, 1, true, false, rc);
+    if (!o) return rc;
+    SettingsDatabase db;
+    db.selectUnitConfig(o->type ? *configIdByName(*o->type) : kDefaultConfigId);
+    const std::string path = fullPath(o->rest[0]);
+    db.buildNewBase(path);
+    return db.saveBase(path) ? kOk : kRefused;
+}
+
+int cmdCheck(const Args& args) {
+    int rc = kOk;
+    const auto o = prepare("check", args, 1, false, false, rc);
+    if (!o) return rc;
+    SettingsDatabase db;
+    return db.loadBase(fullPath(o->rest[0])) ? kOk : kRefused;
+}
+
+// Loads the file and finds the object and, when a key is given, its field; reports what is missing.
+struct Target {
+    KT_TABLE* object = nullptr;
+    KT_RECORD* field = nullptr;
+};
+
+std::optional<Target> locate(const char* command, SettingsDatabase& db, const std::string& objectName,
+                             const std::string* key, int& exitCode) {
+    Target t;
+    t.object = db.findObject(objectName);
+    if (!t.object) {
+        exitCode = usageError(*findCommand(command), "no object " + objectName + " in this database");
+        return std::nullopt;
+    }
+    if (key) {
+        t.field = findField(*t.object, *key);
+        if (!t.field || t.field->table()) {
+            exitCode = usageError(*findCommand(command), "no field " + *key + " in " + objectName);
+            return std::nullopt;
+        }
+    }
+    return t;
+}
+
+int cmdGet(const Args& args) {
+    int rc = kOk;
+    const auto o = prepare("get", args, 3, false, false, rc);
+    if (!o) return rc;
+    SettingsDatabase db;
+    if (!db.loadBase(fullPath(o->rest[0]))) return kRefused;
+    const auto t = locate("get", db, o->rest[1], &o->rest[2], rc);
+    if (!t) return rc;
+    std::cout << t->field->getEditText() << '\n';
+    return kOk;
+}
+
+int cmdSet(const Args& args) {
+    int rc = kOk;
+    const auto o = prepare("set", args, 4, false, true, rc);
+    if (!o) return rc;
+    const std::string path = fullPath(o->rest[0]);
+    SettingsDatabase db;
+    if (!db.loadBase(path)) return kRefused;
+    const auto t = locate("set", db, o->rest[1], &o->rest[2], rc);
+    if (!t) return rc;
+    auto& h = static_cast<CliHost&>(host::current());
+    const int shownBefore = h.messageCount;
+    const bool ok = o->stored ? t->field->setText(o->rest[3]) : t->field->setEditText(o->rest[3]);
+    if (!ok) {
+        // The record or the value has shown why; a refusal without a message (an action kind that takes no
+        // parameter, say) still needs one here.
+        if (h.messageCount == shownBefore) std::cerr << "Значение не принято: " << o->rest[3] << '\n';
+        return kRefused;
+    }
+    return db.saveBase(path) ? kOk : kRefused;
+}
+
+int cmdConvert(const Args& args) {
+    int rc = kOk;
+    const auto o = prepare("convert", args, 1, true, false, rc);
+    if (!o) return rc;
+    if (!o->type) return usageError(*findCommand("convert"), "--type is required");
+    const std::string path = fullPath(o->rest[0]);
+    SettingsDatabase db;
+    if (!db.loadBase(path)) return kRefused;
+    const int id = *configIdByName(*o->type);
+    if (id != db.currentConfig.id) {
+        db.selectUnitConfig(id);
+        db.convertBase();
+    }
+    return db.saveBase(path) ? kOk : kRefused;
+}
+
+// The objects as the tree shows them: visible object and list tables, depth first in order of addition.
+void dumpTree(KT_TABLE& table, std::ostream& out) {
+    out << table.name << '\t' << table.getDescription() << '\t' << table.getText() << '\t' << table.buildDeviceText()
+        << '\n';
+    for (auto& child : table.children) {
+        KT_TABLE* sub = child.second->table();
+        if (sub && sub->isVisible && isTreeTable(*sub)) dumpTree(*sub, out);
+    }
+}
+
+int cmdDump(const Args& args) {
+    int rc = kOk;
+    const auto o = prepare("dump", args, 1, false, false, rc);
+    if (!o) return rc;
+    SettingsDatabase db;
+    if (!db.loadBase(fullPath(o->rest[0]))) return kRefused;
+    dumpTree(*db.root, std::cout);
+    // The device information is not in the tree; it ends the dump as the window shows it beside the tree.
+    KT_TABLE& info = *db.deviceInfo;
+    std::cout << info.name << '\t' << info.getDescription() << '\t' << info.getText() << '\t'
+              << info.buildDeviceText() << '\n';
+    return kOk;
+}
+
+}  // namespace
+
+std::vector<Command> offlineCommands() {
+    return {
+        {"new", "[--type QOR11|QOR22] FILE", cmdNew},
+        {"check", "FILE", cmdCheck},
+        {"get", "FILE OBJECT KEY", cmdGet},
+        {"set", "[--stored] FILE OBJECT KEY TEXT", cmdSet},
+        {"convert", "--type QOR11|QOR22 FILE", cmdConvert},
+        {"dump", "FILE", cmdDump},
+    };
+}
+
+}  // namespace cli

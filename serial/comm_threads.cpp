@@ -1,0 +1,423 @@
+// The event and write threads of an open port, and the received-byte store they share with it.
+#include <cerrno>
+#include <cstring>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "serial/comm_device.h"
+
+namespace serial {
+
+namespace {
+
+// Modem lines and line-error counters cannot be waited for with poll; where the driver has them and they are
+// monitored, the event thread looks at them this often.
+constexpr int kLinePollMs = 50;
+// How long the event thread leaves a hung-up device alone before it looks again (a hung-up tty reports POLLHUP
+// without end).
+constexpr int kHangupRetryMs = 200;
+// How long the write thread waits after a failed write before it tries the same bytes again.
+constexpr int kWriteRetryMs = 500;
+// How often the event thread looks at the output queue after a direct write until it is empty.
+constexpr int kTxWatchMs = 10;
+
+void DrainWake(int fd) {
+    std::uint64_t value = 0;
+    while (read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+    }
+}
+
+void Wake(int fd) {
+    const std::uint64_t one = 1;
+    while (write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+// Nice values for the thread priorities. Raising needs privileges; without them the thread keeps its priority,
+// which costs timing only, never function.
+void ApplyPriority(int tid, TVaThreadPriority Priority) {
+    static constexpr int nice[] = {19, 10, 5, 0, -5, -10, -15};
+    if (tid != 0)
+        (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice[Priority]);
+}
+
+int CurrentTid() { return static_cast<int>(syscall(SYS_gettid)); }
+
+} // namespace
+
+TVaCustomComm::TDevice::TDevice(int DeviceFd, int RxCapacity)
+    : Fd(DeviceFd), WakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), RxBuf(RxCapacity) {}
+
+TVaCustomComm::TDevice::~TDevice() {
+    if (WakeFd >= 0)
+        close(WakeFd);
+}
+
+std::uint32_t TVaCustomComm::TDevice::Filter(std::uint8_t* Data, int& Count) {
+    std::uint32_t events = 0;
+    if (NullStrip) {
+        int kept = 0;
+        for (int i = 0; i < Count; ++i)
+            if (Data[i] != 0)
+                Data[kept++] = Data[i];
+        Count = kept;
+    }
+    if (Count > 0) {
+        events |= EV_RXCHAR;
+        if (std::memchr(Data, static_cast<unsigned char>(EventChar), static_cast<std::size_t>(Count)) != nullptr)
+            events |= EV_RXFLAG;
+    }
+    return events;
+}
+
+std::uint32_t TVaCustomComm::TDevice::PullInput() {
+    std::uint32_t events = 0;
+    const int before = RxBuf.Count();
+    std::uint8_t chunk[4096];
+    while (RxBuf.Free() > 0) {
+        const ssize_t n = read(Fd, chunk, std::min<std::size_t>(sizeof chunk, static_cast<std::size_t>(RxBuf.Free())));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        if (n <= 0) {
+            // 0 from a tty with VMIN 0 means nothing waits; EIO means the other end (pty master, USB adapter) is
+            // gone. Either way there is nothing to take now.
+            HungUp = n < 0;
+            break;
+        }
+        HungUp = false;
+        int count = static_cast<int>(n);
+        events |= Filter(chunk, count);
+        RxBuf.Write(chunk, count);
+    }
+    const int full80 = RxBuf.Capacity() * 8 / 10;
+    if (before < full80 && RxBuf.Count() >= full80)
+        events |= EV_RX80FULL;
+    return events;
+}
+
+int TVaCustomComm::TDevice::ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events) {
+    int total = 0;
+    while (total < Count) {
+        const ssize_t n = read(Fd, Data + total, static_cast<std::size_t>(Count - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        int count = static_cast<int>(n);
+        Events |= Filter(Data + total, count);
+        total += count;
+    }
+    return total;
+}
+
+std::uint32_t TVaCustomComm::TDevice::UpdateCounters() {
+    if (!HaveCounters)
+        return 0;
+    serial_icounter_struct ic{};
+    if (ioctl(Fd, TIOCGICOUNT, &ic) != 0)
+        return 0;
+    const int now[5] = {ic.frame, ic.overrun, ic.parity, ic.buf_overrun, ic.brk};
+    static constexpr std::uint32_t bits[5] = {CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_RXOVER, CE_BREAK};
+    std::uint32_t events = 0;
+    for (int i = 0; i < 5; ++i) {
+        if (now[i] != Counters[i]) {
+            ErrorWord |= bits[i];
+            events |= i == 4 ? EV_BREAK : EV_ERR;
+            Counters[i] = now[i];
+        }
+    }
+    return events;
+}
+
+void TVaCustomComm::TDevice::Kick(std::uint32_t Events) {
+    if (Events != 0)
+        PendingEvents.fetch_or(Events);
+    Wake(WakeFd);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+
+TVaCommEventThread::TVaCommEventThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device,
+                                       std::uint32_t Mask, IVaMainThread& Host)
+    : FPort(Port), FDevice(std::move(Device)), FMask(Mask), FSync(Host) {}
+
+TVaCommEventThread::~TVaCommEventThread() {
+    StopThread();
+    Join();
+}
+
+void TVaCommEventThread::Start(TVaThreadPriority Priority) {
+    FThread = std::thread([this, Priority] {
+        FTid = CurrentTid();
+        ApplyPriority(FTid, Priority);
+        Execute();
+    });
+}
+
+void TVaCommEventThread::StopThread() {
+    FTerminated = true;
+    FSync.Release();
+    FDevice->Kick();
+}
+
+void TVaCommEventThread::Join() {
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TVaCommEventThread::SetPriority(TVaThreadPriority Priority) { ApplyPriority(FTid, Priority); }
+
+void TVaCommEventThread::Execute() {
+    TVaCustomComm::TDevice& dev = *FDevice;
+    const bool wantRx = (FMask & (EV_RXCHAR | EV_RXFLAG | EV_RX80FULL)) != 0;
+    const bool wantModem = dev.HaveModemLines && (FMask & (EV_CTS | EV_DSR | EV_RING | EV_RLSD)) != 0;
+    const bool wantCounters = dev.HaveCounters && (FMask & (EV_ERR | EV_BREAK)) != 0;
+    int modem = 0;
+    if (wantModem)
+        (void)ioctl(dev.Fd, TIOCMGET, &modem);
+
+    while (!FTerminated) {
+        bool hungUp = false;
+        bool full = false;
+        {
+            std::lock_guard<std::mutex> lock(dev.RxMutex);
+            hungUp = dev.HungUp;
+            full = dev.RxBuf.Free() == 0;
+        }
+        pollfd fds[2] = {{dev.WakeFd, POLLIN, 0}, {dev.Fd, 0, 0}};
+        // While RxBuf is full the driver keeps the bytes (and throttles the line where flow control is on); the
+        // next read makes room and wakes this thread.
+        const bool watchRx = wantRx && !full && !hungUp;
+        if (watchRx)
+            fds[1].events = POLLIN;
+        int timeout = -1;
+        if (wantModem || wantCounters)
+            timeout = kLinePollMs;
+        if (wantRx && hungUp)
+            timeout = timeout < 0 ? kHangupRetryMs : std::min(timeout, kHangupRetryMs);
+        if (dev.TxWatch)
+            timeout = timeout < 0 ? kTxWatchMs : std::min(timeout, kTxWatchMs);
+
+        const int r = poll(fds, watchRx ? 2 : 1, timeout);
+        if (r < 0 && errno != EINTR)
+            continue;
+        if (FTerminated)
+            break;
+        if (fds[0].revents & POLLIN)
+            DrainWake(dev.WakeFd);
+        std::uint32_t events = dev.PendingEvents.exchange(0);
+        if (wantRx && (hungUp || (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0)) {
+            std::lock_guard<std::mutex> lock(dev.RxMutex);
+            events |= dev.PullInput();
+        }
+        if (wantCounters) {
+            std::lock_guard<std::mutex> lock(dev.RxMutex);
+            events |= dev.UpdateCounters();
+        }
+        if (wantModem) {
+            int now = 0;
+            if (ioctl(dev.Fd, TIOCMGET, &now) == 0) {
+                const int changed = now ^ modem;
+                modem = now;
+                if (changed & TIOCM_CTS)
+                    events |= EV_CTS;
+                if (changed & TIOCM_DSR)
+                    events |= EV_DSR;
+                if (changed & TIOCM_CD)
+                    events |= EV_RLSD;
+                if (changed & now & TIOCM_RI) // the ring indicator counts when it comes on
+                    events |= EV_RING;
+            }
+        }
+        if (dev.TxWatch) {
+            int queued = 0;
+            if (ioctl(dev.Fd, TIOCOUTQ, &queued) != 0 || queued == 0) {
+                dev.TxWatch = false;
+                events |= EV_TXEMPTY;
+            }
+        }
+        events &= FMask;
+        if (events != 0 && !FTerminated) {
+            TVaCustomComm* port = &FPort;
+            FSync.Run([port, events] { port->DoEvent(events); });
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+
+TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device,
+                                       int Capacity, IVaMainThread& Host)
+    : FPort(Port), FDevice(std::move(Device)), FQueue(Capacity), FWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      FSync(Host) {}
+
+TVaCommWriteThread::~TVaCommWriteThread() {
+    StopThread();
+    Join();
+    if (FWakeFd >= 0)
+        close(FWakeFd);
+}
+
+void TVaCommWriteThread::Start(TVaThreadPriority Priority) {
+    FThread = std::thread([this, Priority] {
+        FTid = CurrentTid();
+        ApplyPriority(FTid, Priority);
+        Execute();
+    });
+}
+
+void TVaCommWriteThread::StopThread() {
+    FStop = true;
+    FSync.Release();
+    Wake(FWakeFd);
+    {
+        std::lock_guard<std::mutex> lock(FRoomMutex);
+    }
+    FRoomCond.notify_all();
+}
+
+void TVaCommWriteThread::Join() {
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TVaCommWriteThread::SetPriority(TVaThreadPriority Priority) { ApplyPriority(FTid, Priority); }
+
+TVaCommWriteThread::TWriteResult TVaCommWriteThread::WriteData(const void* Data, int Count, int TimeoutMs) {
+    if (Count <= 0)
+        return wdQueued;
+    const int capacity = FQueue.Capacity();
+    for (;;) {
+        if (FStop)
+            return wdStopped;
+        if (FFill.load() + Count > capacity) {
+            // Waits on the room signal instead of polling: a caller that fills the queue must not burn a core
+            // for the whole time-out.
+            std::unique_lock<std::mutex> lock(FRoomMutex);
+            const bool room = FRoomCond.wait_for(lock, std::chrono::milliseconds(TimeoutMs), [&] {
+                return FStop.load() || FFill.load() + Count <= capacity;
+            });
+            if (FStop)
+                return wdStopped;
+            if (!room)
+                return wdNoRoom;
+        }
+        std::lock_guard<TVaCriticalSection> lock(FPort.FWriteLock);
+        // Another writer may have taken the room between the look and the lock.
+        if (FQueue.Count() + Count > capacity)
+            continue;
+        FQueue.Write(Data, Count);
+        FFill = FQueue.Count();
+        FDataQueued = true;
+        Wake(FWakeFd);
+        return wdQueued;
+    }
+}
+
+void TVaCommWriteThread::PurgeWrite() {
+    FPurgeAck.ResetEvent();
+    FPurgeRequest = true;
+    Wake(FWakeFd);
+    // A thread parked in a hand-over to this (main) thread cannot answer, and is not touching the queue either.
+    const bool acknowledged = FParked.load() || FPurgeAck.WaitFor(2000) == wrSignaled;
+    FPurgeRequest = false;
+    if (!acknowledged)
+        return;
+    {
+        std::lock_guard<TVaCriticalSection> lock(FPort.FWriteLock);
+        FQueue.Clear();
+        ++FGeneration;
+        FFill = 0;
+        FDataQueued = false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(FRoomMutex);
+    }
+    FRoomCond.notify_all();
+}
+
+void TVaCommWriteThread::Wait(int TimeoutMs) {
+    pollfd fd{FWakeFd, POLLIN, 0};
+    if (poll(&fd, 1, TimeoutMs) > 0)
+        DrainWake(FWakeFd);
+}
+
+void TVaCommWriteThread::HandOver(std::uint32_t EvtMask) {
+    FParked = true;
+    if (FPurgeRequest)
+        FPurgeAck.SetEvent();
+    TVaCustomComm* port = &FPort;
+    FSync.Run([port, EvtMask] { port->DoLineEvent(EvtMask); });
+    FParked = false;
+}
+
+void TVaCommWriteThread::Execute() {
+    const int fd = FDevice->Fd;
+    while (!FStop) {
+        if (FPurgeRequest.exchange(false)) {
+            FPurgeAck.SetEvent();
+            continue;
+        }
+        if (!FDataQueued) {
+            Wait(-1);
+            continue;
+        }
+        const std::uint8_t* data = nullptr;
+        int count = 0;
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard<TVaCriticalSection> lock(FPort.FWriteLock);
+            data = FQueue.DataPtr();
+            count = FQueue.Count();
+            generation = FGeneration;
+            if (count == 0)
+                FDataQueued = false;
+        }
+        if (count == 0)
+            continue;
+        // Only this thread removes bytes from the front, and callers only append behind them, so the bytes
+        // [data, data + count) stay in place while they are written without the lock.
+        const ssize_t n = write(fd, data, static_cast<std::size_t>(count));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd fds[2] = {{FWakeFd, POLLIN, 0}, {fd, POLLOUT, 0}};
+            if (poll(fds, 2, -1) > 0 && (fds[0].revents & POLLIN))
+                DrainWake(FWakeFd);
+            continue;
+        }
+        if (n <= 0) {
+            HandOver(EV_ERR);
+            // The bytes stay queued for the next try; waiting first keeps a dead line from turning into a stream
+            // of error notices.
+            Wait(kWriteRetryMs);
+            continue;
+        }
+        bool empty = false;
+        {
+            std::lock_guard<TVaCriticalSection> lock(FPort.FWriteLock);
+            if (generation != FGeneration)
+                continue; // purged meanwhile: what was written is gone from the queue already
+            FQueue.Remove(static_cast<int>(n));
+            FFill = FQueue.Count();
+            empty = FQueue.Count() == 0;
+            if (empty)
+                FDataQueued = false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(FRoomMutex);
+        }
+        FRoomCond.notify_all();
+        if (empty && !FStop)
+            HandOver(EV_TXEMPTY);
+    }
+}
+
+} // namespace serial
