@@ -25,14 +25,23 @@ TestEnvironment::~TestEnvironment() {
 
 QString TestEnvironment::preferences() const { return dir_.filePath(QStringLiteral("config/NORDAL/ZIRezid.conf")); }
 
-ModalScript::ModalScript() {
+namespace {
+// The newest script answers; an older one in the same test waits until the newer one is gone.
+ModalScript* activeScript = nullptr;
+} // namespace
+
+ModalScript::ModalScript() : previous_(activeScript) {
+    activeScript = this;
     qApp->installEventFilter(this);
     timer_.setInterval(5);
     connect(&timer_, &QTimer::timeout, this, &ModalScript::tick);
     timer_.start();
 }
 
-ModalScript::~ModalScript() { qApp->removeEventFilter(this); }
+ModalScript::~ModalScript() {
+    qApp->removeEventFilter(this);
+    activeScript = previous_;
+}
 
 ModalScript& ModalScript::then(Step step) {
     steps_.push_back(std::move(step));
@@ -49,7 +58,7 @@ ModalScript& ModalScript::click(const QString& buttonName) {
 }
 
 bool ModalScript::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show) {
+    if (event->type() == QEvent::Show && activeScript == this) {
         auto* dialog = qobject_cast<QDialog*>(watched);
         if (dialog != nullptr && dialog->isModal())
             shown_.emplace_back(dialog);
@@ -58,6 +67,8 @@ bool ModalScript::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ModalScript::tick() {
+    if (activeScript != this)
+        return;
     while (!shown_.empty() && (shown_.front().isNull() || !shown_.front()->isVisible()))
         shown_.pop_front();
     if (shown_.empty())

@@ -50,6 +50,7 @@ private:
     std::deque<Step> steps_;
     std::deque<QPointer<QDialog>> shown_;
     QTimer timer_;
+    ModalScript* previous_;
     int handled_ = 0;
     int unexpected_ = 0;
 };
