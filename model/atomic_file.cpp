@@ -55,7 +55,8 @@ std::string resolveTarget(const std::string& path) {
 }  // namespace
 
 bool readAll(const std::string& path, std::string& bytes, std::string* error, std::size_t maxSize) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking: a named pipe given as a settings file must not hang the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         setError(error, path, errno);
         return false;
@@ -66,11 +67,12 @@ bool readAll(const std::string& path, std::string& bytes, std::string* error, st
         ::close(fd);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        setError(error, path, EISDIR);
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string data;
     char buf[65536];
     for (;;) {

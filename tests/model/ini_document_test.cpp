@@ -2,6 +2,7 @@
 #include "model/ini_document.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -191,6 +192,9 @@ TEST_F(AtomicFile, FailedSaveLeavesTheOldFileAndReportsWhy) {
     EXPECT_FALSE(atomic_file::readAll((dir / "missing").string(), bytes, &error));
     EXPECT_EQ(bytes, "kept");
     EXPECT_FALSE(atomic_file::readAll(dir.string(), bytes, &error));
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(atomic_file::readAll((dir / "pipe").string(), bytes, &error));  // refused, not waited on
+    fs::remove(dir / "pipe");
     EXPECT_FALSE(atomic_file::readAll(path, bytes, &error, 4));  // larger than allowed
     EXPECT_EQ(bytes, "kept");
 }
