@@ -3,6 +3,7 @@
 #include "serial/comm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -188,12 +189,18 @@ int TVaCustomComm::ReadBuf(void* Buffer, int Count) {
     std::uint32_t events = 0;
     bool wasFull = false;
     int got = 0;
+    int error = 0;
     {
         std::lock_guard<std::mutex> lock(dev.RxMutex);
         wasFull = dev.RxBuf.Free() == 0;
         got = dev.RxBuf.Read(out, Count);
         if (got < Count)
-            got += dev.ReadDriver(out + got, Count - got, events);
+            got += dev.ReadDriver(out + got, Count - got, events, error);
+    }
+    // Bytes already taken are handed back rather than lost to the failure; the next read reports it.
+    if (error != 0 && got == 0) {
+        errno = error;
+        RaiseOsError(sMsgReadError);
     }
     // Bytes read here straight from the driver were never seen by the event thread; only an event character among
     // them still needs its notice. A full store that now has room must be watched again.

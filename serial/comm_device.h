@@ -25,8 +25,9 @@ struct TVaCustomComm::TDevice {
     // Under RxMutex: moves what the driver holds into RxBuf while there is room; returns the EV_ bits of what came
     // (EV_RXCHAR, EV_RXFLAG, EV_RX80FULL) and sets HungUp when the other end is gone.
     std::uint32_t PullInput();
-    // Under RxMutex: reads up to Count bytes straight from the driver, as a pull would see them.
-    int ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events);
+    // Under RxMutex: reads up to Count bytes straight from the driver, as a pull would see them; Error is the
+    // errno of a failed read, or 0.
+    int ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events, int& Error);
     // Under RxMutex: compares the driver's line-error counters with the last look; adds CE_ bits to ErrorWord and
     // returns EV_ERR / EV_BREAK for what changed.
     std::uint32_t UpdateCounters();

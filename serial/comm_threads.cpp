@@ -102,12 +102,16 @@ std::uint32_t TVaCustomComm::TDevice::PullInput() {
     return events;
 }
 
-int TVaCustomComm::TDevice::ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events) {
+int TVaCustomComm::TDevice::ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events, int& Error) {
     int total = 0;
+    Error = 0;
     while (total < Count) {
         const ssize_t n = read(Fd, Data + total, static_cast<std::size_t>(Count - total));
         if (n < 0 && errno == EINTR)
             continue;
+        // Nothing more waiting, or the other end hung up (EIO): no bytes, but no failure of the port either.
+        if (n < 0 && errno != EAGAIN && errno != EIO)
+            Error = errno;
         if (n <= 0)
             break;
         int count = static_cast<int>(n);

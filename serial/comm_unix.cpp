@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -146,7 +147,10 @@ void TVaCustomComm::CreateHandle() {
                           major(st.st_rdev) <= 143;
     {
         std::lock_guard<std::mutex> lock(dev->RxMutex);
-        dev->HaveCounters = true;
+        // Only a driver that counts line errors (a UART) is looked at for them; a pseudo-terminal has none, and
+        // then an idle port does not wake at all.
+        serial_icounter_struct ic{};
+        dev->HaveCounters = ioctl(fd, TIOCGICOUNT, &ic) == 0;
         (void)dev->UpdateCounters(); // the counts so far are history, not errors of this session
         dev->ErrorWord = 0;
     }

@@ -1,6 +1,9 @@
 // Bytes through a port on a pseudo-terminal, with the main-thread hand-over of every notification.
 #include "pty_fixture.h"
 
+#include <atomic>
+#include <thread>
+
 using namespace serial;
 
 namespace {
@@ -295,6 +298,60 @@ TEST_F(CommEvents, AHungUpPeerNeitherSpinsNorLosesThePort) {
     EXPECT_TRUE(port->Active());
     EXPECT_TRUE(port->WriteText("into the void")); // queued; the write thread keeps them for a retry
     port->Close();
+}
+
+} // namespace
+
+namespace {
+
+class CommStress : public PtyTest {};
+
+TEST_F(CommStress, BytesBeyondTheReceiveStoreAreCountedAndReadNotLost) {
+    TVaBuffers small;
+    small.SetReadSize(8);
+    port->SetBuffers(small);
+    std::string got;
+    std::vector<int> counts;
+    port->OnRxChar = [&](TVaCustomComm*, int count) {
+        counts.push_back(count);
+        got += port->ReadText();
+    };
+    port->Open();
+    const std::string answer = "0123456789abcdefghijklmnopqrstuvwxyz";
+    PeerWrite(answer);
+    ASSERT_TRUE(PumpUntil([&] { return got.size() >= answer.size(); }));
+    EXPECT_EQ(got, answer);
+}
+
+TEST_F(CommStress, AnotherThreadWritingThroughADispatcherWhileThePortClosesIsSafe) {
+    struct Sender : TVaCommComponent {};
+    Sender sender;
+    sender.SetComm(port.get());
+    port->Open();
+    std::atomic<bool> stop{false};
+    std::atomic<int> accepted{0};
+    std::thread transfer([&] {
+        while (!stop) {
+            try {
+                accepted += sender.Dispatcher().WriteBuf("block", 5) == 5;
+            } catch (const EVaCommError&) {
+            }
+        }
+    });
+    std::string drained;
+    ASSERT_TRUE(PumpUntil([&] {
+        char buf[512];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n > 0)
+            drained.append(buf, static_cast<std::size_t>(n));
+        return drained.size() > 100;
+    }));
+    port->Close();
+    stop = true;
+    transfer.join();
+    EXPECT_GT(accepted.load(), 0);
+    EXPECT_EQ(sender.Dispatcher().WriteBuf("x", 1), 0); // closed: nothing taken
+    EXPECT_EQ(drained.substr(0, 10), "blockblock");
 }
 
 } // namespace
