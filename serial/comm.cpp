@@ -392,6 +392,8 @@ void TVaCustomComm::DoEvent(std::uint32_t EvtMask) {
 }
 
 void TVaCustomComm::DoLineEvent(std::uint32_t EvtMask) {
+    // An exception from OnTxEmpty or a client goes where those of DoEvent go; the write thread never sees it and
+    // carries on with the queue.
     try {
         HandleLineEvent(EvtMask);
     } catch (...) {

@@ -147,7 +147,10 @@ using TVaCommRxCharEvent = std::function<void(TVaCustomComm* Sender, int Count)>
 using TVaCommRxBufEvent = std::function<void(TVaCustomComm* Sender, const std::uint8_t* Data, int Count)>;
 
 // All calls belong to the main thread, except WriteBuf/WriteText/WriteChar, WriteBufUsed/WriteBufFree and the
-// purges, which the transfer components also make from their own threads.
+// purges, which the transfer components also make from their own threads. Handlers run on the main thread; one may
+// close the port, but none may destroy it (the call that runs the handler still uses the object afterwards).
+// Close ends both threads before it returns (quickly: they are released from any hand-over they wait for), so a
+// notification still queued for the main thread finds nothing to call.
 class TVaCustomComm : public TVaComponent {
 public:
     TVaCustomComm();

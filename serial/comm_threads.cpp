@@ -247,6 +247,8 @@ void TVaCommEventThread::Execute() {
                 events |= EV_TXEMPTY;
             }
         }
+        // EV_PERR (printer error) and EV_EVENT1/EV_EVENT2 (provider-specific) have no source on this system and
+        // never come.
         events &= FMask;
         if (events != 0 && !FTerminated) {
             TVaCustomComm* port = &FPort;

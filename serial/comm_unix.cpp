@@ -66,7 +66,9 @@ unsigned FillTermios(termios& tio, TVaCustomComm& Port) {
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    // CLOCAL: the carrier line does not gate reads and writes (its changes still come as EV_RLSD).
+    // CLOCAL: the carrier line does not gate reads and writes (its changes still come as EV_RLSD). HUPCL: DTR
+    // and RTS drop when the port closes, as they do when the original closes its handle. EofChar marks nothing
+    // in raw mode and has no termios counterpart.
     tio.c_cflag |= CREAD | CLOCAL | HUPCL;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
@@ -122,6 +124,7 @@ void TVaCustomComm::CreateHandle() {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int code = errno;
+        // ENODEV and ENXIO: the node exists but no device answers behind it, which to the user is the same.
         if (code == ENOENT || code == ENODEV || code == ENXIO)
             throw EVaCommError(FormatError(sMsgNotFound, 0, GetDeviceName()));
         throw EVaCommError(FormatError(sMsgCantOpen, 0, GetDeviceName()) +
