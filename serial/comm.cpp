@@ -277,7 +277,7 @@ int TVaCustomComm::WriteBufFree() {
 // Status and line control
 
 bool TVaCustomComm::ClearLineErrors() {
-    const std::uint32_t errors = StatusQuery().Errors;
+    const std::uint32_t errors = StatusQuery(true).Errors;
     if (errors == 0)
         return false;
     if (OnError) {

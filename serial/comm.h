@@ -286,7 +286,9 @@ private:
         std::uint32_t OutQue = 0;
     };
 
-    TComStat StatusQuery();
+    // Only ClearLineErrors takes the error word: a byte count asked for in between must not swallow the errors
+    // that the EV_ERR notice behind it is about to report.
+    TComStat StatusQuery(bool TakeErrors = false);
     void CloseHandle();
     void ApplyLineConfiguration();
     void SettingsChanged(TVaPersistent* Sender);

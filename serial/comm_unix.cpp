@@ -237,7 +237,7 @@ void TVaCustomComm::ApplyLineConfiguration() {
     }
 }
 
-TVaCustomComm::TComStat TVaCustomComm::StatusQuery() {
+TVaCustomComm::TComStat TVaCustomComm::StatusQuery(bool TakeErrors) {
     TComStat stat;
     std::lock_guard<TVaCriticalSection> global(FGlobalLock);
     if (!Active())
@@ -249,7 +249,8 @@ TVaCustomComm::TComStat TVaCustomComm::StatusQuery() {
         std::lock_guard<std::mutex> lock(dev.RxMutex);
         (void)dev.UpdateCounters();
         stat.Errors = dev.ErrorWord;
-        dev.ErrorWord = 0;
+        if (TakeErrors)
+            dev.ErrorWord = 0;
         if (ioctl(dev.Fd, FIONREAD, &inDriver) != 0)
             RaiseOsError(sMsgStatistics);
         stat.InQue = static_cast<std::uint32_t>(dev.RxBuf.Count() + inDriver);
