@@ -355,3 +355,54 @@ TEST_F(CommStress, AnotherThreadWritingThroughADispatcherWhileThePortClosesIsSaf
 }
 
 } // namespace
+
+namespace {
+
+class CommDispatch : public PtyTest {};
+
+TEST_F(CommDispatch, LineEventsReachErrorsThenClientsThenHandlersInTheirOrder) {
+    std::vector<std::string> order;
+    struct Recorder : TVaCommComponent {
+        std::vector<std::string>* order = nullptr;
+        void LineChanged(std::uint32_t mask) override { order->push_back("client:" + std::to_string(mask)); }
+    } client;
+    client.order = &order;
+    client.SetComm(port.get());
+    auto note = [&](const char* name) { return [&order, name](TVaCustomComm*) { order.push_back(name); }; };
+    port->OnRxFlag = note("RxFlag");
+    port->OnCts = note("Cts");
+    port->OnDsr = note("Dsr");
+    port->OnRing = note("Ring");
+    port->OnRlsd = note("Rlsd");
+    port->OnTxEmpty = note("TxEmpty");
+    port->OnBreak = note("Break");
+    port->OnPErr = note("PErr");
+    port->OnRx80Full = note("Rx80Full");
+    port->OnEvent1 = note("Event1");
+    port->OnEvent2 = note("Event2");
+    const std::uint32_t all = EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING |
+                              EV_PERR | EV_RX80FULL | EV_EVENT1 | EV_EVENT2;
+    port->HandleLineEvent(all);
+    const std::vector<std::string> expected = {"client:" + std::to_string(all), "RxFlag", "Cts", "Dsr", "Ring",
+                                               "Rlsd", "TxEmpty", "Break", "PErr", "Rx80Full", "Event1", "Event2"};
+    EXPECT_EQ(order, expected);
+
+    order.clear();
+    port->HandleLineEvent(EV_RING);
+    EXPECT_EQ(order, (std::vector<std::string>{"client:256", "Ring"}));
+}
+
+TEST_F(CommDispatch, ALateDataEventOnAClosedPortCallsNothing) {
+    int notices = 0;
+    port->OnRxChar = [&](TVaCustomComm*, int) { ++notices; };
+    port->DoEvent(EV_RXCHAR);
+    EXPECT_EQ(notices, 0);
+    port->Open();
+    const TVaCommProp props = port->GetProperties();
+    EXPECT_EQ(props.dwCurrentRxQueue, 4096u);
+    EXPECT_EQ(props.dwCurrentTxQueue, 2048u);
+    port->DoEvent(EV_RXCHAR); // nothing waiting: nothing to report
+    EXPECT_EQ(notices, 0);
+}
+
+} // namespace
