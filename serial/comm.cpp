@@ -67,6 +67,8 @@ void TVaCustomComm::Open() {
         // Buffers.WriteSize the write queue, so "Error initializing buffers" cannot arise here.
         // Time-outs: the device is non-blocking and reads take only what is there, which is what the time-outs
         // asked of the driver; nothing to set.
+        // The event mask only tells the event thread what to look for, so nothing can refuse it: " Error setting
+        // EventMask" does not arise either.
         FEventMask = EventMask();
         CreateThreads();
     } catch (...) {
