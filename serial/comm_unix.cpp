@@ -300,6 +300,7 @@ int TVaCustomComm::DirectWriteBuf(TDevice& Device, const void* Buffer, int Count
         (void)poll(&fd, 1, 10);
     }
     // What went out is reported even when the time ran out: those bytes are on their way and cannot be taken back.
+    // The device is non-blocking, so no operation outlives this call and nothing has to stay valid after it.
     if (written > 0 && (FEventMask & EV_TXEMPTY)) {
         Device.TxWatch = true;
         Device.Kick();

@@ -56,7 +56,8 @@ private:
     std::shared_ptr<State> FState;
 };
 
-// The Qt-free host: a queue of calls drained by ProcessEvents on the thread that created it.
+// The Qt-free host: a queue of calls drained by ProcessEvents on the thread that created it. Close the ports that
+// use it before destroying it (their threads wait on it while open).
 class TVaEventQueue : public IVaMainThread {
 public:
     TVaEventQueue();
