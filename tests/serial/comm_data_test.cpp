@@ -392,6 +392,23 @@ TEST_F(CommDispatch, LineEventsReachErrorsThenClientsThenHandlersInTheirOrder) {
     EXPECT_EQ(order, (std::vector<std::string>{"client:256", "Ring"}));
 }
 
+TEST_F(CommDispatch, TransmitEmptyHandlerMayCloseThePortAndReopenIt) {
+    int txEmpty = 0;
+    port->OnTxEmpty = [&](TVaCustomComm* sender) {
+        ++txEmpty;
+        sender->Close(); // while the write thread waits for this very hand-over
+    };
+    port->Open();
+    ASSERT_TRUE(port->WriteText("bye\r"));
+    ASSERT_TRUE(PumpUntil([&] { return !port->Active(); }));
+    EXPECT_EQ(PeerRead(4), "bye\r");
+    port->OnTxEmpty = nullptr;
+    port->Open();
+    ASSERT_TRUE(port->WriteText("again"));
+    EXPECT_EQ(PeerRead(5), "again");
+    EXPECT_EQ(txEmpty, 1);
+}
+
 TEST_F(CommDispatch, ALateDataEventOnAClosedPortCallsNothing) {
     int notices = 0;
     port->OnRxChar = [&](TVaCustomComm*, int) { ++notices; };
