@@ -1,12 +1,12 @@
 // Line configuration as the driver holds it, the open-state rules and the exact failure messages.
 #include "pty_fixture.h"
 
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
-#include <thread>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 
 #include "serial/line_settings_unix.h"
 #include "serial/termios2_linux.h"
@@ -63,8 +63,8 @@ TEST_F(CommConfig, DeviceLinkSettingsReachTheDriver) {
 }
 
 TEST_F(CommConfig, CharacterFormatIncludingMarkAndSpaceParityBecomesTermiosFlags) {
-    // A pseudo-terminal always holds eight bits and no parity, so the format is checked on the settings the port
-    // gives the driver.
+    // A pseudo-terminal always holds eight bits and no parity, so the format is checked on the settings the
+    // port gives the driver.
     auto flags = [&] {
         termios t{};
         FillTermios(t, *port);
