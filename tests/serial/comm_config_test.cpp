@@ -252,6 +252,12 @@ TEST_F(CommConfig, PseudoTerminalWithoutModemLinesStillOpensAndReadsLinesAsOff) 
         EXPECT_FALSE(port->GetModemStatus(i));
     EXPECT_FALSE(port->ClearLineErrors());
     EXPECT_FALSE(port->GetComStat(4));
+    // Asked for explicitly, a line the driver does not have is a failure the caller hears of.
+    EXPECT_EQ(MessageOf([&] { port->SetDTR(true); }),
+              "Error calling comm function (25), Inappropriate ioctl for device");
+    port->SetBreak(true);
+    port->SetBreak(false);
+    port->SetXon(true);
 }
 
 TEST_F(CommConfig, ThreadsFollowTheEventMaskAndTheWriteMode) {
