@@ -421,6 +421,28 @@ TEST_F(CommDispatch, TransmitEmptyHandlerMayCloseThePortAndReopenIt) {
     EXPECT_EQ(txEmpty, 1);
 }
 
+TEST_F(CommDispatch, TheDisplayIsUpdatedOnEventsAndForgottenWhenDestroyed) {
+    struct Display : TVaCommDisplay {
+        int updates = 0;
+        void UpdateDisplay(TVaCustomComm&) override { ++updates; }
+    };
+    auto display = std::make_unique<Display>();
+    port->SetDisplay(display.get());
+    int notices = 0;
+    port->OnRxChar = [&](TVaCustomComm*, int) {
+        ++notices;
+        port->ReadText();
+    };
+    port->Open();
+    PeerWrite("a");
+    ASSERT_TRUE(PumpUntil([&] { return notices == 1; }));
+    EXPECT_EQ(display->updates, 1);
+    display.reset();
+    EXPECT_EQ(port->Display(), nullptr);
+    PeerWrite("b");
+    ASSERT_TRUE(PumpUntil([&] { return notices == 2; }));
+}
+
 TEST_F(CommDispatch, ALateDataEventOnAClosedPortCallsNothing) {
     int notices = 0;
     port->OnRxChar = [&](TVaCustomComm*, int) { ++notices; };
