@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     const double mainCpu = CpuSeconds(RUSAGE_THREAD) - main0;
     std::printf("idle open port over %d s: %.3f ms CPU in all (%.4f %%), of which the port's threads %.3f ms "
                 "(the rest is the main thread waking every 100 ms in ProcessEvents)\n",
-                idleSeconds, cpu * 1000, cpu * 100 / idleSeconds, (cpu - mainCpu) * 1000);
+                idleSeconds, cpu * 1000, cpu * 100 / idleSeconds, std::max(0.0, cpu - mainCpu) * 1000);
     port.Close();
     SetMainThreadHost(nullptr);
     close(master);
