@@ -89,6 +89,20 @@ TEST_P(UnitsimTransferSizes, UploadIsStoredAndDownloadGivesItBack) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, UnitsimTransferSizes, ::testing::Values(0u, 1024u, 1025u, 300000u));
 
+TEST(UnitsimUpload, TheConfiguratorsWayOfSendingIsUnderstood) {
+    // Its sender does not wait for the "C" after block 0: for an empty file the unit's "C" then meets its EOT.
+    Session s;
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2048}}) {
+        const std::string code = "50" + std::to_string(size % 10) + "01";
+        const std::string data = pattern(size, 9);
+        ASSERT_TRUE(s.peer.send(" ul " + code + " "));
+        ASSERT_TRUE(sendBatchLikeTheLink(s.peer, "l.ktm", data)) << size;
+        EXPECT_NE(closingAnswer(s.peer).find("OK"), std::string::npos) << size;
+        EXPECT_TRUE(slurp(s.messages() / code / "l.ktm") == data) << size;
+        EXPECT_NE(s.peer.command(" geto 0 ").value_or("").find("7316 0 12"), std::string::npos) << size;
+    }
+}
+
 TEST(UnitsimUpload, BadBlocksAreRefusedAndRepeatedBlocksAcknowledged) {
     Session s;
     const std::string data = pattern(3000);

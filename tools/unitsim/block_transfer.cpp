@@ -156,9 +156,16 @@ int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace
         Block r = receiveBlock(line, block);
         if (r == Block::Closed) return kLineClosed;
         if (r == Block::Can) return cancel(line, 17, false);
-        if (r == Block::Good || r == Block::Eot) {
+        if (r == Block::Good) {
             send(line, ACK);
             break;
+        }
+        if (r == Block::Eot) {
+            // The sender took a stray byte for a refusal of its EOT and repeats it: acknowledge, keep waiting.
+            send(line, ACK);
+            failures.add(r);
+            if (failures.total >= kMaxFailures) return cancel(line, 14, true);
+            continue;
         }
         failures.add(r);
         if (failures.total >= kMaxFailures) return cancel(line, failures.code(), true);
