@@ -160,8 +160,7 @@ int DeviceLink::sendBlock(const std::uint8_t* data, std::size_t count, int numbe
 }
 
 int DeviceLink::cancelTransfer(int result) {
-    writeByte(CAN);
-    writeByte(CAN);
+    VaComm1->WriteText(std::string(2, static_cast<char>(CAN)));
     return result;
 }
 
@@ -343,6 +342,17 @@ int DeviceLink::sendFile(const std::string& localFile) {
             return cancelTransfer(rcNoAnswer);
         if (reply == ACK)
             break;
+        // A "C" here is the receiver's request that followed its ACK of block 0 (a file without data blocks
+        // leaves it unread); it is no refusal of the EOT.
+        if (reply == CRC_REQUEST) {
+            r = readByte(kReplyTimeoutMs, reply);
+            if (r == rcStopped)
+                return cancelTransfer(rcStopped);
+            if (r != 0)
+                return cancelTransfer(rcNoAnswer);
+            if (reply == ACK)
+                break;
+        }
         if (++rejections >= kMaxFailures)
             return cancelTransfer(rcFileTooManyErrors);
     }
