@@ -35,7 +35,8 @@ int usageError(const Command& command, const std::string& problem);
 // The row of a command by name (for usageError), or nullptr.
 const Command* findCommand(const std::string& name);
 
-// The command groups.
+// The command groups. A new group declares its function here, defines it in a file of its own
+// (cli/device_commands.cpp, say) and is added in allCommands() of main.cpp.
 std::vector<Command> offlineCommands();
 
 }  // namespace cli

@@ -16,6 +16,11 @@ std::vector<Command> allCommands() {
 void printUsage(std::ostream& out) {
     out << "usage: zirezid-cli COMMAND ARGS\n";
     for (const auto& c : allCommands()) out << "  zirezid-cli " << c.name << ' ' << c.usage << '\n';
+    out << "OBJECT is an object name (SYSPARAM, TRK(1), MENU(3), MAILBOX(2), TIMETABLE, DEVICEINFO), KEY a field's\n"
+           "list name (a mailbox's password is Password). set takes the text as an editor does (08:30, 31.12),\n"
+           "set --stored the stored form (0830, 3112, 0107). dump prints one line per object in tree order:\n"
+           "object name, caption, object code and device text, separated by tabs.\n"
+           "Exit status: 0 done, 1 a value refused or a file not loaded or saved, 2 wrong usage.\n";
 }
 
 }  // namespace

@@ -20,9 +20,14 @@ struct Options {
 
 std::optional<Options> parseOptions(const Args& args, bool allowType, bool allowStored, std::string& problem) {
     Options o;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (allowType && a == "--type") {
+        if (optionsEnded) {
+            o.rest.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;  // a TEXT that starts with "--" follows
+        } else if (allowType && a == "--type") {
             if (i + 1 >= args.size()) {
                 problem = "--type needs a unit type";
                 return std::nullopt;
@@ -132,6 +137,10 @@ int cmdSet(const Args& args) {
     if (!db.loadBase(path)) return kRefused;
     const auto t = locate("set", db, o->rest[1], &o->rest[2], rc);
     if (!t) return rc;
+    // The device information is the unit's and is never loaded from the file; a ConfigID written here would
+    // make the file open as another unit type. convert is the way to change the type.
+    if (t->object == db.deviceInfo.get())
+        return usageError(*findCommand("set"), "DEVICEINFO comes from the unit and cannot be set (see convert)");
     auto& h = static_cast<CliHost&>(host::current());
     const int shownBefore = h.messageCount;
     const bool ok = o->stored ? t->field->setText(o->rest[3]) : t->field->setEditText(o->rest[3]);

@@ -97,6 +97,11 @@ bool readAll(const std::string& path, std::string& bytes, std::string* error, st
 bool writeAll(const std::string& path, std::string_view bytes, std::string* error) {
     const std::string target = resolveTarget(path);
     const std::string folder = folderOf(target);
+    // A rename would replace a file the user has made read-only; refuse as a plain write would.
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
+        setError(error, target, errno);
+        return false;
+    }
     std::string tmpl = target + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
@@ -110,7 +115,8 @@ bool writeAll(const std::string& path, std::string_view bytes, std::string* erro
     // mkstemp creates the file private; give it the old file's mode, or what a plain create would give.
     mode_t mode;
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
+    const bool haveOld = ::stat(target.c_str(), &old) == 0;
+    if (haveOld) {
         mode = old.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
@@ -125,6 +131,12 @@ bool writeAll(const std::string& path, std::string_view bytes, std::string* erro
         return false;
     };
     if (::fchmod(fd, mode) != 0) return fail(errno);
+    // Keep the old file's owner where we may (saving as root must not take a user's file away from them).
+    if (haveOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            // Not allowed to give the file away: the new file stays ours, as a plain create would leave it.
+        }
+    }
     if (!writeFully(fd, bytes.data(), bytes.size())) return fail(errno);
     if (::fsync(fd) != 0) return fail(errno);
     if (::close(fd) != 0) {

@@ -53,6 +53,17 @@ std::string_view trimBlanks(std::string_view s) {
 }  // namespace
 
 IniDocument IniDocument::parse(std::string_view bytes) {
+    // A file that a modern editor saved as UTF-8 announces itself with a byte-order mark; it is read as UTF-8
+    // (and written back as Windows-1251). Without the mark every file is Windows-1251, as the program writes it.
+    static constexpr std::string_view bom = "\xEF\xBB\xBF";
+    if (bytes.substr(0, bom.size()) == bom) {
+        bytes.remove_prefix(bom.size());
+        if (auto converted = cp1251::fromUtf8(bytes)) return parseCp1251(*converted);
+    }
+    return parseCp1251(bytes);
+}
+
+IniDocument IniDocument::parseCp1251(std::string_view bytes) {
     IniDocument doc;
     doc.sections_.emplace_back();  // lines before the first header
     std::size_t pos = 0;

@@ -15,7 +15,8 @@ public:
     IniDocument() = default;
 
     // Parses the bytes of a file. Never fails: a line that is neither a section header nor an entry is kept
-    // as it is and otherwise ignored. CR LF and LF line ends are both read.
+    // as it is and otherwise ignored. CR LF and LF line ends are both read; a file that starts with a UTF-8
+    // byte-order mark is read as UTF-8.
     static IniDocument parse(std::string_view cp1251Bytes);
 
     // Section and key names are compared without regard to letter case (Latin and Cyrillic).
@@ -59,6 +60,7 @@ private:
         void reindex();
     };
 
+    static IniDocument parseCp1251(std::string_view bytes);
     const Section* findSection(std::string_view name) const;
     Section* findSection(std::string_view name);
     static const Line* findLine(const Section& section, std::string_view key);

@@ -317,9 +317,24 @@ bool isTreeTable(const KT_TABLE& table) {
     return dynamic_cast<const KT_TABLE_OBJECT*>(&table) || dynamic_cast<const KT_TABLE_LIST*>(&table);
 }
 
+namespace {
+
+// The nodes below a table are about to be deleted: no object may keep pointing at one, including objects that
+// the rebuilt tree leaves out (invisible ones and their subtrees).
+void forgetNodesBelow(KT_TABLE& table) {
+    for (auto& [listName, record] : table.children)
+        if (KT_TABLE* child = record->table()) {
+            child->node = nullptr;
+            forgetNodesBelow(*child);
+        }
+}
+
+} // namespace
+
 void buildTree(KT_TABLE& table) {
     if (!table.node)
         return;
+    forgetNodesBelow(table);
     table.node->deleteChildren();
     for (auto& [listName, record] : table.children) {
         KT_TABLE* child = record->table();
@@ -365,4 +380,14 @@ int uniformMark(const KT_TABLE& table, int mark) {
             return image;
     }
     return mark;
+}
+
+void fillMarkList(const host::TreeNode& node, KT_MARK_LIST& list) {
+    for (int i = 0; i < node.childCount(); ++i) {
+        const host::TreeNode* child = node.child(i);
+        KT_TABLE* object = child->data();
+        if (object && object->markState > kMarkNone && child->childCount() == 0)
+            list.emplace_back(object->getDescription(), object);
+        fillMarkList(*child, list);
+    }
 }

@@ -211,3 +211,8 @@ void markDown(KT_TABLE& table, int mark);
 void markUp(KT_TABLE& table, int mark);
 // -1 without a node; the mark when every child node shows it; else the first differing child's state image.
 int uniformMark(const KT_TABLE& table, int mark);
+
+// The objects a device read or write covers: every node below the given one, depth first in tree order, whose
+// object is marked or changed (mark above 1) and that has no child nodes, as (caption, object).
+using KT_MARK_LIST = std::vector<std::pair<std::string, KT_TABLE*>>;
+void fillMarkList(const host::TreeNode& node, KT_MARK_LIST& list);

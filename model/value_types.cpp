@@ -2,6 +2,7 @@
 
 #include "model/utf8.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "serial/component.h"
+#include "serial/dispatcher.h"
 #include "serial/port_settings.h"
 #include "serial/sync.h"
 

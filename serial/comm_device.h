@@ -44,6 +44,7 @@ struct TVaCustomComm::TDevice {
     bool HaveCounters = false;
     int Counters[5] = {0, 0, 0, 0, 0}; // frame, overrun, parity, buffer overrun, break
     bool HaveModemLines = false;
+    bool PseudoTerminal = false;
     std::atomic<std::uint32_t> PendingEvents{0};
     std::atomic<bool> TxWatch{false};
 

@@ -1,14 +1,18 @@
 // The device half of the port on POSIX termios: opening, the line configuration, status, purges and modem lines.
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "serial/comm_device.h"
+#include "serial/line_settings_unix.h"
 #include "serial/termios2_linux.h"
 
 namespace serial {
@@ -54,6 +58,62 @@ bool NoModemLines(int Code) { return Code == ENOTTY || Code == EINVAL; }
 
 } // namespace
 
+unsigned FillTermios(termios& tio, TVaCustomComm& Port) {
+    // Raw bytes both ways: no line editing, echo, signals or character translation.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                                          IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    // CLOCAL: the carrier line does not gate reads and writes (its changes still come as EV_RLSD).
+    tio.c_cflag |= CREAD | CLOCAL | HUPCL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+
+    const int rate = Port.Baudrate() == brUser ? Port.UserBaudrate() : BaudrateValue(Port.Baudrate());
+    if (rate <= 0)
+        RaiseErrno(sMsgDcb, EINVAL);
+    const speed_t standard = StandardSpeed(static_cast<unsigned>(rate));
+    if (standard != B0) {
+        cfsetispeed(&tio, standard);
+        cfsetospeed(&tio, standard);
+    }
+
+    // Five to eight data bits; termios has no four.
+    static constexpr tcflag_t sizes[] = {0, CS5, CS6, CS7, CS8};
+    if (Port.Databits() == db4)
+        RaiseErrno(sMsgDcb, EINVAL);
+    tio.c_cflag |= sizes[Port.Databits()];
+    switch (Port.Parity()) {
+    case paNone: break;
+    case paOdd: tio.c_cflag |= PARENB | PARODD; break;
+    case paEven: tio.c_cflag |= PARENB; break;
+    case paMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case paSpace: tio.c_cflag |= PARENB | CMSPAR; break;
+    }
+    // One and a half stop bits is what a UART sends for CSTOPB with five data bits; with more it sends two.
+    if (Port.Stopbits() != sb1)
+        tio.c_cflag |= CSTOPB;
+    // Parity errors are checked only on request; a byte that fails the check arrives as NUL (the driver cannot
+    // put ErrorChar in its place) and is counted as a line error.
+    if (Port.Options().Contains(coParityCheck))
+        tio.c_iflag |= INPCK;
+
+    const TVaFlowControl& fc = Port.FlowControl();
+    // Linux has one switch for both RTS/CTS directions. DSR flow, DSR sensitivity, DTR handshake and "continue
+    // on XOFF" have no counterpart and are left out; the XON/XOFF limits are the driver's own.
+    if (fc.OutCtsFlow() || fc.ControlRts() == rtsHandshake)
+        tio.c_cflag |= CRTSCTS;
+    if (fc.XonXoffOut())
+        tio.c_iflag |= IXON;
+    if (fc.XonXoffIn())
+        tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = static_cast<cc_t>(Port.EventChars().XonChar());
+    tio.c_cc[VSTOP] = static_cast<cc_t>(Port.EventChars().XoffChar());
+
+    return standard == B0 ? static_cast<unsigned>(rate) : 0;
+}
+
 void TVaCustomComm::RaiseOsError(const char* Format) const { RaiseErrno(Format, errno); }
 
 void TVaCustomComm::CreateHandle() {
@@ -80,6 +140,10 @@ void TVaCustomComm::CreateHandle() {
     auto dev = std::make_shared<TDevice>(fd, capacity);
     int modem = 0;
     dev->HaveModemLines = ioctl(fd, TIOCMGET, &modem) == 0;
+    struct stat st {};
+    // Unix98 pseudo-terminal slaves have the majors 136 to 143.
+    dev->PseudoTerminal = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+                          major(st.st_rdev) <= 143;
     {
         std::lock_guard<std::mutex> lock(dev->RxMutex);
         dev->HaveCounters = true;
@@ -116,62 +180,13 @@ void TVaCustomComm::ApplyLineConfiguration() {
     if (tcgetattr(dev.Fd, &tio) != 0)
         RaiseOsError(sMsgDcb);
 
-    // Raw bytes both ways: no line editing, echo, signals or character translation.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                          IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    // CLOCAL: the carrier line does not gate reads and writes (its changes still come as EV_RLSD).
-    tio.c_cflag |= CREAD | CLOCAL | HUPCL;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-
+    const unsigned custom = FillTermios(tio, *this);
     const int rate = FBaudrate == brUser ? FUserBaudrate : BaudrateValue(FBaudrate);
-    if (rate <= 0)
-        RaiseErrno(sMsgDcb, EINVAL);
-    const speed_t standard = StandardSpeed(static_cast<unsigned>(rate));
-    if (standard != B0) {
-        cfsetispeed(&tio, standard);
-        cfsetospeed(&tio, standard);
-    }
-
-    // Five to eight data bits; termios has no four.
-    static constexpr tcflag_t sizes[] = {0, CS5, CS6, CS7, CS8};
-    if (FDatabits == db4)
-        RaiseErrno(sMsgDcb, EINVAL);
-    tio.c_cflag |= sizes[FDatabits];
-    switch (FParity) {
-    case paNone: break;
-    case paOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case paEven: tio.c_cflag |= PARENB; break;
-    case paMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case paSpace: tio.c_cflag |= PARENB | CMSPAR; break;
-    }
-    // One and a half stop bits is what a UART sends for CSTOPB with five data bits; with more it sends two.
-    if (FStopbits != sb1)
-        tio.c_cflag |= CSTOPB;
-    // Parity errors are checked only on request; a byte that fails the check arrives as NUL (the driver cannot
-    // put ErrorChar in its place) and is counted as a line error.
-    if (FOptions.Contains(coParityCheck))
-        tio.c_iflag |= INPCK;
-
-    const TVaFlowControl& fc = *FFlowControl;
-    // Linux has one switch for both RTS/CTS directions. DSR flow, DSR sensitivity, DTR handshake and "continue
-    // on XOFF" have no counterpart and are left out; the XON/XOFF limits are the driver's own.
-    if (fc.OutCtsFlow() || fc.ControlRts() == rtsHandshake)
-        tio.c_cflag |= CRTSCTS;
-    if (fc.XonXoffOut())
-        tio.c_iflag |= IXON;
-    if (fc.XonXoffIn())
-        tio.c_iflag |= IXOFF;
-    tio.c_cc[VSTART] = static_cast<cc_t>(FEventChars->XonChar());
-    tio.c_cc[VSTOP] = static_cast<cc_t>(FEventChars->XoffChar());
 
     if (tcsetattr(dev.Fd, TCSANOW, &tio) != 0)
         RaiseOsError(sMsgDcb);
-    if (standard == B0) {
-        if (const int code = SetTtySpeed(dev.Fd, static_cast<unsigned>(rate)); code != 0)
+    if (custom != 0) {
+        if (const int code = SetTtySpeed(dev.Fd, custom); code != 0)
             RaiseErrno(sMsgDcb, code);
     }
 
@@ -182,8 +197,13 @@ void TVaCustomComm::ApplyLineConfiguration() {
         RaiseOsError(sMsgDcb);
     if (const int code = GetTtySpeed(dev.Fd, backRate); code != 0)
         RaiseErrno(sMsgDcb, code);
-    const tcflag_t checked = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-    if ((back.c_cflag & checked) != (tio.c_cflag & checked) || backRate != static_cast<unsigned>(rate))
+    // A pseudo-terminal always holds eight bits without parity whatever it is asked: there is no line to frame.
+    const tcflag_t checked = dev.PseudoTerminal ? PARODD | CMSPAR | CSTOPB | CRTSCTS
+                                                : CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    // A UART makes its rate from a divisor, so the rate it holds may be near the one asked for: within 2 % the
+    // receiver at the other end still samples every bit right.
+    const double drift = std::abs(static_cast<double>(backRate) - rate) / rate;
+    if ((back.c_cflag & checked) != (tio.c_cflag & checked) || drift > 0.02)
         RaiseErrno(sMsgDcb, EINVAL);
 
     {
@@ -196,6 +216,7 @@ void TVaCustomComm::ApplyLineConfiguration() {
     // sending) has no driver support, so RTS is left as it is. A pseudo-terminal has no modem lines: that is no
     // reason to refuse the port.
     if (dev.HaveModemLines) {
+        const TVaFlowControl& fc = *FFlowControl;
         int dtr = TIOCM_DTR;
         int rts = TIOCM_RTS;
         const bool dtrOn = fc.ControlDtr() != dtrDisabled;

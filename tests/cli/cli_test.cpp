@@ -136,6 +136,7 @@ TEST_F(Cli, SetStoresEditAndStoredForms) {
          "ActionDTMF[1]=02013000\r\n"},
         {{"MAILBOX(2)", "Password", "4321"}, "MAILBOX(2)", "Password", "4321\n", "Pwd=4321\r\n"},
         {{"SYSPARAM", "Password", "123456"}, "SYSPARAM", "Password", "123456\n", "Password=123456\r\n"},
+        {{"MENU(0)", "Desc", "--", "--важно--"}, "MENU(0)", "Desc", "--важно--\n", "Desc='--"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"set"};
@@ -267,6 +268,7 @@ TEST_F(Cli, WrongUsageExitsWithTwo) {
         {"get", f, "MENUS", "MENU(1)"},
         {"set", f, "SYSPARAM", "Password"},
         {"set", "--bogus", f, "SYSPARAM", "Password", "1234"},
+        {"set", f, "DEVICEINFO", "ConfigID", "19"},
         {"convert", f},
         {"dump"},
     };

@@ -176,7 +176,10 @@ TEST_F(AtomicFile, FailedSaveLeavesTheOldFileAndReportsWhy) {
     fs::create_directory(dir / "folder.qor");
     EXPECT_FALSE(atomic_file::writeAll((dir / "folder.qor").string(), "x", &error));
     EXPECT_TRUE(fs::is_directory(dir / "folder.qor"));
-    if (::geteuid() != 0) {  // root writes into read-only folders anyway
+    if (::geteuid() != 0) {  // root writes into read-only folders and files anyway
+        fs::permissions(path, fs::perms::owner_read);
+        EXPECT_FALSE(atomic_file::writeAll(path, "new", &error));
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
         fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
         EXPECT_FALSE(atomic_file::writeAll(path, "new", &error));
         fs::permissions(dir, fs::perms::owner_all);
@@ -190,6 +193,20 @@ TEST_F(AtomicFile, FailedSaveLeavesTheOldFileAndReportsWhy) {
     EXPECT_FALSE(atomic_file::readAll(dir.string(), bytes, &error));
     EXPECT_FALSE(atomic_file::readAll(path, bytes, &error, 4));  // larger than allowed
     EXPECT_EQ(bytes, "kept");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IniDocument, Utf8FileWithByteOrderMarkIsReadAsUtf8) {
+    const IniDocument doc = IniDocument::parse("\xEF\xBB\xBF[MENU(0)]\r\nDesc='Главное'\r\n");
+    EXPECT_EQ(doc.value("MENU(0)", "Desc"), "'Главное'");
+    std::string out;
+    ASSERT_TRUE(doc.serialize(out));
+    EXPECT_EQ(out, "[MENU(0)]\r\nDesc='\xC3\xEB\xE0\xE2\xED\xEE\xE5'\r\n");
+    // A mark followed by bytes that are not UTF-8 still loses no section.
+    EXPECT_TRUE(IniDocument::parse("\xEF\xBB\xBF[S]\r\nK=\xFF\r\n").hasKey("S", "K"));
 }
 
 }  // namespace

@@ -195,6 +195,18 @@ TEST_F(Tables, InvisibleObjectGetsNoNodeAndNoListLine) {
     EXPECT_TRUE(list.empty()) << "fields are no choices";
 }
 
+TEST_F(Tables, HiddenObjectForgetsItsDeletedNode) {
+    KT_TABLE* menu1 = base.menus->tableAt(1);
+    ASSERT_NE(menu1->node, nullptr);
+    base.menus->isVisible = false;
+    buildTree(*base.root);
+    EXPECT_EQ(base.menus->node, nullptr);
+    EXPECT_EQ(menu1->node, nullptr) << "a node of the old tree must not be touched again";
+    ASSERT_TRUE(menu1->findChild("Desc")->setText("x")); // would write into a deleted node
+    EXPECT_EQ(menu1->markState, 4);
+    EXPECT_EQ(rootNode->childCount(), 5);
+}
+
 TEST_F(Tables, ActionTableNeverGetsANode) {
     auto holder = std::make_unique<KT_TABLE_LIST>();
     auto* kinds = holder->addTable(buildActions());
@@ -244,6 +256,26 @@ TEST_F(Tables, MarksDownAndUp) {
     EXPECT_EQ(uniformMark(loose, 2), -1);
     markDown(loose, 2); // no node: nothing to do
     markUp(loose, 2);
+}
+
+TEST_F(Tables, MarkListHoldsMarkedAndChangedLeavesInTreeOrder) {
+    KT_MARK_LIST list;
+    fillMarkList(*rootNode, list);
+    EXPECT_TRUE(list.empty());
+
+    ASSERT_TRUE(base.menus->tableAt(2)->findChild("Desc")->setText("Ночь"));
+    base.trks->markState = 2;
+    base.trks->refreshNode();
+    markDown(*base.trks, 2);
+    base.slps->markState = 2; // a marked list without its children marked adds nothing itself
+    base.slps->refreshNode();
+    fillMarkList(*rootNode, list);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].second, base.trks->tableAt(0));
+    EXPECT_EQ(list[0].first, "линия 1");
+    EXPECT_EQ(list[1].second, base.trks->tableAt(1));
+    EXPECT_EQ(list[2].second, base.menus->tableAt(2));
+    EXPECT_EQ(list[2].first, "меню 2 : Ночь");
 }
 
 TEST_F(Tables, RootReportsModifiedOnlyWhenMixedOrChanged) {
@@ -324,6 +356,19 @@ TEST_F(Tables, FileFieldFromTheUnitStaysInItsFolder) {
     EXPECT_EQ(msg->getText(), "..wav");
     menu->parseDeviceText("'' {0::1} 0 0");
     EXPECT_EQ(msg->getText(), "-");
+}
+
+TEST_F(Tables, ClockTextKeepsItsLayout) {
+    auto clock = buildClock({"CLOCK", "часы", "91", nullptr});
+    EXPECT_EQ(clock->buildDeviceText(), "010101 0000 0 ");
+    clock->parseDeviceText("050324 0907 03");
+    EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage();
+    EXPECT_EQ(clock->buildDeviceText(), "050324 0907 03 ") << "the seconds keep their leading zero";
+    EXPECT_EQ(clock->findChild("Date")->getEditText(), "05.03.2024");
+    EXPECT_EQ(clock->findChild("Time")->getEditText(), "09:07");
+    clock->parseDeviceText("310224 2500 61");
+    EXPECT_EQ(ui.messages.size(), 3u) << "each bad group reports itself";
+    EXPECT_EQ(clock->buildDeviceText(), "050324 0907 03 ");
 }
 
 TEST_F(Tables, ParseIgnoresSurplusAndReportsBadFields) {
