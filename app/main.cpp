@@ -1,0 +1,14 @@
+// ZIRezid: the configurator of the auto-attendant units.
+#include "app/main_window.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ZIRezid"));
+    QApplication::setApplicationDisplayName(QStringLiteral("ZIRezid"));
+    const QStringList arguments = QApplication::arguments();
+    zirezid::Tfrm_main window(arguments.size() > 1 ? arguments.at(1) : QString());
+    window.show();
+    return QApplication::exec();
+}

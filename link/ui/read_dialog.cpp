@@ -1,0 +1,243 @@
+#include "link/ui/read_dialog.h"
+
+#include "app/message_boxes.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace zirezid {
+
+namespace {
+const QString kObjectHeader = QStringLiteral("Объект");
+const QString kStatusHeader = QStringLiteral("Статус");
+const QString kStartRead = QStringLiteral("Старт чтения");
+const QString kStartWrite = QStringLiteral("Старт записи");
+const QString kStop = QStringLiteral("Стоп");
+const QString kLoadMessages = QStringLiteral("загружать файлы сообщений");
+const QString kSaveToBase = QStringLiteral("Записать в БД");
+const QString kClose = QStringLiteral("Закрыть");
+
+constexpr int kWidth = 499;
+constexpr int kHeight = 422;
+
+// The dialog's state table. "Mode" entries are enabled in their own mode only.
+enum class On { No, Yes, ReadMode, WriteMode };
+struct DialogStateRow {
+    On read, write, stop, save, close;
+    bool busyCursor;
+};
+constexpr DialogStateRow kDialogStates[] = {
+    /* 0 not connected */ {On::No, On::No, On::No, On::No, On::Yes, false},
+    /* 1 ready         */ {On::ReadMode, On::WriteMode, On::No, On::No, On::Yes, false},
+    /* 2 busy          */ {On::No, On::No, On::Yes, On::No, On::No, true},
+    /* 3 read, errors  */ {On::ReadMode, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
+    /* 4 all read      */ {On::No, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
+    /* 5 all written   */ {On::ReadMode, On::No, On::No, On::No, On::Yes, false},
+};
+} // namespace
+
+Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox,
+                     Tfrm_editbox* editBox)
+    : QDialog(parent), errorBox_(errorBox), queryAllBox_(queryAllBox), editBox_(editBox) {
+    setObjectName(QStringLiteral("frm_read"));
+    setModal(true);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kWidth, kHeight);
+
+    grd = new QTableWidget(this);
+    grd->setObjectName(QStringLiteral("grd"));
+    grd->setGeometry(8, 8, kWidth - 16, 300);
+    grd->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grd->setSelectionMode(QAbstractItemView::SingleSelection);
+    grd->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grd->verticalHeader()->hide();
+    grd->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+
+    const int buttonsTop = 316;
+    bt_Read = new QPushButton(kStartRead, this);
+    bt_Read->setObjectName(QStringLiteral("bt_Read"));
+    bt_Read->setGeometry(8, buttonsTop, 110, 25);
+    bt_Write = new QPushButton(kStartWrite, this);
+    bt_Write->setObjectName(QStringLiteral("bt_Write"));
+    bt_Write->setGeometry(8, buttonsTop + 32, 110, 25);
+    bt_Stop = new QPushButton(kStop, this);
+    bt_Stop->setObjectName(QStringLiteral("bt_Stop"));
+    bt_Stop->setGeometry(126, buttonsTop, 90, 25);
+    cb_isLoadMsg = new QCheckBox(kLoadMessages, this);
+    cb_isLoadMsg->setObjectName(QStringLiteral("cb_isLoadMsg"));
+    cb_isLoadMsg->setGeometry(8, buttonsTop + 34, 240, 22);
+    bt_Save = new QPushButton(kSaveToBase, this);
+    bt_Save->setObjectName(QStringLiteral("bt_Save"));
+    bt_Save->setGeometry(kWidth - 8 - 110 - 8 - 90, buttonsTop, 110, 25);
+    bt_Close = new QPushButton(kClose, this);
+    bt_Close->setObjectName(QStringLiteral("bt_Close"));
+    bt_Close->setGeometry(kWidth - 8 - 90, buttonsTop, 90, 25);
+    for (QPushButton* b : {bt_Read, bt_Write, bt_Stop, bt_Save, bt_Close})
+        b->setAutoDefault(false);
+
+    sb1 = new QStatusBar(this);
+    sb1->setObjectName(QStringLiteral("sb1"));
+    sb1->setSizeGripEnabled(false);
+    sb1->setGeometry(0, kHeight - 22, kWidth, 22);
+    const int widths[3] = {70, 350, 50};
+    for (int i = 0; i < 3; ++i) {
+        sb1Panels[i] = new QLabel(sb1);
+        sb1Panels[i]->setFixedWidth(widths[i]);
+        sb1Panels[i]->setFrameShape(QFrame::Panel);
+        sb1Panels[i]->setFrameShadow(QFrame::Sunken);
+        sb1->addWidget(sb1Panels[i]);
+    }
+
+    connect(bt_Read, &QPushButton::clicked, this, &Tfrm_read::bt_ReadClick);
+    connect(bt_Write, &QPushButton::clicked, this, &Tfrm_read::bt_WriteClick);
+    connect(bt_Stop, &QPushButton::clicked, this, &Tfrm_read::bt_StopClick);
+    connect(bt_Save, &QPushButton::clicked, this, &Tfrm_read::bt_SaveClick);
+    connect(bt_Close, &QPushButton::clicked, this, &Tfrm_read::bt_CloseClick);
+}
+
+Tfrm_read::~Tfrm_read() = default;
+
+void Tfrm_read::setDialogState(int state) {
+    dialogState = state;
+    bt_Write->move(bt_Read->pos());
+    if (state < 0 || state >= static_cast<int>(std::size(kDialogStates)))
+        return;
+    const DialogStateRow& row = kDialogStates[state];
+    const auto on = [this](On rule) {
+        switch (rule) {
+        case On::Yes:
+            return true;
+        case On::ReadMode:
+            return !writeMode;
+        case On::WriteMode:
+            return writeMode;
+        default:
+            return false;
+        }
+    };
+    grd->setEnabled(true);
+    bt_Stop->setVisible(true);
+    bt_Close->setVisible(true);
+    bt_Read->setVisible(!writeMode);
+    cb_isLoadMsg->setVisible(!writeMode);
+    bt_Save->setVisible(!writeMode);
+    bt_Write->setVisible(writeMode);
+    bt_Read->setEnabled(on(row.read));
+    bt_Write->setEnabled(on(row.write));
+    bt_Stop->setEnabled(on(row.stop));
+    bt_Save->setEnabled(on(row.save));
+    bt_Close->setEnabled(on(row.close));
+    if (row.busyCursor && !busyCursor_) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        busyCursor_ = true;
+    } else if (!row.busyCursor && busyCursor_) {
+        QApplication::restoreOverrideCursor();
+        busyCursor_ = false;
+    }
+}
+
+void Tfrm_read::showEvent(QShowEvent* event) {
+    const int count = static_cast<int>(linkObjects.size());
+    sb1Panels[0]->setText(QStringLiteral("COM%1").arg(comPortNumber));
+    sb1Panels[1]->clear();
+    sb1Panels[2]->setText(QStringLiteral("0/%1").arg(count));
+    grd->setEnabled(false);
+    grd->clear();
+    grd->setColumnCount(3);
+    grd->setRowCount(count);
+    grd->setHorizontalHeaderLabels({QString(), kObjectHeader, kStatusHeader});
+    grd->setColumnWidth(0, 30);
+    grd->setColumnWidth(1, 300);
+    grd->setColumnWidth(2, grd->width() - 357);
+    grd->verticalHeader()->setDefaultSectionSize(15);
+    grd->horizontalHeader()->setFixedHeight(17);
+    for (int k = 0; k < count; ++k) {
+        QString name = QString::fromStdString(linkObjects[static_cast<std::size_t>(k)].first);
+        if (!writeMode) {
+            const qsizetype colon = name.indexOf(QLatin1Char(':'));
+            if (colon >= 0)
+                name.truncate(colon);
+        }
+        grd->setItem(k, 0, new QTableWidgetItem(QString::number(k + 1)));
+        grd->setItem(k, 1, new QTableWidgetItem(name));
+        grd->setItem(k, 2, new QTableWidgetItem());
+    }
+    setDialogState(1);
+    QDialog::showEvent(event);
+    if (QWidget* owner = parentWidget())
+        move(owner->geometry().center() - rect().center());
+}
+
+void Tfrm_read::clearStatusColumn() {
+    for (int k = 0; k < grd->rowCount(); ++k)
+        if (QTableWidgetItem* item = grd->item(k, 2))
+            item->setText(QString());
+}
+
+void Tfrm_read::bt_ReadClick() {
+    setDialogState(2);
+    clearStatusColumn();
+    stopFlag = false;
+    const int done = readAll();
+    const int count = static_cast<int>(linkObjects.size());
+    setDialogState(done == 0 ? 1 : done == count ? 4 : 3);
+}
+
+void Tfrm_read::bt_WriteClick() {
+    setDialogState(2);
+    clearStatusColumn();
+    stopFlag = false;
+    const int done = writeAll();
+    setDialogState(done == static_cast<int>(linkObjects.size()) ? 5 : 1);
+}
+
+void Tfrm_read::bt_StopClick() { stopFlag = true; }
+
+void Tfrm_read::bt_SaveClick() { done(mrOk); }
+
+void Tfrm_read::bt_CloseClick() { done(mrCancel); }
+
+void Tfrm_read::closeEvent(QCloseEvent* event) {
+    // While a job runs only Stop may end it; the close box would pull the dialog from under the running exchange.
+    if (dialogState == 2) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void Tfrm_read::reject() {
+    if (dialogState == 2)
+        return; // Escape during a job, like the close box, is refused
+    QDialog::reject();
+}
+
+void Tfrm_read::done(int result) {
+    if (dialogState == 2)
+        return;
+    QDialog::done(result);
+    if (onClosed)
+        onClosed();
+}
+
+int Tfrm_read::readAll() { return 0; }
+
+int Tfrm_read::writeAll() { return 0; }
+
+bool Tfrm_read::openSession() { return false; }
+
+void Tfrm_read::closeSession() {}
+
+bool Tfrm_read::getDeviceClock(QDateTime&) { return false; }
+
+void Tfrm_read::setDeviceClock(const QDateTime&) {}
+
+} // namespace zirezid
