@@ -350,10 +350,14 @@ int DeviceLink::loginChecked() {
 }
 
 void DeviceLink::closeSession() {
-    if (VaComm1->Active()) {
-        setTimeout(100);
-        purgeRead();
-        cmdLogout();
+    // The logout's result is not used, and a line that already failed must not keep the port open.
+    try {
+        if (VaComm1->Active()) {
+            setTimeout(100);
+            purgeRead();
+            cmdLogout();
+        }
+    } catch (const serial::EVaCommError&) {
     }
     VaComm1->Close();
 }

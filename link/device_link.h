@@ -173,6 +173,8 @@ private:
     bool refill();
     int withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command);
     int cancelTransfer(int result);
+    // Discards the rest of a broken block: everything until the line has been quiet for a moment.
+    void drainLine();
     std::string unconsumed() const { return rxText.substr(rxPos); }
     void compactRx();
     void configurePort();
