@@ -295,6 +295,8 @@ bool DeviceLink::openSession() {
             if (KT_RECORD* field = sys->findChild("Password"))
                 sessionPassword = field->getText();
     }
+    if (passwordOverride)
+        sessionPassword = *passwordOverride;
     ui_.setDialogState(2);
     for (;;) {
         const int d = loginChecked();

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -82,6 +83,8 @@ public:
     // The scratch folder, ending in "/": the staging folder of message files.
     std::string tempFolder;
     SoundConverter soundConverter;
+    // When set, the login uses this password instead of the database's setup password (zirezid-cli --password).
+    std::optional<std::string> passwordOverride;
 
     // ---- The port and the link state.
     std::unique_ptr<serial::TVaComm> VaComm1;
