@@ -1,0 +1,637 @@
+#include "link/sound_conversion.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sound {
+
+namespace {
+
+constexpr std::array<int, 89> kStepTable = {
+    7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,   28,
+    31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,  118,
+    130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,  494,
+    544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
+    2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
+    9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+
+constexpr std::array<int, 16> kIndexTable = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
+
+// The unit's decoder limits the predictor to -32767, so the encoder must do the same to stay in step with it.
+constexpr int kPredictorMin = -32767;
+constexpr int kPredictorMax = 32767;
+
+constexpr int kDeviceRate = 8000;
+
+// Halves of symmetric 16-tap low-pass filters, one per input-rate band (upper band limits below).
+struct FilterBand {
+    std::uint32_t upTo;
+    std::array<double, 8> c;
+};
+constexpr std::array<FilterBand, 5> kFilters = {{
+    {11025, {0.03743, 0.001333, -0.05217, 0.04382, 0.04156, -0.1206, 0.04723, 0.5014}},
+    {16000, {-0.02302, 0.03246, 0.0493, -0.01875, -0.08873, -0.02425, 0.1882, 0.3848}},
+    {22050, {0.03596, 0.0007104, -0.04809, -0.06759, -0.02285, 0.08543, 0.2146, 0.3019}},
+    {32000, {-0.04286, -0.04813, -0.03088, 0.01023, 0.06919, 0.1337, 0.1886, 0.2201}},
+    {0xFFFFFFFF, {-0.01766, -0.0003075, 0.02343, 0.05113, 0.07953, 0.105, 0.1243, 0.1346}},
+}};
+
+constexpr std::size_t kIoBufferSize = 64 * 1024;
+
+std::uint16_t le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+void putLe16(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+void putLe32(unsigned char* p, std::uint32_t v) {
+    putLe16(p, v);
+    putLe16(p + 2, v >> 16);
+}
+
+bool readExact(std::FILE* f, unsigned char* p, std::size_t n) {
+    return std::fread(p, 1, n, f) == n;
+}
+
+// Skips forward; falls back to reading for streams that cannot seek. Seeking past the end is allowed by
+// stdio, so a chunk size larger than the file shows up as an early end at the next read, never as a hang.
+bool skipBytes(std::FILE* f, std::uint64_t n) {
+    if (n == 0)
+        return true;
+    if (fseeko(f, static_cast<off_t>(n), SEEK_CUR) == 0)
+        return true;
+    unsigned char scratch[4096];
+    while (n > 0) {
+        std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n, sizeof scratch));
+        if (!readExact(f, scratch, part))
+            return false;
+        n -= part;
+    }
+    return true;
+}
+
+// RIFF pads a chunk of odd size with one zero byte. Writers that forget the pad exist too, and a chunk id
+// never starts with a zero byte, so the pad is taken only when it is there.
+void skipPad(std::FILE* f, std::uint32_t chunkSize) {
+    if ((chunkSize & 1) == 0)
+        return;
+    int c = std::fgetc(f);
+    if (c != 0 && c != EOF)
+        std::ungetc(c, f);
+}
+
+// The frame layouts we can read: 8-bit or 16-bit, mono or stereo. Anything else (32-bit mono in 4 bytes, four
+// 8-bit channels) would pass the block-alignment test and come out as noise.
+bool layoutUsable(const WavFormat& f) {
+    if (f.blockAlign != 1 && f.blockAlign != 2 && f.blockAlign != 4)
+        return false;
+    if (f.channels != 1 && f.channels != 2)
+        return false;
+    unsigned bytesPerSample = f.bitsPerSample <= 8 ? 1 : (f.bitsPerSample <= 16 ? 2 : 0);
+    return bytesPerSample != 0 && f.blockAlign == bytesPerSample * f.channels;
+}
+
+// The frame's value as an integer: the sums and scalings are exact, so the floating-point arithmetic of the
+// resampler starts from the same numbers.
+template <unsigned Bytes, unsigned Channels> inline int sampleOf(const unsigned char* p) {
+    if constexpr (Bytes == 1) {
+        int v = (static_cast<int>(p[0]) - 128) * 256;
+        if constexpr (Channels == 2)
+            v += (static_cast<int>(p[1]) - 128) * 256;
+        return v;
+    } else {
+        int v = static_cast<std::int16_t>(le16(p));
+        if constexpr (Channels == 2)
+            v += static_cast<std::int16_t>(le16(p + 2));
+        return v;
+    }
+}
+
+// Reads the frames of the "data" chunk through its own buffer, never past the announced data size. One
+// instance per frame layout keeps the per-frame work free of format tests.
+template <unsigned Bytes, unsigned Channels> class FrameReader {
+public:
+    static constexpr std::size_t kAlign = Bytes * Channels;
+
+    FrameReader(std::FILE* f, std::uint32_t frames)
+        : file_(f), buffer_(kIoBufferSize), bytesLeft_(static_cast<std::uint64_t>(frames) * kAlign) {}
+
+    template <class T> bool next(T& sample) {
+        if (len_ - pos_ < kAlign && !refill())
+            return false;
+        sample = static_cast<T>(sampleOf<Bytes, Channels>(buffer_.data() + pos_));
+        pos_ += kAlign;
+        return true;
+    }
+
+private:
+    bool refill() {
+        std::size_t keep = len_ - pos_;
+        std::memmove(buffer_.data(), buffer_.data() + pos_, keep);
+        pos_ = 0;
+        len_ = keep;
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - keep, bytesLeft_));
+        std::size_t got = want ? std::fread(buffer_.data() + keep, 1, want, file_) : 0;
+        len_ += got;
+        bytesLeft_ -= got;
+        return len_ >= kAlign;
+    }
+
+    std::FILE* file_;
+    std::vector<unsigned char> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    std::uint64_t bytesLeft_;
+};
+
+class ByteWriter {
+public:
+    explicit ByteWriter(std::FILE* f) : file_(f), buffer_(kIoBufferSize) {}
+    void put(unsigned char b) {
+        if (len_ == buffer_.size())
+            flush();
+        buffer_[len_++] = b;
+    }
+    void put16(std::int16_t v) {
+        if (len_ + 2 > buffer_.size())
+            flush();
+        putLe16(buffer_.data() + len_, static_cast<std::uint16_t>(v));
+        len_ += 2;
+    }
+    // False when any write so far failed.
+    bool flush() {
+        if (len_ > 0 && ok_)
+            ok_ = std::fwrite(buffer_.data(), 1, len_, file_) == len_;
+        len_ = 0;
+        return ok_;
+    }
+    bool finish() { return flush() && std::fflush(file_) == 0 && !std::ferror(file_); }
+
+private:
+    std::FILE* file_;
+    std::vector<unsigned char> buffer_;
+    std::size_t len_ = 0;
+    bool ok_ = true;
+};
+
+// "each time another hundredth of the work is done": the percentage rises one step at a time even when a
+// small file completes several hundredths with one unit of work.
+class Progress {
+public:
+    Progress(std::FILE* out, std::uint64_t total) : out_(out), total_(total) {
+        say("\r\nProgress: 0%");
+        nextAt_ = threshold(1);
+    }
+    void update(std::uint64_t done) {
+        while (percent_ < 100 && done >= nextAt_) {
+            ++percent_;
+            if (out_)
+                std::fprintf(out_, "\rProgress: %d%%", percent_);
+            nextAt_ = threshold(percent_ + 1);
+        }
+    }
+    void finish(std::uint64_t seconds) {
+        update(total_);
+        if (out_) {
+            std::fprintf(out_, "\r\nTotal time: %dm %ds\r\n", static_cast<int>(seconds / 60),
+                         static_cast<int>(seconds % 60));
+            std::fflush(out_);
+        }
+    }
+
+private:
+    void say(const char* text) {
+        if (out_)
+            std::fputs(text, out_);
+    }
+    std::uint64_t threshold(int percent) const {
+        return (static_cast<std::uint64_t>(percent) * total_ + 99) / 100;
+    }
+
+    std::FILE* out_;
+    std::uint64_t total_;
+    int percent_ = 0;
+    std::uint64_t nextAt_ = 0;
+};
+
+// The codec as one row per step index: everything a step needs sits in the row, and the next row is reached
+// by a pointer, so the serial chain from one sample to the next is a handful of operations and two loads.
+//
+// Coding by successive subtraction (step, step >> 1, step >> 2) picks the largest magnitude m whose weight
+// sum W(m) does not exceed |diff|, because step >= (step >> 1) + (step >> 2) and step >> 1 >= step >> 2. So m
+// is the number of thresholds W(1) ... W(7) that |diff| reaches, compared all at once instead of one after
+// the other, and the predictor moves by (step >> 3) + W(m) with the code's sign. Mispredicted branches would
+// cost more than the whole step, so the sign and the magnitude bits are computed without branches.
+struct CodecRow {
+    int threshold[8];         // W(m); [0] unused
+    int delta[16];            // signed predictor change by code
+    const CodecRow* next[16]; // row of the next step index by code
+};
+
+const CodecRow* codecRows() {
+    static const std::array<CodecRow, 89> rows = [] {
+        std::array<CodecRow, 89> r{};
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            int step = kStepTable[i];
+            for (int code = 0; code < 16; ++code) {
+                int m = code & 7;
+                int weight = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+                if (code < 8)
+                    r[i].threshold[code] = weight;
+                int delta = (step >> 3) + weight;
+                r[i].delta[code] = (code & 8) ? -delta : delta;
+                auto next =
+                    std::clamp(static_cast<int>(i) + kIndexTable[static_cast<std::size_t>(code)], 0, 88);
+                r[i].next[code] = &r[static_cast<std::size_t>(next)];
+            }
+        }
+        return r;
+    }();
+    return rows.data();
+}
+
+// The running state in the form the loops use.
+struct Codec {
+    explicit Codec(const AdpcmState& s) : rows(codecRows()), predictor(s.predictor), row(rows + s.index) {}
+    AdpcmState state() const { return {predictor, static_cast<int>(row - rows)}; }
+
+    void move(std::size_t code) {
+        int p = predictor + row->delta[code];
+        // Rarely taken, so a well-predicted branch keeps the limit off the serial chain.
+        if (p > kPredictorMax)
+            p = kPredictorMax;
+        else if (p < kPredictorMin)
+            p = kPredictorMin;
+        predictor = p;
+        row = row->next[code];
+    }
+    std::size_t encode(int sample) {
+        const int* w = row->threshold;
+        int diff = sample - predictor;
+        int sign = diff < 0 ? -1 : 0;
+        int a = (diff ^ sign) - sign;
+        std::size_t m = ((std::size_t{a >= w[1]} + std::size_t{a >= w[2]}) +
+                         (std::size_t{a >= w[3]} + std::size_t{a >= w[4]})) +
+                        ((std::size_t{a >= w[5]} + std::size_t{a >= w[6]}) + std::size_t{a >= w[7]});
+        std::size_t code = m | (static_cast<std::size_t>(sign) & 8);
+        move(code);
+        return code;
+    }
+    std::int16_t decode(std::size_t code) {
+        move(code & 15);
+        return static_cast<std::int16_t>(predictor);
+    }
+
+    const CodecRow* rows;
+    int predictor;
+    const CodecRow* row;
+};
+
+int deviceToWav(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
+    // The header carries the size, so the input must tell its length before the first sample is written.
+    off_t start = ftello(in);
+    if (start < 0 || fseeko(in, 0, SEEK_END) != 0)
+        return kSoundBadStructure;
+    off_t end = ftello(in);
+    if (end < start || fseeko(in, start, SEEK_SET) != 0)
+        return kSoundBadStructure;
+    std::uint64_t bytes = static_cast<std::uint64_t>(end - start);
+    if (bytes > (0xFFFFFFFFull - 36) / 4)
+        return kSoundBadStructure;
+    auto dataSize = static_cast<std::uint32_t>(bytes * 4);
+
+    unsigned char header[44];
+    std::memcpy(header, "RIFF", 4);
+    putLe32(header + 4, dataSize + 36);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    putLe32(header + 16, 16);
+    putLe16(header + 20, 1);
+    putLe16(header + 22, 1);
+    putLe32(header + 24, kDeviceRate);
+    putLe32(header + 28, kDeviceRate * 2);
+    putLe16(header + 32, 2);
+    putLe16(header + 34, 16);
+    std::memcpy(header + 36, "data", 4);
+    putLe32(header + 40, dataSize);
+
+    ByteWriter writer(out);
+    for (unsigned char b : header)
+        writer.put(b);
+
+    Progress progress(progressOut, bytes);
+    Codec codec{AdpcmState{}};
+    std::vector<unsigned char> buffer(kIoBufferSize);
+    std::uint64_t done = 0;
+    while (done < bytes) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), bytes - done));
+        std::size_t got = std::fread(buffer.data(), 1, want, in);
+        if (got == 0)
+            return kSoundBadStructure; // shrank under us or a read error: the header would lie
+        for (std::size_t i = 0; i < got; ++i) {
+            writer.put16(codec.decode(buffer[i] >> 4));
+            writer.put16(codec.decode(buffer[i] & 0x0F));
+        }
+        done += got;
+        progress.update(done);
+    }
+    if (!writer.finish())
+        return kSoundWriteFailed;
+    progress.finish(bytes * 2 / kDeviceRate);
+    return kSoundOk;
+}
+
+// Packs codes two to a byte, the first in the high nibble. An odd last code has no partner nibble; the unit's
+// format holds whole bytes only, so it is dropped.
+class NibblePacker {
+public:
+    explicit NibblePacker(ByteWriter& writer) : writer_(writer) {}
+    void emit(int sample) {
+        auto code = static_cast<unsigned char>(codec_.encode(sample));
+        if (held_ < 0) {
+            held_ = code << 4;
+        } else {
+            writer_.put(static_cast<unsigned char>(held_ | code));
+            held_ = -1;
+        }
+    }
+    // Limited to the 16-bit range, then truncated toward zero.
+    void emit(double sample) { emit(static_cast<int>(std::clamp(sample, -32768.0, 32767.0))); }
+
+private:
+    ByteWriter& writer_;
+    Codec codec_{AdpcmState{}};
+    int held_ = -1;
+};
+
+// Resamples, filters and encodes the frames; 0 or 203. Three loops for the three cases of the resampler: 8000
+// Hz (every frame but the last is emitted as it is), below 8000 Hz (interpolation, no filter) and above
+// (interpolation of filtered values).
+template <unsigned Bytes, unsigned Channels>
+int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double, 8>* coef,
+                 ByteWriter& writer, Progress& progress) {
+    FrameReader<Bytes, Channels> reader(in, format.frames);
+    NibblePacker packer(writer);
+    const std::uint64_t frames = format.frames;
+
+    if (format.sampleRate == kDeviceRate) {
+        // Each step emits the older frame as it is and then advances; the step that finds no frame left ends
+        // the loop, so the newest frame is never emitted. Integers all the way: the values are exact either
+        // way.
+        int older = 0;
+        if (!reader.next(older))
+            return kSoundBadStructure;
+        int newer = older;
+        if (frames > 1 && !reader.next(newer))
+            return kSoundBadStructure;
+        packer.emit(std::clamp(older, -32768, 32767));
+        for (std::uint64_t n = 2; n < frames; ++n) {
+            older = newer;
+            if (!reader.next(newer))
+                return kSoundBadStructure;
+            packer.emit(std::clamp(older, -32768, 32767));
+            progress.update(n + 1);
+        }
+        return kSoundOk;
+    }
+
+    double s0 = 0;
+    double s1 = 0;
+    if (!reader.next(s0))
+        return kSoundBadStructure;
+    std::uint64_t framesRead = 1;
+    if (frames > 1) {
+        if (!reader.next(s1))
+            return kSoundBadStructure;
+        framesRead = 2;
+    } else {
+        s1 = s0;
+    }
+
+    Resampler resampler(format.sampleRate);
+    if (!coef) {
+        for (;;) {
+            while (resampler.outputDue()) {
+                packer.emit(resampler.interpolate(s0, s1));
+                resampler.emitted();
+            }
+            resampler.advanced();
+            if (framesRead >= frames)
+                return kSoundOk;
+            s0 = s1;
+            if (!reader.next(s1))
+                return kSoundBadStructure;
+            ++framesRead;
+            progress.update(framesRead);
+        }
+    }
+
+    // With the filter, s1 of every frame after the first two is the filter's value over the 16 newest raw
+    // frames (the first two frames never enter the history, which starts as zeros). Most frames are passed
+    // over without being emitted when the rate falls to 8000, so the filter runs only for the frames an
+    // output sample is interpolated from; the arithmetic is the same as filtering every frame.
+    constexpr std::size_t kHistory = 4096;
+    std::vector<double> hist(kHistory, 0.0);
+    std::size_t pos = 16; // newest raw value; the 17 slots up to it hold the windows of s1 and s0
+    const double* c = coef->data();
+    auto filtered = [c](const double* h) { // h points at the oldest of 16 values
+        double sum = (h[0] + h[15]) * c[0];
+        sum += (h[1] + h[14]) * c[1];
+        sum += (h[2] + h[13]) * c[2];
+        sum += (h[3] + h[12]) * c[3];
+        sum += (h[4] + h[11]) * c[4];
+        sum += (h[5] + h[10]) * c[5];
+        sum += (h[6] + h[9]) * c[6];
+        sum += (h[7] + h[8]) * c[7];
+        return sum;
+    };
+    std::uint64_t valuesOf = 2; // framesRead for which s0 and s1 are current
+    for (;;) {
+        if (resampler.outputDue()) {
+            if (valuesOf != framesRead) {
+                s0 = valuesOf + 1 == framesRead ? s1 : filtered(&hist[pos - 16]);
+                s1 = filtered(&hist[pos - 15]);
+                valuesOf = framesRead;
+            }
+            do {
+                packer.emit(resampler.interpolate(s0, s1));
+                resampler.emitted();
+            } while (resampler.outputDue());
+        }
+        resampler.advanced();
+        if (framesRead >= frames)
+            return kSoundOk;
+        if (pos + 1 == kHistory) {
+            std::copy(hist.end() - 17, hist.end(), hist.begin());
+            pos = 16;
+        }
+        if (!reader.next(hist[++pos]))
+            return kSoundBadStructure;
+        ++framesRead;
+        progress.update(framesRead);
+    }
+}
+
+int wavToDevice(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
+    WavFormat format;
+    if (int r = readWavHeader(in, format); r != kSoundOk)
+        return r;
+    if (progressOut)
+        std::fprintf(progressOut, "Sampling rate: %d\r\n", static_cast<int>(format.sampleRate));
+
+    const std::array<double, 8>* coef = nullptr;
+    if (format.sampleRate > kDeviceRate)
+        for (const auto& band : kFilters)
+            if (format.sampleRate <= band.upTo) {
+                coef = &band.c;
+                break;
+            }
+
+    Progress progress(progressOut, format.frames);
+    ByteWriter writer(out);
+    int r = kSoundBadStructure;
+    bool eightBit = format.bitsPerSample <= 8;
+    if (format.channels == 1)
+        r = eightBit ? encodeFrames<1, 1>(in, format, coef, writer, progress)
+                     : encodeFrames<2, 1>(in, format, coef, writer, progress);
+    else
+        r = eightBit ? encodeFrames<1, 2>(in, format, coef, writer, progress)
+                     : encodeFrames<2, 2>(in, format, coef, writer, progress);
+    if (r != kSoundOk)
+        return r;
+    if (!writer.finish())
+        return kSoundWriteFailed;
+    progress.finish(format.frames / format.sampleRate);
+    return kSoundOk;
+}
+
+} // namespace
+
+std::uint8_t encodeAdpcm(int sample, AdpcmState& state) {
+    Codec codec(state);
+    auto code = static_cast<std::uint8_t>(codec.encode(sample));
+    state = codec.state();
+    return code;
+}
+
+std::int16_t decodeAdpcm(std::uint8_t code, AdpcmState& state) {
+    Codec codec(state);
+    std::int16_t sample = codec.decode(code);
+    state = codec.state();
+    return sample;
+}
+
+int readWavHeader(std::FILE* f, WavFormat& format) {
+    format = WavFormat{};
+    unsigned char riff[12];
+    if (!readExact(f, riff, 12) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return kSoundNotRiffWave;
+
+    bool haveFmt = false;
+    for (;;) {
+        unsigned char chunk[8];
+        if (!readExact(f, chunk, 8))
+            return kSoundBadStructure;
+        std::uint32_t size = le32(chunk + 4);
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            // Sound data ahead of its format cannot be read as anything.
+            if (!haveFmt)
+                return kSoundBadStructure;
+            if (!layoutUsable(format) || format.sampleRate == 0)
+                return kSoundBadStructure;
+            format.frames = size / format.blockAlign;
+            return format.frames >= 1 ? kSoundOk : kSoundBadStructure;
+        }
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && !haveFmt) {
+            unsigned char fmt[16];
+            if (size < 16 || !readExact(f, fmt, 16))
+                return kSoundBadStructure;
+            format.formatTag = le16(fmt);
+            format.channels = le16(fmt + 2);
+            format.sampleRate = le32(fmt + 4);
+            format.bytesPerSecond = le32(fmt + 8);
+            format.blockAlign = le16(fmt + 12);
+            format.bitsPerSample = le16(fmt + 14);
+            if (format.formatTag != 1)
+                return kSoundNotPcm;
+            haveFmt = true;
+            if (!skipBytes(f, size - 16))
+                return kSoundBadStructure;
+        } else if (!skipBytes(f, size)) {
+            return kSoundBadStructure;
+        }
+        skipPad(f, size);
+    }
+}
+
+int readWavFrame(std::FILE* f, const WavFormat& format, double& sample) {
+    unsigned char frame[4];
+    if (!layoutUsable(format) || !readExact(f, frame, format.blockAlign))
+        return kSoundBadStructure;
+    bool eightBit = format.bitsPerSample <= 8;
+    if (format.channels == 2)
+        sample = eightBit ? sampleOf<1, 2>(frame) : sampleOf<2, 2>(frame);
+    else
+        sample = eightBit ? sampleOf<1, 1>(frame) : sampleOf<2, 1>(frame);
+    return kSoundOk;
+}
+
+int convertSound(std::FILE* input, std::FILE* output, bool toWav, std::FILE* progress) {
+    if (!input || !output)
+        return toWav ? kSoundBadStructure : kSoundNotRiffWave;
+    return toWav ? deviceToWav(input, output, progress) : wavToDevice(input, output, progress);
+}
+
+int convertSoundFile(const std::string& inputPath, const std::string& outputPath, bool toWav,
+                     std::FILE* progress) {
+    std::FILE* in = std::fopen(inputPath.c_str(), "rb");
+    if (!in)
+        return kSoundBadStructure;
+
+    // The temporary sits in the target's folder so the rename cannot cross file systems; O_EXCL with a
+    // per-process counter keeps two conversions from sharing it, and mode 0666 lets the umask decide as for
+    // any new file.
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = outputPath + ".part" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    std::FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!out) {
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+        }
+        std::fclose(in);
+        return kSoundWriteFailed;
+    }
+
+    int result = convertSound(in, out, toWav, progress);
+    std::fclose(in);
+    if (std::fclose(out) != 0 && result == kSoundOk)
+        result = kSoundWriteFailed;
+    if (result == kSoundOk && std::rename(temp.c_str(), outputPath.c_str()) != 0)
+        result = kSoundWriteFailed;
+    if (result != kSoundOk)
+        ::unlink(temp.c_str());
+    return result;
+}
+
+} // namespace sound
