@@ -2,8 +2,15 @@
 
 #include "app/message_boxes.h"
 #if ZIREZID_HAVE_LINK
+#include "app/startup.h"
 #include "link/device_link.h"
+#include "link/ui/sound_bridge.h"
 #include "serial/comm.h"
+#include "serial/device_name.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 #else
 namespace devlink {
 class DeviceLink {}; // stands in until the device link is part of the build
@@ -33,6 +40,11 @@ const QString kStop = QStringLiteral("Стоп");
 const QString kLoadMessages = QStringLiteral("загружать файлы сообщений");
 const QString kSaveToBase = QStringLiteral("Записать в БД");
 const QString kClose = QStringLiteral("Закрыть");
+// The port checks made before the link tries it: they say what the technician can do about it.
+const QString kPortMissing = QStringLiteral("Порт COM%1 (%2) не найден. Проверьте подключение кабеля и выбор порта "
+                                            "в меню \"Настройки\" → \"COM порт...\".");
+const QString kPortDenied = QStringLiteral("Нет доступа к порту COM%1 (%2). Добавьте пользователя в группу dialout "
+                                           "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
 
 constexpr int kWidth = 499;
 constexpr int kHeight = 422;
@@ -110,6 +122,7 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
     wake_->setSingleShot(true);
 #if ZIREZID_HAVE_LINK
     link_ = std::make_unique<devlink::DeviceLink>(*this);
+    link_->soundConverter = convertSoundForLink;
 #endif
 
     connect(bt_Read, &QPushButton::clicked, this, &Tfrm_read::bt_ReadClick);
@@ -295,6 +308,16 @@ int Tfrm_read::writeAll() {
 
 bool Tfrm_read::openSession() {
     link_->comPortNumber = comPortNumber;
+    // A port that is not there or not ours would only give the link's plain "cannot open"; say why instead.
+    const std::string device = serial::ResolveDevicePath("COM" + std::to_string(comPortNumber));
+    if (::access(device.c_str(), F_OK) != 0) {
+        zirezid::showMessage(parentWidget(), kPortMissing.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+        return false;
+    }
+    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        zirezid::showMessage(parentWidget(), kPortDenied.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+        return false;
+    }
     return guarded(this, [this] { return link_->openSession() ? 1 : 0; }) != 0;
 }
 
