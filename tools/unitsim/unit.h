@@ -46,13 +46,16 @@ public:
     std::string clockText() const;
     bool setClock(const std::string& date, const std::string& time, const std::string& seconds);
 
+    // The command reader that serve() runs: one byte as the unit hears it, and the line having been quiet for
+    // half a second. Public so that the reader can be driven without a pseudo-terminal (the fuzz target).
+    void onByte(Line& line, std::uint8_t b);
+    void onQuiet(Line& line);
+
 private:
     enum class State { LoggedOut, AwaitPassword, LoggedIn };
 
     void answer(Line& line, const std::string& utf8);
     void answerRaw(Line& line, const std::string& bytes);
-    void onByte(Line& line, std::uint8_t b);
-    void onQuiet(Line& line);
     void tryCommand(Line& line, bool quiet);
     void execute(Line& line, const std::string& verb, const std::string& arg, const std::string& rest);
     bool refreshDynamic();
