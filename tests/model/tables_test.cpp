@@ -89,7 +89,8 @@ TEST_F(Tables, RefusedFieldShowsKeyAndDescription) {
     KT_RECORD* flash = base.sysparam->findChild("FlashPassthrough");
     EXPECT_FALSE(flash->setText("3"));
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], "FlashPassthrough (Транслировать FLASH) : 3 - вне диапазона допустимых значений: [0...1]");
+    EXPECT_EQ(ui.messages[0],
+              "FlashPassthrough (Транслировать FLASH) : 3 - вне диапазона допустимых значений: [0...1]");
     EXPECT_EQ(flash->getText(), "1");
     EXPECT_EQ(base.sysparam->markState, 1);
     EXPECT_TRUE(ui.shellStates.empty());
@@ -195,6 +196,18 @@ TEST_F(Tables, InvisibleObjectGetsNoNodeAndNoListLine) {
     EXPECT_TRUE(list.empty()) << "fields are no choices";
 }
 
+TEST_F(Tables, HiddenObjectForgetsItsDeletedNode) {
+    KT_TABLE* menu1 = base.menus->tableAt(1);
+    ASSERT_NE(menu1->node, nullptr);
+    base.menus->isVisible = false;
+    buildTree(*base.root);
+    EXPECT_EQ(base.menus->node, nullptr);
+    EXPECT_EQ(menu1->node, nullptr) << "a node of the old tree must not be touched again";
+    ASSERT_TRUE(menu1->findChild("Desc")->setText("x")); // would write into a deleted node
+    EXPECT_EQ(menu1->markState, 4);
+    EXPECT_EQ(rootNode->childCount(), 5);
+}
+
 TEST_F(Tables, ActionTableNeverGetsANode) {
     auto holder = std::make_unique<KT_TABLE_LIST>();
     auto* kinds = holder->addTable(buildActions());
@@ -246,6 +259,26 @@ TEST_F(Tables, MarksDownAndUp) {
     markUp(loose, 2);
 }
 
+TEST_F(Tables, MarkListHoldsMarkedAndChangedLeavesInTreeOrder) {
+    KT_MARK_LIST list;
+    fillMarkList(*rootNode, list);
+    EXPECT_TRUE(list.empty());
+
+    ASSERT_TRUE(base.menus->tableAt(2)->findChild("Desc")->setText("Ночь"));
+    base.trks->markState = 2;
+    base.trks->refreshNode();
+    markDown(*base.trks, 2);
+    base.slps->markState = 2; // a marked list without its children marked adds nothing itself
+    base.slps->refreshNode();
+    fillMarkList(*rootNode, list);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].second, base.trks->tableAt(0));
+    EXPECT_EQ(list[0].first, "линия 1");
+    EXPECT_EQ(list[1].second, base.trks->tableAt(1));
+    EXPECT_EQ(list[2].second, base.menus->tableAt(2));
+    EXPECT_EQ(list[2].first, "меню 2 : Ночь");
+}
+
 TEST_F(Tables, RootReportsModifiedOnlyWhenMixedOrChanged) {
     base.root->markState = 2;
     base.root->refreshNode();
@@ -262,8 +295,8 @@ TEST_F(Tables, EditorFrameShownAndHidden) {
     base.sysparam->editorFrame = &frame;
     int panel = 0, mainWindow = 0;
     base.sysparam->showEditor(&panel, &mainWindow);
-    EXPECT_EQ(frame.calls,
-              (std::vector<std::string>{"placeInto", "bringToFront", "show", "takeContext", "edit:KT_TABLE_SYSPARAM"}));
+    EXPECT_EQ(frame.calls, (std::vector<std::string>{"placeInto", "bringToFront", "show", "takeContext",
+                                                     "edit:KT_TABLE_SYSPARAM"}));
     EXPECT_EQ(frame.lastParent, &panel);
     EXPECT_EQ(frame.lastContext, &mainWindow);
     EXPECT_EQ(frame.edited, base.sysparam);
@@ -288,7 +321,8 @@ TEST_F(Tables, DeviceTextOfDefaults) {
 
 TEST_F(Tables, ParseMenuFromTheUnit) {
     KT_TABLE* menu = base.menus->tableAt(2);
-    menu->parseDeviceText("'Главное меню  дня' {1:greeting.ktm:2048} 1 2 0105 02011530 04 0300 00 00 00 00 00 00 01");
+    menu->parseDeviceText(
+        "'Главное меню  дня' {1:greeting.ktm:2048} 1 2 0105 02011530 04 0300 00 00 00 00 00 00 01");
     EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage();
     EXPECT_EQ(menu->findChild("Desc")->getEditText(), "Главное меню  дня") << "blanks inside the text stay";
     EXPECT_EQ(menu->findChild("Message")->getText(), "greeting.wav");
@@ -300,7 +334,8 @@ TEST_F(Tables, ParseMenuFromTheUnit) {
     EXPECT_EQ(menu->findChild("ActionDTMF[3]")->getText(), "0300");
     EXPECT_EQ(menu->findChild("ActionDTMF[0]")->getText(), "0100");
     EXPECT_EQ(menu->markState, 4);
-    EXPECT_EQ(menu->buildDeviceText(), "'Главное меню  дня' 1 2 0105 02011530 04 0300 00 00 00 00 00 00 0100 ");
+    EXPECT_EQ(menu->buildDeviceText(),
+              "'Главное меню  дня' 1 2 0105 02011530 04 0300 00 00 00 00 00 00 0100 ");
 
     menu->parseDeviceText("'' {} 0 0");
     EXPECT_EQ(menu->findChild("Desc")->getText(), "''");
@@ -326,18 +361,33 @@ TEST_F(Tables, FileFieldFromTheUnitStaysInItsFolder) {
     EXPECT_EQ(msg->getText(), "-");
 }
 
+TEST_F(Tables, ClockTextKeepsItsLayout) {
+    auto clock = buildClock({"CLOCK", "часы", "91", nullptr});
+    EXPECT_EQ(clock->buildDeviceText(), "010101 0000 0 ");
+    clock->parseDeviceText("050324 0907 03");
+    EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage();
+    EXPECT_EQ(clock->buildDeviceText(), "050324 0907 03 ") << "the seconds keep their leading zero";
+    EXPECT_EQ(clock->findChild("Date")->getEditText(), "05.03.2024");
+    EXPECT_EQ(clock->findChild("Time")->getEditText(), "09:07");
+    clock->parseDeviceText("310224 2500 61");
+    EXPECT_EQ(ui.messages.size(), 3u) << "each bad group reports itself";
+    EXPECT_EQ(clock->buildDeviceText(), "050324 0907 03 ");
+}
+
 TEST_F(Tables, ParseIgnoresSurplusAndReportsBadFields) {
     KT_TABLE* trk = base.trks->tableAt(0);
     trk->parseDeviceText("  2   1 9 1 0 surplus text");
     EXPECT_EQ(trk->buildDeviceText(), "2 1 0 1 0 ");
     ASSERT_EQ(ui.messages.size(), 1u) << "only the bad field complains";
-    EXPECT_EQ(ui.messages[0], "HolidayMenu (Праздничное меню) : 9 - вне диапазона допустимых значений: [0...2]");
+    EXPECT_EQ(ui.messages[0],
+              "HolidayMenu (Праздничное меню) : 9 - вне диапазона допустимых значений: [0...2]");
 }
 
 // Every object kind survives a round trip: values set, device text built, parsed into a fresh object.
 TEST_F(Tables, DeviceTextRoundTripOfEveryObjectKind) {
     sample::Base fresh = sample::build(2, 3, 2);
-    auto roundTrip = [&](KT_TABLE& from, KT_TABLE& to, const std::vector<std::pair<std::string, std::string>>& set) {
+    auto roundTrip = [&](KT_TABLE& from, KT_TABLE& to,
+                         const std::vector<std::pair<std::string, std::string>>& set) {
         for (auto& [key, text] : set)
             ASSERT_TRUE(from.findChild(key)->value->setText(text)) << key;
         to.parseDeviceText(from.buildDeviceText());
@@ -352,30 +402,57 @@ TEST_F(Tables, DeviceTextRoundTripOfEveryObjectKind) {
         EXPECT_EQ(to.buildDeviceText(), from.buildDeviceText());
     };
     roundTrip(*base.sysparam, *fresh.sysparam,
-              {{"Password", "0123456789"}, {"PulseDialing", "1"}, {"GainRxdB12", "0"}, {"GainTxdB12", "24"},
-               {"AGCDisabled", "1"}, {"NRingsToPickup", "99"}, {"WaitAfterPickupMs", "10000"},
-               {"InDiscLenMs", "0"}, {"FlashLenMs", "150"}, {"FlashPassthrough", "0"}});
+              {{"Password", "0123456789"},
+               {"PulseDialing", "1"},
+               {"GainRxdB12", "0"},
+               {"GainTxdB12", "24"},
+               {"AGCDisabled", "1"},
+               {"NRingsToPickup", "99"},
+               {"WaitAfterPickupMs", "10000"},
+               {"InDiscLenMs", "0"},
+               {"FlashLenMs", "150"},
+               {"FlashPassthrough", "0"}});
     roundTrip(*base.trks->tableAt(1), *fresh.trks->tableAt(1),
-              {{"DayMenu", "2"}, {"NightMenu", "1"}, {"HolidayMenu", "2"}, {"SetupAllowed", "1"},
+              {{"DayMenu", "2"},
+               {"NightMenu", "1"},
+               {"HolidayMenu", "2"},
+               {"SetupAllowed", "1"},
                {"MBAccessAllowed", "1"}});
     roundTrip(*base.slps->tableAt(1), *fresh.slps->tableAt(1),
               {{"Passthrough", "1"}, {"SetupAllowed", "1"}, {"MBAccessAllowed", "1"}});
     roundTrip(*base.timetable, *fresh.timetable,
-              {{"DayStart[1]", "0830"}, {"DayEnd[7]", "1745"}, {"UseHoliday[9]", "1"}, {"HolidayStart[0]", "2902"},
+              {{"DayStart[1]", "0830"},
+               {"DayEnd[7]", "1745"},
+               {"UseHoliday[9]", "1"},
+               {"HolidayStart[0]", "2902"},
                {"HolidayEnd[9]", "3112"}});
     roundTrip(*base.menus->tableAt(1), *fresh.menus->tableAt(1),
-              {{"Desc", "Ночь и выходные"}, {"Message", "night.wav"}, {"CallSLPOnStart", "1"}, {"SLPIndex", "2"},
-               {"ActionTO", "04"}, {"ActionDTMF[1]", "0102"}, {"ActionDTMF[5]", "02021001"},
-               {"ActionDTMF[9]", "0301"}, {"ActionDTMF[0]", "00"}});
+              {{"Desc", "Ночь и выходные"},
+               {"Message", "night.wav"},
+               {"CallSLPOnStart", "1"},
+               {"SLPIndex", "2"},
+               {"ActionTO", "04"},
+               {"ActionDTMF[1]", "0102"},
+               {"ActionDTMF[5]", "02021001"},
+               {"ActionDTMF[9]", "0301"},
+               {"ActionDTMF[0]", "00"}});
     roundTrip(*base.mailboxes->tableAt(1), *fresh.mailboxes->tableAt(1),
-              {{"Password", "4321"}, {"MaxSizeMin", "500"}, {"MaxMsgs", "1"}, {"DaysToKeep", "30"},
-               {"AutoRemoveOld", "1"}, {"ReverseOrder", "1"}});
+              {{"Password", "4321"},
+               {"MaxSizeMin", "500"},
+               {"MaxMsgs", "1"},
+               {"DaysToKeep", "30"},
+               {"AutoRemoveOld", "1"},
+               {"ReverseOrder", "1"}});
 
     auto info = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, 29);
     auto info2 = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, 19);
     roundTrip(*info, *info2,
-              {{"ModelCode", "22"}, {"SerialNum", "4294967295"}, {"SoftVer", "1.02.03"}, {"ConfigID", "29"},
-               {"ConfigKey", "123456789"}, {"FreeSpaceBytes", "2400000"}});
+              {{"ModelCode", "22"},
+               {"SerialNum", "4294967295"},
+               {"SoftVer", "1.02.03"},
+               {"ConfigID", "29"},
+               {"ConfigKey", "123456789"},
+               {"FreeSpaceBytes", "2400000"}});
     auto clock = buildClock({"CLOCK", "часы", "91", nullptr});
     auto clock2 = buildClock({"CLOCK", "часы", "91", nullptr});
     roundTrip(*clock, *clock2, {{"Date", "290224"}, {"Time", "2359"}, {"Seconds", "59"}});

@@ -1,0 +1,862 @@
+#include "app/main_window.h"
+
+#include "app/clock_dialog.h"
+#include "app/message_boxes.h"
+#include "app/small_dialogs.h"
+#include "app/startup.h"
+#include "model/tables.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace zirezid {
+
+namespace {
+const QString kTitle = QStringLiteral("ZIRezid");
+// Menus and their items.
+const QString kMenuFile = QStringLiteral("Файл");
+const QString kMenuLink = QStringLiteral("Связь");
+const QString kMenuSettings = QStringLiteral("Настройки");
+const QString kMenuHelp = QStringLiteral("Справка");
+const QString kNew = QStringLiteral("Создать...");
+const QString kOpen = QStringLiteral("Открыть...");
+const QString kSave = QStringLiteral("Сохранить");
+const QString kSaveAs = QStringLiteral("Сохранить как ...");
+const QString kExit = QStringLiteral("Выход");
+const QString kConnect = QStringLiteral("Подключиться");
+const QString kDisconnect = QStringLiteral("Отключиться");
+const QString kRead = QStringLiteral("Чтение...");
+const QString kWrite = QStringLiteral("Запись...");
+const QString kDateTime = QStringLiteral("Время и дата...");
+const QString kComPort = QStringLiteral("COM порт...");
+const QString kDeviceConfig = QStringLiteral("Тип устройства...");
+const QString kAbout = QStringLiteral("О программе...");
+// Tool bar captions.
+const QString kBtNew = QStringLiteral("Создать");
+const QString kBtOpen = QStringLiteral("Открыть");
+const QString kBtSave = QStringLiteral("Сохранить");
+const QString kBtConnect = QStringLiteral("Связь");
+const QString kBtRead = QStringLiteral("Чтение");
+const QString kBtWrite = QStringLiteral("Запись");
+const QString kBtTerminal = QStringLiteral("Терминал");
+// Hints.
+const QString kHintNew = QStringLiteral("Создать базу настроек");
+const QString kHintOpen = QStringLiteral("Открыть базу настроек");
+const QString kHintSave = QStringLiteral("Сохранить базу настроек");
+const QString kHintSaveAs = QStringLiteral("Сохранить под другим именем");
+const QString kHintExit = QStringLiteral("Выход из программы");
+const QString kHintConnect = QStringLiteral("Подключиться к устройству");
+const QString kHintDisconnect = QStringLiteral("Отключиться от устройства");
+const QString kHintRead = QStringLiteral("Чтение настроек из устройства");
+const QString kHintWrite = QStringLiteral("Запись настроек в устройство");
+const QString kHintComPort = QStringLiteral("Выбрать COM порт");
+const QString kHintDeviceConfig = QStringLiteral("Выбрать тип устройства");
+// Status bar and device-information box.
+const QString kPanelPortInitial = QStringLiteral("COMx");
+const QString kPanelTypeInitial = QStringLiteral("Тип устройства");
+const QString kInfoType = QStringLiteral("Тип устройства:");
+const QString kInfoSoftVer = QStringLiteral("Версия ПО");
+const QString kInfoFreeSpace = QStringLiteral("Объем своб. места в памяти:");
+const QString kInfoDisconnected = QStringLiteral("Устройство не подключено");
+const QString kMinutes = QStringLiteral(" мин.");
+// File commands.
+const QString kOpenTitle = QStringLiteral("Открыть конфигурацию");
+const QString kSaveTitle = QStringLiteral("Сохранить конфигурацию");
+const QString kNewTitle = QStringLiteral("Новая база настроек");
+const QString kFilter = QStringLiteral("VIDA Configuration Files (*.qor)");
+const QString kNotSaved = QStringLiteral("База настроек не сохранена. Сохранить?");
+const QString kConvertLossy =
+    QStringLiteral("База настроек будет преобразована. Часть информации может быть утеряна. Продолжить?");
+const QString kConvert = QStringLiteral("База настроек будет преобразована. Продолжить?");
+const QString kRootCaption = QStringLiteral("База настроек: ");
+const QString kUnnamedFile = QStringLiteral("noname.qor");
+// Device commands.
+const QString kReadCaption = QStringLiteral("Чтение данных из автоинформатора...");
+const QString kWriteCaption = QStringLiteral("Запись данных в автоинформатор...");
+const QString kNothingToRead = QStringLiteral("Выберите объекты для чтения в панели слева.");
+const QString kNothingToWrite = QStringLiteral("Выберите объекты для записи в панели слева.");
+
+constexpr int kBytesPerMinute = 240000; // recorded sound of the unit
+constexpr int kEditorMinWidth = 579;
+constexpr int kTreeMinWidth = 218;
+
+// The window's state table: which command is available in states 0 saved, 1 modified, 2 no database, 3 busy,
+// combined with the connection flag.
+enum class En { Yes, No, Conn, NotConn, NotUnnamed };
+struct ShellStateRow {
+    QAction* Tfrm_main::*control;
+    En rule[4];
+};
+constexpr ShellStateRow kShellStates[] = {
+    {&Tfrm_main::bt_Connect, {En::Yes, En::Yes, En::Yes, En::No}},
+    {&Tfrm_main::bt_Read, {En::Conn, En::Conn, En::No, En::No}},
+    {&Tfrm_main::bt_Write, {En::Conn, En::Conn, En::No, En::No}},
+    {&Tfrm_main::bt_Terminal, {En::Conn, En::Conn, En::No, En::No}},
+    {&Tfrm_main::mn_Connect, {En::NotConn, En::NotConn, En::NotConn, En::No}},
+    {&Tfrm_main::mn_Disconnect, {En::Conn, En::Conn, En::Conn, En::No}},
+    {&Tfrm_main::mn_Read, {En::Conn, En::Conn, En::No, En::No}},
+    {&Tfrm_main::mn_Write, {En::Conn, En::Conn, En::No, En::No}},
+    {&Tfrm_main::mn_DateTime, {En::Conn, En::Conn, En::No, En::No}},
+    {&Tfrm_main::mn_DeviceConfig, {En::NotConn, En::NotConn, En::NotConn, En::No}},
+    {&Tfrm_main::mn_New, {En::Yes, En::Yes, En::Yes, En::No}},
+    {&Tfrm_main::mn_Open, {En::Yes, En::Yes, En::Yes, En::No}},
+    {&Tfrm_main::mn_Exit, {En::Yes, En::Yes, En::Yes, En::No}},
+    {&Tfrm_main::bt_New, {En::Yes, En::Yes, En::Yes, En::No}},
+    {&Tfrm_main::bt_Open, {En::Yes, En::Yes, En::Yes, En::No}},
+    {&Tfrm_main::mn_Save, {En::No, En::NotUnnamed, En::No, En::No}},
+    {&Tfrm_main::bt_Save, {En::No, En::Yes, En::No, En::No}},
+    {&Tfrm_main::mn_SaveAs, {En::Yes, En::Yes, En::No, En::No}},
+};
+constexpr bool kDatabaseShown[4] = {true, true, false, false}; // pnl_meedle visible and the tree enabled
+constexpr bool kBusyCursor[4] = {false, false, false, true};
+
+QPixmap glyph(int kind) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 40, 40), 1));
+    switch (kind) {
+    case 0: // new: a sheet with a folded corner
+        p.setBrush(Qt::white);
+        p.drawPolygon(QPolygonF() << QPointF(3, 1.5) << QPointF(10, 1.5) << QPointF(13, 4.5) << QPointF(13, 14.5)
+                                  << QPointF(3, 14.5));
+        break;
+    case 1: // open: a folder
+        p.setBrush(QColor(230, 190, 80));
+        p.drawRect(QRectF(1.5, 4.5, 13, 9));
+        p.drawRect(QRectF(1.5, 2.5, 5, 2));
+        break;
+    case 2: // save: a diskette
+        p.setBrush(QColor(60, 90, 170));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+        p.fillRect(QRectF(4, 2, 8, 5), Qt::white);
+        break;
+    case 3: // connect: a plug
+        p.setBrush(QColor(90, 160, 90));
+        p.drawEllipse(QRectF(3.5, 3.5, 9, 9));
+        p.drawLine(QPointF(6, 1), QPointF(6, 4));
+        p.drawLine(QPointF(10, 1), QPointF(10, 4));
+        break;
+    case 4: // read: an arrow into the computer
+    case 5: // write: an arrow out to the unit
+        p.setBrush(kind == 4 ? QColor(40, 120, 200) : QColor(200, 90, 40));
+        if (kind == 4)
+            p.drawPolygon(QPolygonF() << QPointF(8, 14) << QPointF(2, 7) << QPointF(6, 7) << QPointF(6, 2)
+                                      << QPointF(10, 2) << QPointF(10, 7) << QPointF(14, 7));
+        else
+            p.drawPolygon(QPolygonF() << QPointF(8, 2) << QPointF(2, 9) << QPointF(6, 9) << QPointF(6, 14)
+                                      << QPointF(10, 14) << QPointF(10, 9) << QPointF(14, 9));
+        break;
+    default:
+        p.setBrush(Qt::black);
+        p.drawRect(QRectF(1.5, 2.5, 13, 11));
+        break;
+    }
+    return pm;
+}
+
+QPixmap backgroundPicture() {
+    QPixmap pm(360, 200);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 128, 40));
+    p.drawRoundedRect(QRectF(10, 10, 340, 180), 24, 24);
+    QFont font(QStringLiteral("Verdana"));
+    font.setPointSize(34);
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(QColor(0, 0, 128, 150));
+    p.drawText(pm.rect(), Qt::AlignCenter, kTitle);
+    return pm;
+}
+
+QString fileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
+} // namespace
+
+Tfrm_main::Tfrm_main(QString settingsFile) : settingsFile_(std::move(settingsFile)) {
+    host::install(this);
+    createControls();
+    askFileName = [this](FileDialogKind kind, const QString& title, const QString& name) {
+        return runFileDialog(kind, title, name);
+    };
+    FormCreate();
+    createWindows();
+}
+
+Tfrm_main::~Tfrm_main() {
+    // The objects go before the frames and windows they refer to; the tree's nodes are forgotten first.
+    clearTree();
+    for (TKT_EDITOR* frame : frames.all())
+        frame->unbind();
+    db.unbindEditors = nullptr;
+    if (host::Host* previous = host::install(nullptr); previous != this)
+        host::install(previous);
+}
+
+void Tfrm_main::createControls() {
+    setWindowTitle(kTitle);
+    setObjectName(QStringLiteral("frm_main"));
+
+    auto makeAction = [this](const QString& text, const QString& hint, const char* name) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setStatusTip(hint);
+        action->setToolTip(hint);
+        return action;
+    };
+    mn_New = makeAction(kNew, kHintNew, "mn_New");
+    mn_Open = makeAction(kOpen, kHintOpen, "mn_Open");
+    mn_Save = makeAction(kSave, kHintSave, "mn_Save");
+    mn_SaveAs = makeAction(kSaveAs, kHintSaveAs, "mn_SaveAs");
+    mn_Exit = makeAction(kExit, kHintExit, "mn_Exit");
+    mn_Connect = makeAction(kConnect, kHintConnect, "mn_Connect");
+    mn_Disconnect = makeAction(kDisconnect, kHintDisconnect, "mn_Disconnect");
+    mn_Read = makeAction(kRead, kHintRead, "mn_Read");
+    mn_Write = makeAction(kWrite, kHintWrite, "mn_Write");
+    mn_DateTime = makeAction(kDateTime, QString(), "mn_DateTime");
+    mnCOM = makeAction(kComPort, kHintComPort, "mnCOM");
+    mn_DeviceConfig = makeAction(kDeviceConfig, kHintDeviceConfig, "mn_DeviceConfig");
+    mnAbout = makeAction(kAbout, QString(), "mnAbout");
+
+    QMenu* file = menuBar()->addMenu(kMenuFile);
+    file->addActions({mn_New, mn_Open, mn_Save, mn_SaveAs});
+    file->addSeparator();
+    file->addAction(mn_Exit);
+    QMenu* link = menuBar()->addMenu(kMenuLink);
+    link->addActions({mn_Connect, mn_Disconnect});
+    link->addSeparator();
+    link->addActions({mn_Read, mn_Write});
+    link->addSeparator();
+    link->addAction(mn_DateTime);
+    QMenu* settings = menuBar()->addMenu(kMenuSettings);
+    settings->addActions({mnCOM, mn_DeviceConfig});
+    QMenu* help = menuBar()->addMenu(kMenuHelp);
+    help->addAction(mnAbout);
+
+    bt_New = makeAction(kBtNew, kHintNew, "bt_New");
+    bt_Open = makeAction(kBtOpen, kHintOpen, "bt_Open");
+    bt_Save = makeAction(kBtSave, kHintSave, "bt_Save");
+    bt_Connect = makeAction(kBtConnect, kHintConnect, "bt_Connect");
+    bt_Connect->setCheckable(true);
+    bt_Read = makeAction(kBtRead, kHintRead, "bt_Read");
+    bt_Write = makeAction(kBtWrite, kHintWrite, "bt_Write");
+    bt_Terminal = makeAction(kBtTerminal, QString(), "bt_Terminal");
+    const QAction* glyphed[] = {bt_New, bt_Open, bt_Save, bt_Connect, bt_Read, bt_Write, bt_Terminal};
+    for (int i = 0; i < 7; ++i)
+        const_cast<QAction*>(glyphed[i])->setIcon(QIcon(glyph(i)));
+    QToolBar* bar = addToolBar(QStringLiteral("ToolBar1"));
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize(QSize(16, 16));
+    bar->addActions({bt_New, bt_Open, bt_Save});
+    bar->addSeparator();
+    bar->addActions({bt_Connect, bt_Read, bt_Write, bt_Terminal});
+    bt_Terminal->setVisible(false);
+    for (QAction* action : bar->actions())
+        if (QWidget* button = bar->widgetForAction(action))
+            button->setMinimumSize(25, 22);
+
+    // Centre: the background picture, with the database panel over it.
+    auto* centre = new QWidget(this);
+    auto* stack = new QGridLayout(centre);
+    stack->setContentsMargins(0, 0, 0, 0);
+    auto* background = new QLabel(centre);
+    background->setPixmap(backgroundPicture());
+    background->setAlignment(Qt::AlignCenter);
+    stack->addWidget(background, 0, 0);
+    pnl_meedle = new QWidget(centre);
+    pnl_meedle->setObjectName(QStringLiteral("pnl_meedle"));
+    pnl_meedle->setAutoFillBackground(true);
+    stack->addWidget(pnl_meedle, 0, 0);
+    setCentralWidget(centre);
+
+    auto* meedleLayout = new QVBoxLayout(pnl_meedle);
+    meedleLayout->setContentsMargins(0, 0, 0, 0);
+    Splitter1 = new QSplitter(Qt::Horizontal, pnl_meedle);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setChildrenCollapsible(false);
+    meedleLayout->addWidget(Splitter1);
+
+    pnl_tree = new QWidget(Splitter1);
+    pnl_tree->setObjectName(QStringLiteral("pnl_tree"));
+    pnl_tree->setMinimumWidth(kTreeMinWidth);
+    auto* treeLayout = new QVBoxLayout(pnl_tree);
+    treeLayout->setContentsMargins(2, 2, 2, 2);
+    kt_treeview = new KtTreeView(pnl_tree);
+    kt_treeview->setObjectName(QStringLiteral("kt_treeview"));
+    treeLayout->addWidget(kt_treeview, 1);
+    GroupBox1 = new QGroupBox(pnl_tree);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    auto* info = new QGridLayout(GroupBox1);
+    auto label = [this](const QString& text, const char* name) {
+        auto* l = new QLabel(text, GroupBox1);
+        l->setObjectName(QString::fromLatin1(name));
+        return l;
+    };
+    lbl_nType = label(kInfoType, "lbl_nType");
+    lbl_vType = label(QString(), "lbl_vType");
+    lbl_nSoftVer = label(kInfoSoftVer, "lbl_nSoftVer");
+    lbl_vSoftVer = label(QString(), "lbl_vSoftVer");
+    lbl_nFreeSpace = label(kInfoFreeSpace, "lbl_nFreeSpace");
+    lbl_vFreeSpace = label(QString(), "lbl_vFreeSpace");
+    lbl_nDisc = label(kInfoDisconnected, "lbl_nDisc");
+    info->addWidget(lbl_nType, 0, 0);
+    info->addWidget(lbl_vType, 0, 1);
+    info->addWidget(lbl_nSoftVer, 1, 0);
+    info->addWidget(lbl_vSoftVer, 1, 1);
+    info->addWidget(lbl_nFreeSpace, 2, 0);
+    info->addWidget(lbl_vFreeSpace, 2, 1);
+    info->addWidget(lbl_nDisc, 3, 0, 1, 2, Qt::AlignCenter);
+    treeLayout->addWidget(GroupBox1);
+
+    pnl_editor = new QWidget(Splitter1);
+    pnl_editor->setObjectName(QStringLiteral("pnl_editor"));
+    // The splitter may not leave the editor less than this: the editors are laid out for it.
+    pnl_editor->setMinimumWidth(kEditorMinWidth);
+    auto* editorLayout = new QVBoxLayout(pnl_editor);
+    editorLayout->setContentsMargins(0, 0, 0, 0);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+
+    const int widths[3] = {640, 50, 50};
+    const QString initial[3] = {QString(), kPanelPortInitial, kPanelTypeInitial};
+    statusBar()->setSizeGripEnabled(false);
+    for (int i = 0; i < 3; ++i) {
+        stStatus[i] = new QLabel(initial[i], statusBar());
+        stStatus[i]->setObjectName(QStringLiteral("stStatus%1").arg(i));
+        stStatus[i]->setFixedWidth(widths[i]);
+        stStatus[i]->setFrameShape(QFrame::Panel);
+        stStatus[i]->setFrameShadow(QFrame::Sunken);
+        statusBar()->addWidget(stStatus[i]);
+    }
+
+    connect(mn_New, &QAction::triggered, this, &Tfrm_main::mn_NewClick);
+    connect(bt_New, &QAction::triggered, this, &Tfrm_main::mn_NewClick);
+    connect(mn_Open, &QAction::triggered, this, &Tfrm_main::mn_OpenClick);
+    connect(bt_Open, &QAction::triggered, this, &Tfrm_main::mn_OpenClick);
+    connect(mn_Save, &QAction::triggered, this, &Tfrm_main::mn_SaveClick);
+    connect(bt_Save, &QAction::triggered, this, &Tfrm_main::bt_SaveClick);
+    connect(mn_SaveAs, &QAction::triggered, this, &Tfrm_main::mn_SaveAsClick);
+    connect(mn_Exit, &QAction::triggered, this, &Tfrm_main::mn_ExitClick);
+    connect(mn_Connect, &QAction::triggered, this, &Tfrm_main::mn_ConnectClick);
+    connect(mn_Disconnect, &QAction::triggered, this, &Tfrm_main::mn_DisconnectClick);
+    connect(bt_Connect, &QAction::triggered, this, &Tfrm_main::bt_ConnectClick);
+    connect(mn_Read, &QAction::triggered, this, &Tfrm_main::mn_ReadClick);
+    connect(bt_Read, &QAction::triggered, this, &Tfrm_main::mn_ReadClick);
+    connect(mn_Write, &QAction::triggered, this, &Tfrm_main::mn_WriteClick);
+    connect(bt_Write, &QAction::triggered, this, &Tfrm_main::mn_WriteClick);
+    connect(mn_DateTime, &QAction::triggered, this, &Tfrm_main::mn_DateTimeClick);
+    connect(mnCOM, &QAction::triggered, this, &Tfrm_main::mnCOMClick);
+    connect(mn_DeviceConfig, &QAction::triggered, this, &Tfrm_main::mn_DeviceConfigClick);
+    connect(mnAbout, &QAction::triggered, this, &Tfrm_main::mnAboutClick);
+    connect(kt_treeview, &QTreeWidget::currentItemChanged, this, &Tfrm_main::kt_treeviewChange);
+    kt_treeview->toggleMark = [this](TreeNodeItem* node) { toggleMark(node); };
+    kt_treeview->toggleExpand = [this](QTreeWidgetItem* item) { toggleExpand(item); };
+
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    openDialog_ = new QFileDialog(this, kOpenTitle, programFolder, kFilter);
+    openDialog_->setOption(QFileDialog::DontUseNativeDialog);
+    openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
+    openDialog_->setFileMode(QFileDialog::ExistingFile);
+    saveDialog_ = new QFileDialog(this, kSaveTitle, programFolder, kFilter);
+    saveDialog_->setOption(QFileDialog::DontUseNativeDialog);
+    saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog_->setFileMode(QFileDialog::AnyFile);
+    saveDialog_->setDefaultSuffix(QStringLiteral("qor"));
+
+    setFixedSize(800, 562);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Tfrm_main::FormCreate() {
+    tempFolder = prepareScratchFolder(QCoreApplication::applicationDirPath());
+    int configId = Preferences::defaultConfigId;
+    Preferences::load(comPortNumber, configId);
+    if (!db.selectUnitConfig(configId))
+        db.selectUnitConfig(kDefaultConfigId);
+    isConnected = false;
+    applyShellState(stNoBase);
+
+    frames = createEditorFrames();
+    db.frames.ed_base = frames.ed_base.get();
+    db.frames.ed_sysparam = frames.ed_sysparam.get();
+    db.frames.ed_timetable = frames.ed_timetable.get();
+    db.frames.ed_trk = frames.ed_trk.get();
+    db.frames.ed_slp = frames.ed_slp.get();
+    db.frames.ed_menu = frames.ed_menu.get();
+    db.frames.ed_mailbox = frames.ed_mailbox.get();
+    db.unbindEditors = [this] {
+        // No frame may keep showing or referring to an object that is about to go.
+        for (TKT_EDITOR* frame : frames.all()) {
+            frame->unbind();
+            frame->hideAndDetach();
+        }
+    };
+}
+
+void Tfrm_main::createWindows() {
+    frm_msg_err_ari = new Tfrm_msg_err_ari(this);
+    frm_msg_warn_query = new Tfrm_msg_warn_query(this);
+    frm_msg_warn_query_all = new Tfrm_msg_warn_query_all(this);
+    frm_editbox = new Tfrm_editbox(this);
+    frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);
+    frm_read->setDatabase(&db, tempFolder);
+    frm_read->onDeviceInfoChanged = [this] { updateDeviceInfoBox(); };
+    frm_read->onClosed = [this] {
+        if (QTreeWidgetItem* current = kt_treeview->currentItem())
+            kt_treeviewChange(current, nullptr);
+    };
+    frm_about = new Tfrm_about(this);
+    frm_clock = new Tfrm_clock(this, frm_read);
+    frm_new = new Tfrm_new(this);
+    frm_ComPort = new Tfrm_ComPort(this);
+}
+
+void Tfrm_main::showMessage(const std::string& text, host::MessageIcon icon) {
+    zirezid::showMessage(this, QString::fromStdString(text), icon == host::MessageIcon::Error);
+}
+
+void Tfrm_main::processEvents() { QCoreApplication::processEvents(); }
+
+void Tfrm_main::applyShellState(int state) { setShellState(state, isConnected); }
+
+void Tfrm_main::setShellState(int state, bool connected) {
+    shellState = state;
+    isConnected = connected;
+    const int s = qBound(0, state, 3);
+    for (const ShellStateRow& row : kShellStates) {
+        bool on = false;
+        switch (row.rule[s]) {
+        case En::Yes:
+            on = true;
+            break;
+        case En::No:
+            on = false;
+            break;
+        case En::Conn:
+            on = connected;
+            break;
+        case En::NotConn:
+            on = !connected;
+            break;
+        case En::NotUnnamed:
+            on = !isUnnamed;
+            break;
+        }
+        (this->*row.control)->setEnabled(on);
+    }
+    bt_Connect->setChecked(connected);
+    const QString connectHint = connected ? kHintDisconnect : kHintConnect;
+    bt_Connect->setStatusTip(connectHint);
+    bt_Connect->setToolTip(connectHint);
+    pnl_meedle->setVisible(kDatabaseShown[s]);
+    kt_treeview->setEnabled(kDatabaseShown[s]);
+    if (kBusyCursor[s] && !busyCursor_) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        busyCursor_ = true;
+    } else if (!kBusyCursor[s] && busyCursor_) {
+        QApplication::restoreOverrideCursor();
+        busyCursor_ = false;
+    }
+    stStatus[1]->setText(QStringLiteral("COM%1").arg(comPortNumber));
+    stStatus[2]->setText(QString::fromStdString(db.currentConfig.name));
+    updateDeviceInfoBox();
+}
+
+void Tfrm_main::updateDeviceInfoBox() {
+    QLabel* const details[] = {lbl_nType, lbl_vType, lbl_nSoftVer, lbl_vSoftVer, lbl_nFreeSpace, lbl_vFreeSpace};
+    if (isConnected) {
+        lbl_vType->setText(QString::fromStdString(db.currentConfig.name));
+        KT_TABLE* info = db.deviceInfo.get();
+        KT_RECORD* soft = info != nullptr ? info->findChild("SoftVer") : nullptr;
+        KT_RECORD* free = info != nullptr ? info->findChild("FreeSpaceBytes") : nullptr;
+        lbl_vSoftVer->setText(soft != nullptr ? QString::fromStdString(soft->getEditText()) : QString());
+        bool ok = false;
+        qint64 bytes = free != nullptr ? QString::fromStdString(free->getEditText()).toLongLong(&ok) : 0;
+        if (!ok)
+            bytes = 0;
+        lbl_vFreeSpace->setText(QString::number(bytes / kBytesPerMinute) + kMinutes);
+    }
+    for (QLabel* l : details)
+        l->setVisible(isConnected);
+    lbl_nDisc->setVisible(!isConnected);
+}
+
+void Tfrm_main::fillMarkList(QTreeWidgetItem* node, LinkObjectList& list) const {
+    if (node == nullptr)
+        return;
+    for (int i = 0; i < node->childCount(); ++i) {
+        auto* child = static_cast<TreeNodeItem*>(node->child(i));
+        KT_TABLE* object = child->data();
+        if (object->markState > kMarkNone && child->childCount() == 0)
+            list.emplace_back(object->getDescription(), object);
+        fillMarkList(child, list);
+    }
+}
+
+void Tfrm_main::clearTree() {
+    const QSignalBlocker blocker(kt_treeview);
+    if (TreeNodeItem* root = kt_treeview->rootNode())
+        root->forgetTables();
+    kt_treeview->clear();
+}
+
+void Tfrm_main::rebuildTree() {
+    clearTree();
+    KT_BASE* root = db.root.get();
+    if (root == nullptr)
+        return;
+    const QSignalBlocker blocker(kt_treeview);
+    auto* node = new TreeNodeItem(root);
+    kt_treeview->addTopLevelItem(node);
+    node->setText(root->getDescription());
+    root->node = node;
+    root->refreshNode();
+    buildTree(*root);
+}
+
+void Tfrm_main::expandAndSelectRoot() {
+    TreeNodeItem* root = kt_treeview->rootNode();
+    if (root == nullptr)
+        return;
+    allowExpand = true;
+    root->setExpanded(true);
+    kt_treeview->setCurrentItem(root);
+    allowExpand = false;
+}
+
+void Tfrm_main::toggleMark(TreeNodeItem* node) {
+    if (node == nullptr || node->data() == nullptr || !kt_treeview->isEnabled())
+        return;
+    KT_TABLE& object = *node->data();
+    object.markState = object.markState == kMarkNone ? kMarkMarked : kMarkNone;
+    object.refreshNode();
+    markDown(object, object.markState);
+    markUp(object, object.markState);
+}
+
+void Tfrm_main::toggleExpand(QTreeWidgetItem* item) {
+    allowExpand = true;
+    item->setExpanded(!item->isExpanded());
+    allowExpand = false;
+}
+
+void Tfrm_main::selectObjectNode(KT_TABLE& object) {
+    auto* node = dynamic_cast<TreeNodeItem*>(object.node);
+    if (node == nullptr)
+        return;
+    allowExpand = true;
+    for (QTreeWidgetItem* up = node->QTreeWidgetItem::parent(); up != nullptr; up = up->parent())
+        up->setExpanded(true);
+    kt_treeview->setCurrentItem(node);
+    allowExpand = false;
+}
+
+void Tfrm_main::kt_treeviewChange(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+    auto* context = static_cast<host::WindowHandle>(static_cast<EditorOwner*>(this));
+    if (previous != nullptr)
+        if (KT_TABLE* object = static_cast<TreeNodeItem*>(previous)->data())
+            object->hideEditor();
+    if (current != nullptr)
+        if (KT_TABLE* object = static_cast<TreeNodeItem*>(current)->data())
+            object->showEditor(pnl_editor, context);
+}
+
+void Tfrm_main::commitEditor() {
+    for (TKT_EDITOR* frame : frames.all())
+        if (frame->isVisible())
+            frame->commitPending();
+}
+
+bool Tfrm_main::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        stStatus[0]->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void Tfrm_main::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void Tfrm_main::FormShow() {
+    shown_ = true;
+    isUnnamed = true;
+    clearTree();
+    if (!settingsFile_.isEmpty()) {
+        const QString path = QFileInfo(settingsFile_).absoluteFilePath();
+        isUnnamed = !db.loadBase(path.toStdString());
+    }
+    if (isUnnamed) {
+        const QString path = tempFolder + kUnnamedFile;
+        const QString messages = messagesFolderFor(path);
+        prepareFolder(messages);
+        db.buildNewBase(path.toStdString());
+        db.messagesFolder = messages.toStdString();
+    }
+    rebuildTree();
+    expandAndSelectRoot();
+    applyShellState(stSaved);
+}
+
+QString Tfrm_main::runFileDialog(FileDialogKind kind, const QString& title, const QString& fileName) {
+    QFileDialog* dialog = kind == FileDialogKind::Open ? openDialog_ : saveDialog_;
+    const QString previous = dialog->windowTitle();
+    dialog->setWindowTitle(title);
+    if (!fileName.isEmpty())
+        dialog->selectFile(fileName);
+    const bool ok = dialog->exec() == QDialog::Accepted;
+    dialog->setWindowTitle(previous);
+    return ok ? dialog->selectedFiles().value(0) : QString();
+}
+
+bool Tfrm_main::askSaveChanges() {
+    switch (frm_msg_warn_query->askYesNoCancel(kNotSaved)) {
+    case mrYes:
+        if (isUnnamed)
+            mn_SaveAsClick();
+        else
+            mn_SaveClick();
+        return true;
+    case mrNo:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Tfrm_main::mn_NewClick() {
+    commitEditor();
+    if (shellState == stModified && !askSaveChanges())
+        return;
+    const QString path = askFileName(FileDialogKind::Save, kNewTitle, QString());
+    if (path.isEmpty())
+        return;
+    clearTree();
+    applyShellState(stBusy);
+    db.buildNewBase(path.toStdString());
+    if (db.saveBase(path.toStdString())) {
+        isUnnamed = false;
+        rebuildTree();
+        expandAndSelectRoot();
+        applyShellState(stSaved);
+    } else {
+        applyShellState(stNoBase);
+    }
+}
+
+void Tfrm_main::mn_OpenClick() {
+    QCoreApplication::processEvents();
+    commitEditor();
+    if (shellState == stModified && !askSaveChanges())
+        return;
+    const QString path = askFileName(FileDialogKind::Open, kOpenTitle, QString());
+    if (path.isEmpty())
+        return;
+    applyShellState(stBusy);
+    clearTree();
+    if (db.loadBase(path.toStdString())) {
+        isUnnamed = false;
+        rebuildTree();
+        expandAndSelectRoot();
+        applyShellState(stSaved);
+    } else {
+        // The old database is still in memory but no longer shown; no frame may keep showing it.
+        for (TKT_EDITOR* frame : frames.all()) {
+            frame->unbind();
+            frame->hideAndDetach();
+        }
+        applyShellState(stNoBase);
+    }
+}
+
+void Tfrm_main::bt_SaveClick() {
+    if (shellState == stModified && isUnnamed)
+        mn_SaveAsClick();
+    else
+        mn_SaveClick();
+}
+
+void Tfrm_main::mn_SaveClick() {
+    commitEditor();
+    const int before = shellState;
+    applyShellState(stBusy);
+    if (db.saveBase(db.basePath)) {
+        isUnnamed = false;
+        applyShellState(stSaved);
+    } else {
+        // The failure has been shown; the changes are still unsaved.
+        applyShellState(before);
+    }
+}
+
+void Tfrm_main::mn_SaveAsClick() {
+    commitEditor();
+    const QString path = askFileName(FileDialogKind::Save, kSaveTitle, QString::fromStdString(db.basePath));
+    if (path.isEmpty() || db.root == nullptr)
+        return;
+    const int before = shellState;
+    applyShellState(stBusy);
+    const std::string oldPath = db.basePath;
+    const std::string oldCaption = db.root->description;
+    db.basePath = path.toStdString();
+    db.root->description = (kRootCaption + fileNameOf(path)).toStdString();
+    if (db.saveBase(path.toStdString())) {
+        isUnnamed = false;
+        if (db.root->node != nullptr)
+            db.root->node->setText(db.root->getDescription());
+        db.root->refreshNode();
+        applyShellState(stSaved);
+    } else {
+        db.basePath = oldPath;
+        db.root->description = oldCaption;
+        applyShellState(before);
+    }
+}
+
+void Tfrm_main::mn_ExitClick() { close(); }
+
+void Tfrm_main::closeEvent(QCloseEvent* event) {
+    if (shellState == stBusy) {
+        event->ignore();
+        return;
+    }
+    commitEditor();
+    if (shellState == stModified && !askSaveChanges()) {
+        event->ignore();
+        return;
+    }
+    if (isConnected) {
+        frm_read->closeSession();
+        isConnected = false;
+    }
+    event->accept();
+}
+
+void Tfrm_main::mn_DeviceConfigClick() {
+    QStringList names;
+    int currentRow = -1;
+    for (std::size_t i = 0; i < unitConfigTable.size(); ++i) {
+        names << QString::fromStdString(unitConfigTable[i].name);
+        if (unitConfigTable[i].id == db.currentConfig.id)
+            currentRow = static_cast<int>(i);
+    }
+    const int row = frm_new->choose(names, currentRow);
+    if (row < 0 || row >= static_cast<int>(unitConfigTable.size()))
+        return;
+    const int newId = unitConfigTable[static_cast<std::size_t>(row)].id;
+    if (newId == db.currentConfig.id)
+        return;
+    if (shellState == stNoBase) {
+        db.selectUnitConfig(newId);
+    } else {
+        commitEditor();
+        const QString question = newId < db.currentConfig.id ? kConvertLossy : kConvert;
+        if (frm_msg_warn_query->askYesNoCancel(question) != mrYes)
+            return;
+        if (QTreeWidgetItem* current = kt_treeview->currentItem())
+            if (KT_TABLE* object = static_cast<TreeNodeItem*>(current)->data())
+                object->hideEditor();
+        for (TKT_EDITOR* frame : frames.all())
+            frame->unbind();
+        db.selectUnitConfig(newId);
+        db.convertBase();
+        rebuildTree();
+        if (db.root != nullptr)
+            db.root->showEditor(pnl_editor, static_cast<host::WindowHandle>(static_cast<EditorOwner*>(this)));
+    }
+    Preferences::writeConfigId(newId);
+    applyShellState(shellState);
+}
+
+void Tfrm_main::mnCOMClick() {
+    int chosen = comPortNumber;
+    if (frm_ComPort->choose(chosen))
+        comPortNumber = chosen;
+    Preferences::writeComPort(comPortNumber);
+    applyShellState(shellState);
+}
+
+void Tfrm_main::bt_ConnectClick() {
+    if (isConnected)
+        mn_DisconnectClick();
+    else
+        mn_ConnectClick();
+}
+
+void Tfrm_main::mn_ConnectClick() {
+    commitEditor();
+    const int remembered = shellState;
+    applyShellState(stBusy);
+    frm_read->comPortNumber = comPortNumber;
+    const bool connected = frm_read->openSession();
+    setShellState(remembered, connected);
+}
+
+void Tfrm_main::mn_DisconnectClick() {
+    const int remembered = shellState;
+    applyShellState(stBusy);
+    frm_read->closeSession();
+    setShellState(remembered, false);
+}
+
+void Tfrm_main::runDeviceJob(bool write) {
+    commitEditor();
+    if (frm_read->grd->rowCount() > 0)
+        frm_read->grd->setCurrentCell(0, 0);
+    frm_read->setWindowTitle(write ? kWriteCaption : kReadCaption);
+    frm_read->writeMode = write;
+    frm_read->linkObjects.clear();
+    frm_read->comPortNumber = comPortNumber;
+    QTreeWidgetItem* current = kt_treeview->currentItem();
+    if (current != nullptr)
+        if (KT_TABLE* object = static_cast<TreeNodeItem*>(current)->data())
+            object->hideEditor();
+    fillMarkList(kt_treeview->rootNode(), frm_read->linkObjects);
+    if (frm_read->linkObjects.empty()) {
+        zirezid::showMessage(this, write ? kNothingToWrite : kNothingToRead);
+        if (current != nullptr)
+            kt_treeviewChange(current, nullptr);
+        return;
+    }
+    frm_read->exec();
+    if (!write)
+        rebuildTree(); // a read may have changed captions and contents
+}
+
+void Tfrm_main::mn_ReadClick() { runDeviceJob(false); }
+
+void Tfrm_main::mn_WriteClick() { runDeviceJob(true); }
+
+void Tfrm_main::mn_DateTimeClick() { frm_clock->exec(); }
+
+void Tfrm_main::mnAboutClick() { frm_about->exec(); }
+
+} // namespace zirezid

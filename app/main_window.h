@@ -1,0 +1,144 @@
+// Tfrm_main, the main window: owns the one open settings database, shows it as a tree with the selected object's
+// editor beside it, keeps the marks that choose what a device read or write covers, and enables every command
+// from one state table.
+#pragma once
+
+#include "app/settings_tree.h"
+#include "editors/editor_base.h"
+#include "editors/editor_set.h"
+#include "link/ui/read_dialog.h"
+#include "model/host.h"
+#include "model/unit_config.h"
+
+#include <QMainWindow>
+#include <functional>
+
+class QAction;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QSplitter;
+
+namespace zirezid {
+
+class Tfrm_msg_err_ari;
+class Tfrm_msg_warn_query;
+class Tfrm_msg_warn_query_all;
+class Tfrm_editbox;
+class Tfrm_about;
+class Tfrm_clock;
+class Tfrm_ComPort;
+class Tfrm_new;
+
+class Tfrm_main : public QMainWindow, public host::Host, public EditorOwner {
+    Q_OBJECT
+public:
+    // `settingsFile`: the command-line argument, or empty.
+    explicit Tfrm_main(QString settingsFile = QString());
+    ~Tfrm_main() override;
+
+    enum ShellState { stSaved = 0, stModified = 1, stNoBase = 2, stBusy = 3 };
+
+    // host::Host
+    void showMessage(const std::string& text, host::MessageIcon icon) override;
+    void processEvents() override;
+    void applyShellState(int state) override;
+    host::EditorWindow* emptyEditorFrame() override { return frames.ed_empty.get(); }
+
+    // EditorOwner
+    void selectObjectNode(KT_TABLE& object) override;
+
+    void setShellState(int state, bool connected);
+    void updateDeviceInfoBox();
+    void fillMarkList(QTreeWidgetItem* node, LinkObjectList& list) const;
+    void rebuildTree();
+
+    // Runs the first-show steps (also run by the first showEvent): open the command-line file or build the
+    // unnamed database in the scratch folder.
+    void FormShow();
+
+    // Command handlers.
+    void mn_NewClick();
+    void mn_OpenClick();
+    void mn_SaveClick();
+    void mn_SaveAsClick();
+    void mn_ExitClick();
+    void mn_DeviceConfigClick();
+    void mnCOMClick();
+    void mn_ConnectClick();
+    void mn_DisconnectClick();
+    void mn_ReadClick();
+    void mn_WriteClick();
+    void mn_DateTimeClick();
+    void mnAboutClick();
+
+    // Which file the open and save dialogs chose; empty for cancel. Tests put their own choice here.
+    enum class FileDialogKind { Open, Save };
+    std::function<QString(FileDialogKind, const QString& title, const QString& fileName)> askFileName;
+
+    // State and data.
+    int shellState = stNoBase;
+    bool isConnected = false;
+    bool isUnnamed = true;
+    bool allowExpand = false;
+    int comPortNumber = 1;
+    QString tempFolder;
+    SettingsDatabase db;
+    EditorFrames frames;
+
+    // Controls.
+    QAction *bt_New, *bt_Open, *bt_Save, *bt_Connect, *bt_Read, *bt_Write, *bt_Terminal;
+    QAction *mn_New, *mn_Open, *mn_Save, *mn_SaveAs, *mn_Exit;
+    QAction *mn_Connect, *mn_Disconnect, *mn_Read, *mn_Write, *mn_DateTime;
+    QAction *mnCOM, *mn_DeviceConfig, *mnAbout;
+    QLabel* stStatus[3];
+    QWidget* pnl_meedle;
+    QWidget* pnl_tree;
+    KtTreeView* kt_treeview;
+    QGroupBox* GroupBox1;
+    QLabel *lbl_nType, *lbl_vType, *lbl_nSoftVer, *lbl_vSoftVer, *lbl_nFreeSpace, *lbl_vFreeSpace, *lbl_nDisc;
+    QSplitter* Splitter1;
+    QWidget* pnl_editor;
+
+    // The program's other windows, created once after the main window and reused.
+    Tfrm_read* frm_read;
+    Tfrm_msg_err_ari* frm_msg_err_ari;
+    Tfrm_msg_warn_query* frm_msg_warn_query;
+    Tfrm_msg_warn_query_all* frm_msg_warn_query_all;
+    Tfrm_editbox* frm_editbox;
+    Tfrm_about* frm_about;
+    Tfrm_clock* frm_clock;
+    Tfrm_new* frm_new;
+    Tfrm_ComPort* frm_ComPort;
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void createControls();
+    void createWindows();
+    void clearTree();
+    void expandAndSelectRoot();
+    void toggleMark(TreeNodeItem* node);
+    void toggleExpand(QTreeWidgetItem* item);
+    void kt_treeviewChange(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+    // The unsaved-changes question; false when the user cancelled.
+    bool askSaveChanges();
+    void runDeviceJob(bool write);
+    void commitEditor();
+    void bt_ConnectClick();
+    void bt_SaveClick();
+    QString runFileDialog(FileDialogKind kind, const QString& title, const QString& fileName);
+
+    QFileDialog* openDialog_;
+    QFileDialog* saveDialog_;
+    QString settingsFile_;
+    bool shown_ = false;
+    bool busyCursor_ = false;
+    bool closing_ = false;
+};
+
+} // namespace zirezid

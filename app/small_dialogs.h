@@ -1,0 +1,41 @@
+// The COM-port dialog and the unit-type dialog of the "Настройки" menu.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+class QComboBox;
+class QListWidget;
+class QPushButton;
+
+namespace zirezid {
+
+// Nine entries "COM1" to "COM9"; the drop-down shows beside each the device it resolves to, so a technician sees
+// which terminal a number opens before connecting.
+class Tfrm_ComPort : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tfrm_ComPort(QWidget* parent);
+    // Shows the dialog with `current` selected; answers true on OK with the chosen number in `current`.
+    bool choose(int& current);
+    QComboBox* cb_PortNum;
+    QPushButton* btn_Ok;
+    QPushButton* btn_Cancel;
+
+private:
+    void refreshDevices();
+};
+
+class Tfrm_new : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tfrm_new(QWidget* parent);
+    // Refills the list with `names` and shows the dialog; answers the chosen row, or -1 when cancelled or when
+    // nothing was selected.
+    int choose(const QStringList& names, int current);
+    QListWidget* ListBox1;
+    QPushButton* btn_Ok;
+    QPushButton* btn_Cancel;
+};
+
+} // namespace zirezid

@@ -1,0 +1,135 @@
+#include "app/startup.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace zirezid {
+
+QString expandPercentRefs(QString text, const std::function<QString(const QString&)>& lookup) {
+    for (;;) {
+        const qsizetype first = text.indexOf(QLatin1Char('%'));
+        if (first < 0)
+            break;
+        const qsizetype second = text.indexOf(QLatin1Char('%'), first + 1);
+        if (second < 0)
+            break;
+        const QString name = text.mid(first + 1, second - first - 1);
+        text.replace(QLatin1Char('%') + name + QLatin1Char('%'), lookup(name));
+    }
+    return text;
+}
+
+void emptyFolder(const QString& folder) {
+    QDir dir(folder);
+    if (!dir.exists())
+        return;
+    const auto entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink()) {
+            QFile::remove(entry.absoluteFilePath());
+        } else if (entry.isDir()) {
+            emptyFolder(entry.absoluteFilePath());
+            dir.rmdir(entry.fileName());
+        } else {
+            QFile::remove(entry.absoluteFilePath());
+        }
+    }
+}
+
+bool prepareFolder(const QString& folder) {
+    QDir dir(folder);
+    if (dir.exists()) {
+        emptyFolder(folder);
+        return true;
+    }
+    return QDir().mkdir(folder);
+}
+
+static QString withSlash(QString path) {
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+QString prepareScratchFolder(const QString& programFolder) {
+    QString base = expandPercentRefs(qEnvironmentVariable("TEMP"),
+                                     [](const QString& name) { return qEnvironmentVariable(name.toLocal8Bit()); });
+    if (base.isEmpty())
+        base = qEnvironmentVariable("TMPDIR");
+    if (base.isEmpty())
+        base = QStringLiteral("/tmp");
+    QString folder = withSlash(base) + QStringLiteral("vida/");
+    if (prepareFolder(folder))
+        return folder;
+    folder = withSlash(programFolder) + QStringLiteral("Temp/");
+    prepareFolder(folder);
+    return folder;
+}
+
+QString messagesFolderFor(const QString& basePath) {
+    const QFileInfo info(basePath);
+    const QString suffix = info.suffix();
+    QString stem = basePath;
+    if (!suffix.isEmpty() && !info.fileName().startsWith(QLatin1Char('.') + suffix))
+        stem.chop(suffix.size() + 1);
+    return stem + QStringLiteral(".messages/");
+}
+
+QString preferencesPath() {
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/NORDAL/ZIRezid.conf");
+}
+
+void Preferences::load(int& comPort, int& configId) {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    bool ok = false;
+    comPort = prefs.value(QStringLiteral("ComPort")).toInt(&ok);
+    if (!ok || !prefs.contains(QStringLiteral("ComPort"))) {
+        comPort = defaultComPort;
+        prefs.setValue(QStringLiteral("ComPort"), comPort);
+    } else if (comPort < 1 || comPort > 9) {
+        // A hand-edited value outside COM1-COM9 would leave the port dialog without a selection.
+        comPort = defaultComPort;
+    }
+    configId = prefs.value(QStringLiteral("ConfigID")).toInt(&ok);
+    if (!ok || !prefs.contains(QStringLiteral("ConfigID"))) {
+        configId = defaultConfigId;
+        prefs.setValue(QStringLiteral("ConfigID"), configId);
+    }
+    prefs.sync();
+}
+
+void Preferences::writeComPort(int comPort) {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    prefs.setValue(QStringLiteral("ComPort"), comPort);
+    prefs.sync();
+}
+
+void Preferences::writeConfigId(int configId) {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    prefs.setValue(QStringLiteral("ConfigID"), configId);
+    prefs.sync();
+}
+
+QString Preferences::portOverride(int n) {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    return prefs.value(QStringLiteral("Ports/COM%1").arg(n)).toString();
+}
+
+QString resolveComDevice(int n) {
+    const QString env = qEnvironmentVariable(QStringLiteral("ZIREZID_COM%1").arg(n).toLatin1());
+    if (!env.isEmpty())
+        return env;
+    const QString pref = Preferences::portOverride(n);
+    if (!pref.isEmpty())
+        return pref;
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+}
+
+} // namespace zirezid

@@ -1,0 +1,53 @@
+// What the device link shows and asks while it works. The read/write dialog implements it with its grid, status
+// bar and the shared message boxes; zirezid-cli and the tests implement it without windows.
+#pragma once
+
+#include <string>
+
+namespace devlink {
+
+// Modal results of the message boxes and the edit box.
+enum ModalResult : int {
+    mrOk = 1,
+    mrCancel = 2,
+    mrAbort = 3,
+    mrRetry = 4,
+    mrIgnore = 5,
+    mrYes = 6,
+    mrNo = 7,
+    mrNoToAll = 9,
+    mrYesToAll = 10
+};
+
+class LinkUi {
+public:
+    virtual ~LinkUi() = default;
+
+    // Lets the user interface run its pending events (the Stop button, the port's notifications). When nothing is
+    // pending it may block for at most maxWaitMs for the next event; it returns early when one arrives.
+    virtual void processEvents(int maxWaitMs) = 0;
+
+    // Status grid: row k + 1 belongs to object k (row 0 is the header). Column 2 is the status.
+    virtual void selectRow(int row) = 0;
+    virtual void setRowStatus(int row, const std::string& status) = 0;
+    // Status bar panels: 0 port, 1 current object, transfer progress or summary, 2 progress "k/total".
+    virtual void setStatusPanel(int panel, const std::string& text) = 0;
+    // The dialog's state table (0 not connected ... 5 every object written); state 2 (busy) also sets the busy
+    // cursor, every other state the normal one.
+    virtual void setDialogState(int state) = 0;
+    // The device-information object has new values; the main window refreshes what it shows of them.
+    virtual void deviceInfoChanged() = 0;
+
+    // A plain message box with an OK button. An empty caption shows no caption at all.
+    virtual void showMessage(const std::string& text, const std::string& caption) = 0;
+    // The error box "Ошибка": "Остановить" (mrAbort), "Повторить" (mrRetry), "Пропустить" (mrIgnore); any other
+    // way of closing gives mrCancel. With allowSkip false "Пропустить" is shown but disabled.
+    virtual int askAbortRetryIgnore(const std::string& text, bool allowSkip) = 0;
+    // The warning box with "Да", "Нет", "Да - для всех", "Нет - для всех", "Отмена"; focus on "Нет".
+    virtual int askYesNoAll(const std::string& text) = 0;
+    // The one-line edit box with the given caption and label, filled with text. On OK answers true with the
+    // edited text, trimmed of blanks at both ends, in text; on Cancel answers false and leaves text alone.
+    virtual bool editText(const std::string& caption, const std::string& label, std::string& text) = 0;
+};
+
+} // namespace devlink

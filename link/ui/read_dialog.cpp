@@ -1,0 +1,419 @@
+#include "link/ui/read_dialog.h"
+
+#include "app/message_boxes.h"
+#if ZIREZID_HAVE_LINK
+#include "app/startup.h"
+#include "link/device_link.h"
+#include "link/ui/sound_bridge.h"
+#include "serial/comm.h"
+#include "serial/device_name.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#else
+namespace devlink {
+class DeviceLink {}; // stands in until the device link is part of the build
+} // namespace devlink
+#endif
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace zirezid {
+
+namespace {
+const QString kObjectHeader = QStringLiteral("Объект");
+const QString kStatusHeader = QStringLiteral("Статус");
+const QString kStartRead = QStringLiteral("Старт чтения");
+const QString kStartWrite = QStringLiteral("Старт записи");
+const QString kStop = QStringLiteral("Стоп");
+const QString kLoadMessages = QStringLiteral("загружать файлы сообщений");
+const QString kSaveToBase = QStringLiteral("Записать в БД");
+const QString kClose = QStringLiteral("Закрыть");
+// The port checks made before the link tries it: they say what the technician can do about it.
+const QString kPortMissing = QStringLiteral("Порт COM%1 (%2) не найден. Проверьте подключение кабеля и выбор порта "
+                                            "в меню \"Настройки\" → \"COM порт...\".");
+const QString kPortDenied = QStringLiteral("Нет доступа к порту COM%1 (%2). Добавьте пользователя в группу dialout "
+                                           "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
+
+constexpr int kWidth = 499;
+constexpr int kHeight = 422;
+
+// The dialog's state table. "Mode" entries are enabled in their own mode only.
+enum class On { No, Yes, ReadMode, WriteMode };
+struct DialogStateRow {
+    On read, write, stop, save, close;
+    bool busyCursor;
+};
+constexpr DialogStateRow kDialogStates[] = {
+    /* 0 not connected */ {On::No, On::No, On::No, On::No, On::Yes, false},
+    /* 1 ready         */ {On::ReadMode, On::WriteMode, On::No, On::No, On::Yes, false},
+    /* 2 busy          */ {On::No, On::No, On::Yes, On::No, On::No, true},
+    /* 3 read, errors  */ {On::ReadMode, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
+    /* 4 all read      */ {On::No, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
+    /* 5 all written   */ {On::ReadMode, On::No, On::No, On::No, On::Yes, false},
+};
+} // namespace
+
+Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox,
+                     Tfrm_editbox* editBox)
+    : QDialog(parent), errorBox_(errorBox), queryAllBox_(queryAllBox), editBox_(editBox) {
+    setObjectName(QStringLiteral("frm_read"));
+    setModal(true);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kWidth, kHeight);
+
+    grd = new QTableWidget(this);
+    grd->setObjectName(QStringLiteral("grd"));
+    grd->setGeometry(8, 8, kWidth - 16, 300);
+    grd->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grd->setSelectionMode(QAbstractItemView::SingleSelection);
+    grd->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grd->verticalHeader()->hide();
+    grd->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+
+    const int buttonsTop = 316;
+    bt_Read = new QPushButton(kStartRead, this);
+    bt_Read->setObjectName(QStringLiteral("bt_Read"));
+    bt_Read->setGeometry(8, buttonsTop, 110, 25);
+    bt_Write = new QPushButton(kStartWrite, this);
+    bt_Write->setObjectName(QStringLiteral("bt_Write"));
+    bt_Write->setGeometry(8, buttonsTop + 32, 110, 25);
+    bt_Stop = new QPushButton(kStop, this);
+    bt_Stop->setObjectName(QStringLiteral("bt_Stop"));
+    bt_Stop->setGeometry(126, buttonsTop, 90, 25);
+    cb_isLoadMsg = new QCheckBox(kLoadMessages, this);
+    cb_isLoadMsg->setObjectName(QStringLiteral("cb_isLoadMsg"));
+    cb_isLoadMsg->setGeometry(8, buttonsTop + 34, 240, 22);
+    bt_Save = new QPushButton(kSaveToBase, this);
+    bt_Save->setObjectName(QStringLiteral("bt_Save"));
+    bt_Save->setGeometry(kWidth - 8 - 110 - 8 - 90, buttonsTop, 110, 25);
+    bt_Close = new QPushButton(kClose, this);
+    bt_Close->setObjectName(QStringLiteral("bt_Close"));
+    bt_Close->setGeometry(kWidth - 8 - 90, buttonsTop, 90, 25);
+    for (QPushButton* b : {bt_Read, bt_Write, bt_Stop, bt_Save, bt_Close})
+        b->setAutoDefault(false);
+
+    sb1 = new QStatusBar(this);
+    sb1->setObjectName(QStringLiteral("sb1"));
+    sb1->setSizeGripEnabled(false);
+    sb1->setGeometry(0, kHeight - 22, kWidth, 22);
+    const int widths[3] = {70, 350, 50};
+    for (int i = 0; i < 3; ++i) {
+        sb1Panels[i] = new QLabel(sb1);
+        sb1Panels[i]->setFixedWidth(widths[i]);
+        sb1Panels[i]->setFrameShape(QFrame::Panel);
+        sb1Panels[i]->setFrameShadow(QFrame::Sunken);
+        sb1->addWidget(sb1Panels[i]);
+    }
+
+    wake_ = new QTimer(this);
+    wake_->setSingleShot(true);
+#if ZIREZID_HAVE_LINK
+    link_ = std::make_unique<devlink::DeviceLink>(*this);
+    link_->soundConverter = convertSoundForLink;
+#endif
+
+    connect(bt_Read, &QPushButton::clicked, this, &Tfrm_read::bt_ReadClick);
+    connect(bt_Write, &QPushButton::clicked, this, &Tfrm_read::bt_WriteClick);
+    connect(bt_Stop, &QPushButton::clicked, this, &Tfrm_read::bt_StopClick);
+    connect(bt_Save, &QPushButton::clicked, this, &Tfrm_read::bt_SaveClick);
+    connect(bt_Close, &QPushButton::clicked, this, &Tfrm_read::bt_CloseClick);
+}
+
+Tfrm_read::~Tfrm_read() {
+#if ZIREZID_HAVE_LINK
+    // The port's threads end before the dialog they report to goes.
+    if (link_ && link_->VaComm1)
+        link_->closeSession();
+    link_.reset();
+#endif
+}
+
+void Tfrm_read::setDialogState(int state) {
+    dialogState = state;
+    bt_Write->move(bt_Read->pos());
+    if (state < 0 || state >= static_cast<int>(std::size(kDialogStates)))
+        return;
+    const DialogStateRow& row = kDialogStates[state];
+    const auto on = [this](On rule) {
+        switch (rule) {
+        case On::Yes:
+            return true;
+        case On::ReadMode:
+            return !writeMode;
+        case On::WriteMode:
+            return writeMode;
+        default:
+            return false;
+        }
+    };
+    grd->setEnabled(true);
+    bt_Stop->setVisible(true);
+    bt_Close->setVisible(true);
+    bt_Read->setVisible(!writeMode);
+    cb_isLoadMsg->setVisible(!writeMode);
+    bt_Save->setVisible(!writeMode);
+    bt_Write->setVisible(writeMode);
+    bt_Read->setEnabled(on(row.read));
+    bt_Write->setEnabled(on(row.write));
+    bt_Stop->setEnabled(on(row.stop));
+    bt_Save->setEnabled(on(row.save));
+    bt_Close->setEnabled(on(row.close));
+    if (row.busyCursor && !busyCursor_) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        busyCursor_ = true;
+    } else if (!row.busyCursor && busyCursor_) {
+        QApplication::restoreOverrideCursor();
+        busyCursor_ = false;
+    }
+}
+
+void Tfrm_read::showEvent(QShowEvent* event) {
+    const int count = static_cast<int>(linkObjects.size());
+    sb1Panels[0]->setText(QStringLiteral("COM%1").arg(comPortNumber));
+    sb1Panels[1]->clear();
+    sb1Panels[2]->setText(QStringLiteral("0/%1").arg(count));
+    grd->setEnabled(false);
+    grd->clear();
+    grd->setColumnCount(3);
+    grd->setRowCount(count);
+    grd->setHorizontalHeaderLabels({QString(), kObjectHeader, kStatusHeader});
+    grd->setColumnWidth(0, 30);
+    grd->setColumnWidth(1, 300);
+    grd->setColumnWidth(2, grd->width() - 357);
+    grd->verticalHeader()->setDefaultSectionSize(15);
+    grd->horizontalHeader()->setFixedHeight(17);
+    for (int k = 0; k < count; ++k) {
+        QString name = QString::fromStdString(linkObjects[static_cast<std::size_t>(k)].first);
+        if (!writeMode) {
+            const qsizetype colon = name.indexOf(QLatin1Char(':'));
+            if (colon >= 0)
+                name.truncate(colon);
+        }
+        grd->setItem(k, 0, new QTableWidgetItem(QString::number(k + 1)));
+        grd->setItem(k, 1, new QTableWidgetItem(name));
+        grd->setItem(k, 2, new QTableWidgetItem());
+    }
+    setDialogState(1);
+    QDialog::showEvent(event);
+    if (QWidget* owner = parentWidget())
+        move(owner->geometry().center() - rect().center());
+}
+
+void Tfrm_read::clearStatusColumn() {
+    for (int k = 0; k < grd->rowCount(); ++k)
+        if (QTableWidgetItem* item = grd->item(k, 2))
+            item->setText(QString());
+}
+
+void Tfrm_read::bt_ReadClick() {
+    setDialogState(2);
+    clearStatusColumn();
+    stopFlag = false;
+    const int done = readAll();
+    const int count = static_cast<int>(linkObjects.size());
+    setDialogState(done == 0 ? 1 : done == count ? 4 : 3);
+}
+
+void Tfrm_read::bt_WriteClick() {
+    setDialogState(2);
+    clearStatusColumn();
+    stopFlag = false;
+    const int done = writeAll();
+    setDialogState(done == static_cast<int>(linkObjects.size()) ? 5 : 1);
+}
+
+void Tfrm_read::bt_StopClick() {
+    stopFlag = true;
+#if ZIREZID_HAVE_LINK
+    link_->bt_StopClick();
+#endif
+}
+
+void Tfrm_read::bt_SaveClick() {
+#if ZIREZID_HAVE_LINK
+    link_->applyPendingAnswers();
+#endif
+    done(mrOk);
+}
+
+void Tfrm_read::bt_CloseClick() { done(mrCancel); }
+
+void Tfrm_read::closeEvent(QCloseEvent* event) {
+    // While a job runs only Stop may end it; the close box would pull the dialog from under the running exchange.
+    if (dialogState == 2) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void Tfrm_read::reject() {
+    if (dialogState == 2)
+        return; // Escape during a job, like the close box, is refused
+    QDialog::reject();
+}
+
+void Tfrm_read::done(int result) {
+    if (dialogState == 2)
+        return;
+    QDialog::done(result);
+    if (onClosed)
+        onClosed();
+}
+
+#if ZIREZID_HAVE_LINK
+
+void Tfrm_read::setDatabase(SettingsDatabase* database, const QString& tempFolder) {
+    link_->database = database;
+    link_->tempFolder = tempFolder.toStdString();
+}
+
+// A job that raises shows the error's text and counts as nothing done.
+template <class Job> static int guarded(QWidget* parent, Job job) {
+    try {
+        return job();
+    } catch (const std::exception& e) {
+        zirezid::showMessage(parent, QString::fromStdString(e.what()), true);
+        return 0;
+    }
+}
+
+int Tfrm_read::readAll() {
+    link_->linkObjects = linkObjects;
+    link_->writeMode = false;
+    link_->isLoadMsg = cb_isLoadMsg->isChecked();
+    link_->comPortNumber = comPortNumber;
+    return guarded(this, [this] { return link_->readAll(); });
+}
+
+int Tfrm_read::writeAll() {
+    link_->linkObjects = linkObjects;
+    link_->writeMode = true;
+    link_->comPortNumber = comPortNumber;
+    return guarded(this, [this] { return link_->writeAll(); });
+}
+
+bool Tfrm_read::openSession() {
+    link_->comPortNumber = comPortNumber;
+    // A port that is not there or not ours would only give the link's plain "cannot open"; say why instead.
+    const std::string device = serial::ResolveDevicePath("COM" + std::to_string(comPortNumber));
+    if (::access(device.c_str(), F_OK) != 0) {
+        zirezid::showMessage(parentWidget(), kPortMissing.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+        return false;
+    }
+    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        zirezid::showMessage(parentWidget(), kPortDenied.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+        return false;
+    }
+    return guarded(this, [this] { return link_->openSession() ? 1 : 0; }) != 0;
+}
+
+void Tfrm_read::closeSession() {
+    guarded(this, [this] {
+        link_->closeSession();
+        return 0;
+    });
+}
+
+bool Tfrm_read::getDeviceClock(QDateTime& clock) {
+    devlink::DeviceDateTime value;
+    if (!link_->getDeviceClock(value))
+        return false;
+    clock = QDateTime(QDate(value.year, value.month, value.day), QTime(value.hour, value.minute, value.second));
+    return clock.isValid();
+}
+
+void Tfrm_read::setDeviceClock(const QDateTime& clock) {
+    devlink::DeviceDateTime value;
+    value.year = clock.date().year();
+    value.month = clock.date().month();
+    value.day = clock.date().day();
+    value.hour = clock.time().hour();
+    value.minute = clock.time().minute();
+    value.second = clock.time().second();
+    link_->setDeviceClock(value);
+}
+
+void Tfrm_read::processEvents(int maxWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (maxWaitMs <= 0)
+        return;
+    // Nothing may be pending: sleep in the event dispatcher until an event comes or the wake-up timer fires, so
+    // the wait loop neither burns a core nor misses the port's notifications.
+    wake_->start(maxWaitMs);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    wake_->stop();
+}
+
+void Tfrm_read::selectRow(int row) {
+    if (row >= 1 && row <= grd->rowCount())
+        grd->setCurrentCell(row - 1, 0);
+}
+
+void Tfrm_read::setRowStatus(int row, const std::string& status) {
+    if (row < 1 || row > grd->rowCount())
+        return;
+    if (QTableWidgetItem* item = grd->item(row - 1, 2))
+        item->setText(QString::fromStdString(status));
+}
+
+void Tfrm_read::setStatusPanel(int panel, const std::string& text) {
+    if (panel >= 0 && panel < 3)
+        sb1Panels[panel]->setText(QString::fromStdString(text));
+}
+
+void Tfrm_read::showMessage(const std::string& text, const std::string& caption) {
+    QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+int Tfrm_read::askAbortRetryIgnore(const std::string& text, bool allowSkip) {
+    const QString message = QString::fromStdString(text);
+    return allowSkip ? errorBox_->askAbortRetryIgnore(message) : errorBox_->askAbortRetry(message);
+}
+
+int Tfrm_read::askYesNoAll(const std::string& text) {
+    return queryAllBox_->askYesNoAll(QString::fromStdString(text));
+}
+
+bool Tfrm_read::editText(const std::string& caption, const std::string& label, std::string& text) {
+    QString value = QString::fromStdString(text);
+    if (!editBox_->ask(QString::fromStdString(caption), QString::fromStdString(label), value))
+        return false;
+    text = value.toStdString();
+    return true;
+}
+
+void Tfrm_read::deviceInfoChanged() {
+    if (onDeviceInfoChanged)
+        onDeviceInfoChanged();
+}
+
+#else // without the device link nothing can be read, written or connected
+
+void Tfrm_read::setDatabase(SettingsDatabase*, const QString&) {}
+int Tfrm_read::readAll() { return 0; }
+int Tfrm_read::writeAll() { return 0; }
+bool Tfrm_read::openSession() { return false; }
+void Tfrm_read::closeSession() {}
+bool Tfrm_read::getDeviceClock(QDateTime&) { return false; }
+void Tfrm_read::setDeviceClock(const QDateTime&) {}
+
+#endif
+
+} // namespace zirezid

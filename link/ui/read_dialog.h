@@ -1,0 +1,130 @@
+// Tfrm_read, the read/write dialog: the visible face of the device link and the owner of the one link object.
+#pragma once
+
+#include "app/clock_dialog.h"
+#if ZIREZID_HAVE_LINK
+#include "link/link_ui.h"
+#endif
+
+#include <QDialog>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class KT_TABLE;
+class SettingsDatabase;
+namespace devlink {
+class DeviceLink;
+}
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QStatusBar;
+class QTableWidget;
+class QTimer;
+
+namespace zirezid {
+
+class Tfrm_msg_err_ari;
+class Tfrm_msg_warn_query_all;
+class Tfrm_editbox;
+
+// The objects of one job: the name the main window lists and the object.
+using LinkObjectList = std::vector<std::pair<std::string, KT_TABLE*>>;
+
+class Tfrm_read : public QDialog,
+                  public DeviceClock
+#if ZIREZID_HAVE_LINK
+    ,
+                  public devlink::LinkUi
+#endif
+{
+    Q_OBJECT
+public:
+    Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox,
+              Tfrm_editbox* editBox);
+    ~Tfrm_read() override;
+
+    // Filled by the main window before each job.
+    bool writeMode = false;
+    LinkObjectList linkObjects;
+    int comPortNumber = 1;
+
+    int dialogState = 0;
+    void setDialogState(int state)
+#if ZIREZID_HAVE_LINK
+        override
+#endif
+        ;
+
+    // The session commands of the main window; they run without showing the dialog.
+    bool openSession();
+    void closeSession();
+
+    // DeviceClock: the clock dialog reads and sets the unit's clock through the link.
+    bool getDeviceClock(QDateTime& clock) override;
+    void setDeviceClock(const QDateTime& clock) override;
+
+    // Run by a finished dialog so the main window shows its selected node's editor again.
+    std::function<void()> onClosed;
+    // Run when the link has read new device information.
+    std::function<void()> onDeviceInfoChanged;
+
+    // What the link works on; set by the main window.
+    void setDatabase(SettingsDatabase* database, const QString& tempFolder);
+    devlink::DeviceLink* link() const { return link_.get(); }
+
+#if ZIREZID_HAVE_LINK
+    // devlink::LinkUi
+    void processEvents(int maxWaitMs) override;
+    void selectRow(int row) override;
+    void setRowStatus(int row, const std::string& status) override;
+    void setStatusPanel(int panel, const std::string& text) override;
+    void showMessage(const std::string& text, const std::string& caption) override;
+    int askAbortRetryIgnore(const std::string& text, bool allowSkip) override;
+    int askYesNoAll(const std::string& text) override;
+    bool editText(const std::string& caption, const std::string& label, std::string& text) override;
+    void deviceInfoChanged() override;
+#endif
+
+    QTableWidget* grd;
+    QPushButton* bt_Read;
+    QPushButton* bt_Write;
+    QPushButton* bt_Stop;
+    QCheckBox* cb_isLoadMsg;
+    QPushButton* bt_Save;
+    QPushButton* bt_Close;
+    QStatusBar* sb1;
+    QLabel* sb1Panels[3];
+
+    bool stopFlag = false;
+
+    // The jobs. Without a device link they answer that nothing was done.
+    int readAll();
+    int writeAll();
+
+public slots:
+    void bt_ReadClick();
+    void bt_WriteClick();
+    void bt_StopClick();
+    void bt_SaveClick();
+    void bt_CloseClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void done(int result) override;
+
+private:
+    void clearStatusColumn();
+    Tfrm_msg_err_ari* errorBox_;
+    Tfrm_msg_warn_query_all* queryAllBox_;
+    Tfrm_editbox* editBox_;
+    bool busyCursor_ = false;
+    std::unique_ptr<devlink::DeviceLink> link_;
+    QTimer* wake_;
+};
+
+} // namespace zirezid

@@ -1,0 +1,95 @@
+#include "ui_helpers.h"
+
+#include "app/message_boxes.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMessageBox>
+#include <gtest/gtest.h>
+
+namespace zirezid::test {
+
+TestEnvironment::TestEnvironment() {
+    QDir(dir_.path()).mkpath(QStringLiteral("tmp"));
+    QDir(dir_.path()).mkpath(QStringLiteral("config"));
+    qputenv("TEMP", dir_.filePath(QStringLiteral("tmp")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toLocal8Bit());
+    for (int n = 1; n <= 9; ++n)
+        qunsetenv(QStringLiteral("ZIREZID_COM%1").arg(n).toLatin1());
+}
+
+TestEnvironment::~TestEnvironment() {
+    qunsetenv("TEMP");
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString TestEnvironment::preferences() const { return dir_.filePath(QStringLiteral("config/NORDAL/ZIRezid.conf")); }
+
+namespace {
+// The newest script answers; an older one in the same test waits until the newer one is gone.
+ModalScript* activeScript = nullptr;
+} // namespace
+
+ModalScript::ModalScript() : previous_(activeScript) {
+    activeScript = this;
+    qApp->installEventFilter(this);
+    timer_.setInterval(5);
+    connect(&timer_, &QTimer::timeout, this, &ModalScript::tick);
+    timer_.start();
+}
+
+ModalScript::~ModalScript() {
+    qApp->removeEventFilter(this);
+    activeScript = previous_;
+}
+
+ModalScript& ModalScript::then(Step step) {
+    steps_.push_back(std::move(step));
+    return *this;
+}
+
+ModalScript& ModalScript::click(const QString& buttonName) {
+    return then([buttonName](QDialog* dialog) {
+        auto* button = dialog->findChild<QAbstractButton*>(buttonName);
+        ASSERT_NE(button, nullptr) << buttonName.toStdString();
+        ASSERT_TRUE(button->isEnabled()) << buttonName.toStdString();
+        button->click();
+    });
+}
+
+bool ModalScript::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && activeScript == this) {
+        auto* dialog = qobject_cast<QDialog*>(watched);
+        if (dialog != nullptr && dialog->isModal())
+            shown_.emplace_back(dialog);
+    }
+    return false;
+}
+
+void ModalScript::tick() {
+    if (activeScript != this)
+        return;
+    while (!shown_.empty() && (shown_.front().isNull() || !shown_.front()->isVisible()))
+        shown_.pop_front();
+    if (shown_.empty())
+        return;
+    QDialog* dialog = shown_.front();
+    if (QApplication::activeModalWidget() != dialog)
+        return; // answered in the order they stack: the top one first
+    shown_.pop_front();
+    if (auto* box = qobject_cast<QMessageBox*>(dialog))
+        texts << box->text();
+    else if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("lbl_Text")))
+        texts << label->text();
+    if (steps_.empty()) {
+        ++unexpected_;
+        dialog->done(QDialog::Rejected);
+        return;
+    }
+    Step step = std::move(steps_.front());
+    steps_.pop_front();
+    ++handled_;
+    step(dialog);
+}
+
+} // namespace zirezid::test
