@@ -635,4 +635,21 @@ TEST_F(Transfer, FilesThatCannotBeOpenedOrCreatedEndTheTransfer) {
     EXPECT_EQ(exitCode, pcCreateFile);
 }
 
+TEST_F(Transfer, DestroyingTheComponentMidTransferStopsItWithoutLateEvents) {
+    auto ymodem = std::make_unique<TVaYModem>();
+    Watch(*ymodem);
+    ymodem->SetMode(tmDownload);
+    ymodem->SetTargetFolder((dir / "recv").string());
+    std::atomic<bool> asked{false};
+    peer = std::thread([&] {
+        if (PeerByte() == 'C')
+            asked = true;
+    });
+    ymodem->Execute();
+    ASSERT_TRUE(PumpUntil([&] { return asked.load(); }));
+    ymodem.reset(); // the thread waits for a sender; it must end at once, not after its time-outs
+    queue.ProcessEvents(50);
+    EXPECT_FALSE(ended) << "no end event from a component that is gone";
+}
+
 } // namespace
