@@ -369,8 +369,9 @@ TEST_F(Transfer, XModemToLrzszArrivesUpToThePaddingOfItsLastPacket) {
     // of 128-byte ones).
     for (bool crc : {false, true})
         for (std::size_t n : kSizes) {
-            // XMODEM has no way to say "empty file": rx waits for a first packet and ignores the EOT.
-            if (n == 0)
+            // XMODEM has no way to say "empty file": rx waits for a first packet and ignores the EOT. With
+            // CRC the sizes that mix 1024- and 128-byte packets are enough.
+            if (n == 0 || (crc && n != 1025 && n != 200000))
                 continue;
             SCOPED_TRACE(std::to_string(n) + (crc ? " bytes, CRC" : " bytes, checksum"));
             ended = false;
@@ -380,6 +381,9 @@ TEST_F(Transfer, XModemToLrzszArrivesUpToThePaddingOfItsLastPacket) {
             fs::remove(dir / "recv" / "x.bin");
             TVaXModem xmodem;
             Watch(xmodem);
+            // rx flushes its line as it exits, so its EOT ACK is often lost and the sender waits out its
+            // silence.
+            xmodem.SetTimeout(1000);
             xmodem.SetFileName((dir / "send" / "x.bin").string());
             xmodem.Execute();
             if (crc)
