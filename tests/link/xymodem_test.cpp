@@ -656,4 +656,35 @@ TEST_F(Transfer, DestroyingTheComponentMidTransferStopsItWithoutLateEvents) {
     EXPECT_FALSE(ended) << "no end event from a component that is gone";
 }
 
+TEST_F(Transfer, ReceiverAsksAgainForAPacketCutShortAndHandlerErrorsDoNotStopIt) {
+    const std::string a = randomBytes(128, 6);
+    TVaXModem xmodem;
+    Watch(xmodem);
+    xmodem.SetTimeout(300);
+    xmodem.SetMode(tmDownload);
+    xmodem.SetFileName((dir / "recv" / "x.bin").string());
+    xmodem.OnPacketEvent = [](TVaXYModem*, int, std::int64_t) { throw std::runtime_error("handler failed"); };
+    std::string replies;
+    peer = std::thread([&] {
+        PeerByte();
+        PeerWrite(packet(1, a, false).substr(0, 60)); // the rest is lost on the line
+        replies += static_cast<char>(PeerByte());
+        PeerWrite(packet(1, a, false));
+        replies += static_cast<char>(PeerByte());
+        PeerWrite(std::string(1, static_cast<char>(EOT)));
+        replies += static_cast<char>(PeerByte());
+    });
+    xmodem.Execute();
+    ASSERT_TRUE(PumpUntil([&] { return ended; })) << ErrorsText();
+    peer.join();
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(replies, "\x15\x06\x06");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, pcTimeout);
+    EXPECT_TRUE(slurp(dir / "recv" / "x.bin") == a);
+    ASSERT_EQ(exceptions.size(), 1u) << "reported through the application's handler";
+    EXPECT_EQ(exceptions[0], "handler failed");
+    exceptions.clear();
+}
+
 } // namespace
