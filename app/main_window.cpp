@@ -207,6 +207,8 @@ Tfrm_main::~Tfrm_main() {
     for (TKT_EDITOR* frame : frames.all())
         frame->unbind();
     db.unbindEditors = nullptr;
+    // The dialog and its link outlive the database (they go with the window's children, after the members).
+    frm_read->setDatabase(nullptr, tempFolder);
     if (host::Host* previous = host::install(nullptr); previous != this)
         host::install(previous);
 }
