@@ -76,6 +76,8 @@ KtUpDown::KtUpDown(QWidget* parent) : QWidget(parent) {
     bt_Down = new QToolButton(this);
     bt_Down->setObjectName(QStringLiteral("bt_Down"));
     bt_Down->setArrowType(Qt::DownArrow);
+    bt_Up->setFixedSize(20, 13);
+    bt_Down->setFixedSize(20, 13);
     bt_Up->setAutoRepeat(true);
     bt_Down->setAutoRepeat(true);
     column->addWidget(bt_Up);

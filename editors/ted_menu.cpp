@@ -4,6 +4,7 @@
 #include "model/tables.h"
 #include "model/unit_config.h"
 
+#include <QAbstractItemView>
 #include <QAudioOutput>
 #include <QCheckBox>
 #include <QComboBox>
@@ -86,6 +87,8 @@ void setItems(QComboBox* combo, const QStringList& items) {
     }
     combo->clear();
     combo->addItems(items);
+    // The lists are narrow in the rows; the drop-down shows the entries whole.
+    combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 24);
 }
 
 // Selects the entry at the position; a position outside the list selects nothing.
@@ -249,9 +252,12 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         row.cb_1 = new QComboBox(actionGroup);
         row.cb_1->setObjectName(QStringLiteral("cb_1") + nn);
         row.cb_1->setMaxVisibleItems(kLongList);
+        row.cb_1->setMinimumContentsLength(18);
+        row.cb_1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         row.cb_2 = new QComboBox(actionGroup);
         row.cb_2->setObjectName(QStringLiteral("cb_2") + nn);
         row.cb_2->setMinimumContentsLength(12);
+        row.cb_2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         row.st_2 = new QLabel(kWaitLabel, actionGroup);
         row.st_2->setObjectName(QStringLiteral("st_2") + nn);
         row.ed_2 = new QLineEdit(actionGroup);
@@ -265,7 +271,8 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         row.cb_3 = new QComboBox(actionGroup);
         row.cb_3->setObjectName(QStringLiteral("cb_3") + nn);
         row.cb_3->setMaxVisibleItems(kNextMenuList);
-        row.cb_3->setMinimumContentsLength(8);
+        row.cb_3->setMinimumContentsLength(10);
+        row.cb_3->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         actionGrid->addWidget(row.label, r, 0);
         actionGrid->addWidget(row.cb_1, r, 1);
         actionGrid->addWidget(row.cb_2, r, 2);

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
     Tfrm_main window;
     window.resize(1100, 720);
     window.show();
+    settle();
+    window.resize(1180, 720);
     settle();
     SettingsDatabase& db = window.db;
 
