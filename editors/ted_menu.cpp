@@ -558,10 +558,12 @@ void Ted_menu::btOpenClick() {
     if (boundObject == nullptr || !chooseMessageFile)
         return;
     const QString folderStart = database != nullptr ? QString::fromStdString(database->messagesFolder) : QString();
+    const QString folder = messageFolder();
+    if (folder.isEmpty())
+        return; // no database to keep the copy in
     const QString chosen = chooseMessageFile(folderStart);
     if (chosen.isEmpty())
         return;
-    const QString folder = messageFolder();
     const QString target = folder + QFileInfo(chosen).fileName();
     mp1->close();
     // The messages folder itself may not exist yet (a database never saved with messages).
