@@ -1,5 +1,5 @@
-// The command table of zirezid-cli. Each group of commands (offline file commands, device commands) lives in a
-// file of its own and hands its rows to main.cpp.
+// The command table of zirezid-cli. Each group of commands (offline file commands, device commands) lives in
+// a file of its own and hands its rows to main.cpp.
 #pragma once
 
 #include "model/host.h"
@@ -16,8 +16,8 @@ using Args = std::vector<std::string>;
 
 struct Command {
     const char* name;
-    const char* usage;  // the arguments after the command name, for the usage text
-    int (*run)(const Args& args);  // args without the program and command names
+    const char* usage;            // the arguments after the command name, for the usage text
+    int (*run)(const Args& args); // args without the program and command names
 };
 
 // The host of the command-line tool: every message the model shows goes to standard error, one per line, in
@@ -38,5 +38,6 @@ const Command* findCommand(const std::string& name);
 // The command groups. A new group declares its function here, defines it in a file of its own
 // (cli/device_commands.cpp, say) and is added in allCommands() of main.cpp.
 std::vector<Command> offlineCommands();
+std::vector<Command> deviceCommands();
 
-}  // namespace cli
+} // namespace cli

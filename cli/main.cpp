@@ -9,21 +9,27 @@ namespace {
 std::vector<Command> allCommands() {
     std::vector<Command> all;
     // One line per command group; device commands join here from a file of their own.
-    for (auto& c : offlineCommands()) all.push_back(c);
+    for (auto& c : offlineCommands())
+        all.push_back(c);
+    for (auto& c : deviceCommands())
+        all.push_back(c);
     return all;
 }
 
 void printUsage(std::ostream& out) {
     out << "usage: zirezid-cli COMMAND ARGS\n";
-    for (const auto& c : allCommands()) out << "  zirezid-cli " << c.name << ' ' << c.usage << '\n';
-    out << "OBJECT is an object name (SYSPARAM, TRK(1), MENU(3), MAILBOX(2), TIMETABLE, DEVICEINFO), KEY a field's\n"
-           "list name (a mailbox's password is Password). set takes the text as an editor does (08:30, 31.12),\n"
+    for (const auto& c : allCommands())
+        out << "  zirezid-cli " << c.name << ' ' << c.usage << '\n';
+    out << "OBJECT is an object name (SYSPARAM, TRK(1), MENU(3), MAILBOX(2), TIMETABLE, DEVICEINFO), KEY a "
+           "field's\n"
+           "list name (a mailbox's password is Password). set takes the text as an editor does (08:30, "
+           "31.12),\n"
            "set --stored the stored form (0830, 3112, 0107). dump prints one line per object in tree order:\n"
            "object name, caption, object code and device text, separated by tabs.\n"
            "Exit status: 0 done, 1 a value refused or a file not loaded or saved, 2 wrong usage.\n";
 }
 
-}  // namespace
+} // namespace
 
 void CliHost::showMessage(const std::string& text, host::MessageIcon) {
     ++messageCount;
@@ -33,17 +39,18 @@ void CliHost::showMessage(const std::string& text, host::MessageIcon) {
 const Command* findCommand(const std::string& name) {
     static const std::vector<Command> commands = allCommands();
     for (const auto& c : commands)
-        if (name == c.name) return &c;
+        if (name == c.name)
+            return &c;
     return nullptr;
 }
 
 int usageError(const Command& command, const std::string& problem) {
-    std::cerr << "zirezid-cli " << command.name << ": " << problem << "\nusage: zirezid-cli " << command.name << ' '
-              << command.usage << '\n';
+    std::cerr << "zirezid-cli " << command.name << ": " << problem << "\nusage: zirezid-cli " << command.name
+              << ' ' << command.usage << '\n';
     return kUsage;
 }
 
-}  // namespace cli
+} // namespace cli
 
 int main(int argc, char** argv) {
     if (argc < 2) {

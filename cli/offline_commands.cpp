@@ -18,7 +18,8 @@ struct Options {
     Args rest;
 };
 
-std::optional<Options> parseOptions(const Args& args, bool allowType, bool allowStored, std::string& problem) {
+std::optional<Options> parseOptions(const Args& args, bool allowType, bool allowStored,
+                                    std::string& problem) {
     Options o;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -26,7 +27,7 @@ std::optional<Options> parseOptions(const Args& args, bool allowType, bool allow
         if (optionsEnded) {
             o.rest.push_back(a);
         } else if (a == "--") {
-            optionsEnded = true;  // a TEXT that starts with "--" follows
+            optionsEnded = true; // a TEXT that starts with "--" follows
         } else if (allowType && a == "--type") {
             if (i + 1 >= args.size()) {
                 problem = "--type needs a unit type";
@@ -47,7 +48,8 @@ std::optional<Options> parseOptions(const Args& args, bool allowType, bool allow
 
 std::optional<int> configIdByName(const std::string& name) {
     for (const auto& row : unitConfigTable)
-        if (row.name == name) return row.id;
+        if (row.name == name)
+            return row.id;
     return std::nullopt;
 }
 
@@ -62,8 +64,10 @@ std::optional<Options> prepare(const char* name, const Args& args, std::size_t c
                                bool allowStored, int& exitCode) {
     std::string problem;
     auto o = parseOptions(args, allowType, allowStored, problem);
-    if (o && o->rest.size() != count) problem = "expected " + std::to_string(count) + " argument(s)";
-    if (o && o->type && !configIdByName(*o->type)) problem = "unknown unit type " + *o->type + " (QOR11 or QOR22)";
+    if (o && o->rest.size() != count)
+        problem = "expected " + std::to_string(count) + " argument(s)";
+    if (o && o->type && !configIdByName(*o->type))
+        problem = "unknown unit type " + *o->type + " (QOR11 or QOR22)";
     if (!problem.empty()) {
         exitCode = usageError(*findCommand(name), problem);
         return std::nullopt;
@@ -71,12 +75,15 @@ std::optional<Options> prepare(const char* name, const Args& args, std::size_t c
     return o;
 }
 
-KT_RECORD* findField(KT_TABLE& object, const std::string& key) { return object.findChild(key); }
+KT_RECORD* findField(KT_TABLE& object, const std::string& key) {
+    return object.findChild(key);
+}
 
 int cmdNew(const Args& args) {
     int rc = kOk;
     const auto o = prepare("new", args, 1, true, false, rc);
-    if (!o) return rc;
+    if (!o)
+        return rc;
     SettingsDatabase db;
     db.selectUnitConfig(o->type ? *configIdByName(*o->type) : kDefaultConfigId);
     const std::string path = fullPath(o->rest[0]);
@@ -87,7 +94,8 @@ int cmdNew(const Args& args) {
 int cmdCheck(const Args& args) {
     int rc = kOk;
     const auto o = prepare("check", args, 1, false, false, rc);
-    if (!o) return rc;
+    if (!o)
+        return rc;
     SettingsDatabase db;
     return db.loadBase(fullPath(o->rest[0])) ? kOk : kRefused;
 }
@@ -119,11 +127,14 @@ std::optional<Target> locate(const char* command, SettingsDatabase& db, const st
 int cmdGet(const Args& args) {
     int rc = kOk;
     const auto o = prepare("get", args, 3, false, false, rc);
-    if (!o) return rc;
+    if (!o)
+        return rc;
     SettingsDatabase db;
-    if (!db.loadBase(fullPath(o->rest[0]))) return kRefused;
+    if (!db.loadBase(fullPath(o->rest[0])))
+        return kRefused;
     const auto t = locate("get", db, o->rest[1], &o->rest[2], rc);
-    if (!t) return rc;
+    if (!t)
+        return rc;
     std::cout << t->field->getEditText() << '\n';
     return kOk;
 }
@@ -131,23 +142,28 @@ int cmdGet(const Args& args) {
 int cmdSet(const Args& args) {
     int rc = kOk;
     const auto o = prepare("set", args, 4, false, true, rc);
-    if (!o) return rc;
+    if (!o)
+        return rc;
     const std::string path = fullPath(o->rest[0]);
     SettingsDatabase db;
-    if (!db.loadBase(path)) return kRefused;
+    if (!db.loadBase(path))
+        return kRefused;
     const auto t = locate("set", db, o->rest[1], &o->rest[2], rc);
-    if (!t) return rc;
+    if (!t)
+        return rc;
     // The device information is the unit's and is never loaded from the file; a ConfigID written here would
     // make the file open as another unit type. convert is the way to change the type.
     if (t->object == db.deviceInfo.get())
-        return usageError(*findCommand("set"), "DEVICEINFO comes from the unit and cannot be set (see convert)");
+        return usageError(*findCommand("set"),
+                          "DEVICEINFO comes from the unit and cannot be set (see convert)");
     auto& h = static_cast<CliHost&>(host::current());
     const int shownBefore = h.messageCount;
     const bool ok = o->stored ? t->field->setText(o->rest[3]) : t->field->setEditText(o->rest[3]);
     if (!ok) {
         // The record or the value has shown why; a refusal without a message (an action kind that takes no
         // parameter, say) still needs one here.
-        if (h.messageCount == shownBefore) std::cerr << "Значение не принято: " << o->rest[3] << '\n';
+        if (h.messageCount == shownBefore)
+            std::cerr << "Значение не принято: " << o->rest[3] << '\n';
         return kRefused;
     }
     return db.saveBase(path) ? kOk : kRefused;
@@ -156,11 +172,14 @@ int cmdSet(const Args& args) {
 int cmdConvert(const Args& args) {
     int rc = kOk;
     const auto o = prepare("convert", args, 1, true, false, rc);
-    if (!o) return rc;
-    if (!o->type) return usageError(*findCommand("convert"), "--type is required");
+    if (!o)
+        return rc;
+    if (!o->type)
+        return usageError(*findCommand("convert"), "--type is required");
     const std::string path = fullPath(o->rest[0]);
     SettingsDatabase db;
-    if (!db.loadBase(path)) return kRefused;
+    if (!db.loadBase(path))
+        return kRefused;
     const int id = *configIdByName(*o->type);
     if (id != db.currentConfig.id) {
         db.selectUnitConfig(id);
@@ -171,20 +190,23 @@ int cmdConvert(const Args& args) {
 
 // The objects as the tree shows them: visible object and list tables, depth first in order of addition.
 void dumpTree(KT_TABLE& table, std::ostream& out) {
-    out << table.name << '\t' << table.getDescription() << '\t' << table.getText() << '\t' << table.buildDeviceText()
-        << '\n';
+    out << table.name << '\t' << table.getDescription() << '\t' << table.getText() << '\t'
+        << table.buildDeviceText() << '\n';
     for (auto& child : table.children) {
         KT_TABLE* sub = child.second->table();
-        if (sub && sub->isVisible && isTreeTable(*sub)) dumpTree(*sub, out);
+        if (sub && sub->isVisible && isTreeTable(*sub))
+            dumpTree(*sub, out);
     }
 }
 
 int cmdDump(const Args& args) {
     int rc = kOk;
     const auto o = prepare("dump", args, 1, false, false, rc);
-    if (!o) return rc;
+    if (!o)
+        return rc;
     SettingsDatabase db;
-    if (!db.loadBase(fullPath(o->rest[0]))) return kRefused;
+    if (!db.loadBase(fullPath(o->rest[0])))
+        return kRefused;
     dumpTree(*db.root, std::cout);
     // The device information is not in the tree; it ends the dump as the window shows it beside the tree.
     KT_TABLE& info = *db.deviceInfo;
@@ -193,7 +215,7 @@ int cmdDump(const Args& args) {
     return kOk;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<Command> offlineCommands() {
     return {
@@ -206,4 +228,4 @@ std::vector<Command> offlineCommands() {
     };
 }
 
-}  // namespace cli
+} // namespace cli

@@ -332,6 +332,8 @@ bool TKT_EDITOR::eventFilter(QObject* watched, QEvent* event) {
             }
             if (key->key() == Qt::Key_Backspace)
                 return !controlKeyPress(control, 8);
+            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+                break; // moving on is the dialog's, not a character of the field
             const QString text = key->text();
             if (text.isEmpty() || text.at(0).isNull() || (key->modifiers() & Qt::ControlModifier))
                 break; // cursor keys, Delete and shortcuts are no characters for the filter

@@ -1,6 +1,6 @@
 // Menu actions: what a voice menu does on time-out and on each DTMF digit. An action is a kind taken from the
-// table of action kinds plus, for some kinds, a digit-string parameter; its stored form is the kind's two-digit
-// code followed by the parameter.
+// table of action kinds plus, for some kinds, a digit-string parameter; its stored form is the kind's
+// two-digit code followed by the parameter.
 #pragma once
 
 #include "model/tables.h"
@@ -18,8 +18,8 @@ namespace kt_text {
 inline constexpr const char* actionTypeMessage = "Недопустимый тип действия";
 } // namespace kt_text
 
-// The table of action kinds: one record per kind (key, code, description, parameter format). The position of a
-// kind in the table is its index for an action's setInt/getInt.
+// The table of action kinds: one record per kind (key, code, description, parameter format). The position of
+// a kind in the table is its index for an action's setInt/getInt.
 class KT_ACTIONS : public KT_TABLE {
 public:
     const char* className() const override { return "KT_ACTIONS"; }
@@ -42,7 +42,8 @@ public:
 
     // Stored form: the kind's code, then the parameter. An empty text selects the default kind.
     bool setText(const std::string& text) override;
-    // Selects a kind by key; false when it is already selected; an unknown key raises "Недопустимый тип действия".
+    // Selects a kind by key; false when it is already selected; an unknown key raises "Недопустимый тип
+    // действия".
     bool setName(const std::string& text) override;
     bool setInt(std::int32_t index) override;
     // Sets the parameter; false for a kind without one.

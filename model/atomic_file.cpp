@@ -13,14 +13,16 @@ namespace atomic_file {
 namespace {
 
 void setError(std::string* error, const std::string& what, int err) {
-    if (error) *error = what + ": " + std::strerror(err);
+    if (error)
+        *error = what + ": " + std::strerror(err);
 }
 
 bool writeFully(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         data += n;
@@ -31,8 +33,10 @@ bool writeFully(int fd, const char* data, std::size_t size) {
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
@@ -42,20 +46,23 @@ std::string resolveTarget(const std::string& path) {
     std::string current = path;
     for (int depth = 0; depth < 16; ++depth) {
         struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
         std::vector<char> buf(PATH_MAX + 1);
         const ssize_t n = ::readlink(current.c_str(), buf.data(), PATH_MAX);
-        if (n <= 0) return current;
+        if (n <= 0)
+            return current;
         std::string target(buf.data(), static_cast<std::size_t>(n));
         current = target.front() == '/' ? target : folderOf(current) + "/" + target;
     }
     return current;
 }
 
-}  // namespace
+} // namespace
 
 bool readAll(const std::string& path, std::string& bytes, std::string* error, std::size_t maxSize) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking: a named pipe given as a settings file must not hang the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         setError(error, path, errno);
         return false;
@@ -66,22 +73,25 @@ bool readAll(const std::string& path, std::string& bytes, std::string* error, st
         ::close(fd);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        setError(error, path, EISDIR);
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::string data;
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             setError(error, path, errno);
             ::close(fd);
             return false;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (data.size() + static_cast<std::size_t>(n) > maxSize) {
             setError(error, path, EFBIG);
             ::close(fd);
@@ -130,15 +140,18 @@ bool writeAll(const std::string& path, std::string_view bytes, std::string* erro
         setError(error, target, err);
         return false;
     };
-    if (::fchmod(fd, mode) != 0) return fail(errno);
+    if (::fchmod(fd, mode) != 0)
+        return fail(errno);
     // Keep the old file's owner where we may (saving as root must not take a user's file away from them).
     if (haveOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             // Not allowed to give the file away: the new file stays ours, as a plain create would leave it.
         }
     }
-    if (!writeFully(fd, bytes.data(), bytes.size())) return fail(errno);
-    if (::fsync(fd) != 0) return fail(errno);
+    if (!writeFully(fd, bytes.data(), bytes.size()))
+        return fail(errno);
+    if (::fsync(fd) != 0)
+        return fail(errno);
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmpPath.c_str());
@@ -160,4 +173,4 @@ bool writeAll(const std::string& path, std::string_view bytes, std::string* erro
     return true;
 }
 
-}  // namespace atomic_file
+} // namespace atomic_file

@@ -16,8 +16,8 @@ bool readAll(const std::string& path, std::string& bytes, std::string* error = n
 
 // Writes the bytes to a temporary file in the same folder, flushes it to disk and renames it over `path`, so
 // that at every moment the file is either the old one or the new one. A symbolic link is followed and its
-// target replaced; an existing file keeps its permissions. On failure the old file is untouched, the temporary
-// file is removed, and the reason goes into `error`.
+// target replaced; an existing file keeps its permissions. On failure the old file is untouched, the
+// temporary file is removed, and the reason goes into `error`.
 bool writeAll(const std::string& path, std::string_view bytes, std::string* error = nullptr);
 
-}  // namespace atomic_file
+} // namespace atomic_file

@@ -10,27 +10,32 @@ namespace {
 // 0x98 has no character in Windows-1251. It maps to U+0098 (as Windows itself decodes it), so that every byte
 // of a file written by the original program survives a load and a save unchanged.
 constexpr std::array<char32_t, 64> kHigh = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
 };
 
 char32_t decodeByte(unsigned char b) {
-    if (b < 0x80) return b;
-    if (b >= 0xC0) return 0x0410 + (b - 0xC0);
+    if (b < 0x80)
+        return b;
+    if (b >= 0xC0)
+        return 0x0410 + (b - 0xC0);
     return kHigh[b - 0x80];
 }
 
 std::optional<unsigned char> encodeChar(char32_t c) {
-    if (c < 0x80) return static_cast<unsigned char>(c);
-    if (c >= 0x0410 && c <= 0x044F) return static_cast<unsigned char>(0xC0 + (c - 0x0410));
+    if (c < 0x80)
+        return static_cast<unsigned char>(c);
+    if (c >= 0x0410 && c <= 0x044F)
+        return static_cast<unsigned char>(0xC0 + (c - 0x0410));
     for (std::size_t i = 0; i < kHigh.size(); ++i)
-        if (kHigh[i] == c) return static_cast<unsigned char>(0x80 + i);
+        if (kHigh[i] == c)
+            return static_cast<unsigned char>(0x80 + i);
     return std::nullopt;
 }
 
@@ -54,13 +59,16 @@ std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& out) {
     } else {
         return 0;
     }
-    if (pos + len > text.size()) return 0;
+    if (pos + len > text.size())
+        return 0;
     for (std::size_t i = 1; i < len; ++i) {
         const auto b = static_cast<unsigned char>(text[pos + i]);
-        if ((b & 0xC0) != 0x80) return 0;
+        if ((b & 0xC0) != 0x80)
+            return 0;
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
     out = cp;
     return len;
 }
@@ -79,7 +87,7 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::string> fromUtf8(std::string_view utf8) {
     std::string out;
@@ -87,9 +95,11 @@ std::optional<std::string> fromUtf8(std::string_view utf8) {
     for (std::size_t pos = 0; pos < utf8.size();) {
         char32_t c = 0;
         const std::size_t len = decodeUtf8(utf8, pos, c);
-        if (len == 0) return std::nullopt;
+        if (len == 0)
+            return std::nullopt;
         const auto b = encodeChar(c);
-        if (!b) return std::nullopt;
+        if (!b)
+            return std::nullopt;
         out += static_cast<char>(*b);
         pos += len;
     }
@@ -99,7 +109,8 @@ std::optional<std::string> fromUtf8(std::string_view utf8) {
 std::string toUtf8(std::string_view cp1251Bytes) {
     std::string out;
     out.reserve(cp1251Bytes.size() * 2);
-    for (const char ch : cp1251Bytes) appendUtf8(out, decodeByte(static_cast<unsigned char>(ch)));
+    for (const char ch : cp1251Bytes)
+        appendUtf8(out, decodeByte(static_cast<unsigned char>(ch)));
     return out;
 }
 
@@ -107,7 +118,8 @@ bool representable(std::string_view utf8) {
     for (std::size_t pos = 0; pos < utf8.size();) {
         char32_t c = 0;
         const std::size_t len = decodeUtf8(utf8, pos, c);
-        if (len == 0 || !encodeChar(c)) return false;
+        if (len == 0 || !encodeChar(c))
+            return false;
         pos += len;
     }
     return true;
@@ -123,4 +135,4 @@ std::size_t charCount(std::string_view utf8) {
     return count;
 }
 
-}  // namespace cp1251
+} // namespace cp1251

@@ -22,4 +22,4 @@ bool representable(std::string_view utf8);
 // so a broken text never comes out shorter than it looks.
 std::size_t charCount(std::string_view utf8);
 
-}  // namespace cp1251
+} // namespace cp1251

@@ -1,13 +1,13 @@
-// The special combinations that a dial string may carry ("*" followed by fixed digits and X placeholders), and
-// the per-field list of those the field's editor may insert.
+// The special combinations that a dial string may carry ("*" followed by fixed digits and X placeholders),
+// and the per-field list of those the field's editor may insert.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
-// One special combination: its ENTRY_ key, the pattern as written in a dial string, the group (one digit) that
-// enables it, and its description.
+// One special combination: its ENTRY_ key, the pattern as written in a dial string, the group (one digit)
+// that enables it, and its description.
 class KT_RECORD_SPEC {
 public:
     std::string name;
@@ -16,8 +16,8 @@ public:
     std::string description;
 };
 
-// The specials of one digit-string field: lines of (description, entry) in table order. The entries are shared,
-// fixed for the life of the program, so copies of a list refer to the same entries.
+// The specials of one digit-string field: lines of (description, entry) in table order. The entries are
+// shared, fixed for the life of the program, so copies of a list refer to the same entries.
 class KT_SPEC {
 public:
     using Line = std::pair<std::string, const KT_RECORD_SPEC*>;
@@ -39,8 +39,8 @@ public:
 const std::vector<KT_RECORD_SPEC>& allDialSpecials();
 
 // One element of a dial string: a run of plain digits (empty code, the digits as meaning and parameter), or a
-// special (the matched characters as code, the entry's description with its placeholders filled in as meaning,
-// and the digits at the placeholders as parameter).
+// special (the matched characters as code, the entry's description with its placeholders filled in as
+// meaning, and the digits at the placeholders as parameter).
 struct KT_DIAL_ELEMENT {
     std::string code;
     std::string meaning;
@@ -53,7 +53,8 @@ struct KT_DIAL_ELEMENT {
 
 // Matches a special's pattern against the start of the rest of a dial string. On a match, code receives the
 // matched characters and param the digits at the X placeholders (empty without placeholders).
-bool matchDialSpecial(const std::string& pattern, const std::string& rest, std::string& code, std::string& param);
+bool matchDialSpecial(const std::string& pattern, const std::string& rest, std::string& code,
+                      std::string& param);
 
 // Splits a dial string into its elements using the field's specials. Characters that start no element (a "*"
 // that matches no special, any character but a digit or "*") are skipped.

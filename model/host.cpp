@@ -9,7 +9,9 @@ namespace {
 // Serves until the shell or a test installs its own host; keeps messages visible instead of dropping them.
 class DefaultHost final : public Host {
 public:
-    void showMessage(const std::string& text, MessageIcon) override { std::cerr << applicationTitle << ": " << text << '\n'; }
+    void showMessage(const std::string& text, MessageIcon) override {
+        std::cerr << applicationTitle << ": " << text << '\n';
+    }
     void processEvents() override {}
     void applyShellState(int) override {}
 };
@@ -24,6 +26,8 @@ Host& current() {
     return h ? *h : defaultHost;
 }
 
-Host* install(Host* h) { return installed.exchange(h); }
+Host* install(Host* h) {
+    return installed.exchange(h);
+}
 
 } // namespace host

@@ -35,8 +35,8 @@ public:
     virtual void setText(const std::string& text) = 0;
 };
 
-// A window that edits a model object: an editor frame for a table, or the dial-string dialog for a digit string
-// or an action. Frames are shown modelessly inside a panel; the dialog is run modally.
+// A window that edits a model object: an editor frame for a table, or the dial-string dialog for a digit
+// string or an action. Frames are shown modelessly inside a panel; the dialog is run modally.
 class EditorWindow {
 public:
     virtual ~EditorWindow() = default;

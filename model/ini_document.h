@@ -1,6 +1,7 @@
-// The INI document behind every settings file: read whole into memory, changed there, written back in one step.
-// It keeps what it does not understand (comments, foreign sections and keys, odd lines) so that a save changes
-// only the entries that were written. Texts inside are UTF-8; on disk they are Windows-1251 with CR LF.
+// The INI document behind every settings file: read whole into memory, changed there, written back in one
+// step. It keeps what it does not understand (comments, foreign sections and keys, odd lines) so that a save
+// changes only the entries that were written. Texts inside are UTF-8; on disk they are Windows-1251 with CR
+// LF.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +22,13 @@ public:
 
     // Section and key names are compared without regard to letter case (Latin and Cyrillic).
     // Of a section or key that occurs more than once the first occurrence is the one read and written; later
-    // duplicates stay in the file as they are but are never read (the way the Windows profile functions behave).
+    // duplicates stay in the file as they are but are never read (the way the Windows profile functions
+    // behave).
     bool hasSection(std::string_view section) const;
     bool hasKey(std::string_view section, std::string_view key) const;
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
-    std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
+    std::string readString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue) const;
     // The value as a decimal integer; the default when the key is missing or its value is not a number.
     std::int64_t readInteger(std::string_view section, std::string_view key, std::int64_t defaultValue) const;
 
@@ -52,11 +55,11 @@ private:
         bool dirty = false; // written since parsing: emit key=value instead of raw
     };
     struct Section {
-        std::string name;    // UTF-8; empty for the lines before the first header
+        std::string name; // UTF-8; empty for the lines before the first header
         bool hasHeader = false;
         std::string rawHeader;
         std::vector<Line> lines;
-        std::unordered_map<std::string, std::size_t> index;  // folded key -> first entry line
+        std::unordered_map<std::string, std::size_t> index; // folded key -> first entry line
         void reindex();
     };
 
@@ -66,7 +69,7 @@ private:
     static const Line* findLine(const Section& section, std::string_view key);
 
     std::vector<Section> sections_;
-    std::unordered_map<std::string, std::size_t> index_;  // folded name -> first section with a header
+    std::unordered_map<std::string, std::size_t> index_; // folded name -> first section with a header
 };
 
 // Thin file wrappers. readIniFile fails (with a message in `error`) when the file cannot be read or is too

@@ -8,14 +8,11 @@ std::string loadErrorText(const std::string& section, const KT_RECORD& record, c
     return "[" + section + "] " + record.key + " (" + record.description + ") " + ": " + message;
 }
 
-}  // namespace
+} // namespace
 
 KT_LOAD_ERROR::KT_LOAD_ERROR(std::string sectionName, const KT_RECORD& record, const std::string& message)
-    : KT_ERROR(loadErrorText(sectionName, record, message)),
-      section(std::move(sectionName)),
-      key(record.key),
-      fieldDescription(record.description),
-      valueMessage(message) {}
+    : KT_ERROR(loadErrorText(sectionName, record, message)), section(std::move(sectionName)), key(record.key),
+      fieldDescription(record.description), valueMessage(message) {}
 
 void saveTo(KT_TABLE& table, IniDocument& doc) {
     for (auto& [listName, record] : table.children) {

@@ -8,10 +8,10 @@
 // Writes the table's fields into its own section and, for every sub-table, its "isVisible" and its subtree.
 void saveTo(KT_TABLE& table, IniDocument& doc);
 
-// Reads the table's fields and subtree back. A missing key leaves the field's current value; values are set on
-// the value itself, so no change marks and no record messages. A bad time or date shows the value's own message
-// and loading goes on; a bad value of another kind raises its KT_ERROR, which stops the load at that field and
-// is passed on as a KT_LOAD_ERROR naming the section and the field.
+// Reads the table's fields and subtree back. A missing key leaves the field's current value; values are set
+// on the value itself, so no change marks and no record messages. A bad time or date shows the value's own
+// message and loading goes on; a bad value of another kind raises its KT_ERROR, which stops the load at that
+// field and is passed on as a KT_LOAD_ERROR naming the section and the field.
 void loadFrom(KT_TABLE& table, const IniDocument& doc);
 
 // A field the settings file gave a value its kind refuses.
@@ -21,5 +21,5 @@ public:
     std::string section;
     std::string key;
     std::string fieldDescription;
-    std::string valueMessage;  // the value's own message
+    std::string valueMessage; // the value's own message
 };

@@ -1,6 +1,6 @@
 // Records and tables: the settings database is a tree of tables whose records hold either fields or further
-// tables. Records track changes and show refused values; tables carry the object's name, caption, code, mark and
-// tree node, and build and parse the object's device text (one line of field values).
+// tables. Records track changes and show refused values; tables carry the object's name, caption, code, mark
+// and tree node, and build and parse the object's device text (one line of field values).
 //
 // Saving to and loading from the settings file (the tables' saveTo/loadFrom) are in model/settings_file.h.
 #pragma once
@@ -59,8 +59,8 @@ struct KT_LIST_LINE {
 };
 using KT_STRING_LIST = std::vector<KT_LIST_LINE>;
 
-// An object of the settings database: name is the object name (and settings-file section), description the caption
-// stem, valueText the object code.
+// An object of the settings database: name is the object name (and settings-file section), description the
+// caption stem, valueText the object code.
 class KT_TABLE : public KT_TYPE {
 public:
     using Child = std::pair<std::string, std::unique_ptr<KT_RECORD>>;
@@ -88,7 +88,8 @@ public:
     // Adds a field under a list name (the key unless given otherwise); returns its record.
     KT_RECORD* addField(std::unique_ptr<KT_TYPE> value, const std::string& key, const std::string& code,
                         const std::string& description, const std::string& listName = {});
-    // Adds a sub-table as a record with key = its object name, code = its object code, description = its caption.
+    // Adds a sub-table as a record with key = its object name, code = its object code, description = its
+    // caption.
     template <class T> T* addTable(std::unique_ptr<T> sub) {
         T* raw = sub.get();
         addSubTable(std::unique_ptr<KT_TABLE>(std::move(sub)));

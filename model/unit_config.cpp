@@ -25,7 +25,8 @@ std::string fileNameOf(const std::string& path) {
 
 // A strict decimal integer: the identifier of a file is refused unless it is one.
 bool parseId(const std::string& text, int& id) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     const char* first = text.data();
     const char* last = first + text.size();
     const auto [ptr, ec] = std::from_chars(first, last, id);
@@ -36,8 +37,10 @@ bool parseId(const std::string& text, int& id) {
 fs::path canonicalFolder(const std::string& folder) {
     std::error_code ec;
     fs::path p = fs::weakly_canonical(fs::absolute(fs::path(folder), ec), ec);
-    if (ec) p = fs::path(folder).lexically_normal();
-    if (!p.has_filename()) p = p.parent_path();
+    if (ec)
+        p = fs::path(folder).lexically_normal();
+    if (!p.has_filename())
+        p = p.parent_path();
     return p;
 }
 
@@ -45,7 +48,8 @@ bool isWithin(const fs::path& inner, const fs::path& outer) {
     auto o = outer.begin();
     auto i = inner.begin();
     for (; o != outer.end(); ++o, ++i)
-        if (i == inner.end() || *i != *o) return false;
+        if (i == inner.end() || *i != *o)
+            return false;
     return true;
 }
 
@@ -55,7 +59,8 @@ void copyFolder(const fs::path& from, const fs::path& to, const fs::path& skip) 
     std::error_code ec;
     for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path src = it->path();
-        if (canonicalFolder(src.string()) == skip) continue;
+        if (canonicalFolder(src.string()) == skip)
+            continue;
         const fs::path dst = to / src.filename();
         std::error_code e;
         if (it->is_directory(e)) {
@@ -70,23 +75,28 @@ void copyFolder(const fs::path& from, const fs::path& to, const fs::path& skip) 
 }
 
 std::string withDelimiter(std::string folder) {
-    if (folder.empty() || folder.back() != '/') folder += '/';
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
     return folder;
 }
 
 KT_TABLE* findByName(KT_TABLE& table, const std::string& name) {
     auto same = [](const std::string& a, const std::string& b) {
-        if (a.size() != b.size()) return false;
+        if (a.size() != b.size())
+            return false;
         for (std::size_t i = 0; i < a.size(); ++i) {
             auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-            if (lower(a[i]) != lower(b[i])) return false;
+            if (lower(a[i]) != lower(b[i]))
+                return false;
         }
         return true;
     };
-    if (same(table.name, name)) return &table;
+    if (same(table.name, name))
+        return &table;
     for (auto& child : table.children)
         if (KT_TABLE* sub = child.second->table())
-            if (KT_TABLE* found = findByName(*sub, name)) return found;
+            if (KT_TABLE* found = findByName(*sub, name))
+                return found;
     return nullptr;
 }
 
@@ -94,7 +104,8 @@ KT_TABLE* findByName(KT_TABLE& table, const std::string& name) {
 // value is rebuilt; a value outside the new bounds falls back to the field's default.
 void rebound(KT_RECORD& record, std::int64_t maxValue) {
     auto* old = kt_cast<KT_INT>(record.value.get());
-    if (!old || old->maxValue == maxValue) return;
+    if (!old || old->maxValue == maxValue)
+        return;
     std::int64_t def = 0;
     std::from_chars(old->defaultText.data(), old->defaultText.data() + old->defaultText.size(), def);
     auto fresh = std::make_unique<KT_INT>(old->minValue, maxValue, def);
@@ -109,11 +120,12 @@ void rebound(KT_RECORD& record, std::int64_t maxValue) {
     record.value = std::move(fresh);
     if (!kept && record.value->getText() != oldText) {
         record.changed = true;
-        if (record.ownerTable) record.ownerTable->markState = kMarkChanged;
+        if (record.ownerTable)
+            record.ownerTable->markState = kMarkChanged;
     }
 }
 
-}  // namespace
+} // namespace
 
 std::string messagesFolderFor(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -142,7 +154,9 @@ struct SettingsDatabase::Parts {
     std::unique_ptr<KT_TABLE_CLOCK> clock;
 };
 
-SettingsDatabase::SettingsDatabase() { selectUnitConfig(kDefaultConfigId); }
+SettingsDatabase::SettingsDatabase() {
+    selectUnitConfig(kDefaultConfigId);
+}
 
 SettingsDatabase::~SettingsDatabase() {
     // Menus refer to the action kinds; the tree goes first.
@@ -164,12 +178,14 @@ SettingsDatabase::Parts SettingsDatabase::buildParts(const std::string& path) co
     const UnitConfig& c = currentConfig;
     Parts p;
     p.actions = buildActions();
-    p.root = buildBase({"KT_BASE", "База настроек: " + fileNameOf(path), std::to_string(c.id), frames.ed_base});
+    p.root =
+        buildBase({"KT_BASE", "База настроек: " + fileNameOf(path), std::to_string(c.id), frames.ed_base});
     p.root->addTable(buildSysParam({"SYSPARAM", "системные параметры", "0", frames.ed_sysparam}));
     auto* trks = p.root->addTable(buildTrks({"TRKS", "параметры внешних линий", "1X", frames.ed_base}));
     for (int i = 1; i <= c.lines; ++i) {
         const std::string n = std::to_string(i);
-        trks->addTable(buildTrk({"TRK(" + n + ")", "линия " + n, std::to_string(10 + i), frames.ed_trk}, c.menus));
+        trks->addTable(
+            buildTrk({"TRK(" + n + ")", "линия " + n, std::to_string(10 + i), frames.ed_trk}, c.menus));
     }
     auto* slps = p.root->addTable(buildSlps({"SLPS", "параметры операторов", "2X", frames.ed_base}));
     for (int i = 1; i <= c.lines; ++i) {
@@ -180,14 +196,14 @@ SettingsDatabase::Parts SettingsDatabase::buildParts(const std::string& path) co
     auto* menus = p.root->addTable(buildMenus({"MENUS", "голосовые меню", "5XX", frames.ed_base}));
     for (int k = 0; k < c.menus; ++k) {
         const std::string n = std::to_string(k);
-        menus->addTable(
-            buildMenu({"MENU(" + n + ")", "меню " + n, std::to_string(500 + k), frames.ed_menu}, c.lines, *p.actions));
+        menus->addTable(buildMenu({"MENU(" + n + ")", "меню " + n, std::to_string(500 + k), frames.ed_menu},
+                                  c.lines, *p.actions));
     }
     auto* boxes = p.root->addTable(buildMailboxes({"MAILBOXES", "почтовые ящики", "6X", frames.ed_base}));
     for (int i = 1; i <= c.mailboxes; ++i) {
         const std::string n = std::to_string(i);
-        boxes->addTable(
-            buildMailbox({"MAILBOX(" + n + ")", "ящик " + n, std::to_string(60 + i), frames.ed_mailbox}, i - 1));
+        boxes->addTable(buildMailbox(
+            {"MAILBOX(" + n + ")", "ящик " + n, std::to_string(60 + i), frames.ed_mailbox}, i - 1));
     }
     p.deviceInfo = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, c.id);
     p.clock = buildClock({"CLOCK", "часы", "91", nullptr});
@@ -195,8 +211,9 @@ SettingsDatabase::Parts SettingsDatabase::buildParts(const std::string& path) co
 }
 
 void SettingsDatabase::adopt(Parts&& parts) {
-    if (unbindEditors) unbindEditors();
-    root.reset();  // before the action kinds its menus refer to
+    if (unbindEditors)
+        unbindEditors();
+    root.reset(); // before the action kinds its menus refer to
     actions = std::move(parts.actions);
     root = std::move(parts.root);
     deviceInfo = std::move(parts.deviceInfo);
@@ -240,7 +257,8 @@ bool SettingsDatabase::loadBase(const std::string& path) {
 }
 
 bool SettingsDatabase::saveBase(const std::string& path) {
-    if (!root || !deviceInfo) return false;
+    if (!root || !deviceInfo)
+        return false;
     // Saving over a file starts from its content, so sections and keys this database does not write (menus
     // beyond the configuration, another program's entries) stay in the file.
     IniDocument doc;
@@ -254,7 +272,8 @@ bool SettingsDatabase::saveBase(const std::string& path) {
     saveTo(*deviceInfo, doc);
     std::string bytes;
     if (!doc.serialize(bytes, &error)) {
-        host::current().showMessage(kt_text::cannotWriteFileMessage + path + "\n" + kt_text::notCp1251Message + error,
+        host::current().showMessage(kt_text::cannotWriteFileMessage + path + "\n" +
+                                        kt_text::notCp1251Message + error,
                                     host::MessageIcon::Error);
         return false;
     }
@@ -264,32 +283,41 @@ bool SettingsDatabase::saveBase(const std::string& path) {
     }
 
     const std::string newFolder = messagesFolderFor(path);
-    if (newFolder == messagesFolder) return true;
+    if (newFolder == messagesFolder)
+        return true;
     const std::string previous = messagesFolder;
     messagesFolder = newFolder;
     const fs::path from = canonicalFolder(previous);
     const fs::path to = canonicalFolder(newFolder);
     // The same folder under another spelling (a relative path, a link) must not be emptied before the copy.
-    if (!previous.empty() && from == to) return true;
+    if (!previous.empty() && from == to)
+        return true;
     if (!fs::is_directory(newFolder, ec) && !fs::create_directory(newFolder, ec)) {
         host::current().showMessage(kt_text::cannotCreateFolderMessage + withDelimiter(newFolder),
                                     host::MessageIcon::Error);
         return false;
     }
     // Emptying a folder that holds the previous one would delete the messages about to be copied.
-    if (previous.empty() || !isWithin(from, to)) emptyFolder(newFolder);
-    if (!previous.empty() && fs::is_directory(previous, ec)) copyFolder(from, to, to);
+    if (previous.empty() || !isWithin(from, to))
+        emptyFolder(newFolder);
+    if (!previous.empty() && fs::is_directory(previous, ec))
+        copyFolder(from, to, to);
     return true;
 }
 
 void SettingsDatabase::convertBase() {
-    if (!root) return;
-    if (unbindEditors) unbindEditors();
+    if (!root)
+        return;
+    if (unbindEditors)
+        unbindEditors();
     const UnitConfig& c = currentConfig;
     auto reshape = [](KT_TABLE* list, int target, const auto& make) {
-        if (!list) return;
-        while (list->childCount() > target) list->removeChildAt(target);
-        for (int n = list->childCount(); n < target; ++n) list->addTable(make(n));
+        if (!list)
+            return;
+        while (list->childCount() > target)
+            list->removeChildAt(target);
+        for (int n = list->childCount(); n < target; ++n)
+            list->addTable(make(n));
     };
     reshape(root->findTable("TRKS"), c.lines, [&](int n) {
         const std::string i = std::to_string(n + 1);
@@ -302,34 +330,42 @@ void SettingsDatabase::convertBase() {
     // Menus and mailboxes added by a conversion get the names a new database gives them.
     reshape(root->findTable("MENUS"), c.menus, [&](int n) {
         const std::string k = std::to_string(n);
-        return buildMenu({"MENU(" + k + ")", "меню " + k, std::to_string(500 + n), frames.ed_menu}, c.lines, *actions);
+        return buildMenu({"MENU(" + k + ")", "меню " + k, std::to_string(500 + n), frames.ed_menu}, c.lines,
+                         *actions);
     });
     reshape(root->findTable("MAILBOXES"), c.mailboxes, [&](int n) {
         const std::string i = std::to_string(n + 1);
-        return buildMailbox({"MAILBOX(" + i + ")", "ящик " + i, std::to_string(61 + n), frames.ed_mailbox}, n);
+        return buildMailbox({"MAILBOX(" + i + ")", "ящик " + i, std::to_string(61 + n), frames.ed_mailbox},
+                            n);
     });
 
-    // Fields that name a line or a menu take the new bounds: an operator line that is gone would otherwise stay
-    // in its menus, and the saved file could no longer be opened (its value would be out of range).
+    // Fields that name a line or a menu take the new bounds: an operator line that is gone would otherwise
+    // stay in its menus, and the saved file could no longer be opened (its value would be out of range).
     if (KT_TABLE* menus = root->findTable("MENUS"))
         for (int k = 0; k < menus->childCount(); ++k)
             if (KT_TABLE* menu = menus->tableAt(k))
-                if (KT_RECORD* r = menu->findChild("SLPIndex")) rebound(*r, c.lines);
+                if (KT_RECORD* r = menu->findChild("SLPIndex"))
+                    rebound(*r, c.lines);
     if (KT_TABLE* trks = root->findTable("TRKS"))
         for (int i = 0; i < trks->childCount(); ++i)
             if (KT_TABLE* trk = trks->tableAt(i))
                 for (const char* key : {"DayMenu", "NightMenu", "HolidayMenu"})
-                    if (KT_RECORD* r = trk->findChild(key)) rebound(*r, c.menus - 1);
+                    if (KT_RECORD* r = trk->findChild(key))
+                        rebound(*r, c.menus - 1);
 
     root->valueText = std::to_string(c.id);
     if (deviceInfo)
-        if (KT_RECORD* r = deviceInfo->findChild("ConfigID")) r->value->setText(std::to_string(c.id));
+        if (KT_RECORD* r = deviceInfo->findChild("ConfigID"))
+            r->value->setText(std::to_string(c.id));
 }
 
 KT_TABLE* SettingsDatabase::findObject(const std::string& objectName) const {
     if (root)
-        if (KT_TABLE* t = findByName(*root, objectName)) return t;
-    if (deviceInfo && findByName(*deviceInfo, objectName)) return deviceInfo.get();
-    if (clock && findByName(*clock, objectName)) return clock.get();
+        if (KT_TABLE* t = findByName(*root, objectName))
+            return t;
+    if (deviceInfo && findByName(*deviceInfo, objectName))
+        return deviceInfo.get();
+    if (clock && findByName(*clock, objectName))
+        return clock.get();
     return nullptr;
 }

@@ -15,8 +15,8 @@
 // One row of the fixed table of unit configurations.
 struct UnitConfig {
     int id = 0;
-    std::string name;  // at most 99 characters
-    int lines = 0;     // trunk lines, and equally operator lines
+    std::string name; // at most 99 characters
+    int lines = 0;    // trunk lines, and equally operator lines
     int menus = 0;
     int mailboxes = 0;
 };
@@ -27,13 +27,14 @@ extern const std::array<UnitConfig, 2> unitConfigTable;
 inline constexpr int kDefaultConfigId = 29;
 
 namespace kt_text {
-inline constexpr const char* unknownConfigMessage = "Неизвестная конфигурация базы данных. Загрузка невозможна";
+inline constexpr const char* unknownConfigMessage =
+    "Неизвестная конфигурация базы данных. Загрузка невозможна";
 inline constexpr const char* cannotCreateFolderMessage = "Невозможно создать папку: ";
 // Saving and reading failures the original left to the toolkit's exception handler.
 inline constexpr const char* cannotWriteFileMessage = "Невозможно сохранить файл: ";
 inline constexpr const char* cannotReadFileMessage = "Невозможно прочитать файл: ";
 inline constexpr const char* notCp1251Message = "Текст нельзя записать в кодировке Windows-1251: ";
-}  // namespace kt_text
+} // namespace kt_text
 
 // The editor frames the objects are built with (any may be nullptr: the host's empty frame is taken then).
 struct KT_EDITOR_FRAMES {
@@ -68,8 +69,8 @@ public:
     // Loads a settings file; on any failure the message has been shown through the host, the result is false
     // and the database in memory, the configuration and both folders are as they were.
     bool loadBase(const std::string& path);
-    // Writes the settings file crash-safely (a failed write leaves the old file and shows why), then moves the
-    // messages folder beside it when the path changed.
+    // Writes the settings file crash-safely (a failed write leaves the old file and shows why), then moves
+    // the messages folder beside it when the path changed.
     bool saveBase(const std::string& path);
     // Reshapes the lists of lines, menus and mailboxes to currentConfig.
     void convertBase();

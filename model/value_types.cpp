@@ -10,9 +10,13 @@ namespace {
 const std::string kDigits = "0123456789";
 const std::string kDigitsBackspace = "0123456789\b";
 
-bool contains(const std::string& s, char c) { return s.find(c) != std::string::npos; }
+bool contains(const std::string& s, char c) {
+    return s.find(c) != std::string::npos;
+}
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Characters [pos, pos+n) of s, or what there is of them.
 std::string part(const std::string& s, std::size_t pos, std::size_t n) {
@@ -20,7 +24,9 @@ std::string part(const std::string& s, std::size_t pos, std::size_t n) {
 }
 
 // Inserts before the character at pos; past the end the text is appended.
-void insertAt(std::string& s, std::size_t pos, const std::string& what) { s.insert(std::min(pos, s.size()), what); }
+void insertAt(std::string& s, std::size_t pos, const std::string& what) {
+    s.insert(std::min(pos, s.size()), what);
+}
 
 std::string removeAll(const std::string& s, char c) {
     std::string out;
@@ -59,7 +65,9 @@ bool inSet(char32_t key, const char* set) {
     return false;
 }
 
-bool keyIsDigit(char32_t key) { return key >= U'0' && key <= U'9'; }
+bool keyIsDigit(char32_t key) {
+    return key >= U'0' && key <= U'9';
+}
 
 // Control characters would break the line structure of the settings file and of the unit's command lines.
 bool hasControlChar(const std::string& text) {
@@ -87,7 +95,9 @@ bool validDate(int day, int month, int year) {
 
 } // namespace
 
-std::string kt_text::notAnInteger(const std::string& text) { return "'" + text + "' is not a valid integer value"; }
+std::string kt_text::notAnInteger(const std::string& text) {
+    return "'" + text + "' is not a valid integer value";
+}
 
 // ---- KT_TYPE ----
 
@@ -100,7 +110,9 @@ void KT_TYPE::hideEditor() {
         editor->hideAndDetach();
 }
 
-bool KT_TYPE::validate(const std::string&) { return true; }
+bool KT_TYPE::validate(const std::string&) {
+    return true;
+}
 
 bool KT_TYPE::isCharAllowed(char32_t ch) const {
     for (char32_t c : utf8::decode(allowedChars))
@@ -122,11 +134,17 @@ bool KT_TYPE::setName(const std::string& text) {
     return true;
 }
 
-void KT_TYPE::setDescription(const std::string& text) { description = text; }
+void KT_TYPE::setDescription(const std::string& text) {
+    description = text;
+}
 
-bool KT_TYPE::setInt(std::int32_t n) { return setText(std::to_string(n)); }
+bool KT_TYPE::setInt(std::int32_t n) {
+    return setText(std::to_string(n));
+}
 
-bool KT_TYPE::setEditText(const std::string& text) { return setText(text); }
+bool KT_TYPE::setEditText(const std::string& text) {
+    return setText(text);
+}
 
 std::int32_t KT_TYPE::getInt() {
     const std::string text = getText();
@@ -136,9 +154,13 @@ std::int32_t KT_TYPE::getInt() {
     return static_cast<std::int32_t>(v);
 }
 
-std::string KT_TYPE::getEditText() { return getText(); }
+std::string KT_TYPE::getEditText() {
+    return getText();
+}
 
-bool KT_TYPE::isKeyAllowed(char32_t, const std::string&) { return true; }
+bool KT_TYPE::isKeyAllowed(char32_t, const std::string&) {
+    return true;
+}
 
 void KT_TYPE::showEditor(host::WindowHandle parent, host::WindowHandle context) {
     if (!editor)
@@ -151,15 +173,22 @@ void KT_TYPE::showEditor(host::WindowHandle parent, host::WindowHandle context) 
     editor->editObject(*this);
 }
 
-std::string KT_TYPE::getName() { return name; }
+std::string KT_TYPE::getName() {
+    return name;
+}
 
-std::string KT_TYPE::getText() { return valueText; }
+std::string KT_TYPE::getText() {
+    return valueText;
+}
 
-std::string KT_TYPE::getDescription() { return description; }
+std::string KT_TYPE::getDescription() {
+    return description;
+}
 
 // ---- KT_INT ----
 
-KT_INT::KT_INT(std::int64_t minV, std::int64_t maxV, std::int64_t defaultValue) : minValue(minV), maxValue(maxV) {
+KT_INT::KT_INT(std::int64_t minV, std::int64_t maxV, std::int64_t defaultValue)
+    : minValue(minV), maxValue(maxV) {
     defaultText = std::to_string(defaultValue);
     allowedChars = kDigitsBackspace;
     // A maximum of 0 (a configuration with one menu) still needs room for one digit.
@@ -216,7 +245,9 @@ bool KT_STR::setText(const std::string& text) {
     return true;
 }
 
-std::string KT_STR::getEditText() { return removeAll(valueText, '\''); }
+std::string KT_STR::getEditText() {
+    return removeAll(valueText, '\'');
+}
 
 bool KT_STR::isKeyAllowed(char32_t key, const std::string& current) {
     if (key == kBackspace)
@@ -228,10 +259,12 @@ bool KT_STR::isKeyAllowed(char32_t key, const std::string& current) {
 
 // ---- KT_CODE ----
 
-KT_CODE::KT_CODE() { spec = std::make_unique<KT_SPEC>(); }
+KT_CODE::KT_CODE() {
+    spec = std::make_unique<KT_SPEC>();
+}
 
-KT_CODE::KT_CODE(const std::string& defaultValue, int minLen, int maxLen, bool group0, bool group1, bool group2,
-                 bool group3, bool group4) {
+KT_CODE::KT_CODE(const std::string& defaultValue, int minLen, int maxLen, bool group0, bool group1,
+                 bool group2, bool group3, bool group4) {
     spec = std::make_unique<KT_SPEC>(group0, group1, group2, group3, group4);
     minLength = minLen;
     maxLength = maxLen;
@@ -324,7 +357,9 @@ bool KT_TIME::setText(const std::string& text) {
     }
 }
 
-std::string KT_TIME::getEditText() { return part(valueText, 0, 2) + ":" + part(valueText, 2, 2); }
+std::string KT_TIME::getEditText() {
+    return part(valueText, 0, 2) + ":" + part(valueText, 2, 2);
+}
 
 bool KT_TIME::isKeyAllowed(char32_t key, const std::string& current) {
     const std::size_t n = utf8::length(current);
@@ -423,7 +458,9 @@ bool KT_DATE_NOYEAR::setText(const std::string& text) {
     }
 }
 
-std::string KT_DATE_NOYEAR::getEditText() { return part(valueText, 0, 2) + "." + part(valueText, 2, 2); }
+std::string KT_DATE_NOYEAR::getEditText() {
+    return part(valueText, 0, 2) + "." + part(valueText, 2, 2);
+}
 
 bool KT_DATE_NOYEAR::isKeyAllowed(char32_t key, const std::string& current) {
     const std::size_t n = utf8::length(current);
@@ -469,8 +506,8 @@ bool KT_FILE::validate(const std::string& text) {
 
 bool KT_FILE::setText(const std::string& text) {
     std::string t = text.empty() ? defaultText : text;
-    // Keep the file-name part only: a folder or ".." from a file or from the unit must not lead the message path
-    // out of its menu's folder.
+    // Keep the file-name part only: a folder or ".." from a file or from the unit must not lead the message
+    // path out of its menu's folder.
     const std::size_t slash = t.find_last_of("/\\");
     if (slash != std::string::npos)
         t.erase(0, slash + 1);

@@ -1,6 +1,7 @@
-// Typed field values. Every field of the settings database keeps its value as one text, the stored form, which is
-// written to the settings file and exchanged with the unit unchanged. Beside it each kind offers an edit text, a
-// validation with fixed messages and a keystroke filter for editors. Texts are UTF-8; lengths count characters.
+// Typed field values. Every field of the settings database keeps its value as one text, the stored form,
+// which is written to the settings file and exchanged with the unit unchanged. Beside it each kind offers an
+// edit text, a validation with fixed messages and a keystroke filter for editors. Texts are UTF-8; lengths
+// count characters.
 #pragma once
 
 #include "model/dial_specials.h"
@@ -115,8 +116,8 @@ public:
     bool isKeyAllowed(char32_t key, const std::string& current) override;
     // Runs the dial-string editor modally.
     void showEditor(host::WindowHandle parent, host::WindowHandle context) override;
-    // Takes the other's format (specials, lengths, characters, description, default, editor); the value becomes
-    // the default, the other's value is not copied.
+    // Takes the other's format (specials, lengths, characters, description, default, editor); the value
+    // becomes the default, the other's value is not copied.
     void assign(const KT_CODE& other);
 };
 
@@ -152,8 +153,8 @@ public:
     bool isKeyAllowed(char32_t key, const std::string& current) override;
 };
 
-// Name of a recorded message file, or "-" for none. Only the file-name part is ever kept, so a name taken from a
-// settings file or from the unit cannot point outside its menu's folder.
+// Name of a recorded message file, or "-" for none. Only the file-name part is ever kept, so a name taken
+// from a settings file or from the unit cannot point outside its menu's folder.
 class KT_FILE : public KT_TYPE {
 public:
     KT_FILE();
@@ -163,5 +164,9 @@ public:
 };
 
 // Is-a tests by class.
-template <class T> T* kt_cast(KT_TYPE* v) { return dynamic_cast<T*>(v); }
-template <class T> const T* kt_cast(const KT_TYPE* v) { return dynamic_cast<const T*>(v); }
+template <class T> T* kt_cast(KT_TYPE* v) {
+    return dynamic_cast<T*>(v);
+}
+template <class T> const T* kt_cast(const KT_TYPE* v) {
+    return dynamic_cast<const T*>(v);
+}

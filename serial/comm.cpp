@@ -1,8 +1,9 @@
-// The portable half of the port: properties, open/close sequence, reads, writes, queues and the dispatch of events
-// on the main thread. The device itself is in comm_unix.cpp, the threads in comm_threads.cpp.
+// The portable half of the port: properties, open/close sequence, reads, writes, queues and the dispatch of
+// events on the main thread. The device itself is in comm_unix.cpp, the threads in comm_threads.cpp.
 #include "serial/comm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -20,8 +21,8 @@ int BaudrateValue(TVaBaudrate Rate) {
 }
 
 std::uint32_t CommEventValue(TVaCommEvent Event) {
-    static constexpr std::uint32_t values[] = {EV_BREAK,  EV_CTS,     EV_DSR,  EV_ERR,     EV_RING,
-                                               EV_RLSD,   EV_RXCHAR,  EV_TXEMPTY, EV_RXFLAG, EV_PERR,
+    static constexpr std::uint32_t values[] = {EV_BREAK,    EV_CTS,    EV_DSR,     EV_ERR,    EV_RING,
+                                               EV_RLSD,     EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
                                                EV_RX80FULL, EV_EVENT1, EV_EVENT2};
     return values[Event];
 }
@@ -43,11 +44,17 @@ TVaCustomComm::~TVaCustomComm() {
     }
 }
 
-bool TVaCustomComm::Active() const { return FActive.load(); }
+bool TVaCustomComm::Active() const {
+    return FActive.load();
+}
 
-IVaMainThread& TVaCustomComm::Host() const { return FHost != nullptr ? *FHost : MainThreadHost(); }
+IVaMainThread& TVaCustomComm::Host() const {
+    return FHost != nullptr ? *FHost : MainThreadHost();
+}
 
-void TVaCustomComm::ReportException() { Host().HandleException(std::current_exception()); }
+void TVaCustomComm::ReportException() {
+    Host().HandleException(std::current_exception());
+}
 
 void TVaCustomComm::Loaded() {
     TVaComponent::Loaded();
@@ -62,10 +69,11 @@ void TVaCustomComm::Open() {
     CreateHandle();
     try {
         ApplyLineConfiguration();
-        // Queue sizes: the driver has no per-port size call; Buffers.ReadSize sizes the received-byte store and
-        // Buffers.WriteSize the write queue, so "Error initializing buffers" cannot arise here.
-        // Time-outs: the device is non-blocking and reads take only what is there, which is what the time-outs
-        // asked of the driver; nothing to set.
+        // Queue sizes: the driver has no per-port size call; Buffers.ReadSize sizes the received-byte store
+        // and Buffers.WriteSize the write queue, so "Error initializing buffers" cannot arise here.
+        // Time-outs: the device is non-blocking and reads take only what is there, which is what the
+        // time-outs asked of the driver; nothing to set. The event mask only tells the event thread what to
+        // look for, so nothing can refuse it: " Error setting EventMask" does not arise either.
         FEventMask = EventMask();
         CreateThreads();
     } catch (...) {
@@ -177,7 +185,9 @@ bool TVaCustomComm::WriteText(std::string_view Text) {
     return WriteBuf(Text.data(), static_cast<int>(Text.size())) == static_cast<int>(Text.size());
 }
 
-bool TVaCustomComm::WriteChar(char Ch) { return WriteBuf(&Ch, 1) == 1; }
+bool TVaCustomComm::WriteChar(char Ch) {
+    return WriteBuf(&Ch, 1) == 1;
+}
 
 int TVaCustomComm::ReadBuf(void* Buffer, int Count) {
     if (!Active() || Count <= 0)
@@ -188,15 +198,21 @@ int TVaCustomComm::ReadBuf(void* Buffer, int Count) {
     std::uint32_t events = 0;
     bool wasFull = false;
     int got = 0;
+    int error = 0;
     {
         std::lock_guard<std::mutex> lock(dev.RxMutex);
         wasFull = dev.RxBuf.Free() == 0;
         got = dev.RxBuf.Read(out, Count);
         if (got < Count)
-            got += dev.ReadDriver(out + got, Count - got, events);
+            got += dev.ReadDriver(out + got, Count - got, events, error);
     }
-    // Bytes read here straight from the driver were never seen by the event thread; only an event character among
-    // them still needs its notice. A full store that now has room must be watched again.
+    // Bytes already taken are handed back rather than lost to the failure; the next read reports it.
+    if (error != 0 && got == 0) {
+        errno = error;
+        RaiseOsError(sMsgReadError);
+    }
+    // Bytes read here straight from the driver were never seen by the event thread; only an event character
+    // among them still needs its notice. A full store that now has room must be watched again.
     events &= EV_RXFLAG;
     if (events != 0 || wasFull)
         dev.Kick(events);
@@ -212,14 +228,22 @@ std::string TVaCustomComm::ReadText() {
     return text;
 }
 
-bool TVaCustomComm::ReadChar(char& Ch) { return ReadBuf(&Ch, 1) == 1; }
+bool TVaCustomComm::ReadChar(char& Ch) {
+    return ReadBuf(&Ch, 1) == 1;
+}
 
 // ---------------------------------------------------------------------------------------------------------------
 // Queues
 
-void TVaCustomComm::PurgeRead() { Purge(0x2 | 0x8); }
-void TVaCustomComm::PurgeWrite() { Purge(0x1 | 0x4); }
-void TVaCustomComm::PurgeReadWrite() { Purge(0x1 | 0x2 | 0x4 | 0x8); }
+void TVaCustomComm::PurgeRead() {
+    Purge(0x2 | 0x8);
+}
+void TVaCustomComm::PurgeWrite() {
+    Purge(0x1 | 0x4);
+}
+void TVaCustomComm::PurgeReadWrite() {
+    Purge(0x1 | 0x2 | 0x4 | 0x8);
+}
 
 void TVaCustomComm::Purge(unsigned Flags) {
     if (!Active())
@@ -270,7 +294,7 @@ int TVaCustomComm::WriteBufFree() {
 // Status and line control
 
 bool TVaCustomComm::ClearLineErrors() {
-    const std::uint32_t errors = StatusQuery().Errors;
+    const std::uint32_t errors = StatusQuery(true).Errors;
     if (errors == 0)
         return false;
     if (OnError) {
@@ -298,11 +322,22 @@ std::string TVaCustomComm::GetDeviceName() const {
     return name;
 }
 
-std::string TVaCustomComm::DevicePath() const { return ResolveDevicePath(GetDeviceName()); }
+std::string TVaCustomComm::DevicePath() const {
+    return ResolveDevicePath(GetDeviceName());
+}
 
 // Escape function numbers as the callers know them.
-enum { SETXOFF = 1, SETXON = 2, SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6, RESETDEV = 7, SETBREAK = 8,
-       CLRBREAK = 9 };
+enum {
+    SETXOFF = 1,
+    SETXON = 2,
+    SETRTS = 3,
+    CLRRTS = 4,
+    SETDTR = 5,
+    CLRDTR = 6,
+    RESETDEV = 7,
+    SETBREAK = 8,
+    CLRBREAK = 9
+};
 
 void TVaCustomComm::SetDTR(bool On) {
     if (FFlowControl->ControlDtr() == dtrHandshake)
@@ -385,6 +420,8 @@ void TVaCustomComm::DoEvent(std::uint32_t EvtMask) {
 }
 
 void TVaCustomComm::DoLineEvent(std::uint32_t EvtMask) {
+    // An exception from OnTxEmpty or a client goes where those of DoEvent go; the write thread never sees it
+    // and carries on with the queue.
     try {
         HandleLineEvent(EvtMask);
     } catch (...) {
@@ -412,9 +449,9 @@ void TVaCustomComm::HandleLineEvent(std::uint32_t EvtMask) {
     if (!FClients.empty())
         WriteEvents(EvtMask);
     const std::pair<std::uint32_t, TVaNotifyEvent*> handlers[] = {
-        {EV_RXFLAG, &OnRxFlag}, {EV_CTS, &OnCts},         {EV_DSR, &OnDsr},       {EV_RING, &OnRing},
-        {EV_RLSD, &OnRlsd},     {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},   {EV_PERR, &OnPErr},
-        {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2}};
+        {EV_RXFLAG, &OnRxFlag},     {EV_CTS, &OnCts},         {EV_DSR, &OnDsr},      {EV_RING, &OnRing},
+        {EV_RLSD, &OnRlsd},         {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},  {EV_PERR, &OnPErr},
+        {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1},   {EV_EVENT2, &OnEvent2}};
     for (const auto& [bit, handler] : handlers)
         if ((EvtMask & bit) && *handler)
             (*handler)(this);
@@ -472,10 +509,18 @@ void TVaCustomComm::SetUserBaudrate(int Value) {
         ApplyLineConfiguration();
 }
 
-void TVaCustomComm::SetParity(TVaParity Value) { SetLineValue(FParity, Value); }
-void TVaCustomComm::SetDatabits(TVaDatabits Value) { SetLineValue(FDatabits, Value); }
-void TVaCustomComm::SetStopbits(TVaStopbits Value) { SetLineValue(FStopbits, Value); }
-void TVaCustomComm::SetOptions(TVaCommOptions Value) { SetLineValue(FOptions, Value); }
+void TVaCustomComm::SetParity(TVaParity Value) {
+    SetLineValue(FParity, Value);
+}
+void TVaCustomComm::SetDatabits(TVaDatabits Value) {
+    SetLineValue(FDatabits, Value);
+}
+void TVaCustomComm::SetStopbits(TVaStopbits Value) {
+    SetLineValue(FStopbits, Value);
+}
+void TVaCustomComm::SetOptions(TVaCommOptions Value) {
+    SetLineValue(FOptions, Value);
+}
 
 void TVaCustomComm::SetPortNum(int Value) {
     RequireClosed();

@@ -1,5 +1,6 @@
-// The serial port object: owns the open device, applies the line settings, reads and writes bytes, purges, reports
-// line errors and drives the modem lines. Its event and write threads hand every notification to the main thread.
+// The serial port object: owns the open device, applies the line settings, reads and writes bytes, purges,
+// reports line errors and drives the modem lines. Its event and write threads hand every notification to the
+// main thread.
 #pragma once
 
 #include <atomic>
@@ -46,7 +47,8 @@ inline constexpr const char* sMsgOutputFull = "Output buffer is full. Please che
 inline constexpr const char* sMsgWriteError = "Write error (%d), %s";
 inline constexpr const char* sMsgReadError = "Read error (%d), %s";
 inline constexpr const char* sMsgStatistics = "Error retrieving statistics (%d), %s";
-inline constexpr const char* sMsgDtrHandshake = "DTR line updates not allowed when flowcontrol is set to Handshake.";
+inline constexpr const char* sMsgDtrHandshake =
+    "DTR line updates not allowed when flowcontrol is set to Handshake.";
 inline constexpr const char* sMsgRtsHandshake =
     "RTS line updates not allowed when flowcontrol is set to Handshake or Toggle.";
 inline constexpr const char* sMsgDcb = "Error writing dcb (%d), %s";
@@ -75,15 +77,40 @@ inline constexpr std::uint32_t CE_FRAME = 0x8;
 inline constexpr std::uint32_t CE_BREAK = 0x10;
 
 enum TVaBaudrate {
-    brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000, br57600,
-    br115200, br128000, br256000
+    brUser,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TVaParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TVaDatabits { db4, db5, db6, db7, db8 };
 enum TVaStopbits { sb1, sb15, sb2 };
 enum TVaCommOption { coErrorChar, coNullStrip, coParityCheck };
 enum TVaCommEvent {
-    ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr, ceRx80Full, ceEvent1,
+    ceBreak,
+    ceCts,
+    ceDsr,
+    ceError,
+    ceRing,
+    ceRlsd,
+    ceRxChar,
+    ceTxEmpty,
+    ceRxFlag,
+    cePErr,
+    ceRx80Full,
+    ceEvent1,
     ceEvent2
 };
 enum TVaThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -147,14 +174,18 @@ using TVaCommRxCharEvent = std::function<void(TVaCustomComm* Sender, int Count)>
 using TVaCommRxBufEvent = std::function<void(TVaCustomComm* Sender, const std::uint8_t* Data, int Count)>;
 
 // All calls belong to the main thread, except WriteBuf/WriteText/WriteChar, WriteBufUsed/WriteBufFree and the
-// purges, which the transfer components also make from their own threads.
+// purges, which the transfer components also make from their own threads. Handlers run on the main thread;
+// one may close the port, but none may destroy it (the call that runs the handler still uses the object
+// afterwards). Close ends both threads before it returns (quickly: they are released from any hand-over they
+// wait for), so a notification still queued for the main thread finds nothing to call.
 class TVaCustomComm : public TVaComponent {
 public:
     TVaCustomComm();
     ~TVaCustomComm() override;
 
-    // Lifecycle. Open either returns with the port configured, its threads running and OnOpen called, or raises
-    // EVaCommError with the port closed. Close is safe on a closed port and does not wait for the line.
+    // Lifecycle. Open either returns with the port configured, its threads running and OnOpen called, or
+    // raises EVaCommError with the port closed. Close is safe on a closed port and does not wait for the
+    // line.
     void Open();
     void Close();
     bool Active() const;
@@ -283,7 +314,9 @@ private:
         std::uint32_t OutQue = 0;
     };
 
-    TComStat StatusQuery();
+    // Only ClearLineErrors takes the error word: a byte count asked for in between must not swallow the
+    // errors that the EV_ERR notice behind it is about to report.
+    TComStat StatusQuery(bool TakeErrors = false);
     void CloseHandle();
     void ApplyLineConfiguration();
     void SettingsChanged(TVaPersistent* Sender);

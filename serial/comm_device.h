@@ -14,21 +14,22 @@
 
 namespace serial {
 
-// Received bytes are taken from the driver by the event thread into RxBuf, so that poll (level-triggered) sees
-// only bytes that arrived since; reads serve RxBuf first and then the driver.
+// Received bytes are taken from the driver by the event thread into RxBuf, so that poll (level-triggered)
+// sees only bytes that arrived since; reads serve RxBuf first and then the driver.
 struct TVaCustomComm::TDevice {
     TDevice(int DeviceFd, int RxCapacity);
     ~TDevice();
     TDevice(const TDevice&) = delete;
     TDevice& operator=(const TDevice&) = delete;
 
-    // Under RxMutex: moves what the driver holds into RxBuf while there is room; returns the EV_ bits of what came
-    // (EV_RXCHAR, EV_RXFLAG, EV_RX80FULL) and sets HungUp when the other end is gone.
+    // Under RxMutex: moves what the driver holds into RxBuf while there is room; returns the EV_ bits of what
+    // came (EV_RXCHAR, EV_RXFLAG, EV_RX80FULL) and sets HungUp when the other end is gone.
     std::uint32_t PullInput();
-    // Under RxMutex: reads up to Count bytes straight from the driver, as a pull would see them.
-    int ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events);
-    // Under RxMutex: compares the driver's line-error counters with the last look; adds CE_ bits to ErrorWord and
-    // returns EV_ERR / EV_BREAK for what changed.
+    // Under RxMutex: reads up to Count bytes straight from the driver, as a pull would see them; Error is the
+    // errno of a failed read, or 0.
+    int ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events, int& Error);
+    // Under RxMutex: compares the driver's line-error counters with the last look; adds CE_ bits to ErrorWord
+    // and returns EV_ERR / EV_BREAK for what changed.
     std::uint32_t UpdateCounters();
     // Wakes the event thread; Events are added to what it hands over next.
     void Kick(std::uint32_t Events = 0);
@@ -54,8 +55,8 @@ private:
 
 class TVaCommEventThread {
 public:
-    TVaCommEventThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device, std::uint32_t Mask,
-                       IVaMainThread& Host);
+    TVaCommEventThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device,
+                       std::uint32_t Mask, IVaMainThread& Host);
     ~TVaCommEventThread();
     void Start(TVaThreadPriority Priority);
     // Marks the thread terminated, releases a hand-over it waits for and wakes it; does not wait.
@@ -88,7 +89,8 @@ public:
 
     // In the caller's thread: queues the bytes once there is room, waiting at most TimeoutMs for it.
     TWriteResult WriteData(const void* Data, int Count, int TimeoutMs);
-    // Main thread, under the global lock: empties the queue once the thread has acknowledged (2000 ms at most).
+    // Main thread, under the global lock: empties the queue once the thread has acknowledged (2000 ms at
+    // most).
     void PurgeWrite();
     int Used() const { return FFill.load(); }
     int Capacity() const { return FQueue.Capacity(); }
@@ -99,9 +101,9 @@ private:
     void HandOver(std::uint32_t EvtMask);
     TVaCustomComm& FPort;
     std::shared_ptr<TVaCustomComm::TDevice> FDevice;
-    TVaCommBuffer FQueue;            // under the port's write lock
-    std::uint64_t FGeneration = 0;   // under the write lock; a purge moves it on
-    std::atomic<int> FFill{0};       // FQueue.Count() for the unlocked looks
+    TVaCommBuffer FQueue;          // under the port's write lock
+    std::uint64_t FGeneration = 0; // under the write lock; a purge moves it on
+    std::atomic<int> FFill{0};     // FQueue.Count() for the unlocked looks
     std::atomic<bool> FStop{false};
     std::atomic<bool> FPurgeRequest{false};
     std::atomic<bool> FDataQueued{false};

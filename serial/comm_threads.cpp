@@ -18,8 +18,8 @@ namespace {
 // Modem lines and line-error counters cannot be waited for with poll; where the driver has them and they are
 // monitored, the event thread looks at them this often.
 constexpr int kLinePollMs = 50;
-// How long the event thread leaves a hung-up device alone before it looks again (a hung-up tty reports POLLHUP
-// without end).
+// How long the event thread leaves a hung-up device alone before it looks again (a hung-up tty reports
+// POLLHUP without end).
 constexpr int kHangupRetryMs = 200;
 // How long the write thread waits after a failed write before it tries the same bytes again.
 constexpr int kWriteRetryMs = 500;
@@ -38,15 +38,17 @@ void Wake(int fd) {
     }
 }
 
-// Nice values for the thread priorities. Raising needs privileges; without them the thread keeps its priority,
-// which costs timing only, never function.
+// Nice values for the thread priorities. Raising needs privileges; without them the thread keeps its
+// priority, which costs timing only, never function.
 void ApplyPriority(int tid, TVaThreadPriority Priority) {
     static constexpr int nice[] = {19, 10, 5, 0, -5, -10, -15};
     if (tid != 0)
         (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice[Priority]);
 }
 
-int CurrentTid() { return static_cast<int>(syscall(SYS_gettid)); }
+int CurrentTid() {
+    return static_cast<int>(syscall(SYS_gettid));
+}
 
 } // namespace
 
@@ -69,7 +71,8 @@ std::uint32_t TVaCustomComm::TDevice::Filter(std::uint8_t* Data, int& Count) {
     }
     if (Count > 0) {
         events |= EV_RXCHAR;
-        if (std::memchr(Data, static_cast<unsigned char>(EventChar), static_cast<std::size_t>(Count)) != nullptr)
+        if (std::memchr(Data, static_cast<unsigned char>(EventChar), static_cast<std::size_t>(Count)) !=
+            nullptr)
             events |= EV_RXFLAG;
     }
     return events;
@@ -80,14 +83,15 @@ std::uint32_t TVaCustomComm::TDevice::PullInput() {
     const int before = RxBuf.Count();
     std::uint8_t chunk[4096];
     while (RxBuf.Free() > 0) {
-        const ssize_t n = read(Fd, chunk, std::min<std::size_t>(sizeof chunk, static_cast<std::size_t>(RxBuf.Free())));
+        const ssize_t n =
+            read(Fd, chunk, std::min<std::size_t>(sizeof chunk, static_cast<std::size_t>(RxBuf.Free())));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN)
             break;
         if (n <= 0) {
-            // 0 from a tty with VMIN 0 means nothing waits; EIO means the other end (pty master, USB adapter) is
-            // gone. Either way there is nothing to take now.
+            // 0 from a tty with VMIN 0 means nothing waits; EIO means the other end (pty master, USB adapter)
+            // is gone. Either way there is nothing to take now.
             HungUp = n < 0;
             break;
         }
@@ -102,12 +106,16 @@ std::uint32_t TVaCustomComm::TDevice::PullInput() {
     return events;
 }
 
-int TVaCustomComm::TDevice::ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events) {
+int TVaCustomComm::TDevice::ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events, int& Error) {
     int total = 0;
+    Error = 0;
     while (total < Count) {
         const ssize_t n = read(Fd, Data + total, static_cast<std::size_t>(Count - total));
         if (n < 0 && errno == EINTR)
             continue;
+        // Nothing more waiting, or the other end hung up (EIO): no bytes, but no failure of the port either.
+        if (n < 0 && errno != EAGAIN && errno != EIO)
+            Error = errno;
         if (n <= 0)
             break;
         int count = static_cast<int>(n);
@@ -172,7 +180,9 @@ void TVaCommEventThread::Join() {
         FThread.join();
 }
 
-void TVaCommEventThread::SetPriority(TVaThreadPriority Priority) { ApplyPriority(FTid, Priority); }
+void TVaCommEventThread::SetPriority(TVaThreadPriority Priority) {
+    ApplyPriority(FTid, Priority);
+}
 
 void TVaCommEventThread::Execute() {
     TVaCustomComm::TDevice& dev = *FDevice;
@@ -192,8 +202,8 @@ void TVaCommEventThread::Execute() {
             full = dev.RxBuf.Free() == 0;
         }
         pollfd fds[2] = {{dev.WakeFd, POLLIN, 0}, {dev.Fd, 0, 0}};
-        // While RxBuf is full the driver keeps the bytes (and throttles the line where flow control is on); the
-        // next read makes room and wakes this thread.
+        // While RxBuf is full the driver keeps the bytes (and throttles the line where flow control is on);
+        // the next read makes room and wakes this thread.
         const bool watchRx = wantRx && !full && !hungUp;
         if (watchRx)
             fds[1].events = POLLIN;
@@ -243,6 +253,8 @@ void TVaCommEventThread::Execute() {
                 events |= EV_TXEMPTY;
             }
         }
+        // EV_PERR (printer error) and EV_EVENT1/EV_EVENT2 (provider-specific) have no source on this system
+        // and never come.
         events &= FMask;
         if (events != 0 && !FTerminated) {
             TVaCustomComm* port = &FPort;
@@ -255,8 +267,8 @@ void TVaCommEventThread::Execute() {
 
 TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device,
                                        int Capacity, IVaMainThread& Host)
-    : FPort(Port), FDevice(std::move(Device)), FQueue(Capacity), FWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      FSync(Host) {}
+    : FPort(Port), FDevice(std::move(Device)), FQueue(Capacity),
+      FWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), FSync(Host) {}
 
 TVaCommWriteThread::~TVaCommWriteThread() {
     StopThread();
@@ -277,9 +289,7 @@ void TVaCommWriteThread::StopThread() {
     FStop = true;
     FSync.Release();
     Wake(FWakeFd);
-    {
-        std::lock_guard<std::mutex> lock(FRoomMutex);
-    }
+    { std::lock_guard<std::mutex> lock(FRoomMutex); }
     FRoomCond.notify_all();
 }
 
@@ -288,7 +298,9 @@ void TVaCommWriteThread::Join() {
         FThread.join();
 }
 
-void TVaCommWriteThread::SetPriority(TVaThreadPriority Priority) { ApplyPriority(FTid, Priority); }
+void TVaCommWriteThread::SetPriority(TVaThreadPriority Priority) {
+    ApplyPriority(FTid, Priority);
+}
 
 TVaCommWriteThread::TWriteResult TVaCommWriteThread::WriteData(const void* Data, int Count, int TimeoutMs) {
     if (Count <= 0)
@@ -325,7 +337,8 @@ void TVaCommWriteThread::PurgeWrite() {
     FPurgeAck.ResetEvent();
     FPurgeRequest = true;
     Wake(FWakeFd);
-    // A thread parked in a hand-over to this (main) thread cannot answer, and is not touching the queue either.
+    // A thread parked in a hand-over to this (main) thread cannot answer, and is not touching the queue
+    // either.
     const bool acknowledged = FParked.load() || FPurgeAck.WaitFor(2000) == wrSignaled;
     FPurgeRequest = false;
     if (!acknowledged)
@@ -337,9 +350,7 @@ void TVaCommWriteThread::PurgeWrite() {
         FFill = 0;
         FDataQueued = false;
     }
-    {
-        std::lock_guard<std::mutex> lock(FRoomMutex);
-    }
+    { std::lock_guard<std::mutex> lock(FRoomMutex); }
     FRoomCond.notify_all();
 }
 
@@ -395,8 +406,8 @@ void TVaCommWriteThread::Execute() {
         }
         if (n <= 0) {
             HandOver(EV_ERR);
-            // The bytes stay queued for the next try; waiting first keeps a dead line from turning into a stream
-            // of error notices.
+            // The bytes stay queued for the next try; waiting first keeps a dead line from turning into a
+            // stream of error notices.
             Wait(kWriteRetryMs);
             continue;
         }
@@ -411,9 +422,7 @@ void TVaCommWriteThread::Execute() {
             if (empty)
                 FDataQueued = false;
         }
-        {
-            std::lock_guard<std::mutex> lock(FRoomMutex);
-        }
+        { std::lock_guard<std::mutex> lock(FRoomMutex); }
         FRoomCond.notify_all();
         if (empty && !FStop)
             HandOver(EV_TXEMPTY);

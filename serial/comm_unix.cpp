@@ -1,8 +1,10 @@
-// The device half of the port on POSIX termios: opening, the line configuration, status, purges and modem lines.
+// The device half of the port on POSIX termios: opening, the line configuration, status, purges and modem
+// lines.
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -35,37 +37,56 @@ std::string FormatError(const char* Format, int Code, const std::string& Text) {
 
 speed_t StandardSpeed(unsigned Rate) {
     switch (Rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
     }
 }
 
 // A driver without modem lines (a pseudo-terminal) answers the modem ioctls with one of these.
-bool NoModemLines(int Code) { return Code == ENOTTY || Code == EINVAL; }
+bool NoModemLines(int Code) {
+    return Code == ENOTTY || Code == EINVAL;
+}
 
 } // namespace
 
 unsigned FillTermios(termios& tio, TVaCustomComm& Port) {
     // Raw bytes both ways: no line editing, echo, signals or character translation.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                          IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                          IXOFF | IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    // CLOCAL: the carrier line does not gate reads and writes (its changes still come as EV_RLSD).
+    // CLOCAL: the carrier line does not gate reads and writes (its changes still come as EV_RLSD). HUPCL: DTR
+    // and RTS drop when the port closes, as they do when the original closes its handle. EofChar marks
+    // nothing in raw mode and has no termios counterpart.
     tio.c_cflag |= CREAD | CLOCAL | HUPCL;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
@@ -85,23 +106,32 @@ unsigned FillTermios(termios& tio, TVaCustomComm& Port) {
         RaiseErrno(sMsgDcb, EINVAL);
     tio.c_cflag |= sizes[Port.Databits()];
     switch (Port.Parity()) {
-    case paNone: break;
-    case paOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case paEven: tio.c_cflag |= PARENB; break;
-    case paMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case paSpace: tio.c_cflag |= PARENB | CMSPAR; break;
+    case paNone:
+        break;
+    case paOdd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case paEven:
+        tio.c_cflag |= PARENB;
+        break;
+    case paMark:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case paSpace:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
     }
     // One and a half stop bits is what a UART sends for CSTOPB with five data bits; with more it sends two.
     if (Port.Stopbits() != sb1)
         tio.c_cflag |= CSTOPB;
-    // Parity errors are checked only on request; a byte that fails the check arrives as NUL (the driver cannot
-    // put ErrorChar in its place) and is counted as a line error.
+    // Parity errors are checked only on request; a byte that fails the check arrives as NUL (the driver
+    // cannot put ErrorChar in its place) and is counted as a line error.
     if (Port.Options().Contains(coParityCheck))
         tio.c_iflag |= INPCK;
 
     const TVaFlowControl& fc = Port.FlowControl();
-    // Linux has one switch for both RTS/CTS directions. DSR flow, DSR sensitivity, DTR handshake and "continue
-    // on XOFF" have no counterpart and are left out; the XON/XOFF limits are the driver's own.
+    // Linux has one switch for both RTS/CTS directions. DSR flow, DSR sensitivity, DTR handshake and
+    // "continue on XOFF" have no counterpart and are left out; the XON/XOFF limits are the driver's own.
     if (fc.OutCtsFlow() || fc.ControlRts() == rtsHandshake)
         tio.c_cflag |= CRTSCTS;
     if (fc.XonXoffOut())
@@ -114,13 +144,16 @@ unsigned FillTermios(termios& tio, TVaCustomComm& Port) {
     return standard == B0 ? static_cast<unsigned>(rate) : 0;
 }
 
-void TVaCustomComm::RaiseOsError(const char* Format) const { RaiseErrno(Format, errno); }
+void TVaCustomComm::RaiseOsError(const char* Format) const {
+    RaiseErrno(Format, errno);
+}
 
 void TVaCustomComm::CreateHandle() {
     const std::string path = DevicePath();
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int code = errno;
+        // ENODEV and ENXIO: the node exists but no device answers behind it, which to the user is the same.
         if (code == ENOENT || code == ENODEV || code == ENXIO)
             throw EVaCommError(FormatError(sMsgNotFound, 0, GetDeviceName()));
         throw EVaCommError(FormatError(sMsgCantOpen, 0, GetDeviceName()) +
@@ -136,17 +169,21 @@ void TVaCustomComm::CreateHandle() {
     }
     (void)ioctl(fd, TIOCEXCL);
 
-    const int capacity = FBuffers->ReadSize() > 0 ? FBuffers->ReadSize() : 4096; // a zero size would never read
+    const int capacity =
+        FBuffers->ReadSize() > 0 ? FBuffers->ReadSize() : 4096; // a zero size would never read
     auto dev = std::make_shared<TDevice>(fd, capacity);
     int modem = 0;
     dev->HaveModemLines = ioctl(fd, TIOCMGET, &modem) == 0;
     struct stat st {};
     // Unix98 pseudo-terminal slaves have the majors 136 to 143.
-    dev->PseudoTerminal = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
-                          major(st.st_rdev) <= 143;
+    dev->PseudoTerminal =
+        fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
     {
         std::lock_guard<std::mutex> lock(dev->RxMutex);
-        dev->HaveCounters = true;
+        // Only a driver that counts line errors (a UART) is looked at for them; a pseudo-terminal has none,
+        // and then an idle port does not wake at all.
+        serial_icounter_struct ic{};
+        dev->HaveCounters = ioctl(fd, TIOCGICOUNT, &ic) == 0;
         (void)dev->UpdateCounters(); // the counts so far are history, not errors of this session
         dev->ErrorWord = 0;
     }
@@ -190,18 +227,20 @@ void TVaCustomComm::ApplyLineConfiguration() {
             RaiseErrno(sMsgDcb, code);
     }
 
-    // The driver may quietly refuse part of it (a UART without mark parity, a rate it cannot make): read back.
+    // The driver may quietly refuse part of it (a UART without mark parity, a rate it cannot make): read
+    // back.
     termios back{};
     unsigned backRate = 0;
     if (tcgetattr(dev.Fd, &back) != 0)
         RaiseOsError(sMsgDcb);
     if (const int code = GetTtySpeed(dev.Fd, backRate); code != 0)
         RaiseErrno(sMsgDcb, code);
-    // A pseudo-terminal always holds eight bits without parity whatever it is asked: there is no line to frame.
+    // A pseudo-terminal always holds eight bits without parity whatever it is asked: there is no line to
+    // frame.
     const tcflag_t checked = dev.PseudoTerminal ? PARODD | CMSPAR | CSTOPB | CRTSCTS
                                                 : CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-    // A UART makes its rate from a divisor, so the rate it holds may be near the one asked for: within 2 % the
-    // receiver at the other end still samples every bit right.
+    // A UART makes its rate from a divisor, so the rate it holds may be near the one asked for: within 2 %
+    // the receiver at the other end still samples every bit right.
     const double drift = std::abs(static_cast<double>(backRate) - rate) / rate;
     if ((back.c_cflag & checked) != (tio.c_cflag & checked) || drift > 0.02)
         RaiseErrno(sMsgDcb, EINVAL);
@@ -213,8 +252,8 @@ void TVaCustomComm::ApplyLineConfiguration() {
     }
 
     // DTR and RTS are held as configured; under RTS/CTS the driver drives RTS, and "toggle" (RTS on while
-    // sending) has no driver support, so RTS is left as it is. A pseudo-terminal has no modem lines: that is no
-    // reason to refuse the port.
+    // sending) has no driver support, so RTS is left as it is. A pseudo-terminal has no modem lines: that is
+    // no reason to refuse the port.
     if (dev.HaveModemLines) {
         const TVaFlowControl& fc = *FFlowControl;
         int dtr = TIOCM_DTR;
@@ -230,7 +269,7 @@ void TVaCustomComm::ApplyLineConfiguration() {
     }
 }
 
-TVaCustomComm::TComStat TVaCustomComm::StatusQuery() {
+TVaCustomComm::TComStat TVaCustomComm::StatusQuery(bool TakeErrors) {
     TComStat stat;
     std::lock_guard<TVaCriticalSection> global(FGlobalLock);
     if (!Active())
@@ -242,7 +281,8 @@ TVaCustomComm::TComStat TVaCustomComm::StatusQuery() {
         std::lock_guard<std::mutex> lock(dev.RxMutex);
         (void)dev.UpdateCounters();
         stat.Errors = dev.ErrorWord;
-        dev.ErrorWord = 0;
+        if (TakeErrors)
+            dev.ErrorWord = 0;
         if (ioctl(dev.Fd, FIONREAD, &inDriver) != 0)
             RaiseOsError(sMsgStatistics);
         stat.InQue = static_cast<std::uint32_t>(dev.RxBuf.Count() + inDriver);
@@ -250,7 +290,8 @@ TVaCustomComm::TComStat TVaCustomComm::StatusQuery() {
     if (ioctl(dev.Fd, TIOCOUTQ, &outDriver) != 0)
         RaiseOsError(sMsgStatistics);
     stat.OutQue = static_cast<std::uint32_t>(outDriver);
-    // The hold flags (CTS, DSR, RLSD, XOFF hold, XOFF sent, EOF, TX immediate) are not reported by the driver.
+    // The hold flags (CTS, DSR, RLSD, XOFF hold, XOFF sent, EOF, TX immediate) are not reported by the
+    // driver.
     return stat;
 }
 
@@ -291,7 +332,9 @@ int TVaCustomComm::DirectWriteBuf(TDevice& Device, const void* Buffer, int Count
         pollfd fd{Device.Fd, POLLOUT, 0};
         (void)poll(&fd, 1, 10);
     }
-    // What went out is reported even when the time ran out: those bytes are on their way and cannot be taken back.
+    // What went out is reported even when the time ran out: those bytes are on their way and cannot be taken
+    // back. The device is non-blocking, so no operation outlives this call and nothing has to stay valid
+    // after it.
     if (written > 0 && (FEventMask & EV_TXEMPTY)) {
         Device.TxWatch = true;
         Device.Kick();
@@ -306,16 +349,34 @@ void TVaCustomComm::Escape(int Function) {
     int rts = TIOCM_RTS;
     int r = 0;
     switch (Function) {
-    case 1: r = tcflow(fd, TCOOFF); break;           // SETXOFF
-    case 2: r = tcflow(fd, TCOON); break;            // SETXON
-    case 3: r = ioctl(fd, TIOCMBIS, &rts); break;    // SETRTS
-    case 4: r = ioctl(fd, TIOCMBIC, &rts); break;    // CLRRTS
-    case 5: r = ioctl(fd, TIOCMBIS, &dtr); break;    // SETDTR
-    case 6: r = ioctl(fd, TIOCMBIC, &dtr); break;    // CLRDTR
-    case 7: break;                                   // RESETDEV: only printers reset; a serial port has nothing to do
-    case 8: r = ioctl(fd, TIOCSBRK); break;          // SETBREAK
-    case 9: r = ioctl(fd, TIOCCBRK); break;          // CLRBREAK
-    default: break;
+    case 1:
+        r = tcflow(fd, TCOOFF);
+        break; // SETXOFF
+    case 2:
+        r = tcflow(fd, TCOON);
+        break; // SETXON
+    case 3:
+        r = ioctl(fd, TIOCMBIS, &rts);
+        break; // SETRTS
+    case 4:
+        r = ioctl(fd, TIOCMBIC, &rts);
+        break; // CLRRTS
+    case 5:
+        r = ioctl(fd, TIOCMBIS, &dtr);
+        break; // SETDTR
+    case 6:
+        r = ioctl(fd, TIOCMBIC, &dtr);
+        break; // CLRDTR
+    case 7:
+        break; // RESETDEV: only printers reset; a serial port has nothing to do
+    case 8:
+        r = ioctl(fd, TIOCSBRK);
+        break; // SETBREAK
+    case 9:
+        r = ioctl(fd, TIOCCBRK);
+        break; // CLRBREAK
+    default:
+        break;
     }
     if (r != 0)
         RaiseOsError(sMsgEscape);
@@ -332,11 +393,16 @@ bool TVaCustomComm::GetModemStatus(int Index) {
         }
     }
     switch (Index) {
-    case 1: return (bits & TIOCM_CTS) != 0;
-    case 2: return (bits & TIOCM_DSR) != 0;
-    case 3: return (bits & TIOCM_RI) != 0;
-    case 4: return (bits & TIOCM_CD) != 0;
-    default: return false;
+    case 1:
+        return (bits & TIOCM_CTS) != 0;
+    case 2:
+        return (bits & TIOCM_DSR) != 0;
+    case 3:
+        return (bits & TIOCM_RI) != 0;
+    case 4:
+        return (bits & TIOCM_CD) != 0;
+    default:
+        return false;
     }
 }
 
@@ -352,15 +418,17 @@ TVaCommProp TVaCustomComm::GetProperties() {
     }
     p.wPacketLength = sizeof(TVaCommProp);
     p.wPacketVersion = 2;
-    p.dwServiceMask = 0x1;             // SP_SERIALCOMM
-    p.dwMaxBaud = 0x10000000;          // BAUD_USER: any rate the driver can make
-    p.dwProvSubType = 0x1;             // PST_RS232
-    p.dwProvCapabilities = 0x2 | 0x8 | 0x10 | 0x20; // RTS/CTS, parity check, XON/XOFF, settable XON/XOFF chars
+    p.dwServiceMask = 0x1;    // SP_SERIALCOMM
+    p.dwMaxBaud = 0x10000000; // BAUD_USER: any rate the driver can make
+    p.dwProvSubType = 0x1;    // PST_RS232
+    p.dwProvCapabilities =
+        0x2 | 0x8 | 0x10 | 0x20; // RTS/CTS, parity check, XON/XOFF, settable XON/XOFF chars
     p.dwSettableParams = 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x20;
     p.dwSettableBaud = 0x2 | 0x4 | 0x8 | 0x40 | 0x80 | 0x100 | 0x200 | 0x1000 | 0x2000 | 0x4000 | 0x8000 |
                        0x10000 | 0x20000 | 0x40000 | 0x10000000;
-    p.wSettableData = 0x1 | 0x2 | 0x4 | 0x8;                       // 5 to 8 data bits
-    p.wSettableStopParity = 0x1 | 0x4 | 0x100 | 0x200 | 0x400 | 0x800 | 0x1000; // 1 or 2 stop bits, all parities
+    p.wSettableData = 0x1 | 0x2 | 0x4 | 0x8; // 5 to 8 data bits
+    p.wSettableStopParity =
+        0x1 | 0x4 | 0x100 | 0x200 | 0x400 | 0x800 | 0x1000; // 1 or 2 stop bits, all parities
     p.dwCurrentTxQueue = static_cast<std::uint32_t>(FBuffers->WriteSize());
     p.dwCurrentRxQueue = static_cast<std::uint32_t>(FBuffers->ReadSize());
     return p;

@@ -17,8 +17,8 @@ public:
 
     // Called once the properties have been set as a form description would set them.
     virtual void Loaded() {}
-    // Asks for Notification(this, opRemove) on Component when this component is destroyed (both ways, so either
-    // may go first).
+    // Asks for Notification(this, opRemove) on Component when this component is destroyed (both ways, so
+    // either may go first).
     void FreeNotification(TVaComponent* Component);
     void RemoveFreeNotification(TVaComponent* Component);
     bool Destroying() const { return FDestroying; }

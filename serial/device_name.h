@@ -9,7 +9,8 @@ namespace serial {
 // Returns the device path chosen for COM<PortNumber> in the application's preferences, or "" for none.
 using TVaDeviceResolver = std::function<std::string(int PortNumber)>;
 
-// Installs the preferences look-up (an empty function removes it). Call on the main thread before opening ports.
+// Installs the preferences look-up (an empty function removes it). Call on the main thread before opening
+// ports.
 void SetDeviceResolver(TVaDeviceResolver Resolver);
 
 // The file to open for a formatted device name: an absolute path as it is; "COMn", with or without the "\\.\"

@@ -1,5 +1,6 @@
-// The client side of a port: components that consume the raw byte stream (the terminal screen, the file-transfer
-// components) attach to a port through a dispatcher and are called back with data and line events.
+// The client side of a port: components that consume the raw byte stream (the terminal screen, the
+// file-transfer components) attach to a port through a dispatcher and are called back with data and line
+// events.
 #pragma once
 
 #include <atomic>

@@ -40,7 +40,9 @@ struct TVaSynchronizer::State {
 
 TVaSynchronizer::TVaSynchronizer(IVaMainThread& Host) : FHost(Host), FState(std::make_shared<State>()) {}
 
-TVaSynchronizer::~TVaSynchronizer() { Release(); }
+TVaSynchronizer::~TVaSynchronizer() {
+    Release();
+}
 
 bool TVaSynchronizer::Run(std::function<void()> Call) {
     if (Released())
@@ -127,8 +129,8 @@ int TVaEventQueue::ProcessEvents(int MaxWaitMs) {
     std::unique_lock<std::mutex> lock(FMutex);
     if (FCalls.empty() && MaxWaitMs > 0)
         FCond.wait_for(lock, std::chrono::milliseconds(MaxWaitMs), [this] { return !FCalls.empty(); });
-    // Only the calls queued so far: a thread that queues its next call as soon as one has run cannot keep this
-    // loop going for ever.
+    // Only the calls queued so far: a thread that queues its next call as soon as one has run cannot keep
+    // this loop going for ever.
     std::size_t budget = FCalls.size();
     while (budget-- > 0 && !FCalls.empty()) {
         std::function<void()> call = std::move(FCalls.front());

@@ -1,9 +1,9 @@
 // How the serial threads get their notifications run on the main (user-interface) thread.
 //
 // The core only needs a host that can queue a call for the main thread; the waiting is done here, in
-// TVaSynchronizer, so that closing a port can release a thread that waits for a hand-over the main thread will
-// never run. The Qt shell implements Post with a queued call to the application object; tests and the command-line
-// tool use TVaEventQueue, drained by their own event-processing call.
+// TVaSynchronizer, so that closing a port can release a thread that waits for a hand-over the main thread
+// will never run. The Qt shell implements Post with a queued call to the application object; tests and the
+// command-line tool use TVaEventQueue, drained by their own event-processing call.
 #pragma once
 
 #include <condition_variable>
@@ -21,8 +21,8 @@ namespace serial {
 class IVaMainThread {
 public:
     virtual ~IVaMainThread() = default;
-    // Queues Call to run on the main thread inside its next event processing, nested event processing included.
-    // Called from any thread; must not block and must not run Call in the calling thread.
+    // Queues Call to run on the main thread inside its next event processing, nested event processing
+    // included. Called from any thread; must not block and must not run Call in the calling thread.
     virtual void Post(std::function<void()> Call) = 0;
     // Whether the calling thread is the main thread.
     virtual bool IsMainThread() const = 0;
@@ -56,7 +56,8 @@ private:
     std::shared_ptr<State> FState;
 };
 
-// The Qt-free host: a queue of calls drained by ProcessEvents on the thread that created it.
+// The Qt-free host: a queue of calls drained by ProcessEvents on the thread that created it. Close the ports
+// that use it before destroying it (their threads wait on it while open).
 class TVaEventQueue : public IVaMainThread {
 public:
     TVaEventQueue();
@@ -66,8 +67,8 @@ public:
     bool IsMainThread() const override { return std::this_thread::get_id() == FMainThread; }
     void HandleException(std::exception_ptr Error) override;
 
-    // Runs every queued call. When none is queued, waits at most MaxWaitMs for one (0: does not wait). Returns the
-    // number of calls run. Re-entrant: a call may itself call ProcessEvents.
+    // Runs every queued call. When none is queued, waits at most MaxWaitMs for one (0: does not wait).
+    // Returns the number of calls run. Re-entrant: a call may itself call ProcessEvents.
     int ProcessEvents(int MaxWaitMs);
     // Calls queued and not yet run.
     std::size_t Pending() const;

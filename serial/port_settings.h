@@ -1,5 +1,5 @@
-// The three groups of port settings (queue sizes and time-outs, special characters, flow control), each assignable
-// as a whole and reporting its changes to the port through one callback.
+// The three groups of port settings (queue sizes and time-outs, special characters, flow control), each
+// assignable as a whole and reporting its changes to the port through one callback.
 #pragma once
 
 #include <functional>

@@ -4,7 +4,8 @@
 
 namespace serial {
 
-TVaEvent::TVaEvent(bool ManualReset, bool InitialState) : FManualReset(ManualReset), FSignaled(InitialState) {}
+TVaEvent::TVaEvent(bool ManualReset, bool InitialState)
+    : FManualReset(ManualReset), FSignaled(InitialState) {}
 
 void TVaEvent::SetEvent() {
     {
@@ -33,7 +34,8 @@ TVaWaitResult TVaEvent::WaitFor(std::uint32_t Milliseconds) {
 
 std::uint32_t VaTickCount() {
     using namespace std::chrono;
-    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void InitTimer(TVaTimeEvent& T, std::uint32_t Milliseconds) {
@@ -41,11 +43,13 @@ void InitTimer(TVaTimeEvent& T, std::uint32_t Milliseconds) {
     T.Duration = Milliseconds;
 }
 
-bool TimerExpired(const TVaTimeEvent& T) { return TimerExpiredAt(T, VaTickCount()); }
+bool TimerExpired(const TVaTimeEvent& T) {
+    return TimerExpiredAt(T, VaTickCount());
+}
 
 bool TimerExpiredAt(const TVaTimeEvent& T, std::uint32_t Now) {
-    // Unsigned subtraction would give the wrapped distance exactly; the counted form is one tick shorter across the
-    // wrap and is kept so that time-outs behave as the protocols were tuned for.
+    // Unsigned subtraction would give the wrapped distance exactly; the counted form is one tick shorter
+    // across the wrap and is kept so that time-outs behave as the protocols were tuned for.
     const std::uint32_t elapsed = Now >= T.StartTick ? Now - T.StartTick : (0xFFFFFFFFu - T.StartTick) + Now;
     return elapsed > T.Duration;
 }

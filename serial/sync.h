@@ -12,8 +12,8 @@ enum TVaWaitResult { wrSignaled, wrTimeout, wrAbandoned, wrError };
 // Infinite wait for WaitFor.
 inline constexpr std::uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
 
-// An event flag that threads wait on. A manual-reset event stays signalled until ResetEvent; an auto-reset one
-// releases exactly one waiter and clears itself.
+// An event flag that threads wait on. A manual-reset event stays signalled until ResetEvent; an auto-reset
+// one releases exactly one waiter and clears itself.
 class TVaEvent {
 public:
     TVaEvent(bool ManualReset, bool InitialState);

@@ -24,7 +24,8 @@ std::int64_t GetFileSize(const std::string& FileName) {
     if (ec || !fs::exists(st))
         return -1;
     if (!fs::is_regular_file(st))
-        return 0; // a folder or a device has no byte size of its own; it still matches, so it is not "missing"
+        return 0; // a folder or a device has no byte size of its own; it still matches, so it is not
+                  // "missing"
     const auto size = fs::file_size(full, ec);
     return ec ? -1 : static_cast<std::int64_t>(size);
 }

@@ -1,8 +1,8 @@
 #include "model/atomic_file.h"
 #include "model/cp1251.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,7 +42,8 @@ protected:
     Result run(std::vector<std::string> args) {
         args.insert(args.begin(), ZIREZID_CLI);
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         const std::string outPath = (dir / "stdout").string();
         const std::string errPath = (dir / "stderr").string();
@@ -54,7 +55,8 @@ protected:
         Result r;
         const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return r;
+        if (spawned != 0)
+            return r;
         int status = 0;
         ::waitpid(pid, &status, 0);
         r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -87,7 +89,8 @@ TEST_F(Cli, NewFileReadsBackUnchangedThroughCheckAndDump) {
     EXPECT_EQ(r.err, "");
     const Result dump = run({"dump", f});
     ASSERT_EQ(dump.rc, 0) << dump.err;
-    EXPECT_EQ(dump.out.substr(0, dump.out.find('\n')), "KT_BASE\tБаза настроек: site.qor\t29\t0 1X 2X 3 5XX 6X ");
+    EXPECT_EQ(dump.out.substr(0, dump.out.find('\n')),
+              "KT_BASE\tБаза настроек: site.qor\t29\t0 1X 2X 3 5XX 6X ");
     EXPECT_NE(dump.out.find("\nSYSPARAM\tсистемные параметры\t0\t7316 0 12 12 0 1 2000 500 200 1 \n"),
               std::string::npos);
     EXPECT_NE(dump.out.find("\nTRK(2)\tлиния 2\t12\t"), std::string::npos);
@@ -104,7 +107,8 @@ TEST_F(Cli, NewFileReadsBackUnchangedThroughCheckAndDump) {
     ASSERT_EQ(run({"set", f, "MENU(2)", "Desc", "Главное меню"}).rc, 0);
     EXPECT_EQ(readBytes(f), once);
     EXPECT_NE(once.find(*cp1251::fromUtf8("Desc='Главное меню'\r\n")), std::string::npos);
-    EXPECT_NE(run({"dump", f}).out.find("\nMENU(2)\tменю 2 : Главное меню\t502\t'Главное меню' "), std::string::npos);
+    EXPECT_NE(run({"dump", f}).out.find("\nMENU(2)\tменю 2 : Главное меню\t502\t'Главное меню' "),
+              std::string::npos);
 
     ASSERT_EQ(run({"new", "--type", "QOR11", file("small.qor")}).rc, 0);
     const std::string small = run({"dump", file("small.qor")}).out;
@@ -121,18 +125,38 @@ TEST_F(Cli, SetStoresEditAndStoredForms) {
         const char* object;
         const char* key;
         const char* edit;
-        const char* line;  // as written to the file
+        const char* line; // as written to the file
     };
     const Case cases[] = {
-        {{"TIMETABLE", "DayStart[1]", "08:30"}, "TIMETABLE", "DayStart[1]", "08:30\n", "DayStart[1]=0830\r\n"},
-        {{"TIMETABLE", "HolidayStart[0]", "31.12"}, "TIMETABLE", "HolidayStart[0]", "31.12\n",
+        {{"TIMETABLE", "DayStart[1]", "08:30"},
+         "TIMETABLE",
+         "DayStart[1]",
+         "08:30\n",
+         "DayStart[1]=0830\r\n"},
+        {{"TIMETABLE", "HolidayStart[0]", "31.12"},
+         "TIMETABLE",
+         "HolidayStart[0]",
+         "31.12\n",
          "HolidayStart[0]=3112\r\n"},
-        {{"--stored", "TIMETABLE", "DayEnd[7]", "1745"}, "TIMETABLE", "DayEnd[7]", "17:45\n", "DayEnd[7]=1745\r\n"},
-        {{"--stored", "MENU(3)", "ActionDTMF[5]", "0107"}, "MENU(3)", "ActionDTMF[5]", "07\n",
+        {{"--stored", "TIMETABLE", "DayEnd[7]", "1745"},
+         "TIMETABLE",
+         "DayEnd[7]",
+         "17:45\n",
+         "DayEnd[7]=1745\r\n"},
+        {{"--stored", "MENU(3)", "ActionDTMF[5]", "0107"},
+         "MENU(3)",
+         "ActionDTMF[5]",
+         "07\n",
          "ActionDTMF[5]=0107\r\n"},
-        {{"--stored", "MENU(3)", "ActionDTMF[1]", "02"}, "MENU(3)", "ActionDTMF[1]", "002000\n",
+        {{"--stored", "MENU(3)", "ActionDTMF[1]", "02"},
+         "MENU(3)",
+         "ActionDTMF[1]",
+         "002000\n",
          "ActionDTMF[1]=02002000\r\n"},
-        {{"MENU(3)", "ActionDTMF[1]", "013000"}, "MENU(3)", "ActionDTMF[1]", "013000\n",
+        {{"MENU(3)", "ActionDTMF[1]", "013000"},
+         "MENU(3)",
+         "ActionDTMF[1]",
+         "013000\n",
          "ActionDTMF[1]=02013000\r\n"},
         {{"MAILBOX(2)", "Password", "4321"}, "MAILBOX(2)", "Password", "4321\n", "Pwd=4321\r\n"},
         {{"SYSPARAM", "Password", "123456"}, "SYSPARAM", "Password", "123456\n", "Password=123456\r\n"},
@@ -177,7 +201,7 @@ TEST_F(Cli, RefusedValueShowsTheProgramsMessageAndLeavesTheFile) {
     r = run({"set", "--stored", f, "MENU(1)", "ActionTO", "99"});
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("Недопустимый тип действия"), std::string::npos);
-    r = run({"set", f, "MENU(1)", "ActionTO", "12"});  // "no action" takes no parameter
+    r = run({"set", f, "MENU(1)", "ActionTO", "12"}); // "no action" takes no parameter
     EXPECT_EQ(r.rc, 1);
     EXPECT_FALSE(r.err.empty());
     EXPECT_EQ(readBytes(f), bytes);
@@ -223,7 +247,7 @@ TEST_F(Cli, HandWrittenFileOpensAndKeepsItsForeignParts) {
     EXPECT_NE(dump.out.find("\nMENU(0)\tменю 0 : Главное\t500\t'Главное' 0 0 00 00 00 00 00 0102 "),
               std::string::npos);
     EXPECT_EQ(dump.out.find("MENU(1)\t"), std::string::npos);  // isVisible=0: not in the tree
-    EXPECT_EQ(dump.out.find("SYSPARAM\t"), std::string::npos);  // no isVisible: hidden
+    EXPECT_EQ(dump.out.find("SYSPARAM\t"), std::string::npos); // no isVisible: hidden
     EXPECT_EQ(run({"get", f, "MENU(0)", "Message"}).out, "passwd\n");
     EXPECT_EQ(run({"get", f, "MENU(1)", "Desc"}).out, "\n");
 
@@ -281,4 +305,4 @@ TEST_F(Cli, WrongUsageExitsWithTwo) {
     EXPECT_EQ(readBytes(f), bytes);
 }
 
-}  // namespace
+} // namespace

@@ -10,9 +10,9 @@
 namespace {
 
 std::string randomLine(std::mt19937& rng) {
-    static const std::vector<std::string> pieces = {"0",  "1",  "7",  "12", "99", "2359", "0101", " ",  "  ", "'",
-                                                    "{",  "}",  ":",  "*",  "-",  ".",    "/",    "\\", "..", "Ж",
-                                                    "日", "\xff", "\t", "0107", "02002000", "04", "{a:b.ktm:c}"};
+    static const std::vector<std::string> pieces = {
+        "0", "1", "7", "12", "99", "2359", "0101", " ",    "  ", "'",    "{",        "}",  ":",          "*",
+        "-", ".", "/", "\\", "..", "Ж",    "日",   "\xff", "\t", "0107", "02002000", "04", "{a:b.ktm:c}"};
     std::uniform_int_distribution<std::size_t> count(0, 40);
     std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
     std::string line;
@@ -26,9 +26,14 @@ TEST(DeviceTextRobustness, DamagedLinesNeverBreakAnObject) {
     sample::Base base = sample::build(2, 3, 2);
     auto info = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, 29);
     auto clock = buildClock({"CLOCK", "часы", "91", nullptr});
-    std::vector<KT_TABLE*> objects = {base.sysparam,          base.trks->tableAt(0), base.slps->tableAt(1),
-                                      base.timetable,         base.menus->tableAt(2), base.mailboxes->tableAt(0),
-                                      info.get(),             clock.get()};
+    std::vector<KT_TABLE*> objects = {base.sysparam,
+                                      base.trks->tableAt(0),
+                                      base.slps->tableAt(1),
+                                      base.timetable,
+                                      base.menus->tableAt(2),
+                                      base.mailboxes->tableAt(0),
+                                      info.get(),
+                                      clock.get()};
     std::mt19937 rng(20240611);
     for (int round = 0; round < 1500; ++round) {
         const std::string line = randomLine(rng);

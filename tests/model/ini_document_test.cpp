@@ -2,6 +2,7 @@
 #include "model/ini_document.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -53,10 +54,10 @@ TEST(IniDocument, NamesIgnoreLetterCaseAndFirstDuplicateWins) {
     // "[sysparam]" and "[SYSPARAM]" are one name: the first section is read, the second kept but ignored.
     EXPECT_EQ(doc.value("SYSPARAM", "password"), "1234");
     EXPECT_EQ(doc.sections().size(), 1u);
-    EXPECT_EQ(doc.value("SysParam", "Key"), "=a=b");   // the value is everything after the first "="
+    EXPECT_EQ(doc.value("SysParam", "Key"), "=a=b"); // the value is everything after the first "="
     EXPECT_FALSE(doc.hasKey("SYSPARAM", "noequals line"));
     EXPECT_FALSE(doc.hasKey("SYSPARAM", ""));
-    EXPECT_EQ(doc.readInteger("SYSPARAM", "Key", -7), -7);  // not a number
+    EXPECT_EQ(doc.readInteger("SYSPARAM", "Key", -7), -7); // not a number
 
     doc.writeString("sysPARAM", "PassWord", "4321");
     std::string out;
@@ -117,7 +118,12 @@ TEST(IniDocument, GarbageAndHugeLinesNeverBreakTheParser) {
         std::string bytes(static_cast<std::size_t>(rng() % 4000), '\0');
         for (auto& c : bytes) {
             const unsigned r = rng() % 16;
-            c = r == 0 ? '\n' : r == 1 ? '[' : r == 2 ? ']' : r == 3 ? '=' : r == 4 ? '\r' : static_cast<char>(rng());
+            c = r == 0   ? '\n'
+                : r == 1 ? '['
+                : r == 2 ? ']'
+                : r == 3 ? '='
+                : r == 4 ? '\r'
+                         : static_cast<char>(rng());
         }
         const IniDocument d = IniDocument::parse(bytes);
         ASSERT_TRUE(d.serialize(out));
@@ -128,16 +134,16 @@ TEST(IniDocument, GarbageAndHugeLinesNeverBreakTheParser) {
     }
 
     const std::string longValue(3'000'000, 'x');
-    const IniDocument big = IniDocument::parse("[S]\r\nK=" + longValue + "\r\n[" + std::string(100000, '[') + "\n");
+    const IniDocument big =
+        IniDocument::parse("[S]\r\nK=" + longValue + "\r\n[" + std::string(100000, '[') + "\n");
     EXPECT_EQ(big.value("S", "K")->size(), longValue.size());
 }
 
 class AtomicFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("zirezid-atomic-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / ("zirezid-atomic-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -176,7 +182,7 @@ TEST_F(AtomicFile, FailedSaveLeavesTheOldFileAndReportsWhy) {
     fs::create_directory(dir / "folder.qor");
     EXPECT_FALSE(atomic_file::writeAll((dir / "folder.qor").string(), "x", &error));
     EXPECT_TRUE(fs::is_directory(dir / "folder.qor"));
-    if (::geteuid() != 0) {  // root writes into read-only folders and files anyway
+    if (::geteuid() != 0) { // root writes into read-only folders and files anyway
         fs::permissions(path, fs::perms::owner_read);
         EXPECT_FALSE(atomic_file::writeAll(path, "new", &error));
         fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
@@ -191,11 +197,14 @@ TEST_F(AtomicFile, FailedSaveLeavesTheOldFileAndReportsWhy) {
     EXPECT_FALSE(atomic_file::readAll((dir / "missing").string(), bytes, &error));
     EXPECT_EQ(bytes, "kept");
     EXPECT_FALSE(atomic_file::readAll(dir.string(), bytes, &error));
-    EXPECT_FALSE(atomic_file::readAll(path, bytes, &error, 4));  // larger than allowed
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(atomic_file::readAll((dir / "pipe").string(), bytes, &error)); // refused, not waited on
+    fs::remove(dir / "pipe");
+    EXPECT_FALSE(atomic_file::readAll(path, bytes, &error, 4)); // larger than allowed
     EXPECT_EQ(bytes, "kept");
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -209,4 +218,4 @@ TEST(IniDocument, Utf8FileWithByteOrderMarkIsReadAsUtf8) {
     EXPECT_TRUE(IniDocument::parse("\xEF\xBB\xBF[S]\r\nK=\xFF\r\n").hasKey("S", "K"));
 }
 
-}  // namespace
+} // namespace

@@ -26,9 +26,9 @@ inline Base build(int lines, int menuCount, int boxes, int configId = 29) {
     b.sysparam = b.root->addTable(buildSysParam({"SYSPARAM", "системные параметры", "0", nullptr}));
     b.trks = b.root->addTable(buildTrks({"TRKS", "параметры внешних линий", "1X", nullptr}));
     for (int i = 1; i <= lines; ++i)
-        b.trks->addTable(buildTrk({"TRK(" + std::to_string(i) + ")", "линия " + std::to_string(i),
-                                   std::to_string(10 + i), nullptr},
-                                  menuCount));
+        b.trks->addTable(buildTrk(
+            {"TRK(" + std::to_string(i) + ")", "линия " + std::to_string(i), std::to_string(10 + i), nullptr},
+            menuCount));
     b.slps = b.root->addTable(buildSlps({"SLPS", "параметры операторов", "2X", nullptr}));
     for (int i = 1; i <= lines; ++i)
         b.slps->addTable(buildSlp({"SLP(" + std::to_string(i) + ")", "оператор " + std::to_string(i),

@@ -7,7 +7,8 @@
 
 namespace {
 
-// One expected field: list name, key, code, description, class, default stored form, and for KT_INT the bounds.
+// One expected field: list name, key, code, description, class, default stored form, and for KT_INT the
+// bounds.
 struct Field {
     std::string listName, key, code, description, kind, stored;
     std::int64_t min = 0, max = 0;
@@ -81,8 +82,8 @@ TEST_F(Schema, SystemParameters) {
                          integer("GainTxdB12", "14", "Уровень усиления по передаче (дБ+12)", 0, 24, 12),
                          integer("AGCDisabled", "15", "Принудительное отключение АРУ", 0, 1, 0),
                          integer("NRingsToPickup", "20", "Число звонков до ответа на вызов", 1, 99, 1),
-                         integer("WaitAfterPickupMs", "21", "Пауза перед началом работы при ответе на вызов (мс)",
-                                 0, 10000, 2000),
+                         integer("WaitAfterPickupMs", "21",
+                                 "Пауза перед началом работы при ответе на вызов (мс)", 0, 10000, 2000),
                          integer("InDiscLenMs", "22", "Время реакции на разрыв шлейфа (мс)", 0, 10000, 500),
                          integer("FlashLenMs", "31", "Длительность FLASH, мс", 0, 10000, 200),
                          integer("FlashPassthrough", "30", "Транслировать FLASH", 0, 1, 1),
@@ -131,7 +132,8 @@ TEST_F(Schema, Timetable) {
     for (int d = 1; d <= 7; ++d) {
         const std::string key = "DayStart[" + std::to_string(d) + "]";
         fields.push_back({key, key, std::to_string(20 + d),
-                          std::string("Время начала рабочего дня, [") + days[d - 1] + "]", "KT_TIME", "0000"});
+                          std::string("Время начала рабочего дня, [") + days[d - 1] + "]", "KT_TIME",
+                          "0000"});
     }
     for (int d = 1; d <= 7; ++d) {
         const std::string key = "DayEnd[" + std::to_string(d) + "]";
@@ -143,13 +145,13 @@ TEST_F(Schema, Timetable) {
                                  "Использовать данные для праздника[" + std::to_string(h) + "]", 0, 1, 0));
     for (int h = 0; h <= 9; ++h) {
         const std::string key = "HolidayStart[" + std::to_string(h) + "]";
-        fields.push_back({key, key, std::to_string(50 + h), "Дата начала для праздника[" + std::to_string(h) + "]",
-                          "KT_DATE_NOYEAR", "0101"});
+        fields.push_back({key, key, std::to_string(50 + h),
+                          "Дата начала для праздника[" + std::to_string(h) + "]", "KT_DATE_NOYEAR", "0101"});
     }
     for (int h = 0; h <= 9; ++h) {
         const std::string key = "HolidayEnd[" + std::to_string(h) + "]";
-        fields.push_back({key, key, std::to_string(60 + h), "Дата конца для праздника[" + std::to_string(h) + "]",
-                          "KT_DATE_NOYEAR", "0101"});
+        fields.push_back({key, key, std::to_string(60 + h),
+                          "Дата конца для праздника[" + std::to_string(h) + "]", "KT_DATE_NOYEAR", "0101"});
     }
     ASSERT_EQ(fields.size(), 44u);
     expectFields(*t, fields);
@@ -183,17 +185,18 @@ TEST_F(Schema, VoiceMenu) {
 TEST_F(Schema, Mailbox) {
     auto b = buildMailbox({"MAILBOX(2)", "ящик 2", "62", nullptr}, 1);
     EXPECT_EQ(b->mailboxIndex, 1);
-    expectFields(*b, {
-                         {"Password", "Pwd", "02", "Пароль ящика", "KT_CODE", kDefaultMailboxPassword},
-                         integer("MaxSizeMin", "03", "Емкость ящика в минутах", 1, 500, 10),
-                         integer("MaxMsgs", "04", "Максимальное количество сообщений в ящике", 1, 500, 40),
-                         integer("DaysToKeep", "05", "Количество дней хранения сообщения", 0, 30, 7),
-                         integer("AutoRemoveOld", "05",
-                                 "Автоматически удалять старые сообщения при переполнении ящика", 0, 1, 0),
-                         integer("ReverseOrder", "12",
-                                 "Сообщение воспроизводятся в порядке поступления (0) / в обратном порядке (1)", 0,
-                                 1, 0),
-                     });
+    expectFields(
+        *b,
+        {
+            {"Password", "Pwd", "02", "Пароль ящика", "KT_CODE", kDefaultMailboxPassword},
+            integer("MaxSizeMin", "03", "Емкость ящика в минутах", 1, 500, 10),
+            integer("MaxMsgs", "04", "Максимальное количество сообщений в ящике", 1, 500, 40),
+            integer("DaysToKeep", "05", "Количество дней хранения сообщения", 0, 30, 7),
+            integer("AutoRemoveOld", "05", "Автоматически удалять старые сообщения при переполнении ящика", 0,
+                    1, 0),
+            integer("ReverseOrder", "12",
+                    "Сообщение воспроизводятся в порядке поступления (0) / в обратном порядке (1)", 0, 1, 0),
+        });
     EXPECT_EQ(b->findChild("Password")->key, "Pwd") << "looked up as Password, saved as Pwd";
     EXPECT_EQ(std::string(kDefaultMailboxPassword).size(), 2u);
 }
@@ -203,7 +206,9 @@ TEST_F(Schema, DeviceInformationAndClock) {
     expectFields(*info, {
                             integer("ModelCode", "0", "Код модели устройства", 0, 99, 0),
                             integer("SerialNum", "1", "Серийный номер устройства", 0, 4294967295LL, 0),
-                            {"SoftVer", "SoftVer", "2", "Версия ПО в формате A.BB.CC ", "KT_STR", "'?.??.?" "?'"},
+                            {"SoftVer", "SoftVer", "2", "Версия ПО в формате A.BB.CC ", "KT_STR",
+                             "'?.??.?"
+                             "?'"},
                             integer("ConfigID", "3", "Код конфигурации", 0, 9999, 19),
                             integer("ConfigKey", "4", "Ключ конфигурации", 0, 4294967295LL, 0),
                             integer("FreeSpaceBytes", "9", "Объем свободного места в памяти в байтах ", 0,

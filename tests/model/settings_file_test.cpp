@@ -11,9 +11,13 @@
 
 namespace {
 
-std::string field(KT_TABLE& t, const char* key) { return t.findChild(key)->getText(); }
+std::string field(KT_TABLE& t, const char* key) {
+    return t.findChild(key)->getText();
+}
 
-IniDocument parseUtf8(const std::string& utf8) { return IniDocument::parse(*cp1251::fromUtf8(utf8)); }
+IniDocument parseUtf8(const std::string& utf8) {
+    return IniDocument::parse(*cp1251::fromUtf8(utf8));
+}
 
 TEST(SettingsFile, NewDatabaseWritesEveryObjectInTreeOrder) {
     fake::Host host;
@@ -22,9 +26,9 @@ TEST(SettingsFile, NewDatabaseWritesEveryObjectInTreeOrder) {
     IniDocument doc;
     saveTo(*b.root, doc);
     saveTo(*info, doc);
-    EXPECT_EQ(doc.sections(), (std::vector<std::string>{"SYSPARAM", "TRKS", "TRK(1)", "SLPS", "SLP(1)", "TIMETABLE",
-                                                        "MENUS", "MENU(0)", "MENU(1)", "MAILBOXES", "MAILBOX(1)",
-                                                        "DEVICEINFO"}));
+    EXPECT_EQ(doc.sections(),
+              (std::vector<std::string>{"SYSPARAM", "TRKS", "TRK(1)", "SLPS", "SLP(1)", "TIMETABLE", "MENUS",
+                                        "MENU(0)", "MENU(1)", "MAILBOXES", "MAILBOX(1)", "DEVICEINFO"}));
     for (const auto& s : doc.sections())
         if (s != "DEVICEINFO") {
             EXPECT_EQ(doc.keys(s).front(), "isVisible") << s;
@@ -33,16 +37,19 @@ TEST(SettingsFile, NewDatabaseWritesEveryObjectInTreeOrder) {
     EXPECT_EQ(doc.keys("SYSPARAM").size(), 11u);
     EXPECT_EQ(doc.keys("TIMETABLE").size(), 45u);
     EXPECT_EQ(doc.keys("MENU(0)").size(), 16u);
-    EXPECT_EQ(doc.value("MAILBOX(1)", "Pwd"), kDefaultMailboxPassword);  // the password's key, not its list name
+    EXPECT_EQ(doc.value("MAILBOX(1)", "Pwd"),
+              kDefaultMailboxPassword); // the password's key, not its list name
     EXPECT_FALSE(doc.hasKey("MAILBOX(1)", "Password"));
-    EXPECT_EQ(doc.value("DEVICEINFO", "SoftVer"), "'?.?" "?.?" "?'");
+    EXPECT_EQ(doc.value("DEVICEINFO", "SoftVer"), "'?.?"
+                                                  "?.?"
+                                                  "?'");
     EXPECT_EQ(doc.value("DEVICEINFO", "ConfigID"), "29");
     EXPECT_EQ(doc.value("TIMETABLE", "DayEnd[1]"), "2359");
     EXPECT_EQ(doc.value("TIMETABLE", "HolidayStart[0]"), "0101");
     EXPECT_EQ(doc.value("MENU(1)", "Desc"), "''");
     EXPECT_EQ(doc.value("MENU(1)", "Message"), "-");
     EXPECT_EQ(doc.value("MENU(1)", "ActionTO"), "00");
-    EXPECT_GT(host.eventRounds, 0);  // long saves keep the window responsive
+    EXPECT_GT(host.eventRounds, 0); // long saves keep the window responsive
 }
 
 TEST(SettingsFile, ValuesReadBackAsWritten) {
@@ -94,11 +101,11 @@ TEST(SettingsFile, MissingEntriesKeepDefaultsAndMissingVisibilityHides) {
                                 "[MENUS]\nisVisible=1\n"));
     EXPECT_EQ(field(*b.sysparam, "NRingsToPickup"), "5");
     EXPECT_EQ(field(*b.sysparam, "Password"), "7316");
-    EXPECT_FALSE(b.sysparam->isVisible);  // no isVisible in SYSPARAM
+    EXPECT_FALSE(b.sysparam->isVisible); // no isVisible in SYSPARAM
     EXPECT_TRUE(b.menus->isVisible);
     EXPECT_TRUE(b.menus->findTable("MENU(0)")->isVisible);
     EXPECT_FALSE(b.menus->findTable("MENU(1)")->isVisible);
-    EXPECT_EQ(b.menus->findTable("MENU(1)")->findChild("Desc")->getEditText(), "x");  // loaded, though hidden
+    EXPECT_EQ(b.menus->findTable("MENU(1)")->findChild("Desc")->getEditText(), "x"); // loaded, though hidden
 }
 
 TEST(SettingsFile, BadTimeShowsItsMessageAndLoadingGoesOn) {
@@ -129,13 +136,14 @@ TEST(SettingsFile, BadIntegerStopsTheLoadAtThatField) {
         EXPECT_EQ(std::string(e.what()),
                   "[SYSPARAM] NRingsToPickup (Число звонков до ответа на вызов) : " + e.valueMessage);
     }
-    EXPECT_EQ(field(*b.sysparam, "Password"), "1234");     // read before the bad field
+    EXPECT_EQ(field(*b.sysparam, "Password"), "1234"); // read before the bad field
     EXPECT_EQ(field(*b.sysparam, "GainRxdB12"), "3");
-    EXPECT_EQ(field(*b.sysparam, "WaitAfterPickupMs"), "2000");  // after it: default
+    EXPECT_EQ(field(*b.sysparam, "WaitAfterPickupMs"), "2000"); // after it: default
     EXPECT_EQ(field(*b.timetable, "DayStart[1]"), "0000");
 
     for (const char* bad : {"[SYSPARAM]\nPassword=12a4\n", "[SYSPARAM]\nPulseDialing=-0\n",
-                            "[MENU(0)]\nDesc='" "abcdefghijabcdefghijabcdefghijXY'\n",
+                            "[MENU(0)]\nDesc='"
+                            "abcdefghijabcdefghijabcdefghijXY'\n",
                             "[MENU(0)]\nActionTO=77\n", "[SYSPARAM]\nFlashLenMs=99999999999999999999999\n"}) {
         auto fresh = sample::build(1, 1, 1);
         EXPECT_THROW(loadFrom(*fresh.root, parseUtf8(bad)), KT_LOAD_ERROR) << bad;
@@ -146,7 +154,8 @@ TEST(SettingsFile, MessageFileNameKeepsOnlyItsFileNamePart) {
     fake::Host host;
     auto b = sample::build(1, 2, 1);
     try {
-        loadFrom(*b.root, parseUtf8("[MENU(0)]\nMessage=../../etc/passwd.wav\n[MENU(1)]\nMessage=C:\\vida\\m1.wav\n"));
+        loadFrom(*b.root,
+                 parseUtf8("[MENU(0)]\nMessage=../../etc/passwd.wav\n[MENU(1)]\nMessage=C:\\vida\\m1.wav\n"));
     } catch (const KT_ERROR&) {
         // A kind may refuse such a name outright; it must never keep the folders.
     }
@@ -162,15 +171,16 @@ TEST(SettingsFile, MessageFileNameKeepsOnlyItsFileNamePart) {
 TEST(SettingsFile, KeepsWhatTheDatabaseDoesNotWrite) {
     fake::Host host;
     auto b = sample::build(1, 2, 1);
-    IniDocument doc = parseUtf8("[MENU(7)]\nisVisible=1\nDesc='старое'\n[SYSPARAM]\nPassword=1111\nOther=yes\n");
+    IniDocument doc =
+        parseUtf8("[MENU(7)]\nisVisible=1\nDesc='старое'\n[SYSPARAM]\nPassword=1111\nOther=yes\n");
     saveTo(*b.root, doc);
     EXPECT_EQ(doc.value("MENU(7)", "Desc"), "'старое'");
     EXPECT_EQ(doc.value("SYSPARAM", "Other"), "yes");
     EXPECT_EQ(doc.value("SYSPARAM", "Password"), "7316");
-    EXPECT_EQ(doc.sections().front(), "MENU(7)");  // sections stay where they were first written
+    EXPECT_EQ(doc.sections().front(), "MENU(7)"); // sections stay where they were first written
     auto fresh = sample::build(1, 2, 1);
-    loadFrom(*fresh.root, doc);  // the extra menu is ignored
+    loadFrom(*fresh.root, doc); // the extra menu is ignored
     EXPECT_EQ(fresh.menus->childCount(), 2);
 }
 
-}  // namespace
+} // namespace

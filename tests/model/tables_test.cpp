@@ -89,7 +89,8 @@ TEST_F(Tables, RefusedFieldShowsKeyAndDescription) {
     KT_RECORD* flash = base.sysparam->findChild("FlashPassthrough");
     EXPECT_FALSE(flash->setText("3"));
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], "FlashPassthrough (Транслировать FLASH) : 3 - вне диапазона допустимых значений: [0...1]");
+    EXPECT_EQ(ui.messages[0],
+              "FlashPassthrough (Транслировать FLASH) : 3 - вне диапазона допустимых значений: [0...1]");
     EXPECT_EQ(flash->getText(), "1");
     EXPECT_EQ(base.sysparam->markState, 1);
     EXPECT_TRUE(ui.shellStates.empty());
@@ -294,8 +295,8 @@ TEST_F(Tables, EditorFrameShownAndHidden) {
     base.sysparam->editorFrame = &frame;
     int panel = 0, mainWindow = 0;
     base.sysparam->showEditor(&panel, &mainWindow);
-    EXPECT_EQ(frame.calls,
-              (std::vector<std::string>{"placeInto", "bringToFront", "show", "takeContext", "edit:KT_TABLE_SYSPARAM"}));
+    EXPECT_EQ(frame.calls, (std::vector<std::string>{"placeInto", "bringToFront", "show", "takeContext",
+                                                     "edit:KT_TABLE_SYSPARAM"}));
     EXPECT_EQ(frame.lastParent, &panel);
     EXPECT_EQ(frame.lastContext, &mainWindow);
     EXPECT_EQ(frame.edited, base.sysparam);
@@ -320,7 +321,8 @@ TEST_F(Tables, DeviceTextOfDefaults) {
 
 TEST_F(Tables, ParseMenuFromTheUnit) {
     KT_TABLE* menu = base.menus->tableAt(2);
-    menu->parseDeviceText("'Главное меню  дня' {1:greeting.ktm:2048} 1 2 0105 02011530 04 0300 00 00 00 00 00 00 01");
+    menu->parseDeviceText(
+        "'Главное меню  дня' {1:greeting.ktm:2048} 1 2 0105 02011530 04 0300 00 00 00 00 00 00 01");
     EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage();
     EXPECT_EQ(menu->findChild("Desc")->getEditText(), "Главное меню  дня") << "blanks inside the text stay";
     EXPECT_EQ(menu->findChild("Message")->getText(), "greeting.wav");
@@ -332,7 +334,8 @@ TEST_F(Tables, ParseMenuFromTheUnit) {
     EXPECT_EQ(menu->findChild("ActionDTMF[3]")->getText(), "0300");
     EXPECT_EQ(menu->findChild("ActionDTMF[0]")->getText(), "0100");
     EXPECT_EQ(menu->markState, 4);
-    EXPECT_EQ(menu->buildDeviceText(), "'Главное меню  дня' 1 2 0105 02011530 04 0300 00 00 00 00 00 00 0100 ");
+    EXPECT_EQ(menu->buildDeviceText(),
+              "'Главное меню  дня' 1 2 0105 02011530 04 0300 00 00 00 00 00 00 0100 ");
 
     menu->parseDeviceText("'' {} 0 0");
     EXPECT_EQ(menu->findChild("Desc")->getText(), "''");
@@ -376,13 +379,15 @@ TEST_F(Tables, ParseIgnoresSurplusAndReportsBadFields) {
     trk->parseDeviceText("  2   1 9 1 0 surplus text");
     EXPECT_EQ(trk->buildDeviceText(), "2 1 0 1 0 ");
     ASSERT_EQ(ui.messages.size(), 1u) << "only the bad field complains";
-    EXPECT_EQ(ui.messages[0], "HolidayMenu (Праздничное меню) : 9 - вне диапазона допустимых значений: [0...2]");
+    EXPECT_EQ(ui.messages[0],
+              "HolidayMenu (Праздничное меню) : 9 - вне диапазона допустимых значений: [0...2]");
 }
 
 // Every object kind survives a round trip: values set, device text built, parsed into a fresh object.
 TEST_F(Tables, DeviceTextRoundTripOfEveryObjectKind) {
     sample::Base fresh = sample::build(2, 3, 2);
-    auto roundTrip = [&](KT_TABLE& from, KT_TABLE& to, const std::vector<std::pair<std::string, std::string>>& set) {
+    auto roundTrip = [&](KT_TABLE& from, KT_TABLE& to,
+                         const std::vector<std::pair<std::string, std::string>>& set) {
         for (auto& [key, text] : set)
             ASSERT_TRUE(from.findChild(key)->value->setText(text)) << key;
         to.parseDeviceText(from.buildDeviceText());
@@ -397,30 +402,57 @@ TEST_F(Tables, DeviceTextRoundTripOfEveryObjectKind) {
         EXPECT_EQ(to.buildDeviceText(), from.buildDeviceText());
     };
     roundTrip(*base.sysparam, *fresh.sysparam,
-              {{"Password", "0123456789"}, {"PulseDialing", "1"}, {"GainRxdB12", "0"}, {"GainTxdB12", "24"},
-               {"AGCDisabled", "1"}, {"NRingsToPickup", "99"}, {"WaitAfterPickupMs", "10000"},
-               {"InDiscLenMs", "0"}, {"FlashLenMs", "150"}, {"FlashPassthrough", "0"}});
+              {{"Password", "0123456789"},
+               {"PulseDialing", "1"},
+               {"GainRxdB12", "0"},
+               {"GainTxdB12", "24"},
+               {"AGCDisabled", "1"},
+               {"NRingsToPickup", "99"},
+               {"WaitAfterPickupMs", "10000"},
+               {"InDiscLenMs", "0"},
+               {"FlashLenMs", "150"},
+               {"FlashPassthrough", "0"}});
     roundTrip(*base.trks->tableAt(1), *fresh.trks->tableAt(1),
-              {{"DayMenu", "2"}, {"NightMenu", "1"}, {"HolidayMenu", "2"}, {"SetupAllowed", "1"},
+              {{"DayMenu", "2"},
+               {"NightMenu", "1"},
+               {"HolidayMenu", "2"},
+               {"SetupAllowed", "1"},
                {"MBAccessAllowed", "1"}});
     roundTrip(*base.slps->tableAt(1), *fresh.slps->tableAt(1),
               {{"Passthrough", "1"}, {"SetupAllowed", "1"}, {"MBAccessAllowed", "1"}});
     roundTrip(*base.timetable, *fresh.timetable,
-              {{"DayStart[1]", "0830"}, {"DayEnd[7]", "1745"}, {"UseHoliday[9]", "1"}, {"HolidayStart[0]", "2902"},
+              {{"DayStart[1]", "0830"},
+               {"DayEnd[7]", "1745"},
+               {"UseHoliday[9]", "1"},
+               {"HolidayStart[0]", "2902"},
                {"HolidayEnd[9]", "3112"}});
     roundTrip(*base.menus->tableAt(1), *fresh.menus->tableAt(1),
-              {{"Desc", "Ночь и выходные"}, {"Message", "night.wav"}, {"CallSLPOnStart", "1"}, {"SLPIndex", "2"},
-               {"ActionTO", "04"}, {"ActionDTMF[1]", "0102"}, {"ActionDTMF[5]", "02021001"},
-               {"ActionDTMF[9]", "0301"}, {"ActionDTMF[0]", "00"}});
+              {{"Desc", "Ночь и выходные"},
+               {"Message", "night.wav"},
+               {"CallSLPOnStart", "1"},
+               {"SLPIndex", "2"},
+               {"ActionTO", "04"},
+               {"ActionDTMF[1]", "0102"},
+               {"ActionDTMF[5]", "02021001"},
+               {"ActionDTMF[9]", "0301"},
+               {"ActionDTMF[0]", "00"}});
     roundTrip(*base.mailboxes->tableAt(1), *fresh.mailboxes->tableAt(1),
-              {{"Password", "4321"}, {"MaxSizeMin", "500"}, {"MaxMsgs", "1"}, {"DaysToKeep", "30"},
-               {"AutoRemoveOld", "1"}, {"ReverseOrder", "1"}});
+              {{"Password", "4321"},
+               {"MaxSizeMin", "500"},
+               {"MaxMsgs", "1"},
+               {"DaysToKeep", "30"},
+               {"AutoRemoveOld", "1"},
+               {"ReverseOrder", "1"}});
 
     auto info = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, 29);
     auto info2 = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, 19);
     roundTrip(*info, *info2,
-              {{"ModelCode", "22"}, {"SerialNum", "4294967295"}, {"SoftVer", "1.02.03"}, {"ConfigID", "29"},
-               {"ConfigKey", "123456789"}, {"FreeSpaceBytes", "2400000"}});
+              {{"ModelCode", "22"},
+               {"SerialNum", "4294967295"},
+               {"SoftVer", "1.02.03"},
+               {"ConfigID", "29"},
+               {"ConfigKey", "123456789"},
+               {"FreeSpaceBytes", "2400000"}});
     auto clock = buildClock({"CLOCK", "часы", "91", nullptr});
     auto clock2 = buildClock({"CLOCK", "часы", "91", nullptr});
     roundTrip(*clock, *clock2, {{"Date", "290224"}, {"Time", "2359"}, {"Seconds", "59"}});

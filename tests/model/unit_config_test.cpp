@@ -82,7 +82,8 @@ TEST_F(DatabaseFiles, NewDatabaseHasTheObjectsOfItsConfiguration) {
     auto codes = [&](const char* list) {
         std::string out;
         KT_TABLE* t = db.root->findTable(list);
-        for (int i = 0; i < t->childCount(); ++i) out += t->tableAt(i)->getText() + " ";
+        for (int i = 0; i < t->childCount(); ++i)
+            out += t->tableAt(i)->getText() + " ";
         return out;
     };
     EXPECT_EQ(codes("TRKS"), "11 12 ");
@@ -145,7 +146,7 @@ TEST_F(DatabaseFiles, UnknownConfigurationIsRefusedAndTheOpenDatabaseStays) {
     host.clear();
     EXPECT_FALSE(db.loadBase((dir / "missing.qor").string()));
     EXPECT_EQ(host.messages.size(), 1u);
-    EXPECT_FALSE(db.loadBase(dir.string()));  // a folder
+    EXPECT_FALSE(db.loadBase(dir.string())); // a folder
     EXPECT_EQ(db.root.get(), root);
     EXPECT_EQ(db.currentConfig.id, 29);
     EXPECT_EQ(db.basePath, (dir / "open.qor").string());
@@ -160,10 +161,11 @@ TEST_F(DatabaseFiles, RefusedFieldKeepsTheOpenDatabaseAndTheFile) {
     writeBytes(dir / "bad.qor", text);
     EXPECT_FALSE(db.loadBase((dir / "bad.qor").string()));
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_NE(host.messages[0].find("NRingsToPickup (Число звонков до ответа на вызов) : 100"), std::string::npos);
+    EXPECT_NE(host.messages[0].find("NRingsToPickup (Число звонков до ответа на вызов) : 100"),
+              std::string::npos);
     EXPECT_NE(host.messages[0].find("[1...99]"), std::string::npos);
     EXPECT_EQ(db.root.get(), root);
-    EXPECT_EQ(db.currentConfig.id, 29);  // not left at the refused file's configuration
+    EXPECT_EQ(db.currentConfig.id, 29); // not left at the refused file's configuration
     EXPECT_EQ(readBytes(dir / "bad.qor"), text);
 }
 
@@ -189,7 +191,8 @@ TEST_F(DatabaseFiles, SaveKeepsForeignSectionsAndFailsCleanly) {
     EXPECT_FALSE(db.saveBase((dir / "no" / "such.qor").string()));
     EXPECT_EQ(host.messages.size(), 1u);
     EXPECT_FALSE(fs::exists(dir / "no"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);  // site.qor, site.messages
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+              2); // site.qor, site.messages
 }
 
 TEST_F(DatabaseFiles, SaveUnderANewNameCopiesTheMessagesFolder) {
@@ -204,7 +207,7 @@ TEST_F(DatabaseFiles, SaveUnderANewNameCopiesTheMessagesFolder) {
     EXPECT_EQ(db.messagesFolder, (dir / "copy.messages/").string());
     EXPECT_EQ(readBytes(dir / "copy.messages" / "MENU(1)" / "hello.wav"), "RIFF1");
     EXPECT_EQ(readBytes(dir / "copy.messages" / "top.wav"), "RIFF2");
-    EXPECT_FALSE(fs::exists(dir / "copy.messages" / "stale.wav"));  // the new folder was emptied first
+    EXPECT_FALSE(fs::exists(dir / "copy.messages" / "stale.wav")); // the new folder was emptied first
     EXPECT_TRUE(fs::exists(dir / "site.messages" / "MENU(1)" / "hello.wav"));
 
     // Saving again under the same name copies nothing.
@@ -271,10 +274,10 @@ TEST_F(DatabaseFiles, ConvertRemovesAndAddsLinesAndKeepsTheRest) {
     ASSERT_NE(trk2, nullptr);
     EXPECT_EQ(trk2->getText(), "12");
     EXPECT_EQ(trk2->getDescription(), "линия 2");
-    EXPECT_EQ(fieldOf(db, "TRK(2)", "DayMenu").getText(), "0");  // back with defaults
+    EXPECT_EQ(fieldOf(db, "TRK(2)", "DayMenu").getText(), "0"); // back with defaults
     EXPECT_EQ(fieldOf(db, "SLP(2)", "Passthrough").getText(), "0");
     EXPECT_EQ(db.findObject("SLP(2)")->getText(), "22");
-    EXPECT_TRUE(fieldOf(db, "MENU(4)", "SLPIndex").setText("2"));  // the bound is back too
+    EXPECT_TRUE(fieldOf(db, "MENU(4)", "SLPIndex").setText("2")); // the bound is back too
 }
 
-}  // namespace
+} // namespace

@@ -14,7 +14,9 @@ TEST(Utf8, DecodesAndCountsCharacters) {
 TEST(Utf8, MalformedBytesBecomeReplacementCharacters) {
     EXPECT_EQ(utf8::decode("\xff"), std::u32string{U'\uFFFD'});
     EXPECT_EQ(utf8::decode("\xd0"), std::u32string{U'\uFFFD'}) << "truncated sequence";
-    EXPECT_EQ(utf8::decode("\xd0" "a"), (std::u32string{U'\uFFFD', U'a'}));
+    EXPECT_EQ(utf8::decode("\xd0"
+                           "a"),
+              (std::u32string{U'\uFFFD', U'a'}));
     EXPECT_EQ(utf8::decode("\xc0\xaf"), (std::u32string{U'\uFFFD', U'\uFFFD'})) << "overlong slash";
     EXPECT_EQ(utf8::decode("\xed\xa0\x80").front(), U'\uFFFD') << "surrogate";
     EXPECT_FALSE(utf8::fitsCp1251(U'\uFFFD'));

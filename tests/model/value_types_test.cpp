@@ -114,9 +114,11 @@ TEST_F(ValueTypes, StringStoredBetweenApostrophes) {
     EXPECT_EQ(raised([&] { desc.validate("a'b"); }), "Недопустимый символ");
 
     KT_STR ver(8, "?.??.??");
-    EXPECT_EQ(ver.getText(), "'?.??.?" "?'");
+    EXPECT_EQ(ver.getText(), "'?.??.?"
+                             "?'");
     EXPECT_TRUE(ver.setText(""));
-    EXPECT_EQ(ver.getText(), "'?.??.?" "?'");
+    EXPECT_EQ(ver.getText(), "'?.??.?"
+                             "?'");
 }
 
 TEST_F(ValueTypes, StringLengthCountsCharactersNotBytes) {
@@ -197,8 +199,8 @@ TEST_F(ValueTypes, CodeEditorRunsModally) {
     KT_CODE pwd("7316", 2, 10);
     int parent = 0, context = 0;
     pwd.showEditor(&parent, &context);
-    EXPECT_EQ(ui.dialEditor.calls,
-              (std::vector<std::string>{"placeInto", "bringToFront", "takeContext", "edit:KT_CODE", "runModal"}));
+    EXPECT_EQ(ui.dialEditor.calls, (std::vector<std::string>{"placeInto", "bringToFront", "takeContext",
+                                                             "edit:KT_CODE", "runModal"}));
     EXPECT_EQ(ui.dialEditor.lastContext, &context);
     EXPECT_EQ(ui.dialEditor.edited, &pwd);
 }

@@ -1,12 +1,12 @@
 // Line configuration as the driver holds it, the open-state rules and the exact failure messages.
 #include "pty_fixture.h"
 
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
-#include <thread>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 
 #include "serial/line_settings_unix.h"
 #include "serial/termios2_linux.h"
@@ -63,8 +63,8 @@ TEST_F(CommConfig, DeviceLinkSettingsReachTheDriver) {
 }
 
 TEST_F(CommConfig, CharacterFormatIncludingMarkAndSpaceParityBecomesTermiosFlags) {
-    // A pseudo-terminal always holds eight bits and no parity, so the format is checked on the settings the port
-    // gives the driver.
+    // A pseudo-terminal always holds eight bits and no parity, so the format is checked on the settings the
+    // port gives the driver.
     auto flags = [&] {
         termios t{};
         FillTermios(t, *port);
@@ -252,6 +252,12 @@ TEST_F(CommConfig, PseudoTerminalWithoutModemLinesStillOpensAndReadsLinesAsOff) 
         EXPECT_FALSE(port->GetModemStatus(i));
     EXPECT_FALSE(port->ClearLineErrors());
     EXPECT_FALSE(port->GetComStat(4));
+    // Asked for explicitly, a line the driver does not have is a failure the caller hears of.
+    EXPECT_EQ(MessageOf([&] { port->SetDTR(true); }),
+              "Error calling comm function (25), Inappropriate ioctl for device");
+    port->SetBreak(true);
+    port->SetBreak(false);
+    port->SetXon(true);
 }
 
 TEST_F(CommConfig, ThreadsFollowTheEventMaskAndTheWriteMode) {

@@ -1,6 +1,9 @@
 // Bytes through a port on a pseudo-terminal, with the main-thread hand-over of every notification.
 #include "pty_fixture.h"
 
+#include <atomic>
+#include <thread>
+
 using namespace serial;
 
 namespace {
@@ -35,7 +38,9 @@ namespace {
 
 class Client : public TVaCommComponent {
 public:
-    void DataChanged(PVaData Data, int Count) override { data.append(reinterpret_cast<const char*>(Data), Count); }
+    void DataChanged(PVaData Data, int Count) override {
+        data.append(reinterpret_cast<const char*>(Data), Count);
+    }
     void LineChanged(std::uint32_t EvtMask) override { lines.push_back(EvtMask); }
     std::string data;
     std::vector<std::uint32_t> lines;
@@ -295,6 +300,160 @@ TEST_F(CommEvents, AHungUpPeerNeitherSpinsNorLosesThePort) {
     EXPECT_TRUE(port->Active());
     EXPECT_TRUE(port->WriteText("into the void")); // queued; the write thread keeps them for a retry
     port->Close();
+}
+
+} // namespace
+
+namespace {
+
+class CommStress : public PtyTest {};
+
+TEST_F(CommStress, BytesBeyondTheReceiveStoreAreCountedAndReadNotLost) {
+    TVaBuffers small;
+    small.SetReadSize(8);
+    port->SetBuffers(small);
+    std::string got;
+    std::vector<int> counts;
+    port->OnRxChar = [&](TVaCustomComm*, int count) {
+        counts.push_back(count);
+        got += port->ReadText();
+    };
+    port->Open();
+    const std::string answer = "0123456789abcdefghijklmnopqrstuvwxyz";
+    PeerWrite(answer);
+    ASSERT_TRUE(PumpUntil([&] { return got.size() >= answer.size(); }));
+    EXPECT_EQ(got, answer);
+}
+
+TEST_F(CommStress, AnotherThreadWritingThroughADispatcherWhileThePortClosesIsSafe) {
+    struct Sender : TVaCommComponent {};
+    Sender sender;
+    sender.SetComm(port.get());
+    port->Open();
+    std::atomic<bool> stop{false};
+    std::atomic<int> accepted{0};
+    std::thread transfer([&] {
+        while (!stop) {
+            try {
+                accepted += sender.Dispatcher().WriteBuf("block", 5) == 5;
+            } catch (const EVaCommError&) {
+            }
+        }
+    });
+    std::string drained;
+    ASSERT_TRUE(PumpUntil([&] {
+        char buf[512];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n > 0)
+            drained.append(buf, static_cast<std::size_t>(n));
+        return drained.size() > 100;
+    }));
+    port->Close();
+    stop = true;
+    transfer.join();
+    EXPECT_GT(accepted.load(), 0);
+    EXPECT_EQ(sender.Dispatcher().WriteBuf("x", 1), 0); // closed: nothing taken
+    EXPECT_EQ(drained.substr(0, 10), "blockblock");
+}
+
+} // namespace
+
+namespace {
+
+class CommDispatch : public PtyTest {};
+
+TEST_F(CommDispatch, LineEventsReachErrorsThenClientsThenHandlersInTheirOrder) {
+    std::vector<std::string> order;
+    struct Recorder : TVaCommComponent {
+        std::vector<std::string>* order = nullptr;
+        void LineChanged(std::uint32_t mask) override { order->push_back("client:" + std::to_string(mask)); }
+    } client;
+    client.order = &order;
+    client.SetComm(port.get());
+    auto note = [&](const char* name) { return [&order, name](TVaCustomComm*) { order.push_back(name); }; };
+    port->OnRxFlag = note("RxFlag");
+    port->OnCts = note("Cts");
+    port->OnDsr = note("Dsr");
+    port->OnRing = note("Ring");
+    port->OnRlsd = note("Rlsd");
+    port->OnTxEmpty = note("TxEmpty");
+    port->OnBreak = note("Break");
+    port->OnPErr = note("PErr");
+    port->OnRx80Full = note("Rx80Full");
+    port->OnEvent1 = note("Event1");
+    port->OnEvent2 = note("Event2");
+    const std::uint32_t all = EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR |
+                              EV_RING | EV_PERR | EV_RX80FULL | EV_EVENT1 | EV_EVENT2;
+    port->HandleLineEvent(all);
+    const std::vector<std::string> expected = {"client:" + std::to_string(all),
+                                               "RxFlag",
+                                               "Cts",
+                                               "Dsr",
+                                               "Ring",
+                                               "Rlsd",
+                                               "TxEmpty",
+                                               "Break",
+                                               "PErr",
+                                               "Rx80Full",
+                                               "Event1",
+                                               "Event2"};
+    EXPECT_EQ(order, expected);
+
+    order.clear();
+    port->HandleLineEvent(EV_RING);
+    EXPECT_EQ(order, (std::vector<std::string>{"client:256", "Ring"}));
+}
+
+TEST_F(CommDispatch, TransmitEmptyHandlerMayCloseThePortAndReopenIt) {
+    int txEmpty = 0;
+    port->OnTxEmpty = [&](TVaCustomComm* sender) {
+        ++txEmpty;
+        sender->Close(); // while the write thread waits for this very hand-over
+    };
+    port->Open();
+    ASSERT_TRUE(port->WriteText("bye\r"));
+    ASSERT_TRUE(PumpUntil([&] { return !port->Active(); }));
+    EXPECT_EQ(PeerRead(4), "bye\r");
+    port->OnTxEmpty = nullptr;
+    port->Open();
+    ASSERT_TRUE(port->WriteText("again"));
+    EXPECT_EQ(PeerRead(5), "again");
+    EXPECT_EQ(txEmpty, 1);
+}
+
+TEST_F(CommDispatch, TheDisplayIsUpdatedOnEventsAndForgottenWhenDestroyed) {
+    struct Display : TVaCommDisplay {
+        int updates = 0;
+        void UpdateDisplay(TVaCustomComm&) override { ++updates; }
+    };
+    auto display = std::make_unique<Display>();
+    port->SetDisplay(display.get());
+    int notices = 0;
+    port->OnRxChar = [&](TVaCustomComm*, int) {
+        ++notices;
+        port->ReadText();
+    };
+    port->Open();
+    PeerWrite("a");
+    ASSERT_TRUE(PumpUntil([&] { return notices == 1; }));
+    EXPECT_EQ(display->updates, 1);
+    display.reset();
+    EXPECT_EQ(port->Display(), nullptr);
+    PeerWrite("b");
+    ASSERT_TRUE(PumpUntil([&] { return notices == 2; }));
+}
+
+TEST_F(CommDispatch, ALateDataEventOnAClosedPortCallsNothing) {
+    int notices = 0;
+    port->OnRxChar = [&](TVaCustomComm*, int) { ++notices; };
+    port->DoEvent(EV_RXCHAR);
+    EXPECT_EQ(notices, 0);
+    port->Open();
+    const TVaCommProp props = port->GetProperties();
+    EXPECT_EQ(props.dwCurrentRxQueue, 4096u);
+    EXPECT_EQ(props.dwCurrentTxQueue, 2048u);
+    port->DoEvent(EV_RXCHAR); // nothing waiting: nothing to report
+    EXPECT_EQ(notices, 0);
 }
 
 } // namespace

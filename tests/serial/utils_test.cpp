@@ -159,7 +159,10 @@ TEST(SerialMainThread, NestedProcessingServesHandOversAndExceptionsReachTheHandl
     std::thread a([&] {
         outer.Run([&] {
             // Inside one hand-over the main thread waits for another, as a reply-waiting handler would.
-            std::thread b([&] { inner.Run([&] { throw std::runtime_error("handler failed"); }); innerDone = true; });
+            std::thread b([&] {
+                inner.Run([&] { throw std::runtime_error("handler failed"); });
+                innerDone = true;
+            });
             while (!innerDone)
                 queue.ProcessEvents(10);
             b.join();

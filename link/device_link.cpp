@@ -1,0 +1,414 @@
+#include "link/device_link.h"
+
+#include "link/answer.h"
+#include "link/sound_conversion.h"
+#include "model/cp1251.h"
+#include "model/host.h"
+#include "model/tables.h"
+#include "model/unit_config.h"
+#include "serial/comm.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace devlink {
+
+namespace {
+// The longest the wait loop blocks in event processing when nothing is pending; short enough that the time-out
+// is seen promptly, long enough that waiting costs next to no processor time.
+constexpr int kIdleWaitMs = 5;
+} // namespace
+
+DeviceLink::DeviceLink(LinkUi& ui) : VaComm1(std::make_unique<serial::TVaComm>()), ui_(ui) {
+    // The converter's progress texts are for a console; the link shows its own.
+    soundConverter = [](const std::string& input, const std::string& output, bool toWav) {
+        return sound::convertSoundFile(input, output, toWav, nullptr);
+    };
+    configurePort();
+}
+
+DeviceLink::~DeviceLink() {
+    try {
+        VaComm1->Close();
+    } catch (...) {
+    }
+}
+
+void DeviceLink::configurePort() {
+    serial::TVaComm& port = *VaComm1;
+    port.SetBaudrate(serial::br38400);
+    port.SetDatabits(serial::db8);
+    port.SetParity(serial::paNone);
+    port.SetStopbits(serial::sb2);
+    serial::TVaFlowControl flow;
+    flow.SetControlDtr(serial::dtrDisabled);
+    flow.SetControlRts(serial::rtsDisabled);
+    port.SetFlowControl(flow);
+    serial::TVaBuffers buffers;
+    buffers.SetReadSize(8096);
+    buffers.SetWriteSize(8048);
+    buffers.SetReadTimeout(2000);
+    buffers.SetWriteTimeout(2000);
+    port.SetBuffers(buffers);
+    port.SetMonitorEvents(serial::TVaCommEvents{serial::ceRxChar, serial::ceRxFlag});
+    port.OnRxChar = [this](serial::TVaCustomComm*, int) { VaComm1RxChar(); };
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Waiting
+
+void DeviceLink::startWait() {
+    timerRunning = true;
+    timedOut = false;
+    waitStart = std::chrono::steady_clock::now();
+}
+
+void DeviceLink::pollWait() {
+    int idle = 0;
+    if (!rxFlag && !stopFlag && timerRunning) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - waitStart).count();
+        idle = static_cast<int>(std::clamp<long long>(timeoutMs - elapsed + 1, 0, kIdleWaitMs));
+    }
+    ui_.processEvents(idle);
+    if (timerRunning && !timedOut) {
+        // A steady clock: the original's milliseconds of the day broke every wait that spanned midnight.
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - waitStart).count();
+        if (elapsed > timeoutMs) {
+            timedOut = true;
+            timerRunning = false;
+        }
+    }
+}
+
+void DeviceLink::compactRx() {
+    if (rxPos > 0) {
+        rxText.erase(0, rxPos);
+        rxPos = 0;
+    }
+}
+
+bool DeviceLink::refill() {
+    const std::string got = VaComm1->ReadText();
+    if (got.empty())
+        return false;
+    if (rxPos == rxText.size()) {
+        rxText.clear();
+        rxPos = 0;
+    }
+    rxText += got;
+    return true;
+}
+
+int DeviceLink::waitFor(const std::function<int()>& recognise) {
+    for (;;) {
+        pollWait();
+        if (stopFlag)
+            return rcStopped;
+        if (timedOut)
+            return rcNoAnswer;
+        if (rxFlag) {
+            rxFlag = false;
+            if (refill()) {
+                const int r = recognise();
+                if (r >= 0)
+                    return r;
+            }
+        }
+    }
+}
+
+void DeviceLink::beginExchange() {
+    rxText.clear();
+    rxPos = 0;
+    stopFlag = false;
+    rxFlag = false;
+    startWait();
+}
+
+void DeviceLink::writeText(std::string_view text) { VaComm1->WriteText(text); }
+
+void DeviceLink::purgeRead() { VaComm1->PurgeRead(); }
+
+// ---------------------------------------------------------------------------------------------------------------
+// Command exchanges
+
+int DeviceLink::commonExchange(const std::string& command, std::string* payload) {
+    writeText(command);
+    beginExchange();
+    Answer answer;
+    const int r = waitFor([&] {
+        answer = parseAnswer(rxText);
+        return answer.complete ? answer.code : -1;
+    });
+    if (payload && answer.complete)
+        *payload = answer.payload;
+    return r;
+}
+
+int DeviceLink::cmdGetObject(const std::string& code, std::string& payload) {
+    return commonExchange(" geto " + code + " ", &payload);
+}
+
+int DeviceLink::cmdSetObject(const std::string& code, const std::string& value) {
+    return commonExchange(" seto " + code + " " + value + " ", nullptr);
+}
+
+int DeviceLink::cmdGetParam(const std::string& name, std::string& payload) {
+    return commonExchange(" getp " + name + " ", &payload);
+}
+
+int DeviceLink::cmdDelete(const std::string& name) { return commonExchange(" del " + name + " ", nullptr); }
+
+int DeviceLink::cmdLogin(const std::string& password) {
+    writeText(" quit\r");
+    beginExchange();
+    int r = waitFor([&] { return rxText.find("Password:") != std::string::npos ? 0 : -1; });
+    if (r != 0)
+        return r;
+    const std::string wire = cp1251::fromUtf8(password).value_or(password);
+    writeText(wire + "\r");
+    beginExchange();
+    return waitFor([&] {
+        if (rxText.find('#') != std::string::npos)
+            return static_cast<int>(rcOk);
+        if (rxText.find("ERROR") != std::string::npos)
+            return static_cast<int>(rcWrongPassword);
+        if (rxText.find("BUSY") != std::string::npos)
+            return static_cast<int>(rcBusy);
+        return -1;
+    });
+}
+
+int DeviceLink::cmdLogout() {
+    writeText(" quit\r");
+    beginExchange();
+    return waitFor([&] {
+        if (rxText.find("OK") != std::string::npos)
+            return 0;
+        if (rxText.find("Password:") != std::string::npos) {
+            writeText("\r");
+            return 0;
+        }
+        return -1;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Recovery
+
+int DeviceLink::withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command) {
+    const bool file = kind == OperationKind::Download || kind == OperationKind::Upload;
+    int r = rcNoAnswer;
+    for (int run = 0; run < 3; ++run) {
+        setTimeout(timeout);
+        // Also before a repeat: a late answer to the run that timed out must not pass for the answer to this one.
+        purgeRead();
+        r = command();
+        if (r == rcOk || r == rcStopped || (file && r == rcFileCancelled))
+            break;
+    }
+    if (r == rcOk || (kind == OperationKind::Download && r == rcNoFile))
+        return dcDone;
+    if (r == rcStopped || (file && r == rcFileCancelled)) {
+        ui_.showMessage(text::stopped, host::applicationTitle);
+        return dcStopped;
+    }
+    const int answer = ui_.askAbortRetryIgnore(object.getDescription() + ": " + resultMessage(r, kind), true);
+    if (answer == mrAbort)
+        return dcStop;
+    if (answer == mrRetry)
+        return dcRetry;
+    return dcSkip;
+}
+
+namespace {
+// The unit speaks Windows-1251; the model keeps UTF-8.
+std::optional<std::string> toWire(const std::string& utf8) { return cp1251::fromUtf8(utf8); }
+} // namespace
+
+int DeviceLink::readObject(KT_TABLE& object, std::string& payload) {
+    std::string wire;
+    const int d = withRecovery(object, 1000, OperationKind::Read, [&] { return cmdGetObject(object.getText(), wire); });
+    payload = d == dcDone ? cp1251::toUtf8(wire) : std::string();
+    return d;
+}
+
+int DeviceLink::setObjectChecked(KT_TABLE& object, const std::string& deviceText) {
+    const auto wire = toWire(deviceText);
+    return withRecovery(object, 1000, OperationKind::Write, [&] {
+        // A text the unit's code table cannot hold is refused here rather than sent mangled.
+        return wire ? cmdSetObject(object.getText(), *wire) : static_cast<int>(rcBadFieldValue);
+    });
+}
+
+int DeviceLink::readObjectParam(KT_TABLE& object, std::string& payload) {
+    std::string wire;
+    const int d = withRecovery(object, 1000, OperationKind::Read,
+                               [&] { return cmdGetParam(object.getText() + "01", wire); });
+    payload = d == dcDone ? cp1251::toUtf8(wire) : std::string();
+    return d;
+}
+
+int DeviceLink::deleteObjectFile(KT_TABLE& object) {
+    return withRecovery(object, 1000, OperationKind::Write, [&] { return cmdDelete(object.getText() + "01"); });
+}
+
+int DeviceLink::uploadObjectFile(KT_TABLE& object, const std::string& localFile) {
+    return withRecovery(object, 5000, OperationKind::Upload,
+                        [&] { return cmdUpload(object.getText() + "01", localFile); });
+}
+
+int DeviceLink::downloadObjectFile(KT_TABLE& object, const std::string& localFolder) {
+    std::string received;
+    return withRecovery(object, 5000, OperationKind::Download,
+                        [&] { return cmdDownload(object.getText() + "01", localFolder, received); });
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Connection and login
+
+bool DeviceLink::openSession() {
+    try {
+        VaComm1->Close();
+    } catch (...) {
+    }
+    try {
+        if (devicePath.empty()) {
+            VaComm1->SetDeviceName("\\\\.\\COM%d");
+            VaComm1->SetPortNum(comPortNumber);
+        } else {
+            VaComm1->SetDeviceName(devicePath);
+        }
+    } catch (...) {
+    }
+    try {
+        VaComm1->Open();
+    } catch (const serial::EVaCommError&) {
+        ui_.showMessage(text::cannotOpenPort, "");
+        return false;
+    }
+    sessionPassword.clear();
+    if (database) {
+        if (KT_TABLE* sys = database->findObject("SYSPARAM"))
+            if (KT_RECORD* field = sys->findChild("Password"))
+                sessionPassword = field->getText();
+    }
+    if (passwordOverride)
+        sessionPassword = *passwordOverride;
+    ui_.setDialogState(2);
+    for (;;) {
+        const int d = loginChecked();
+        if (d == dcDone)
+            break;
+        if (d == dcStopped || d == dcStop)
+            return false;
+    }
+    if (!database || !database->deviceInfo)
+        return true;
+    std::string payload;
+    for (;;) {
+        const int d = readObject(*database->deviceInfo, payload);
+        if (d == dcDone)
+            break;
+        if (d == dcStopped || d == dcStop)
+            return false;
+    }
+    database->deviceInfo->parseDeviceText(payload);
+    ui_.deviceInfoChanged();
+    return true;
+}
+
+int DeviceLink::loginChecked() {
+    setTimeout(1000);
+    purgeRead();
+    int r = rcNoAnswer;
+    for (int run = 0; run < 3; ++run) {
+        r = cmdLogin(sessionPassword);
+        if (r != rcNoAnswer)
+            break;
+        setTimeout(1000);
+    }
+    switch (r) {
+    case rcNoAnswer:
+        return ui_.askAbortRetryIgnore(text::noAnswer, false) == mrAbort ? dcStop : dcRetry;
+    case rcStopped:
+        ui_.showMessage(text::stopped, host::applicationTitle);
+        return dcStopped;
+    case rcWrongPassword: {
+        std::string typed = sessionPassword;
+        if (ui_.editText(text::wrongPasswordCaption, text::enterPasswordLabel, typed)) {
+            sessionPassword = typed;
+            return dcRetry;
+        }
+        return dcStopped;
+    }
+    case rcBusy:
+        return ui_.askAbortRetryIgnore(text::busy, false) == mrAbort ? dcStop : dcRetry;
+    default:
+        return dcDone;
+    }
+}
+
+void DeviceLink::closeSession() {
+    // The logout's result is not used, and a line that already failed must not keep the port open.
+    try {
+        if (VaComm1->Active()) {
+            setTimeout(100);
+            purgeRead();
+            cmdLogout();
+        }
+    } catch (const serial::EVaCommError&) {
+    }
+    VaComm1->Close();
+}
+
+namespace {
+
+bool twoDigits(const std::string& text, std::size_t pos, int& value) {
+    if (pos + 2 > text.size())
+        return false;
+    const char a = text[pos], b = text[pos + 1];
+    if (a < '0' || a > '9' || b < '0' || b > '9')
+        return false;
+    value = (a - '0') * 10 + (b - '0');
+    return true;
+}
+
+} // namespace
+
+bool DeviceLink::getDeviceClock(DeviceDateTime& value) {
+    if (!database || !database->clock)
+        return false;
+    std::string payload;
+    if (readObject(*database->clock, payload) != dcDone)
+        return false;
+    // DDMMYY HHMM SS. A group that is not two digits, or a date or time that cannot be, is no clock reading.
+    DeviceDateTime t;
+    int yy = 0;
+    if (!twoDigits(payload, 0, t.day) || !twoDigits(payload, 2, t.month) || !twoDigits(payload, 4, yy) ||
+        !twoDigits(payload, 7, t.hour) || !twoDigits(payload, 9, t.minute) || !twoDigits(payload, 12, t.second))
+        return false;
+    t.year = 2000 + yy;
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59)
+        return false;
+    value = t;
+    return true;
+}
+
+bool DeviceLink::setDeviceClock(const DeviceDateTime& value) {
+    if (!database || !database->clock)
+        return false;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", value.day % 100, value.month % 100,
+                  value.year % 100, value.hour % 100, value.minute % 100, value.second % 100);
+    KT_TABLE& clock = *database->clock;
+    clock.parseDeviceText(buf);
+    int d = dcRetry;
+    while (d == dcRetry)
+        d = setObjectChecked(clock, clock.buildDeviceText());
+    return d == dcDone;
+}
+
+} // namespace devlink

@@ -1,0 +1,188 @@
+// The device link: the one serial port to the unit and everything spoken over it — the command exchanges and
+// their recovery, login and clock, object read and write, message files and their block transfer. The read/write
+// dialog owns one of these and implements its LinkUi; zirezid-cli and the tests do the same without windows.
+//
+// Everything runs on the main thread. Every wait keeps the user interface's events served through
+// LinkUi::processEvents, so Stop (bt_StopClick) works during any exchange.
+#pragma once
+
+#include "link/link_ui.h"
+#include "link/result_codes.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class KT_TABLE;
+class SettingsDatabase;
+
+namespace serial {
+class TVaComm;
+}
+
+namespace devlink {
+
+// Block transfer control bytes.
+inline constexpr std::uint8_t SOH = 0x01;
+inline constexpr std::uint8_t STX = 0x02;
+inline constexpr std::uint8_t EOT = 0x04;
+inline constexpr std::uint8_t ACK = 0x06;
+inline constexpr std::uint8_t NAK = 0x15;
+inline constexpr std::uint8_t CAN = 0x18;
+inline constexpr std::uint8_t CRC_REQUEST = 0x43; // "C"
+
+// Results of receiveBlock.
+enum BlockResult : int {
+    brGood = 200,
+    brCancel = 201,
+    brEot = 202,
+    brNoFirstByte = 203,
+    brBadFirstByte = 204,
+    brTimeoutInBlock = 205,
+    brBadNumber = 206,
+    brBadCrc = 207,
+};
+
+// Local conditions of the message transfer besides those the unit reports.
+inline constexpr int rcCannotCreateFile = 106; // the destination of a download cannot be created
+inline constexpr int rcBadFileName = 107;      // the unit announced no usable file name
+
+// The unit's clock as the device text carries it (two-digit year, no milliseconds).
+struct DeviceDateTime {
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// Converts the named input file into the named output file; toWav: unit format to WAV, else WAV to unit format.
+// 0 on success. The output must appear under its name only on success.
+using SoundConverter = std::function<int(const std::string& input, const std::string& output, bool toWav)>;
+
+class DeviceLink {
+public:
+    explicit DeviceLink(LinkUi& ui);
+    ~DeviceLink();
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    // ---- What the main window sets before it uses the link.
+    // The port chosen in the main window (COMn); devicePath, when not empty, is opened instead (zirezid-cli).
+    int comPortNumber = 1;
+    std::string devicePath;
+    // The open settings database (password, device information, clock, messages folder); not owned.
+    SettingsDatabase* database = nullptr;
+    // The scratch folder, ending in "/": the staging folder of message files.
+    std::string tempFolder;
+    SoundConverter soundConverter;
+    // When set, the login uses this password instead of the database's setup password (zirezid-cli --password).
+    std::optional<std::string> passwordOverride;
+
+    // ---- The port and the link state.
+    std::unique_ptr<serial::TVaComm> VaComm1;
+    std::string rxText; // receive accumulator (may hold NUL bytes); bytes before rxPos are consumed
+    std::size_t rxPos = 0;
+    bool rxFlag = false;
+    bool stopFlag = false;
+    int timeoutMs = 1000;
+    bool timerRunning = false;
+    bool timedOut = false;
+    std::chrono::steady_clock::time_point waitStart;
+    std::string sessionPassword; // UTF-8
+
+    // ---- The job of the read/write dialog.
+    std::vector<std::pair<std::string, KT_TABLE*>> linkObjects; // (caption, object); objects not owned
+    bool writeMode = false;
+    bool isLoadMsg = false; // the check box "загружать файлы сообщений"
+    std::vector<std::string> pendingAnswers; // device texts read (UTF-8), one per listed object
+
+    // ---- Event handlers.
+    void bt_StopClick() { stopFlag = true; }
+    void VaComm1RxChar() { rxFlag = true; }
+
+    // ---- Timer and wait primitives.
+    void setTimeout(int ms) { timeoutMs = ms; }
+    void startWait();
+    void pollWait();
+
+    // ---- Command exchanges; each answers a result code.
+    int cmdGetObject(const std::string& code, std::string& payload);
+    int cmdSetObject(const std::string& code, const std::string& value);
+    int cmdGetParam(const std::string& name, std::string& payload);
+    int cmdDelete(const std::string& name);
+    int cmdUpload(const std::string& name, const std::string& localFile);
+    int cmdDownload(const std::string& name, const std::string& folder, std::string& receivedName);
+    int cmdLogin(const std::string& password);
+    int cmdLogout();
+
+    // ---- Operations with recovery; each answers a Decision. Payloads are UTF-8.
+    int readObject(KT_TABLE& object, std::string& payload);
+    int setObjectChecked(KT_TABLE& object, const std::string& deviceText);
+    int readObjectParam(KT_TABLE& object, std::string& payload);
+    int deleteObjectFile(KT_TABLE& object);
+    int uploadObjectFile(KT_TABLE& object, const std::string& localFile);
+    int downloadObjectFile(KT_TABLE& object, const std::string& localFolder);
+
+    // ---- Connection, login and clock.
+    bool openSession();
+    int loginChecked();
+    void closeSession();
+    bool getDeviceClock(DeviceDateTime& value);
+    bool setDeviceClock(const DeviceDateTime& value);
+
+    // ---- Block transfer.
+    int readByte(int timeout, std::uint8_t& byte);
+    void writeByte(std::uint8_t byte);
+    int receiveBlock(int expected, std::uint8_t* buffer, bool& big);
+    int sendBlock(const std::uint8_t* data, std::size_t count, int number, bool big);
+    int receiveFile(const std::string& folder, std::string& name);
+    int sendFile(const std::string& localFile);
+
+    // ---- Message transfer.
+    // The name a local file travels under (without ".ktm"), as Windows-1251 bytes.
+    static std::string shortName(const std::string& localFile);
+    // The message folder name of a menu (its code and "01") and the local folder and file of its message.
+    static std::string messageName(KT_TABLE& menu);
+    std::string messageFolder(KT_TABLE& menu) const;
+    std::string messageFile(KT_TABLE& menu) const;
+    enum class Remembered { Ask, YesToAll, NoToAll };
+    enum class StepEnd { GoOn, Skip, Stop };
+    StepEnd messageFileStep(KT_TABLE& menu, Remembered& replaceAnswer, Remembered& deleteAnswer, int& failures);
+
+    // ---- Reading and writing the listed objects.
+    int readAll();
+    int writeAll();
+    // Sets every object with a non-empty pending answer from it (the "Записать в БД" button).
+    void applyPendingAnswers();
+
+private:
+    // Runs the wait loop: after each arrival appended to rxText, recognise answers a result code or -1 for "not
+    // yet". Stop gives 101 and the time-out 100.
+    int waitFor(const std::function<int()>& recognise);
+    // Clears the accumulator and the flags and starts the timer, after a command has been written.
+    void beginExchange();
+    int commonExchange(const std::string& command, std::string* payload);
+    void writeText(std::string_view text);
+    void purgeRead();
+    // Takes every byte the port holds into rxText; false when it held none.
+    bool refill();
+    int withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command);
+    int cancelTransfer(int result);
+    // Discards the rest of a broken block: everything until the line has been quiet for a moment.
+    void drainLine();
+    std::string unconsumed() const { return rxText.substr(rxPos); }
+    void compactRx();
+    void configurePort();
+
+    LinkUi& ui_;
+};
+
+} // namespace devlink

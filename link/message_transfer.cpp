@@ -1,0 +1,257 @@
+// Message files of the voice menus: download while reading, and while writing the question about the unit's
+// existing file, its deletion and the upload. Files are converted between WAV and the unit's format on the way.
+#include "link/answer.h"
+#include "link/device_link.h"
+
+#include "model/cp1251.h"
+#include "model/tables.h"
+#include "model/unit_config.h"
+#include "serial/comm.h"
+
+#include <filesystem>
+
+namespace devlink {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kFileTimeoutMs = 5000;
+
+bool isFile(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && fs::is_regular_file(path, ec);
+}
+
+// A transfer that this side ended for a reason of its own (not the user's stop, not the unit's cancel).
+bool isOwnFailure(int transfer) {
+    return transfer != rcOk && transfer != rcStopped && transfer != rcFileCancelled;
+}
+
+} // namespace
+
+std::string DeviceLink::shortName(const std::string& localFile) {
+    const std::string utf8 = fs::path(localFile).filename().string();
+    std::string name = cp1251::fromUtf8(utf8).value_or(utf8);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    if (name.size() > 12)
+        name.resize(12);
+    for (char& ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        // Besides blanks, control characters and "?", what a Windows file name cannot hold is replaced too, so
+        // that the name means the same on the unit's side.
+        if (c < 0x21 || ch == '?' || ch == '/' || ch == '\\' || ch == ':' || ch == '*' || ch == '"' || ch == '<' ||
+            ch == '>' || ch == '|')
+            ch = '_';
+    }
+    return name;
+}
+
+std::string DeviceLink::messageName(KT_TABLE& menu) { return menu.getText() + "01"; }
+
+std::string DeviceLink::messageFolder(KT_TABLE& menu) const {
+    std::string base = database ? database->messagesFolder : std::string();
+    if (!base.empty() && base.back() != '/')
+        base += '/';
+    return base + messageName(menu) + "/";
+}
+
+std::string DeviceLink::messageFile(KT_TABLE& menu) const {
+    KT_RECORD* field = menu.findChild("Message");
+    const std::string file = field ? field->getText() : std::string();
+    if (file.empty() || file == "-")
+        return std::string();
+    return messageFolder(menu) + fs::path(file).filename().string();
+}
+
+int DeviceLink::cmdDownload(const std::string& name, const std::string& folder, std::string& receivedName) {
+    receivedName.clear();
+    setTimeout(kFileTimeoutMs);
+    writeText(" dl " + name + " ");
+    beginExchange();
+    int r = waitFor([&] {
+        if (rxText.find('-') != std::string::npos)
+            return static_cast<int>(rcNoFile);
+        if (rxText.find("START") != std::string::npos)
+            return 0;
+        return -1;
+    });
+    if (r != 0)
+        return r;
+    rxFlag = false;
+    std::error_code ec;
+    fs::create_directory(folder, ec);
+
+    std::string staged;
+    const int transfer = receiveFile(tempFolder, staged);
+
+    // The unit's closing answer decides the outcome of the transfer.
+    compactRx();
+    setTimeout(kFileTimeoutMs);
+    rxFlag = false;
+    startWait();
+    Answer answer = parseAnswer(rxText);
+    if (!answer.complete) {
+        for (;;) {
+            pollWait();
+            if (transfer != rcStopped && stopFlag)
+                return rcStopped;
+            if (timedOut)
+                return rcNoAnswer;
+            if (rxFlag) {
+                rxFlag = false;
+                if (refill() && (answer = parseAnswer(rxText)).complete)
+                    break;
+            }
+        }
+    }
+    // The unit reports our own cancel as 17, which would read as a stop by the user.
+    if (answer.code == rcFileCancelled && isOwnFailure(transfer))
+        return transfer;
+    if (answer.code != 0)
+        return answer.code;
+    // Our own failures (a name we refused, a file we could not write, a broken transfer the unit still called
+    // good) are never converted into a message.
+    if (transfer != rcOk)
+        return transfer;
+    if (staged.empty())
+        return rcOk; // the unit's batch held no file
+    receivedName = staged;
+    const std::string stagedPath = tempFolder + staged;
+    if (!fs::is_directory(folder, ec)) {
+        fs::remove(stagedPath, ec);
+        return rcCannotCreateFile;
+    }
+    const std::string local = (fs::path(folder) / fs::path(staged).replace_extension(".wav")).string();
+    // The converter puts the WAV in place only when it succeeded, so a failure keeps the old one.
+    const int converted = soundConverter ? soundConverter(stagedPath, local, true) : -1;
+    fs::remove(stagedPath, ec);
+    return converted == 0 ? static_cast<int>(rcOk) : static_cast<int>(rcConversionFailed);
+}
+
+int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile) {
+    setTimeout(kFileTimeoutMs);
+    if (!isFile(localFile))
+        return rcNoFile;
+    const std::string staged = tempFolder + cp1251::toUtf8(shortName(localFile)) + ".ktm";
+    std::error_code ec;
+    fs::remove(staged, ec);
+    if (!soundConverter || soundConverter(localFile, staged, false) != 0)
+        return rcConversionFailed;
+
+    writeText(" ul " + name + " ");
+    beginExchange();
+    int r = waitFor([&] { return rxText.find('C') != std::string::npos ? 0 : -1; });
+    if (r != 0)
+        return r;
+    purgeRead();
+    rxText.clear();
+    rxPos = 0;
+    const int transfer = sendFile(staged);
+
+    compactRx();
+    setTimeout(kFileTimeoutMs);
+    rxFlag = false;
+    startWait();
+    Answer answer = parseAnswer(rxText);
+    while (!answer.complete) {
+        pollWait();
+        if (transfer != rcStopped && stopFlag)
+            return rcStopped;
+        if (timedOut)
+            return rcNoAnswer;
+        if (rxFlag) {
+            rxFlag = false;
+            if (refill())
+                answer = parseAnswer(rxText);
+        }
+    }
+    if (answer.code == rcFileCancelled && isOwnFailure(transfer))
+        return transfer;
+    return answer.code;
+}
+
+DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& replaceAnswer, Remembered& deleteAnswer,
+                                                int& failures) {
+    failures = 0;
+    const std::string local = messageFile(menu);
+    const bool exists = isFile(local);
+
+    std::string payload;
+    int d = dcRetry;
+    while (d == dcRetry)
+        d = readObjectParam(menu, payload);
+    if (d == dcStopped || d == dcStop) {
+        failures = 1;
+        return StepEnd::Stop;
+    }
+    if (d == dcSkip) {
+        failures = 1;
+        return StepEnd::Skip;
+    }
+
+    bool doDelete = false;
+    bool doUpload = exists;
+    if (payload != "{}") {
+        Remembered& remembered = exists ? replaceAnswer : deleteAnswer;
+        switch (remembered) {
+        case Remembered::NoToAll:
+            doDelete = doUpload = false;
+            break;
+        case Remembered::YesToAll:
+            doDelete = true;
+            break;
+        case Remembered::Ask: {
+            const std::string question = menu.getDescription() + text::fileExistsQuestion +
+                                         (exists ? text::replaceQuestion : text::deleteQuestion);
+            switch (ui_.askYesNoAll(question)) {
+            case mrYes:
+                doDelete = true;
+                break;
+            case mrYesToAll:
+                remembered = Remembered::YesToAll;
+                doDelete = true;
+                break;
+            case mrNoToAll:
+                remembered = Remembered::NoToAll;
+                doDelete = doUpload = false;
+                break;
+            case mrCancel:
+                return StepEnd::Stop;
+            default: // "Нет"
+                doDelete = doUpload = false;
+                break;
+            }
+            break;
+        }
+        }
+    }
+
+    if (doDelete) {
+        d = dcRetry;
+        while (d == dcRetry)
+            d = deleteObjectFile(menu);
+        if (d == dcStopped || d == dcStop)
+            return StepEnd::Stop;
+        if (d == dcSkip)
+            return StepEnd::Skip;
+    }
+    if (doUpload) {
+        d = dcRetry;
+        while (d == dcRetry)
+            d = uploadObjectFile(menu, local);
+        if (d == dcStopped || d == dcStop) {
+            failures = 1;
+            return StepEnd::Stop;
+        }
+        if (d == dcSkip) {
+            failures = 1;
+            return StepEnd::Skip;
+        }
+    }
+    return StepEnd::GoOn;
+}
+
+} // namespace devlink

@@ -1,0 +1,110 @@
+// Reading and writing the listed objects one after another, with the per-object status in the grid and the
+// summary in the status bar. What is read is held until it is applied.
+#include "link/device_link.h"
+
+#include "model/tables.h"
+#include "model/unit_config.h"
+
+#include <cstring>
+
+namespace devlink {
+
+namespace {
+bool isMenu(KT_TABLE& object) { return std::strcmp(object.className(), "KT_TABLE_MENU") == 0; }
+} // namespace
+
+int DeviceLink::readAll() {
+    const int total = static_cast<int>(linkObjects.size());
+    pendingAnswers.assign(linkObjects.size(), std::string());
+    int successes = 0;
+    for (int k = 0; k < total; ++k) {
+        KT_TABLE& object = *linkObjects[static_cast<std::size_t>(k)].second;
+        ui_.selectRow(k + 1);
+        ui_.setStatusPanel(1, object.getDescription());
+        ui_.setStatusPanel(2, std::to_string(k + 1) + "/" + std::to_string(total));
+        std::string payload;
+        int d = dcRetry;
+        while (d == dcRetry)
+            d = readObject(object, payload);
+        if (d == dcStopped || d == dcStop)
+            break;
+        if (d == dcSkip) {
+            ui_.setRowStatus(k + 1, text::statusError);
+            continue;
+        }
+        ++successes;
+        if (isLoadMsg && isMenu(object)) {
+            d = dcRetry;
+            while (d == dcRetry)
+                d = downloadObjectFile(object, messageFolder(object));
+            if (d == dcStopped || d == dcStop)
+                break;
+            if (d == dcSkip) {
+                ui_.setRowStatus(k + 1, text::statusError);
+                continue;
+            }
+        }
+        pendingAnswers[static_cast<std::size_t>(k)] = payload;
+        ui_.setRowStatus(k + 1, text::statusOk);
+    }
+    ui_.setStatusPanel(1, successes == total ? std::string(text::readSuccess)
+                                             : text::readErrors + std::to_string(total - successes));
+    return successes;
+}
+
+void DeviceLink::applyPendingAnswers() {
+    for (std::size_t k = 0; k < linkObjects.size() && k < pendingAnswers.size(); ++k)
+        if (!pendingAnswers[k].empty())
+            linkObjects[k].second->parseDeviceText(pendingAnswers[k]);
+}
+
+int DeviceLink::writeAll() {
+    const int total = static_cast<int>(linkObjects.size());
+    int errors = 0;
+    Remembered replaceAnswer = Remembered::Ask;
+    Remembered deleteAnswer = Remembered::Ask;
+    for (int k = 0; k < total; ++k) {
+        KT_TABLE& object = *linkObjects[static_cast<std::size_t>(k)].second;
+        ui_.selectRow(k + 1);
+        ui_.setStatusPanel(1, object.getDescription());
+        ui_.setStatusPanel(2, std::to_string(k + 1) + "/" + std::to_string(total));
+        int d = dcRetry;
+        while (d == dcRetry)
+            d = setObjectChecked(object, object.buildDeviceText());
+        if (d == dcStopped || d == dcStop) {
+            ++errors;
+            break;
+        }
+        if (d == dcSkip) {
+            ++errors;
+            ui_.setRowStatus(k + 1, text::statusSkipped);
+            continue;
+        }
+        if (isMenu(object)) {
+            int failures = 0;
+            const StepEnd end = messageFileStep(object, replaceAnswer, deleteAnswer, failures);
+            errors += failures;
+            if (end == StepEnd::Stop)
+                break;
+            if (end == StepEnd::Skip) {
+                ui_.setRowStatus(k + 1, text::statusSkipped);
+                continue;
+            }
+        }
+        ui_.setRowStatus(k + 1, text::statusOk);
+    }
+    if (database && database->deviceInfo) {
+        std::string payload;
+        int d = dcRetry;
+        while (d == dcRetry || d == dcSkip)
+            d = readObject(*database->deviceInfo, payload);
+        if (d == dcDone) {
+            database->deviceInfo->parseDeviceText(payload);
+            ui_.deviceInfoChanged();
+        }
+    }
+    ui_.setStatusPanel(1, errors == 0 ? std::string(text::writeSuccess) : text::writeErrors + std::to_string(errors));
+    return total - errors;
+}
+
+} // namespace devlink
