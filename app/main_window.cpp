@@ -422,6 +422,8 @@ void Tfrm_main::createWindows() {
     frm_msg_warn_query_all = new Tfrm_msg_warn_query_all(this);
     frm_editbox = new Tfrm_editbox(this);
     frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);
+    frm_read->setDatabase(&db, tempFolder);
+    frm_read->onDeviceInfoChanged = [this] { updateDeviceInfoBox(); };
     frm_read->onClosed = [this] {
         if (QTreeWidgetItem* current = kt_treeview->currentItem())
             kt_treeviewChange(current, nullptr);
