@@ -1,10 +1,12 @@
 // ZIRezid: the configurator of the auto-attendant units.
 #include "app/main_window.h"
+#include "app/qt_main_thread.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    zirezid::installQtMainThreadHost();
     QApplication::setApplicationName(QStringLiteral("ZIRezid"));
     QApplication::setApplicationDisplayName(QStringLiteral("ZIRezid"));
     const QStringList arguments = QApplication::arguments();
