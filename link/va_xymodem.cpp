@@ -296,12 +296,12 @@ void TVaXYModemThread::WriteEOT() {
         }
         if (c == CAN)
             SetExitCode(pcRemoteCancel);
-        // Every packet has been acknowledged. A receiver that falls silent at the EOT has ended, and the ACK
-        // it sent on its way out was lost (some flush their line as they exit): waiting longer would only
-        // hang.
+        // A receiver that falls silent at the EOT has ended: its last ACK was lost, or it failed. Nothing
+        // tells the two apart, so the end handshake fails, after a few seconds rather than ten full
+        // time-outs.
         if (c < 0) {
             if (++silent >= 3)
-                return;
+                break;
             continue;
         }
         ErrorEvent(pcUnexpected, true);

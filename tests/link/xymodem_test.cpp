@@ -16,7 +16,6 @@
 #include <poll.h>
 #include <random>
 #include <sys/wait.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -125,50 +124,52 @@ protected:
         return true;
     }
 
-    // Runs an lrzsz program on the other end of the line, in Folder. It gets a terminal of its own, relayed
-    // to ours: lrzsz flushes its terminal's queues when it ends, and on our pseudo-terminal's master that
-    // would discard its last ACK before our port has read it, which no real line does.
+    // Runs an lrzsz program on the other end of the line, in Folder. It talks through pipes relayed to our
+    // line: lrzsz flushes its terminal's queues as it ends, and on a pseudo-terminal that discards its last
+    // ACK before our port has read it, which no real line does.
     void Spawn(const fs::path& folder, std::vector<std::string> args) {
-        relayMaster = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(relayMaster, 0);
-        ASSERT_EQ(grantpt(relayMaster), 0);
-        ASSERT_EQ(unlockpt(relayMaster), 0);
-        int relaySlave = open(ptsname(relayMaster), O_RDWR | O_NOCTTY);
-        ASSERT_GE(relaySlave, 0);
-        termios raw{};
-        tcgetattr(relaySlave, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(relaySlave, TCSANOW, &raw);
+        int toChild[2], fromChild[2];
+        ASSERT_EQ(pipe(toChild), 0);
+        ASSERT_EQ(pipe(fromChild), 0);
+        relayIn = fromChild[0];
+        relayOut = toChild[1];
         relayStop = false;
         relay = std::thread([this] {
             char buf[4096];
+            bool childOpen = true;
             while (!relayStop) {
-                pollfd p[2] = {{master, POLLIN, 0}, {relayMaster, POLLIN, 0}};
+                pollfd p[2] = {{master, POLLIN, 0}, {relayIn, static_cast<short>(childOpen ? POLLIN : 0), 0}};
                 if (poll(p, 2, 20) <= 0)
                     continue;
-                // A side with no one on it yet (or any more) reports a hang-up at once: do not spin on it.
-                if (((p[0].revents | p[1].revents) & POLLHUP) && !((p[0].revents | p[1].revents) & POLLIN))
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                for (int i = 0; i < 2; ++i)
-                    if (p[i].revents & POLLIN) {
-                        ssize_t n = read(p[i].fd, buf, sizeof buf);
-                        for (ssize_t off = 0; n > 0 && off < n;) {
-                            ssize_t w = write(p[1 - i].fd, buf + off, static_cast<std::size_t>(n - off));
-                            if (w <= 0)
-                                break;
-                            off += w;
-                        }
+                for (int i = 0; i < 2; ++i) {
+                    if (!(p[i].revents & (POLLIN | POLLHUP)))
+                        continue;
+                    ssize_t n = read(p[i].fd, buf, sizeof buf);
+                    if (n <= 0) {
+                        if (i == 1)
+                            childOpen = false;
+                        continue;
                     }
+                    const int to = i == 0 ? relayOut : master;
+                    for (ssize_t off = 0; off < n;) {
+                        ssize_t w = write(to, buf + off, static_cast<std::size_t>(n - off));
+                        if (w <= 0)
+                            break;
+                        off += w;
+                    }
+                }
             }
         });
         child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            dup2(relaySlave, 0);
-            dup2(relaySlave, 1);
-            int null = open(getenv("LRZSZ_LOG") ? getenv("LRZSZ_LOG") : "/dev/null",
-                            O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(null, 2);
+            dup2(toChild[0], 0);
+            dup2(fromChild[1], 1);
+            int log = open(getenv("LRZSZ_LOG") ? getenv("LRZSZ_LOG") : "/dev/null",
+                           O_WRONLY | O_CREAT | O_APPEND, 0644);
+            dup2(log, 2);
+            for (int fd = 3; fd < 1024; ++fd)
+                close(fd);
             if (chdir(folder.c_str()) != 0)
                 _exit(126);
             std::vector<char*> argv;
@@ -178,15 +179,18 @@ protected:
             execvp(argv[0], argv.data());
             _exit(127);
         }
-        close(relaySlave);
+        close(toChild[0]);
+        close(fromChild[1]);
     }
     void StopRelay() {
         relayStop = true;
         if (relay.joinable())
             relay.join();
-        if (relayMaster >= 0)
-            close(relayMaster);
-        relayMaster = -1;
+        for (int* fd : {&relayIn, &relayOut})
+            if (*fd >= 0) {
+                close(*fd);
+                *fd = -1;
+            }
     }
     // The child's exit status once it ended, else -1.
     int ChildStatus() {
@@ -250,7 +254,8 @@ protected:
     std::vector<std::string> exceptions;
     std::unique_ptr<TVaComm> port;
     pid_t child = -1;
-    int relayMaster = -1;
+    int relayIn = -1;
+    int relayOut = -1;
     std::atomic<bool> relayStop{false};
     std::thread relay;
     int childStatus = -1;
@@ -381,9 +386,6 @@ TEST_F(Transfer, XModemToLrzszArrivesUpToThePaddingOfItsLastPacket) {
             fs::remove(dir / "recv" / "x.bin");
             TVaXModem xmodem;
             Watch(xmodem);
-            // rx flushes its line as it exits, so its EOT ACK is often lost and the sender waits out its
-            // silence.
-            xmodem.SetTimeout(1000);
             xmodem.SetFileName((dir / "send" / "x.bin").string());
             xmodem.Execute();
             if (crc)
@@ -685,6 +687,28 @@ TEST_F(Transfer, ReceiverAsksAgainForAPacketCutShortAndHandlerErrorsDoNotStopIt)
     ASSERT_EQ(exceptions.size(), 1u) << "reported through the application's handler";
     EXPECT_EQ(exceptions[0], "handler failed");
     exceptions.clear();
+}
+
+TEST_F(Transfer, AnXModemReceiverSilentAtTheEotFailsTheSenderWithoutAHang) {
+    TVaXModem xmodem;
+    Watch(xmodem);
+    xmodem.SetTimeout(300);
+    spit(dir / "send" / "x.bin", randomBytes(100, 7));
+    xmodem.SetFileName((dir / "send" / "x.bin").string());
+    std::string eots;
+    xmodem.Execute();
+    peer = std::thread([&] {
+        PeerWrite(std::string(1, static_cast<char>(NAK)));
+        PeerRead(132);
+        PeerWrite(std::string(1, static_cast<char>(ACK)));
+        eots = PeerRead(3, 3000); // and never an answer
+    });
+    ASSERT_TRUE(PumpUntil([&] { return ended; })) << ErrorsText();
+    peer.join();
+    EXPECT_EQ(exitCode, pcProtocol)
+        << "a lost last ACK and a failed receiver look the same: no success claimed";
+    EXPECT_EQ(eots.substr(0, 3), "\x04\x04\x04");
+    EXPECT_TRUE(errors.empty()) << ErrorsText();
 }
 
 } // namespace
