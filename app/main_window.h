@@ -44,6 +44,7 @@ public:
     void processEvents() override;
     void applyShellState(int state) override;
     host::EditorWindow* emptyEditorFrame() override { return frames.ed_empty.get(); }
+    host::EditorWindow* dialStringEditor() override { return frames.frm_spec.get(); }
 
     // EditorOwner
     void selectObjectNode(KT_TABLE& object) override;

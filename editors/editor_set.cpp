@@ -1,6 +1,9 @@
 #include "editors/editor_set.h"
 
 #include "editors/simple_editors.h"
+#include "editors/ted_lines.h"
+#include "editors/ted_menu.h"
+#include "editors/ted_timetable.h"
 
 namespace zirezid {
 
@@ -9,21 +12,27 @@ std::vector<TKT_EDITOR*> EditorFrames::all() const {
             ed_mailbox.get(), ed_timetable.get(), ed_slp.get(), ed_empty.get()};
 }
 
+void EditorFrames::attach(SettingsDatabase& database, std::function<bool(const QString& question)> askCopy) {
+    if (auto* menu = dynamic_cast<Ted_menu*>(ed_menu.get())) {
+        menu->database = &database;
+        menu->askCopy = std::move(askCopy);
+    }
+    if (frm_spec)
+        frm_spec->database = &database;
+}
+
 EditorFrames createEditorFrames() {
     EditorFrames frames;
     frames.ed_base = std::make_unique<Ted_base>();
     frames.ed_sysparam = std::make_unique<Ted_sysparam>();
-    frames.ed_trk = std::make_unique<Ted_empty>();
-    frames.ed_menu = std::make_unique<Ted_empty>();
+    frames.ed_trk = std::make_unique<Ted_trk>();
+    frames.ed_menu = std::make_unique<Ted_menu>();
     frames.ed_mailbox = std::make_unique<Ted_mailbox>();
-    frames.ed_timetable = std::make_unique<Ted_empty>();
-    frames.ed_slp = std::make_unique<Ted_empty>();
+    frames.ed_timetable = std::make_unique<Ted_timetable>();
+    frames.ed_slp = std::make_unique<Ted_slp>();
     frames.ed_empty = std::make_unique<Ted_empty>();
-    frames.ed_trk->setObjectName(QStringLiteral("ed_trk"));
-    frames.ed_menu->setObjectName(QStringLiteral("ed_menu"));
-    frames.ed_timetable->setObjectName(QStringLiteral("ed_timetable"));
-    frames.ed_slp->setObjectName(QStringLiteral("ed_slp"));
     frames.ed_empty->setObjectName(QStringLiteral("ed_empty"));
+    frames.frm_spec = std::make_unique<Tfrm_spec>();
     return frames;
 }
 

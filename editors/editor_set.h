@@ -2,8 +2,12 @@
 #pragma once
 
 #include "editors/editor_base.h"
+#include "editors/frm_spec.h"
 
+#include <functional>
 #include <memory>
+
+class SettingsDatabase;
 
 namespace zirezid {
 
@@ -16,9 +20,14 @@ struct EditorFrames {
     std::unique_ptr<TKT_EDITOR> ed_timetable;
     std::unique_ptr<TKT_EDITOR> ed_slp;
     std::unique_ptr<TKT_EDITOR> ed_empty;
+    // The dial-string editor that every digit string opens (the host's dialStringEditor).
+    std::unique_ptr<Tfrm_spec> frm_spec;
 
     // Every frame, for unbinding them all before a database is replaced.
     std::vector<TKT_EDITOR*> all() const;
+    // Tells the frames which database they serve (messages folder, counts of the configuration) and how the
+    // menu editor asks before copying another menu (true only for "Да").
+    void attach(SettingsDatabase& database, std::function<bool(const QString& question)> askCopy);
 };
 
 // Creates the frames. Kinds whose editor is not built yet get a blank frame of their own.
