@@ -134,9 +134,14 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
 
 Tfrm_read::~Tfrm_read() {
 #if ZIREZID_HAVE_LINK
-    // The port's threads end before the dialog they report to goes.
-    if (link_ && link_->VaComm1)
-        link_->closeSession();
+    // The port's threads end before the dialog they report to goes. No logout here: it would run the event loop
+    // while the windows are being torn down (closing the main window has logged out already).
+    if (link_ && link_->VaComm1) {
+        try {
+            link_->VaComm1->Close();
+        } catch (const std::exception&) {
+        }
+    }
     link_.reset();
 #endif
 }

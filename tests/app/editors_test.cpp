@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QClipboard>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QVBoxLayout>
 #include <QListWidget>
 #include <QRadioButton>
 #include <QtTest/QTest>
@@ -176,4 +179,44 @@ TEST_F(EditorTest, ReplacingTheDatabaseUnbindsEveryFrame) {
     EXPECT_EQ(TKT_EDITOR::tag(ed->ed_NRingsToPickup), nullptr);
     EXPECT_FALSE(ed->isVisible());
     EXPECT_TRUE(window->frames.ed_base->isVisible());
+}
+
+namespace {
+// A frame of the kind the line and menu editors build: a choice list bound to a field.
+class ChoiceFrame : public TKT_FIELD_EDITOR {
+public:
+    ChoiceFrame() {
+        auto* layout = new QVBoxLayout(pnl_middle);
+        cb_PulseDialing = new QComboBox(pnl_middle);
+        cb_PulseDialing->addItems({QStringLiteral("тональный"), QStringLiteral("импульсный")});
+        layout->addWidget(cb_PulseDialing);
+        bindings = {{cb_PulseDialing, "PulseDialing"}};
+    }
+    QComboBox* cb_PulseDialing;
+};
+} // namespace
+
+TEST(EditorBase, AChoiceListIsChangedOnlyByChoosing) {
+    SettingsDatabase db;
+    db.buildNewBase("/nonexistent/x.qor");
+    KT_TABLE* sys = db.findObject("SYSPARAM");
+    ChoiceFrame frame;
+    frame.show();
+    frame.bindObject(sys);
+    EXPECT_EQ(frame.cb_PulseDialing->currentIndex(), 0);
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("и"));
+    QApplication::sendEvent(frame.cb_PulseDialing, &letter); // typed letters are dropped
+    EXPECT_EQ(frame.cb_PulseDialing->currentIndex(), 0);
+    EXPECT_FALSE(frame.controlKeyPress(frame.cb_PulseDialing, U'и'));
+    EXPECT_TRUE(frame.controlKeyPress(frame.cb_PulseDialing, 13));
+    EXPECT_TRUE(frame.controlKeyPress(frame.cb_PulseDialing, 27));
+    frame.cb_PulseDialing->setCurrentIndex(1);
+    emit frame.cb_PulseDialing->activated(1); // chosen from the list: stored at once
+    EXPECT_EQ(sys->findChild("PulseDialing")->getText(), "1");
+    EXPECT_EQ(sys->markState, 4);
+    // Unbound, the frame stores nothing.
+    frame.unbind();
+    frame.cb_PulseDialing->setCurrentIndex(0);
+    emit frame.cb_PulseDialing->activated(0);
+    EXPECT_EQ(sys->findChild("PulseDialing")->getText(), "1");
 }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStatusTipEvent>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
@@ -498,4 +499,20 @@ TEST_F(CommandLineTest, AFileThatFailsToLoadLeavesANewUnnamedDatabase) {
     EXPECT_TRUE(window->isUnnamed);
     EXPECT_EQ(window->kt_treeview->rootNode()->text(0), QStringLiteral("База настроек: noname.qor"));
     EXPECT_EQ(window->shellState, Tfrm_main::stSaved);
+}
+
+TEST_F(MainWindowTest, HintsOfMenusAndFieldsShowInTheFirstPanel) {
+    start();
+    QStatusTipEvent menuTip(window->mn_SaveAs->statusTip());
+    QApplication::sendEvent(window.get(), &menuTip);
+    EXPECT_EQ(window->stStatus[0]->text(), QStringLiteral("Сохранить под другим именем"));
+    // A field's hint is its value's rule, and it travels up from the editor like any status tip.
+    window->selectObjectNode(*object("SYSPARAM"));
+    QWidget* edit = window->frames.ed_sysparam->findChild<QWidget*>(QStringLiteral("ed_NRingsToPickup"));
+    ASSERT_NE(edit, nullptr);
+    ASSERT_FALSE(edit->statusTip().isEmpty());
+    QStatusTipEvent fieldTip(edit->statusTip());
+    QApplication::sendEvent(edit, &fieldTip);
+    EXPECT_EQ(window->stStatus[0]->text(), edit->statusTip());
+    EXPECT_EQ(window->stStatus[0]->width(), 640);
 }
