@@ -17,11 +17,15 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 run() {
   local name=$1 dir=$2 sanitize=$3 labels=$4
+  shift 4
+  # Remaining arguments: the build targets the run needs (default: everything).
+  local targets=()
+  for t in "$@"; do targets+=(--target "$t"); done
   local start=$SECONDS
   echo "== $name: configuring $dir"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIREZID_GUI=OFF -DZIREZID_WERROR=ON \
     -DZIREZID_SANITIZE="$sanitize" >/dev/null
-  cmake --build "$dir" -j"$jobs"
+  cmake --build "$dir" -j"$jobs" "${targets[@]}"
   local built=$SECONDS
   # Sanitized code runs several times slower: the time-outs of the ordinary run get headroom here.
   ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs" -L "$labels"
@@ -31,7 +35,7 @@ run() {
 for r in "${runs[@]}"; do
   case $r in
     asan) run "ASan+UBSan" build-asan address,undefined 'model|cli|serial|link|unitsim|e2e|faults' ;;
-    tsan) run "TSan" build-tsan thread 'serial|link' ;;
+    tsan) run "TSan" build-tsan thread 'serial|link' serial_tests link_tests ;;
     *) echo "usage: $0 [asan|tsan]..." >&2; exit 2 ;;
   esac
 done
