@@ -1,14 +1,14 @@
 // ZIRezid: the configurator of the auto-attendant units.
 #include "app/main_window.h"
-#include "app/qt_main_thread.h"
+#include "app/qt_hosts.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    zirezid::installQtMainThreadHost();
     QApplication::setApplicationName(QStringLiteral("ZIRezid"));
     QApplication::setApplicationDisplayName(QStringLiteral("ZIRezid"));
+    zirezid::SerialHostsGuard serialHosts; // before any port exists, after the application object
     const QStringList arguments = QApplication::arguments();
     zirezid::Tfrm_main window(arguments.size() > 1 ? arguments.at(1) : QString());
     window.show();

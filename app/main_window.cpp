@@ -5,6 +5,7 @@
 #include "app/small_dialogs.h"
 #include "app/startup.h"
 #include "app/terminal_window.h"
+#include "link/device_link.h"
 #include "model/tables.h"
 
 #include <QAction>
@@ -423,6 +424,8 @@ void Tfrm_main::createWindows() {
     frm_msg_warn_query_all = new Tfrm_msg_warn_query_all(this);
     frm_editbox = new Tfrm_editbox(this);
     frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);
+    frm_read->setDatabase(&db, tempFolder);
+    frm_read->onDeviceInfoChanged = [this] { updateDeviceInfoBox(); };
     frm_read->onClosed = [this] {
         if (QTreeWidgetItem* current = kt_treeview->currentItem())
             kt_treeviewChange(current, nullptr);
@@ -430,6 +433,9 @@ void Tfrm_main::createWindows() {
     frm_about = new Tfrm_about(this);
     // The terminal button stays hidden; service staff reach the terminal with Ctrl+Shift+T.
     auto* frm_terminal = new Tfrm_terminal(this);
+    frm_terminal->linkPort = [this]() -> serial::TVaComm* {
+        return frm_read->link() != nullptr ? frm_read->link()->VaComm1.get() : nullptr;
+    };
     const auto showTerminal = [this, frm_terminal] {
         if (shellState == stBusy)
             return;

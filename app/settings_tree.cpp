@@ -2,6 +2,7 @@
 
 #include "model/tables.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -92,6 +93,9 @@ KtTreeView::KtTreeView(QWidget* parent) : QTreeWidget(parent) {
     setExpandsOnDoubleClick(false);
     setItemsExpandable(false); // the view itself never toggles a node; toggleExpand does
     setIconSize(QSize(16, 16));
+    // Long captions scroll sideways instead of being cut.
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
 }
 
 TreeNodeItem* KtTreeView::rootNode() const {

@@ -38,6 +38,7 @@ const Command* findCommand(const std::string& name);
 // The command groups. A new group declares its function here, defines it in a file of its own
 // (cli/device_commands.cpp, say) and is added in allCommands() of main.cpp.
 std::vector<Command> offlineCommands();
+std::vector<Command> deviceCommands();
 std::vector<Command> transferCommands();
 
 } // namespace cli

@@ -11,6 +11,8 @@ std::vector<Command> allCommands() {
     // One line per command group; device commands join here from a file of their own.
     for (auto& c : offlineCommands())
         all.push_back(c);
+    for (auto& c : deviceCommands())
+        all.push_back(c);
     for (auto& c : transferCommands())
         all.push_back(c);
     return all;

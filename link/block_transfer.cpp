@@ -42,7 +42,25 @@ std::string safeFileName(const std::string& announced) {
     return name;
 }
 
+// How long the line must stay quiet before the rest of a broken block counts as gone.
+constexpr int kDrainQuietMs = 100;
+
 } // namespace
+
+void DeviceLink::drainLine() {
+    // Only purging what is there now would leave the tail of the broken block on its way; read as first bytes
+    // of the next block it would turn one bad block into a run of failures. So wait until the sender is quiet.
+    for (int rounds = 0; rounds < 100; ++rounds) {
+        purgeRead();
+        rxText.clear();
+        rxPos = 0;
+        std::uint8_t b = 0;
+        if (readByte(kDrainQuietMs, b) != 0)
+            break;
+    }
+    rxText.clear();
+    rxPos = 0;
+}
 
 int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
     while (rxPos >= rxText.size()) {
@@ -98,9 +116,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     if ((r = readByte(kByteTimeoutMs, number)) != 0 || (r = readByte(kByteTimeoutMs, complement)) != 0)
         return r == rcStopped ? static_cast<int>(rcStopped) : static_cast<int>(brTimeoutInBlock);
     if (number != (expected & 0xFF) || (complement ^ 0xFF) != number) {
-        purgeRead();
-        rxText.clear();
-        rxPos = 0;
+        drainLine();
         return brBadNumber;
     }
     std::uint16_t crc = 0;
@@ -112,9 +128,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
             buffer[i] = b;
     }
     if (crc != 0) {
-        purgeRead();
-        rxText.clear();
-        rxPos = 0;
+        drainLine();
         return brBadCrc;
     }
     return brGood;
@@ -292,6 +306,8 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
             return fail(rcStopped);
         if (++failures >= kMaxFailures)
             return fail(rcFileTooManyErrors);
+        if (r == brBadFirstByte)
+            drainLine();
         writeByte(NAK);
     }
 }

@@ -1,6 +1,7 @@
 #include "link/device_link.h"
 
 #include "link/answer.h"
+#include "link/sound_conversion.h"
 #include "model/cp1251.h"
 #include "model/host.h"
 #include "model/tables.h"
@@ -18,7 +19,13 @@ namespace {
 constexpr int kIdleWaitMs = 5;
 } // namespace
 
-DeviceLink::DeviceLink(LinkUi& ui) : VaComm1(std::make_unique<serial::TVaComm>()), ui_(ui) { configurePort(); }
+DeviceLink::DeviceLink(LinkUi& ui) : VaComm1(std::make_unique<serial::TVaComm>()), ui_(ui) {
+    // The converter's progress texts are for a console; the link shows its own.
+    soundConverter = [](const std::string& input, const std::string& output, bool toWav) {
+        return sound::convertSoundFile(input, output, toWav, nullptr);
+    };
+    configurePort();
+}
 
 DeviceLink::~DeviceLink() {
     try {
@@ -288,6 +295,8 @@ bool DeviceLink::openSession() {
             if (KT_RECORD* field = sys->findChild("Password"))
                 sessionPassword = field->getText();
     }
+    if (passwordOverride)
+        sessionPassword = *passwordOverride;
     ui_.setDialogState(2);
     for (;;) {
         const int d = loginChecked();
@@ -343,10 +352,14 @@ int DeviceLink::loginChecked() {
 }
 
 void DeviceLink::closeSession() {
-    if (VaComm1->Active()) {
-        setTimeout(100);
-        purgeRead();
-        cmdLogout();
+    // The logout's result is not used, and a line that already failed must not keep the port open.
+    try {
+        if (VaComm1->Active()) {
+            setTimeout(100);
+            purgeRead();
+            cmdLogout();
+        }
+    } catch (const serial::EVaCommError&) {
     }
     VaComm1->Close();
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -82,6 +83,8 @@ public:
     // The scratch folder, ending in "/": the staging folder of message files.
     std::string tempFolder;
     SoundConverter soundConverter;
+    // When set, the login uses this password instead of the database's setup password (zirezid-cli --password).
+    std::optional<std::string> passwordOverride;
 
     // ---- The port and the link state.
     std::unique_ptr<serial::TVaComm> VaComm1;
@@ -173,6 +176,8 @@ private:
     bool refill();
     int withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command);
     int cancelTransfer(int result);
+    // Discards the rest of a broken block: everything until the line has been quiet for a moment.
+    void drainLine();
     std::string unconsumed() const { return rxText.substr(rxPos); }
     void compactRx();
     void configurePort();

@@ -23,6 +23,11 @@ bool isFile(const std::string& path) {
     return !path.empty() && fs::is_regular_file(path, ec);
 }
 
+// A transfer that this side ended for a reason of its own (not the user's stop, not the unit's cancel).
+bool isOwnFailure(int transfer) {
+    return transfer != rcOk && transfer != rcStopped && transfer != rcFileCancelled;
+}
+
 } // namespace
 
 std::string DeviceLink::shortName(const std::string& localFile) {
@@ -102,6 +107,9 @@ int DeviceLink::cmdDownload(const std::string& name, const std::string& folder, 
             }
         }
     }
+    // The unit reports our own cancel as 17, which would read as a stop by the user.
+    if (answer.code == rcFileCancelled && isOwnFailure(transfer))
+        return transfer;
     if (answer.code != 0)
         return answer.code;
     // Our own failures (a name we refused, a file we could not write, a broken transfer the unit still called
@@ -160,6 +168,8 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
                 answer = parseAnswer(rxText);
         }
     }
+    if (answer.code == rcFileCancelled && isOwnFailure(transfer))
+        return transfer;
     return answer.code;
 }
 

@@ -1,6 +1,21 @@
 #include "link/ui/read_dialog.h"
 
 #include "app/message_boxes.h"
+#if ZIREZID_HAVE_LINK
+#include "app/startup.h"
+#include "link/device_link.h"
+#include "link/ui/sound_bridge.h"
+#include "serial/comm.h"
+#include "serial/device_name.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#else
+namespace devlink {
+class DeviceLink {}; // stands in until the device link is part of the build
+} // namespace devlink
+#endif
 
 #include <QApplication>
 #include <QCheckBox>
@@ -9,7 +24,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QMessageBox>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace zirezid {
@@ -23,6 +40,11 @@ const QString kStop = QStringLiteral("Стоп");
 const QString kLoadMessages = QStringLiteral("загружать файлы сообщений");
 const QString kSaveToBase = QStringLiteral("Записать в БД");
 const QString kClose = QStringLiteral("Закрыть");
+// The port checks made before the link tries it: they say what the technician can do about it.
+const QString kPortMissing = QStringLiteral("Порт COM%1 (%2) не найден. Проверьте подключение кабеля и выбор порта "
+                                            "в меню \"Настройки\" → \"COM порт...\".");
+const QString kPortDenied = QStringLiteral("Нет доступа к порту COM%1 (%2). Добавьте пользователя в группу dialout "
+                                           "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
 
 constexpr int kWidth = 499;
 constexpr int kHeight = 422;
@@ -96,6 +118,13 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
         sb1->addWidget(sb1Panels[i]);
     }
 
+    wake_ = new QTimer(this);
+    wake_->setSingleShot(true);
+#if ZIREZID_HAVE_LINK
+    link_ = std::make_unique<devlink::DeviceLink>(*this);
+    link_->soundConverter = convertSoundForLink;
+#endif
+
     connect(bt_Read, &QPushButton::clicked, this, &Tfrm_read::bt_ReadClick);
     connect(bt_Write, &QPushButton::clicked, this, &Tfrm_read::bt_WriteClick);
     connect(bt_Stop, &QPushButton::clicked, this, &Tfrm_read::bt_StopClick);
@@ -103,7 +132,14 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
     connect(bt_Close, &QPushButton::clicked, this, &Tfrm_read::bt_CloseClick);
 }
 
-Tfrm_read::~Tfrm_read() = default;
+Tfrm_read::~Tfrm_read() {
+#if ZIREZID_HAVE_LINK
+    // The port's threads end before the dialog they report to goes.
+    if (link_ && link_->VaComm1)
+        link_->closeSession();
+    link_.reset();
+#endif
+}
 
 void Tfrm_read::setDialogState(int state) {
     dialogState = state;
@@ -199,9 +235,19 @@ void Tfrm_read::bt_WriteClick() {
     setDialogState(done == static_cast<int>(linkObjects.size()) ? 5 : 1);
 }
 
-void Tfrm_read::bt_StopClick() { stopFlag = true; }
+void Tfrm_read::bt_StopClick() {
+    stopFlag = true;
+#if ZIREZID_HAVE_LINK
+    link_->bt_StopClick();
+#endif
+}
 
-void Tfrm_read::bt_SaveClick() { done(mrOk); }
+void Tfrm_read::bt_SaveClick() {
+#if ZIREZID_HAVE_LINK
+    link_->applyPendingAnswers();
+#endif
+    done(mrOk);
+}
 
 void Tfrm_read::bt_CloseClick() { done(mrCancel); }
 
@@ -228,16 +274,146 @@ void Tfrm_read::done(int result) {
         onClosed();
 }
 
+#if ZIREZID_HAVE_LINK
+
+void Tfrm_read::setDatabase(SettingsDatabase* database, const QString& tempFolder) {
+    link_->database = database;
+    link_->tempFolder = tempFolder.toStdString();
+}
+
+// A job that raises shows the error's text and counts as nothing done.
+template <class Job> static int guarded(QWidget* parent, Job job) {
+    try {
+        return job();
+    } catch (const std::exception& e) {
+        zirezid::showMessage(parent, QString::fromStdString(e.what()), true);
+        return 0;
+    }
+}
+
+int Tfrm_read::readAll() {
+    link_->linkObjects = linkObjects;
+    link_->writeMode = false;
+    link_->isLoadMsg = cb_isLoadMsg->isChecked();
+    link_->comPortNumber = comPortNumber;
+    return guarded(this, [this] { return link_->readAll(); });
+}
+
+int Tfrm_read::writeAll() {
+    link_->linkObjects = linkObjects;
+    link_->writeMode = true;
+    link_->comPortNumber = comPortNumber;
+    return guarded(this, [this] { return link_->writeAll(); });
+}
+
+bool Tfrm_read::openSession() {
+    link_->comPortNumber = comPortNumber;
+    // A port that is not there or not ours would only give the link's plain "cannot open"; say why instead.
+    const std::string device = serial::ResolveDevicePath("COM" + std::to_string(comPortNumber));
+    if (::access(device.c_str(), F_OK) != 0) {
+        zirezid::showMessage(parentWidget(), kPortMissing.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+        return false;
+    }
+    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        zirezid::showMessage(parentWidget(), kPortDenied.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+        return false;
+    }
+    return guarded(this, [this] { return link_->openSession() ? 1 : 0; }) != 0;
+}
+
+void Tfrm_read::closeSession() {
+    guarded(this, [this] {
+        link_->closeSession();
+        return 0;
+    });
+}
+
+bool Tfrm_read::getDeviceClock(QDateTime& clock) {
+    devlink::DeviceDateTime value;
+    if (!link_->getDeviceClock(value))
+        return false;
+    clock = QDateTime(QDate(value.year, value.month, value.day), QTime(value.hour, value.minute, value.second));
+    return clock.isValid();
+}
+
+void Tfrm_read::setDeviceClock(const QDateTime& clock) {
+    devlink::DeviceDateTime value;
+    value.year = clock.date().year();
+    value.month = clock.date().month();
+    value.day = clock.date().day();
+    value.hour = clock.time().hour();
+    value.minute = clock.time().minute();
+    value.second = clock.time().second();
+    link_->setDeviceClock(value);
+}
+
+void Tfrm_read::processEvents(int maxWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (maxWaitMs <= 0)
+        return;
+    // Nothing may be pending: sleep in the event dispatcher until an event comes or the wake-up timer fires, so
+    // the wait loop neither burns a core nor misses the port's notifications.
+    wake_->start(maxWaitMs);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    wake_->stop();
+}
+
+void Tfrm_read::selectRow(int row) {
+    if (row >= 1 && row <= grd->rowCount())
+        grd->setCurrentCell(row - 1, 0);
+}
+
+void Tfrm_read::setRowStatus(int row, const std::string& status) {
+    if (row < 1 || row > grd->rowCount())
+        return;
+    if (QTableWidgetItem* item = grd->item(row - 1, 2))
+        item->setText(QString::fromStdString(status));
+}
+
+void Tfrm_read::setStatusPanel(int panel, const std::string& text) {
+    if (panel >= 0 && panel < 3)
+        sb1Panels[panel]->setText(QString::fromStdString(text));
+}
+
+void Tfrm_read::showMessage(const std::string& text, const std::string& caption) {
+    QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+int Tfrm_read::askAbortRetryIgnore(const std::string& text, bool allowSkip) {
+    const QString message = QString::fromStdString(text);
+    return allowSkip ? errorBox_->askAbortRetryIgnore(message) : errorBox_->askAbortRetry(message);
+}
+
+int Tfrm_read::askYesNoAll(const std::string& text) {
+    return queryAllBox_->askYesNoAll(QString::fromStdString(text));
+}
+
+bool Tfrm_read::editText(const std::string& caption, const std::string& label, std::string& text) {
+    QString value = QString::fromStdString(text);
+    if (!editBox_->ask(QString::fromStdString(caption), QString::fromStdString(label), value))
+        return false;
+    text = value.toStdString();
+    return true;
+}
+
+void Tfrm_read::deviceInfoChanged() {
+    if (onDeviceInfoChanged)
+        onDeviceInfoChanged();
+}
+
+#else // without the device link nothing can be read, written or connected
+
+void Tfrm_read::setDatabase(SettingsDatabase*, const QString&) {}
 int Tfrm_read::readAll() { return 0; }
-
 int Tfrm_read::writeAll() { return 0; }
-
 bool Tfrm_read::openSession() { return false; }
-
 void Tfrm_read::closeSession() {}
-
 bool Tfrm_read::getDeviceClock(QDateTime&) { return false; }
-
 void Tfrm_read::setDeviceClock(const QDateTime&) {}
+
+#endif
 
 } // namespace zirezid

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "app/clock_dialog.h"
+#if ZIREZID_HAVE_LINK
+#include "link/link_ui.h"
+#endif
 
 #include <QDialog>
 #include <memory>
@@ -10,11 +13,16 @@
 #include <vector>
 
 class KT_TABLE;
+class SettingsDatabase;
+namespace devlink {
+class DeviceLink;
+}
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QStatusBar;
 class QTableWidget;
+class QTimer;
 
 namespace zirezid {
 
@@ -25,7 +33,13 @@ class Tfrm_editbox;
 // The objects of one job: the name the main window lists and the object.
 using LinkObjectList = std::vector<std::pair<std::string, KT_TABLE*>>;
 
-class Tfrm_read : public QDialog, public DeviceClock {
+class Tfrm_read : public QDialog,
+                  public DeviceClock
+#if ZIREZID_HAVE_LINK
+    ,
+                  public devlink::LinkUi
+#endif
+{
     Q_OBJECT
 public:
     Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox,
@@ -38,7 +52,11 @@ public:
     int comPortNumber = 1;
 
     int dialogState = 0;
-    void setDialogState(int state);
+    void setDialogState(int state)
+#if ZIREZID_HAVE_LINK
+        override
+#endif
+        ;
 
     // The session commands of the main window; they run without showing the dialog.
     bool openSession();
@@ -50,6 +68,25 @@ public:
 
     // Run by a finished dialog so the main window shows its selected node's editor again.
     std::function<void()> onClosed;
+    // Run when the link has read new device information.
+    std::function<void()> onDeviceInfoChanged;
+
+    // What the link works on; set by the main window.
+    void setDatabase(SettingsDatabase* database, const QString& tempFolder);
+    devlink::DeviceLink* link() const { return link_.get(); }
+
+#if ZIREZID_HAVE_LINK
+    // devlink::LinkUi
+    void processEvents(int maxWaitMs) override;
+    void selectRow(int row) override;
+    void setRowStatus(int row, const std::string& status) override;
+    void setStatusPanel(int panel, const std::string& text) override;
+    void showMessage(const std::string& text, const std::string& caption) override;
+    int askAbortRetryIgnore(const std::string& text, bool allowSkip) override;
+    int askYesNoAll(const std::string& text) override;
+    bool editText(const std::string& caption, const std::string& label, std::string& text) override;
+    void deviceInfoChanged() override;
+#endif
 
     QTableWidget* grd;
     QPushButton* bt_Read;
@@ -86,6 +123,8 @@ private:
     Tfrm_msg_warn_query_all* queryAllBox_;
     Tfrm_editbox* editBox_;
     bool busyCursor_ = false;
+    std::unique_ptr<devlink::DeviceLink> link_;
+    QTimer* wake_;
 };
 
 } // namespace zirezid

@@ -1,6 +1,6 @@
-// Test helpers for driving the real unitsim program: start it, learn its slave path from its first line, open the
-// slave raw, send bytes and wait for texts with generous time-outs. Header-only so any test folder can include it;
-// the including target defines UNITSIM_BINARY as the path of the unitsim program.
+// Test helpers for driving the real unitsim program: start it, learn its slave path from its first line, open
+// the slave raw, send bytes and wait for texts with generous time-outs. Header-only so any test folder can
+// include it; the including target defines UNITSIM_BINARY as the path of the unitsim program.
 #pragma once
 
 #include <fcntl.h>
@@ -33,7 +33,8 @@ class TempDir {
 public:
     TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "unitsim-test-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+        if (!mkdtemp(tmpl.data()))
+            throw std::runtime_error("mkdtemp failed");
         path_ = tmpl;
     }
     ~TempDir() {
@@ -49,8 +50,8 @@ private:
     std::filesystem::path path_;
 };
 
-// Waits until a transcript (--log) holds the text; the way to know the unit has seen a peer hang up before the
-// next one opens the line.
+// Waits until a transcript (--log) holds the text; the way to know the unit has seen a peer hang up before
+// the next one opens the line.
 inline bool waitForText(const std::filesystem::path& file, std::string_view text, Ms timeout = 10000ms) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -59,9 +60,11 @@ inline bool waitForText(const std::filesystem::path& file, std::string_view text
             std::string all;
             char buf[4096];
             std::size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
+            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+                all.append(buf, n);
             std::fclose(f);
-            if (all.find(text) != std::string::npos) return true;
+            if (all.find(text) != std::string::npos)
+                return true;
         }
         usleep(20000);
     }
@@ -74,7 +77,8 @@ class UnitsimProcess {
 public:
     explicit UnitsimProcess(const std::vector<std::string>& args, std::string binary = defaultBinary()) {
         int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+        if (pipe(out) != 0)
+            throw std::runtime_error("pipe failed");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -82,7 +86,8 @@ public:
         std::vector<std::string> all{binary};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
+        for (auto& a : all)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         int rc = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -117,19 +122,23 @@ public:
                 return line;
             }
             auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now()).count();
-            if (left <= 0) return std::nullopt;
+            if (left <= 0)
+                return std::nullopt;
             pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+            if (poll(&p, 1, static_cast<int>(left)) <= 0)
+                continue;
             char buf[512];
             ssize_t n = read(stdout_, buf, sizeof buf);
-            if (n <= 0) return std::nullopt;
+            if (n <= 0)
+                return std::nullopt;
             pending_.append(buf, static_cast<std::size_t>(n));
         }
     }
 
     // SIGTERM, then the exit status (-1 if it had to be killed or could not be reaped).
     int stop(Ms grace = 5000ms) {
-        if (pid_ <= 0) return status_;
+        if (pid_ <= 0)
+            return status_;
         kill(pid_, SIGTERM);
         status_ = waitFor(grace);
         if (status_ == -2) {
@@ -138,14 +147,16 @@ public:
             status_ = -1;
         }
         pid_ = -1;
-        if (stdout_ >= 0) close(stdout_);
+        if (stdout_ >= 0)
+            close(stdout_);
         stdout_ = -1;
         return status_;
     }
 
     // Waits for the process to end by itself; its exit status, or -2 while it still runs at the time-out.
     int waitFor(Ms timeout) {
-        if (pid_ <= 0) return status_;
+        if (pid_ <= 0)
+            return status_;
         auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             int st = 0;
@@ -155,13 +166,18 @@ public:
                 status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
                 return status_;
             }
-            if (std::chrono::steady_clock::now() > deadline) return -2;
+            if (std::chrono::steady_clock::now() > deadline)
+                return -2;
             usleep(10000);
         }
     }
 
-    bool running() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
+    bool running() const {
+        return pid_ > 0;
+    }
+    pid_t pid() const {
+        return pid_;
+    }
 
 private:
     pid_t pid_ = -1;
@@ -175,7 +191,8 @@ class PtyPeer {
 public:
     explicit PtyPeer(const std::string& path) {
         fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+        if (fd_ < 0)
+            throw std::runtime_error("cannot open " + path);
         termios t{};
         tcgetattr(fd_, &t);
         cfmakeraw(&t);
@@ -188,7 +205,8 @@ public:
     PtyPeer& operator=(const PtyPeer&) = delete;
 
     void closeLine() {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0)
+            close(fd_);
         fd_ = -1;
     }
 
@@ -202,7 +220,8 @@ public:
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                if (std::chrono::steady_clock::now() > deadline) return false;
+                if (std::chrono::steady_clock::now() > deadline)
+                    return false;
                 pollfd p{fd_, POLLOUT, 0};
                 poll(&p, 1, 100);
                 continue;
@@ -216,14 +235,16 @@ public:
     bool pump(Ms timeout) {
         pollfd p{fd_, POLLIN, 0};
         int r = poll(&p, 1, static_cast<int>(timeout.count()));
-        if (r <= 0) return true;
+        if (r <= 0)
+            return true;
         char buf[4096];
         ssize_t n = read(fd_, buf, sizeof buf);
         if (n > 0) {
             received_.append(buf, static_cast<std::size_t>(n));
             return true;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return true;
         dead_ = true;
         return false;
     }
@@ -240,8 +261,10 @@ public:
                 return got;
             }
             auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
-            if (left <= Ms(0) || dead_) return std::nullopt;
-            if (!pump(std::min(left, Ms(100)))) return std::nullopt;
+            if (left <= Ms(0) || dead_)
+                return std::nullopt;
+            if (!pump(std::min(left, Ms(100))))
+                return std::nullopt;
         }
     }
 
@@ -250,8 +273,10 @@ public:
         auto deadline = std::chrono::steady_clock::now() + timeout;
         while (received_.size() < n) {
             auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
-            if (left <= Ms(0) || dead_) return std::nullopt;
-            if (!pump(std::min(left, Ms(100)))) return std::nullopt;
+            if (left <= Ms(0) || dead_)
+                return std::nullopt;
+            if (!pump(std::min(left, Ms(100))))
+                return std::nullopt;
         }
         std::string got = received_.substr(0, n);
         received_.erase(0, n);
@@ -261,7 +286,8 @@ public:
     // Collects for a while and hands over everything received so far.
     std::string collect(Ms during) {
         auto deadline = std::chrono::steady_clock::now() + during;
-        while (std::chrono::steady_clock::now() < deadline && !dead_) pump(Ms(20));
+        while (std::chrono::steady_clock::now() < deadline && !dead_)
+            pump(Ms(20));
         std::string all;
         all.swap(received_);
         return all;
@@ -269,13 +295,15 @@ public:
 
     // Sends a command and waits for the unit's "#" prompt; the whole answer.
     std::optional<std::string> command(std::string_view text, Ms timeout = 5000ms) {
-        if (!send(text)) return std::nullopt;
+        if (!send(text))
+            return std::nullopt;
         return expect("#", timeout);
     }
 
     // " quit\r", the "Password:" prompt, the password and the "#".
     bool login(const std::string& password = "7316", Ms timeout = 5000ms) {
-        if (!send(" quit\r") || !expect("Password:", timeout)) return false;
+        if (!send(" quit\r") || !expect("Password:", timeout))
+            return false;
         return send(password + "\r") && expect("#", timeout).has_value();
     }
 
@@ -294,7 +322,8 @@ struct RunningUnit {
     explicit RunningUnit(std::vector<std::string> extra = {}, const std::string& stateDir = {})
         : process(withState(std::move(extra), stateDir.empty() ? state.str() : stateDir)) {
         auto line = process.readLine();
-        if (!line) throw std::runtime_error("unitsim printed no slave path");
+        if (!line)
+            throw std::runtime_error("unitsim printed no slave path");
         slavePath = *line;
     }
     static std::vector<std::string> withState(std::vector<std::string> extra, const std::string& dir) {
@@ -306,4 +335,4 @@ struct RunningUnit {
     std::string slavePath;
 };
 
-}  // namespace unitsim_test
+} // namespace unitsim_test

@@ -13,14 +13,17 @@ namespace {
 
 struct Session {
     explicit Session(std::vector<std::string> extra = {}) : unit(std::move(extra)), peer(unit.slavePath) {
-        if (!peer.login()) throw std::runtime_error("login failed");
+        if (!peer.login())
+            throw std::runtime_error("login failed");
     }
     fs::path messages() const { return unit.state.path() / "messages"; }
     RunningUnit unit;
     PtyPeer peer;
 };
 
-std::string closingAnswer(PtyPeer& peer, Ms timeout = 15000ms) { return peer.expect("#", timeout).value_or("none"); }
+std::string closingAnswer(PtyPeer& peer, Ms timeout = 15000ms) {
+    return peer.expect("#", timeout).value_or("none");
+}
 
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -33,7 +36,8 @@ std::uint64_t freeSpace(PtyPeer& peer) {
     std::string info = peer.command(" geto 90 ").value_or("");
     std::istringstream in(info);
     std::string tok;
-    for (int i = 0; i < 6; ++i) in >> tok;
+    for (int i = 0; i < 6; ++i)
+        in >> tok;
     return std::stoull(tok);
 }
 
@@ -41,12 +45,13 @@ std::uint64_t freeSpace(PtyPeer& peer) {
 std::vector<std::string> filesUnder(const fs::path& dir) {
     std::vector<std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        if (e.is_regular_file()) out.push_back(fs::relative(e.path(), dir).string());
+        if (e.is_regular_file())
+            out.push_back(fs::relative(e.path(), dir).string());
     }
     return out;
 }
 
-}  // namespace
+} // namespace
 
 class UnitsimTransferSizes : public ::testing::TestWithParam<std::size_t> {};
 
@@ -76,7 +81,8 @@ TEST_P(UnitsimTransferSizes, UploadIsStoredAndDownloadGivesItBack) {
     EXPECT_EQ(got.size, size);
     EXPECT_TRUE(got.data == data);
     ASSERT_EQ(got.blockNumbers.size(), (size + 1023) / 1024);
-    for (std::size_t i = 0; i < got.blockNumbers.size(); ++i) EXPECT_EQ(got.blockNumbers[i], static_cast<int>((i + 1) % 256));
+    for (std::size_t i = 0; i < got.blockNumbers.size(); ++i)
+        EXPECT_EQ(got.blockNumbers[i], static_cast<int>((i + 1) % 256));
     EXPECT_EQ(got.naks, 0);
     EXPECT_NE(closingAnswer(s.peer).find("OK"), std::string::npos);
 
@@ -90,7 +96,8 @@ TEST_P(UnitsimTransferSizes, UploadIsStoredAndDownloadGivesItBack) {
 INSTANTIATE_TEST_SUITE_P(Sizes, UnitsimTransferSizes, ::testing::Values(0u, 1024u, 1025u, 300000u));
 
 TEST(UnitsimUpload, TheConfiguratorsWayOfSendingIsUnderstood) {
-    // Its sender does not wait for the "C" after block 0: for an empty file the unit's "C" then meets its EOT.
+    // Its sender does not wait for the "C" after block 0: for an empty file the unit's "C" then meets its
+    // EOT.
     Session s;
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2048}}) {
         const std::string code = "50" + std::to_string(size % 10) + "01";
@@ -121,7 +128,7 @@ TEST(UnitsimUpload, BadBlocksAreRefusedAndRepeatedBlocksAcknowledged) {
     EXPECT_EQ(reply(s.peer), NAK);
     s.peer.send(good1);
     EXPECT_EQ(reply(s.peer), ACK);
-    s.peer.send(good1);  // as if our ACK had been lost
+    s.peer.send(good1); // as if our ACK had been lost
     EXPECT_EQ(reply(s.peer), ACK);
     EXPECT_EQ(sendUntilAck(s.peer, makeBlock(2, data.substr(1024, 1024), true)), ACK);
     EXPECT_EQ(sendUntilAck(s.peer, makeBlock(3, data.substr(2048), true)), ACK);
@@ -155,7 +162,8 @@ TEST(UnitsimUpload, FailedTransfersEndWithTheirNumberAndKeepNoFile) {
     for (int i = 0; i < 10; ++i) {
         s.peer.send(bad);
         char r = reply(s.peer);
-        if (r == CAN) break;
+        if (r == CAN)
+            break;
         EXPECT_EQ(r, NAK);
     }
     EXPECT_NE(closingAnswer(s.peer).find("ERR 12"), std::string::npos);
@@ -219,7 +227,9 @@ TEST(UnitsimDownload, RefusedBlocksAreSentAgainAndACancelEndsWith17) {
     s.peer.send("C");
     auto b0 = readBlock(s.peer);
     ASSERT_TRUE(b0);
-    EXPECT_EQ(b0->data.substr(0, 18), std::string("prepared.ktm\0" "2500\0", 18));
+    EXPECT_EQ(b0->data.substr(0, 18), std::string("prepared.ktm\0"
+                                                  "2500\0",
+                                                  18));
     s.peer.send(std::string(1, NAK));
     auto again = readBlock(s.peer);
     ASSERT_TRUE(again);

@@ -11,8 +11,8 @@ namespace unitsim {
 namespace {
 
 constexpr std::uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18, CRC_C = 'C';
-constexpr int kByteTimeoutMs = 1000;    // inside a block and while asking for block 0
-constexpr int kReplyTimeoutMs = 10000;  // the sender's wait for the receiver's verdict
+constexpr int kByteTimeoutMs = 1000;   // inside a block and while asking for block 0
+constexpr int kReplyTimeoutMs = 10000; // the sender's wait for the receiver's verdict
 constexpr int kMaxFailures = 10;
 constexpr int kPurgeQuietMs = 100;
 
@@ -27,37 +27,52 @@ struct BlockIn {
 Block receiveBlock(Line& line, BlockIn& block) {
     std::uint8_t b = 0;
     auto st = line.readByte(b, kByteTimeoutMs);
-    if (st == Line::Status::Closed) return Block::Closed;
-    if (st == Line::Status::Timeout) return Block::NoByte;
-    if (b == EOT) return Block::Eot;
-    if (b == CAN) return Block::Can;
-    if (b != SOH && b != STX) return Block::BadStart;
+    if (st == Line::Status::Closed)
+        return Block::Closed;
+    if (st == Line::Status::Timeout)
+        return Block::NoByte;
+    if (b == EOT)
+        return Block::Eot;
+    if (b == CAN)
+        return Block::Can;
+    if (b != SOH && b != STX)
+        return Block::BadStart;
     block.size = b == STX ? 1024 : 128;
     std::uint8_t head[2];
     for (auto& h : head) {
         st = line.readByte(h, kByteTimeoutMs);
-        if (st == Line::Status::Closed) return Block::Closed;
-        if (st == Line::Status::Timeout) return Block::TimeoutInside;
+        if (st == Line::Status::Closed)
+            return Block::Closed;
+        if (st == Line::Status::Timeout)
+            return Block::TimeoutInside;
     }
     // The whole block is read before it is judged, so a bad number does not leave the rest on the line.
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < block.size + 2; ++i) {
         st = line.readByte(b, kByteTimeoutMs);
-        if (st == Line::Status::Closed) return Block::Closed;
-        if (st == Line::Status::Timeout) return Block::TimeoutInside;
-        if (i < block.size) block.data[i] = b;
+        if (st == Line::Status::Closed)
+            return Block::Closed;
+        if (st == Line::Status::Timeout)
+            return Block::TimeoutInside;
+        if (i < block.size)
+            block.data[i] = b;
         crc = crcStep(crc, b);
     }
-    if (crc != 0) return Block::BadCrc;
-    if ((head[1] ^ 0xFF) != head[0]) return Block::BadNumber;
+    if (crc != 0)
+        return Block::BadCrc;
+    if ((head[1] ^ 0xFF) != head[0])
+        return Block::BadNumber;
     block.number = head[0];
     return Block::Good;
 }
 
-void send(Line& line, std::uint8_t b) { line.write(std::string(1, static_cast<char>(b))); }
+void send(Line& line, std::uint8_t b) {
+    line.write(std::string(1, static_cast<char>(b)));
+}
 
 int cancel(Line& line, int code, bool tellPeer) {
-    if (tellPeer) line.write(std::string(2, static_cast<char>(CAN)));
+    if (tellPeer)
+        line.write(std::string(2, static_cast<char>(CAN)));
     line.drain(kPurgeQuietMs * 2);
     return line.closed() ? kLineClosed : code;
 }
@@ -67,14 +82,16 @@ struct FailureCount {
     int total = 0, crc = 0, timeout = 0;
     void add(Block r) {
         ++total;
-        if (r == Block::BadCrc) ++crc;
-        if (r == Block::NoByte || r == Block::TimeoutInside) ++timeout;
+        if (r == Block::BadCrc)
+            ++crc;
+        if (r == Block::NoByte || r == Block::TimeoutInside)
+            ++timeout;
     }
     void reset() { total = crc = timeout = 0; }
     int code() const { return crc == total ? 12 : timeout == total ? 11 : 14; }
 };
 
-}  // namespace
+} // namespace
 
 int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace, ReceivedFile& received) {
     received = {};
@@ -84,21 +101,28 @@ int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace
     send(line, CRC_C);
     for (;;) {
         Block r = receiveBlock(line, block);
-        if (r == Block::Closed) return kLineClosed;
-        if (r == Block::Can) return cancel(line, 17, false);
+        if (r == Block::Closed)
+            return kLineClosed;
+        if (r == Block::Can)
+            return cancel(line, 17, false);
         if (r == Block::Eot) {
             send(line, ACK);
             return 0;
         }
-        if (r == Block::Good && block.number == 0) break;
-        if (r == Block::Good) return cancel(line, 13, true);
+        if (r == Block::Good && block.number == 0)
+            break;
+        if (r == Block::Good)
+            return cancel(line, 13, true);
         failures.add(r);
-        if (failures.total >= kMaxFailures) return cancel(line, failures.code(), true);
-        if (r != Block::NoByte) line.drain(kPurgeQuietMs);
+        if (failures.total >= kMaxFailures)
+            return cancel(line, failures.code(), true);
+        if (r != Block::NoByte)
+            line.drain(kPurgeQuietMs);
         send(line, r == Block::NoByte ? CRC_C : NAK);
     }
     std::size_t nul = 0;
-    while (nul < block.size && block.data[nul] != 0) ++nul;
+    while (nul < block.size && block.data[nul] != 0)
+        ++nul;
     if (nul == 0) {
         // A batch whose block 0 holds no name carries no file.
         send(line, ACK);
@@ -108,14 +132,17 @@ int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace
     std::uint64_t size = 0;
     for (std::size_t i = nul + 1; i < block.size && block.data[i] >= '0' && block.data[i] <= '9'; ++i) {
         size = size * 10 + (block.data[i] - '0');
-        if (size > (1ull << 40)) break;
+        if (size > (1ull << 40))
+            break;
     }
     received.size = size;
     received.any = true;
-    if (size > freeSpace) return cancel(line, kNoSpace, true);
+    if (size > freeSpace)
+        return cancel(line, kNoSpace, true);
 
     std::ofstream out(partPath, std::ios::binary | std::ios::trunc);
-    if (!out) return cancel(line, 14, true);
+    if (!out)
+        return cancel(line, 14, true);
     send(line, ACK);
     send(line, CRC_C);
 
@@ -124,8 +151,10 @@ int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace
     failures.reset();
     for (;;) {
         Block r = receiveBlock(line, block);
-        if (r == Block::Closed) return kLineClosed;
-        if (r == Block::Can) return cancel(line, 17, false);
+        if (r == Block::Closed)
+            return kLineClosed;
+        if (r == Block::Can)
+            return cancel(line, 17, false);
         if (r == Block::Good) {
             if (block.number == expected) {
                 failures.reset();
@@ -135,16 +164,19 @@ int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace
                 expected = static_cast<std::uint8_t>(expected + 1);
                 send(line, ACK);
             } else if (block.number == static_cast<std::uint8_t>(expected - 1)) {
-                send(line, ACK);  // our ACK was lost and the sender repeats the block
+                send(line, ACK); // our ACK was lost and the sender repeats the block
             } else {
                 return cancel(line, 13, true);
             }
             continue;
         }
-        if (r == Block::Eot) break;
+        if (r == Block::Eot)
+            break;
         failures.add(r);
-        if (failures.total >= kMaxFailures) return cancel(line, failures.code(), true);
-        if (r != Block::NoByte) line.drain(kPurgeQuietMs);
+        if (failures.total >= kMaxFailures)
+            return cancel(line, failures.code(), true);
+        if (r != Block::NoByte)
+            line.drain(kPurgeQuietMs);
         send(line, NAK);
     }
     out.close();
@@ -154,25 +186,32 @@ int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace
     failures.reset();
     for (;;) {
         Block r = receiveBlock(line, block);
-        if (r == Block::Closed) return kLineClosed;
-        if (r == Block::Can) return cancel(line, 17, false);
+        if (r == Block::Closed)
+            return kLineClosed;
+        if (r == Block::Can)
+            return cancel(line, 17, false);
         if (r == Block::Good) {
             send(line, ACK);
             break;
         }
         if (r == Block::Eot) {
-            // The sender took a stray byte for a refusal of its EOT and repeats it: acknowledge, keep waiting.
+            // The sender took a stray byte for a refusal of its EOT and repeats it: acknowledge, keep
+            // waiting.
             send(line, ACK);
             failures.add(r);
-            if (failures.total >= kMaxFailures) return cancel(line, 14, true);
+            if (failures.total >= kMaxFailures)
+                return cancel(line, 14, true);
             continue;
         }
         failures.add(r);
-        if (failures.total >= kMaxFailures) return cancel(line, failures.code(), true);
-        if (r != Block::NoByte) line.drain(kPurgeQuietMs);
+        if (failures.total >= kMaxFailures)
+            return cancel(line, failures.code(), true);
+        if (r != Block::NoByte)
+            line.drain(kPurgeQuietMs);
         send(line, r == Block::NoByte ? CRC_C : NAK);
     }
-    if (!out || written < size) return 13;  // the sender ended before the announced size
+    if (!out || written < size)
+        return 13; // the sender ended before the announced size
     return 0;
 }
 
@@ -185,20 +224,28 @@ Reply readReply(Line& line, bool acceptC) {
     auto deadline = Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return Reply::Timeout;
+        if (left <= 0)
+            return Reply::Timeout;
         std::uint8_t b = 0;
         auto st = line.readByte(b, static_cast<int>(left));
-        if (st == Line::Status::Closed) return Reply::Closed;
-        if (st == Line::Status::Timeout) return Reply::Timeout;
-        if (b == ACK) return Reply::Ack;
-        if (b == NAK) return Reply::Nak;
-        if (b == CAN) return Reply::Can;
-        if (b == CRC_C && acceptC) return Reply::AskC;
+        if (st == Line::Status::Closed)
+            return Reply::Closed;
+        if (st == Line::Status::Timeout)
+            return Reply::Timeout;
+        if (b == ACK)
+            return Reply::Ack;
+        if (b == NAK)
+            return Reply::Nak;
+        if (b == CAN)
+            return Reply::Can;
+        if (b == CRC_C && acceptC)
+            return Reply::AskC;
     }
 }
 
 // 0 when acknowledged, else the closing number (or kLineClosed).
-int sendBlock(Line& line, const std::uint8_t* data, std::size_t count, std::uint8_t number, bool big, bool isHeader) {
+int sendBlock(Line& line, const std::uint8_t* data, std::size_t count, std::uint8_t number, bool big,
+              bool isHeader) {
     std::size_t size = big ? 1024 : 128;
     std::vector<std::uint8_t> frame(3 + size + 2, 0);
     frame[0] = big ? STX : SOH;
@@ -213,14 +260,19 @@ int sendBlock(Line& line, const std::uint8_t* data, std::size_t count, std::uint
         line.write(std::string(reinterpret_cast<const char*>(frame.data()), frame.size()));
         Reply r = readReply(line, isHeader);
         switch (r) {
-            case Reply::Ack: return 0;
-            case Reply::Can: return cancel(line, 17, false);
-            case Reply::Closed: return kLineClosed;
-            case Reply::Timeout: return cancel(line, 11, true);
-            case Reply::Nak:
-            case Reply::AskC:
-                if (++rejections >= kMaxFailures) return cancel(line, 14, true);
-                break;
+        case Reply::Ack:
+            return 0;
+        case Reply::Can:
+            return cancel(line, 17, false);
+        case Reply::Closed:
+            return kLineClosed;
+        case Reply::Timeout:
+            return cancel(line, 11, true);
+        case Reply::Nak:
+        case Reply::AskC:
+            if (++rejections >= kMaxFailures)
+                return cancel(line, 14, true);
+            break;
         }
     }
 }
@@ -229,31 +281,39 @@ int sendBlock(Line& line, const std::uint8_t* data, std::size_t count, std::uint
 int waitForC(Line& line) {
     for (;;) {
         Reply r = readReply(line, true);
-        if (r == Reply::AskC) return 0;
-        if (r == Reply::Can) return cancel(line, 17, false);
-        if (r == Reply::Closed) return kLineClosed;
-        if (r == Reply::Timeout) return cancel(line, 11, true);
+        if (r == Reply::AskC)
+            return 0;
+        if (r == Reply::Can)
+            return cancel(line, 17, false);
+        if (r == Reply::Closed)
+            return kLineClosed;
+        if (r == Reply::Timeout)
+            return cancel(line, 11, true);
     }
 }
 
-}  // namespace
+} // namespace
 
 int sendFile(Line& line, const std::string& path, const std::string& lineName) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return 16;
+    if (!in)
+        return 16;
     in.seekg(0, std::ios::end);
     auto size = static_cast<std::uint64_t>(in.tellg());
     in.seekg(0);
 
     int r = waitForC(line);
-    if (r != 0) return r;
+    if (r != 0)
+        return r;
     std::array<std::uint8_t, 128> header{};
     std::string announce = lineName.substr(0, 100);
     announce += '\0';
     announce += std::to_string(size);
     std::copy(announce.begin(), announce.end(), header.begin());
-    if ((r = sendBlock(line, header.data(), header.size(), 0, false, true)) != 0) return r;
-    if ((r = waitForC(line)) != 0) return r;
+    if ((r = sendBlock(line, header.data(), header.size(), 0, false, true)) != 0)
+        return r;
+    if ((r = waitForC(line)) != 0)
+        return r;
 
     std::array<std::uint8_t, 1024> data{};
     std::uint64_t blocks = (size + 1023) / 1024;
@@ -261,25 +321,34 @@ int sendFile(Line& line, const std::string& path, const std::string& lineName) {
         data.fill(0);
         in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
         auto got = static_cast<std::size_t>(in.gcount());
-        if (got == 0) return cancel(line, 16, true);  // the file shrank under us
-        if ((r = sendBlock(line, data.data(), got, static_cast<std::uint8_t>(i % 256), true, false)) != 0) return r;
+        if (got == 0)
+            return cancel(line, 16, true); // the file shrank under us
+        if ((r = sendBlock(line, data.data(), got, static_cast<std::uint8_t>(i % 256), true, false)) != 0)
+            return r;
     }
     int rejections = 0;
     for (;;) {
         send(line, EOT);
         Reply reply = readReply(line, false);
-        if (reply == Reply::Ack) break;
-        if (reply == Reply::Can) return cancel(line, 17, false);
-        if (reply == Reply::Closed) return kLineClosed;
-        if (reply == Reply::Timeout) return cancel(line, 11, true);
-        if (++rejections >= kMaxFailures) return cancel(line, 14, true);
+        if (reply == Reply::Ack)
+            break;
+        if (reply == Reply::Can)
+            return cancel(line, 17, false);
+        if (reply == Reply::Closed)
+            return kLineClosed;
+        if (reply == Reply::Timeout)
+            return cancel(line, 11, true);
+        if (++rejections >= kMaxFailures)
+            return cancel(line, 14, true);
     }
-    if ((r = waitForC(line)) != 0) return r;
+    if ((r = waitForC(line)) != 0)
+        return r;
     header.fill(0);
     r = sendBlock(line, header.data(), header.size(), 0, false, false);
     // The file is complete once EOT was acknowledged; a lost verdict on the empty block 0 changes nothing.
-    if (r == kLineClosed) return r;
+    if (r == kLineClosed)
+        return r;
     return 0;
 }
 
-}  // namespace unitsim
+} // namespace unitsim

@@ -15,9 +15,9 @@ constexpr int kLineClosed = -1;
 constexpr int kNoSpace = 18;
 
 struct ReceivedFile {
-    std::string lineName;   // the name of block 0 as it came, in the line's encoding
+    std::string lineName; // the name of block 0 as it came, in the line's encoding
     std::uint64_t size = 0;
-    bool any = false;       // false for a batch without a file
+    bool any = false; // false for a batch without a file
 };
 
 // Writes the file to partPath; the caller renames it into place only on 0.
@@ -25,4 +25,4 @@ int receiveFile(Line& line, const std::string& partPath, std::uint64_t freeSpace
 
 int sendFile(Line& line, const std::string& path, const std::string& lineName);
 
-}  // namespace unitsim
+} // namespace unitsim

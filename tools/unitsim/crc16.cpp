@@ -19,7 +19,7 @@ constexpr std::array<std::uint16_t, 256> makeTable() {
 
 constexpr auto kTable = makeTable();
 
-}  // namespace
+} // namespace
 
 std::uint16_t crcStep(std::uint16_t crc, std::uint8_t byte) {
     return static_cast<std::uint16_t>(kTable[crc >> 8] ^ ((crc << 8) & 0xFF00) ^ byte);
@@ -27,9 +27,10 @@ std::uint16_t crcStep(std::uint16_t crc, std::uint8_t byte) {
 
 std::uint16_t crcOfBlock(const std::uint8_t* data, std::size_t size) {
     std::uint16_t crc = 0;
-    for (std::size_t i = 0; i < size; ++i) crc = crcStep(crc, data[i]);
+    for (std::size_t i = 0; i < size; ++i)
+        crc = crcStep(crc, data[i]);
     crc = crcStep(crc, 0);
     return crcStep(crc, 0);
 }
 
-}  // namespace unitsim
+} // namespace unitsim

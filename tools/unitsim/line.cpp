@@ -15,8 +15,8 @@ volatile std::sig_atomic_t g_stopRequested = 0;
 
 namespace {
 
-// The signals that stop the unit stay blocked except inside these waits, so a stop can never slip in between the
-// test of the flag and the wait.
+// The signals that stop the unit stay blocked except inside these waits, so a stop can never slip in between
+// the test of the flag and the wait.
 sigset_t waitMask() {
     sigset_t mask;
     sigprocmask(SIG_SETMASK, nullptr, &mask);
@@ -26,7 +26,8 @@ sigset_t waitMask() {
 }
 
 timespec toTimespec(Clock::duration d) {
-    if (d < Clock::duration::zero()) d = Clock::duration::zero();
+    if (d < Clock::duration::zero())
+        d = Clock::duration::zero();
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
     return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
@@ -35,15 +36,18 @@ timespec toTimespec(Clock::duration d) {
 int pollOne(int fd, short events, Clock::time_point deadline) {
     sigset_t mask = waitMask();
     for (;;) {
-        if (g_stopRequested) return -1;
+        if (g_stopRequested)
+            return -1;
         pollfd p{fd, events, 0};
         timespec ts = toTimespec(deadline - Clock::now());
         int r = ppoll(&p, 1, &ts, &mask);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return POLLERR;
         }
-        if (r == 0) return 0;
+        if (r == 0)
+            return 0;
         return p.revents;
     }
 }
@@ -59,13 +63,14 @@ std::string wallClock() {
     return buf;
 }
 
-}  // namespace
+} // namespace
 
 bool sleepUntil(Clock::time_point deadline) {
     sigset_t mask = waitMask();
     while (!g_stopRequested) {
         auto now = Clock::now();
-        if (now >= deadline) return true;
+        if (now >= deadline)
+            return true;
         timespec ts = toTimespec(deadline - now);
         ppoll(nullptr, 0, &ts, &mask);
     }
@@ -75,12 +80,14 @@ bool sleepUntil(Clock::time_point deadline) {
 // ---- Transcript ----
 
 Transcript::Transcript(const std::string& path) {
-    if (!path.empty()) file_ = std::fopen(path.c_str(), "a");
+    if (!path.empty())
+        file_ = std::fopen(path.c_str(), "a");
 }
 
 Transcript::~Transcript() {
     flush();
-    if (file_) std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
 }
 
 void Transcript::startLine(bool fromUnit) {
@@ -91,10 +98,12 @@ void Transcript::startLine(bool fromUnit) {
 }
 
 void Transcript::byte(bool fromUnit, std::uint8_t b, const char* fault) {
-    if (!file_) return;
+    if (!file_)
+        return;
     auto now = Clock::now();
     // A pause of more than 20 ms starts a new line, so the time stamps show where the line went quiet.
-    if (!open_ || fromUnit != fromUnit_ || count_ >= 16 || now - last_ > std::chrono::milliseconds(20) || fault) {
+    if (!open_ || fromUnit != fromUnit_ || count_ >= 16 || now - last_ > std::chrono::milliseconds(20) ||
+        fault) {
         startLine(fromUnit);
     }
     last_ = now;
@@ -119,14 +128,16 @@ void Transcript::byte(bool fromUnit, std::uint8_t b, const char* fault) {
 }
 
 void Transcript::note(const std::string& text) {
-    if (!file_) return;
+    if (!file_)
+        return;
     flush();
     std::fprintf(file_, "%s ----- %s\n", wallClock().c_str(), text.c_str());
     std::fflush(file_);
 }
 
 void Transcript::flush() {
-    if (!file_ || !open_) return;
+    if (!file_ || !open_)
+        return;
     std::fprintf(file_, "%-48s |%s|\n", hex_.c_str(), text_.c_str());
     std::fflush(file_);
     hex_.clear();
@@ -140,7 +151,8 @@ void Transcript::flush() {
 Line::Line(int masterFd, const LineOptions& options, Transcript* transcript)
     : fd_(masterFd), options_(options), transcript_(transcript), random_(options.seed) {
     if (options_.baud > 0) {
-        byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(11.0 / options_.baud));
+        byteTime_ =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(11.0 / options_.baud));
     }
 }
 
@@ -152,17 +164,22 @@ void Line::resetAfterPeer() {
 }
 
 bool Line::faultApplies(bool outgoing) const {
-    if (options_.faultsOnlyInTransfer && !inTransfer_) return false;
+    if (options_.faultsOnlyInTransfer && !inTransfer_)
+        return false;
     switch (options_.faultDirection) {
-        case FaultDirection::In: return !outgoing;
-        case FaultDirection::Out: return outgoing;
-        case FaultDirection::Both: return true;
+    case FaultDirection::In:
+        return !outgoing;
+    case FaultDirection::Out:
+        return outgoing;
+    case FaultDirection::Both:
+        return true;
     }
     return true;
 }
 
 bool Line::chance(double rate) {
-    if (rate <= 0) return false;
+    if (rate <= 0)
+        return false;
     return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < rate;
 }
 
@@ -171,14 +188,18 @@ void Line::beginTransfer() {
     transferBytes_ = 0;
 }
 
-void Line::endTransfer() { inTransfer_ = false; }
+void Line::endTransfer() {
+    inTransfer_ = false;
+}
 
 void Line::countTransferByte() {
-    if (!inTransfer_ || options_.hangupAfter < 0) return;
+    if (!inTransfer_ || options_.hangupAfter < 0)
+        return;
     if (++transferBytes_ >= options_.hangupAfter && !unitHungUp_) {
         unitHungUp_ = true;
-        if (transcript_) transcript_->note("fault: the unit drops the line after " + std::to_string(transferBytes_) +
-                                           " bytes of the transfer");
+        if (transcript_)
+            transcript_->note("fault: the unit drops the line after " + std::to_string(transferBytes_) +
+                              " bytes of the transfer");
     }
 }
 
@@ -186,8 +207,10 @@ bool Line::fill(int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         int ev = pollOne(fd_, POLLIN, deadline);
-        if (ev < 0) return false;
-        if (ev == 0) return false;
+        if (ev < 0)
+            return false;
+        if (ev == 0)
+            return false;
         if (ev & POLLIN) {
             char buf[4096];
             ssize_t n = ::read(fd_, buf, sizeof buf);
@@ -199,7 +222,8 @@ bool Line::fill(int timeoutMs) {
                 inBuffer_.append(buf, static_cast<std::size_t>(n));
                 return true;
             }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
             peerGone_ = true;
             return false;
         }
@@ -211,32 +235,40 @@ bool Line::fill(int timeoutMs) {
 
 Line::Status Line::readByte(std::uint8_t& byte, int timeoutMs) {
     for (;;) {
-        if (closed()) return Status::Closed;
+        if (closed())
+            return Status::Closed;
         if (inPos_ >= inBuffer_.size()) {
-            if (!fill(timeoutMs)) return closed() ? Status::Closed : Status::Timeout;
+            if (!fill(timeoutMs))
+                return closed() ? Status::Closed : Status::Timeout;
             continue;
         }
         if (byteTime_ > Clock::duration::zero()) {
             // Bytes are taken in no faster than the line carries them; an idle line does not bank time.
             auto now = Clock::now();
-            if (nextIn_ + byteTime_ < now) nextIn_ = now;
-            if (!sleepUntil(nextIn_)) return Status::Closed;
+            if (nextIn_ + byteTime_ < now)
+                nextIn_ = now;
+            if (!sleepUntil(nextIn_))
+                return Status::Closed;
             nextIn_ += byteTime_;
         }
         auto b = static_cast<std::uint8_t>(inBuffer_[inPos_++]);
         countTransferByte();
-        if (unitHungUp_) return Status::Closed;
+        if (unitHungUp_)
+            return Status::Closed;
         if (faultApplies(false) && chance(options_.dropRate)) {
-            if (transcript_) transcript_->byte(false, b, "dropped");
+            if (transcript_)
+                transcript_->byte(false, b, "dropped");
             continue;
         }
         if (faultApplies(false) && chance(options_.corruptRate)) {
             auto changed = static_cast<std::uint8_t>(b ^ (1u + random_() % 255u));
-            if (transcript_) transcript_->byte(false, changed, "corrupted");
+            if (transcript_)
+                transcript_->byte(false, changed, "corrupted");
             byte = changed;
             return Status::Ok;
         }
-        if (transcript_) transcript_->byte(false, b);
+        if (transcript_)
+            transcript_->byte(false, b);
         byte = b;
         return Status::Ok;
     }
@@ -251,12 +283,16 @@ bool Line::writeRaw(const std::uint8_t* data, std::size_t size) {
             done += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0 && errno == EAGAIN) {
-            // A peer that stops reading fills the pty; after ten seconds the bytes are given up as a line would.
+            // A peer that stops reading fills the pty; after ten seconds the bytes are given up as a line
+            // would.
             int ev = pollOne(fd_, POLLOUT, deadline);
-            if (ev < 0) return false;
-            if (ev == 0) return false;
+            if (ev < 0)
+                return false;
+            if (ev == 0)
+                return false;
             if ((ev & POLLHUP) && !(ev & POLLOUT)) {
                 peerGone_ = true;
                 return false;
@@ -273,33 +309,42 @@ void Line::write(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (char ch : bytes) {
-        if (closed()) break;
+        if (closed())
+            break;
         auto b = static_cast<std::uint8_t>(ch);
         countTransferByte();
-        if (unitHungUp_) break;
+        if (unitHungUp_)
+            break;
         if (faultApplies(true) && chance(options_.dropRate)) {
-            if (transcript_) transcript_->byte(true, b, "dropped");
+            if (transcript_)
+                transcript_->byte(true, b, "dropped");
             continue;
         }
         if (faultApplies(true) && chance(options_.corruptRate)) {
             b = static_cast<std::uint8_t>(b ^ (1u + random_() % 255u));
-            if (transcript_) transcript_->byte(true, b, "corrupted");
+            if (transcript_)
+                transcript_->byte(true, b, "corrupted");
         } else if (transcript_) {
             transcript_->byte(true, b);
         }
         if (byteTime_ > Clock::duration::zero()) {
             // Absolute deadlines: one byte every byte time, no bursts, and scheduling jitter does not add up.
             auto now = Clock::now();
-            if (nextOut_ + byteTime_ < now) nextOut_ = now;
-            if (!sleepUntil(nextOut_)) return;
+            if (nextOut_ + byteTime_ < now)
+                nextOut_ = now;
+            if (!sleepUntil(nextOut_))
+                return;
             nextOut_ += byteTime_;
-            if (!writeRaw(&b, 1)) return;
+            if (!writeRaw(&b, 1))
+                return;
         } else {
             out += static_cast<char>(b);
         }
     }
-    if (!out.empty()) writeRaw(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
-    if (transcript_) transcript_->flush();
+    if (!out.empty())
+        writeRaw(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
+    if (transcript_)
+        transcript_->flush();
 }
 
 void Line::drain(int quietMs) {
@@ -308,4 +353,4 @@ void Line::drain(int quietMs) {
     }
 }
 
-}  // namespace unitsim
+} // namespace unitsim

@@ -18,13 +18,13 @@ using Clock = std::chrono::steady_clock;
 enum class FaultDirection { In, Out, Both };
 
 struct LineOptions {
-    long baud = 0;               // 0: no throttle; otherwise 11 bits per byte (8N2 with its start bit)
-    double dropRate = 0;         // share of bytes lost
-    double corruptRate = 0;      // share of bytes changed
-    std::uint64_t seed = 1;      // the same seed gives the same faults for the same traffic
+    long baud = 0;          // 0: no throttle; otherwise 11 bits per byte (8N2 with its start bit)
+    double dropRate = 0;    // share of bytes lost
+    double corruptRate = 0; // share of bytes changed
+    std::uint64_t seed = 1; // the same seed gives the same faults for the same traffic
     FaultDirection faultDirection = FaultDirection::Both;
     bool faultsOnlyInTransfer = false;
-    long hangupAfter = -1;       // bytes of one block transfer after which the unit drops the line; -1 never
+    long hangupAfter = -1; // bytes of one block transfer after which the unit drops the line; -1 never
 };
 
 // A person-readable record of every byte with time stamps: one line per burst in one direction.
@@ -64,8 +64,8 @@ public:
 
     Line(int masterFd, const LineOptions& options, Transcript* transcript);
 
-    // One byte as the unit takes it in, after the line rate and the faults. Closed when the peer hung up, the unit
-    // was stopped or has dropped the line itself.
+    // One byte as the unit takes it in, after the line rate and the faults. Closed when the peer hung up, the
+    // unit was stopped or has dropped the line itself.
     Status readByte(std::uint8_t& byte, int timeoutMs);
     // Whole text, paced and faulted byte by byte. Errors of a vanished peer mark the line closed.
     void write(std::string_view bytes);
@@ -103,4 +103,4 @@ private:
     bool unitHungUp_ = false;
 };
 
-}  // namespace unitsim
+} // namespace unitsim

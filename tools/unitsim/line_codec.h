@@ -1,4 +1,5 @@
-// The line speaks Windows-1251; the unit keeps UTF-8. These two calls are the only crossing, on the model's codec.
+// The line speaks Windows-1251; the unit keeps UTF-8. These two calls are the only crossing, on the model's
+// codec.
 #pragma once
 
 #include <optional>
@@ -13,4 +14,4 @@ std::string lineToUtf8(std::string_view cp1251);
 // nullopt when the text holds a character the line cannot carry, or is not UTF-8.
 std::optional<std::string> utf8ToLine(std::string_view utf8);
 
-}  // namespace unitsim
+} // namespace unitsim

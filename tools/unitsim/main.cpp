@@ -1,5 +1,5 @@
-// unitsim: the simulated unit on a pseudo-terminal. Prints the slave path on its first line and serves peers until
-// it is stopped. Options: see usage() or README.md.
+// unitsim: the simulated unit on a pseudo-terminal. Prints the slave path on its first line and serves peers
+// until it is stopped. Options: see usage() or README.md.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -55,7 +55,9 @@ unit until SIGTERM or SIGINT. When a peer closes the slave, the unit waits for t
   --help                 this text
 )";
 
-void onSignal(int) { g_stopRequested = 1; }
+void onSignal(int) {
+    g_stopRequested = 1;
+}
 
 [[noreturn]] void die(const std::string& what) {
     std::cerr << "unitsim: " << what << "\n";
@@ -70,9 +72,11 @@ struct Pty {
 Pty openPty() {
     Pty p;
     p.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0) die(std::string("pty: ") + std::strerror(errno));
+    if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0)
+        die(std::string("pty: ") + std::strerror(errno));
     char name[128];
-    if (ptsname_r(p.master, name, sizeof name) != 0) die("ptsname failed");
+    if (ptsname_r(p.master, name, sizeof name) != 0)
+        die("ptsname failed");
     p.slavePath = name;
     // Raw from the start, so a peer that does not set the line up gets neither echo nor line editing.
     int slave = ::open(name, O_RDWR | O_NOCTTY);
@@ -88,11 +92,14 @@ Pty openPty() {
 }
 
 void placeLink(const std::string& link, const std::string& target) {
-    if (link.empty()) return;
+    if (link.empty())
+        return;
     std::error_code ec;
-    if (fs::is_symlink(link, ec) || fs::exists(link, ec)) fs::remove(link, ec);
+    if (fs::is_symlink(link, ec) || fs::exists(link, ec))
+        fs::remove(link, ec);
     fs::create_symlink(target, link, ec);
-    if (ec) die("cannot place link " + link + ": " + ec.message());
+    if (ec)
+        die("cannot place link " + link + ": " + ec.message());
 }
 
 // While nobody holds the slave, the master reports a hang-up: poll for the end of that state.
@@ -100,7 +107,8 @@ bool waitForPeer(int master) {
     while (!g_stopRequested) {
         pollfd p{master, POLLIN, 0};
         int r = poll(&p, 1, 0);
-        if (r >= 0 && !(p.revents & POLLHUP)) return true;
+        if (r >= 0 && !(p.revents & POLLHUP))
+            return true;
         sleepUntil(Clock::now() + std::chrono::milliseconds(20));
     }
     return false;
@@ -110,18 +118,20 @@ long toLong(const std::string& opt, const char* v) {
     char* end = nullptr;
     errno = 0;
     long n = std::strtol(v, &end, 10);
-    if (errno || !end || *end || n < 0) die(opt + " wants a number, got \"" + v + "\"");
+    if (errno || !end || *end || n < 0)
+        die(opt + " wants a number, got \"" + v + "\"");
     return n;
 }
 
 double toShare(const std::string& opt, const char* v) {
     char* end = nullptr;
     double d = std::strtod(v, &end);
-    if (!end || *end || d < 0 || d > 1) die(opt + " wants a share between 0 and 1, got \"" + v + "\"");
+    if (!end || *end || d < 0 || d > 1)
+        die(opt + " wants a share between 0 and 1, got \"" + v + "\"");
     return d;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     UnitOptions unit;
@@ -133,7 +143,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> const char* {
-            if (i + 1 >= argc) die(a + " wants a value");
+            if (i + 1 >= argc)
+                die(a + " wants a value");
             return argv[++i];
         };
         if (a == "--help" || a == "-h") {
@@ -141,39 +152,67 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--type") {
             std::string t = value();
-            if (t == "QOR11") unit.type = UnitType::QOR11;
-            else if (t == "QOR22") unit.type = UnitType::QOR22;
-            else die("--type wants QOR11 or QOR22");
-        } else if (a == "--state") unit.stateDir = value();
-        else if (a == "--link") linkPath = value();
-        else if (a == "--once") once = true;
-        else if (a == "--log") logPath = value();
-        else if (a == "--baud") lineOptions.baud = toLong(a, value());
-        else if (a == "--busy") unit.busy = true;
-        else if (a == "--mute") unit.mute = true;
-        else if (a == "--delay-ms") unit.delayMs = static_cast<int>(toLong(a, value()));
-        else if (a == "--drop") lineOptions.dropRate = toShare(a, value());
-        else if (a == "--corrupt") lineOptions.corruptRate = toShare(a, value());
+            if (t == "QOR11")
+                unit.type = UnitType::QOR11;
+            else if (t == "QOR22")
+                unit.type = UnitType::QOR22;
+            else
+                die("--type wants QOR11 or QOR22");
+        } else if (a == "--state")
+            unit.stateDir = value();
+        else if (a == "--link")
+            linkPath = value();
+        else if (a == "--once")
+            once = true;
+        else if (a == "--log")
+            logPath = value();
+        else if (a == "--baud")
+            lineOptions.baud = toLong(a, value());
+        else if (a == "--busy")
+            unit.busy = true;
+        else if (a == "--mute")
+            unit.mute = true;
+        else if (a == "--delay-ms")
+            unit.delayMs = static_cast<int>(toLong(a, value()));
+        else if (a == "--drop")
+            lineOptions.dropRate = toShare(a, value());
+        else if (a == "--corrupt")
+            lineOptions.corruptRate = toShare(a, value());
         else if (a == "--fault-dir") {
             std::string d = value();
-            if (d == "in") lineOptions.faultDirection = FaultDirection::In;
-            else if (d == "out") lineOptions.faultDirection = FaultDirection::Out;
-            else if (d == "both") lineOptions.faultDirection = FaultDirection::Both;
-            else die("--fault-dir wants in, out or both");
+            if (d == "in")
+                lineOptions.faultDirection = FaultDirection::In;
+            else if (d == "out")
+                lineOptions.faultDirection = FaultDirection::Out;
+            else if (d == "both")
+                lineOptions.faultDirection = FaultDirection::Both;
+            else
+                die("--fault-dir wants in, out or both");
         } else if (a == "--fault-scope") {
             std::string s = value();
-            if (s != "all" && s != "transfer") die("--fault-scope wants all or transfer");
+            if (s != "all" && s != "transfer")
+                die("--fault-scope wants all or transfer");
             lineOptions.faultsOnlyInTransfer = s == "transfer";
-        } else if (a == "--seed") lineOptions.seed = static_cast<std::uint64_t>(toLong(a, value()));
-        else if (a == "--hangup-after") lineOptions.hangupAfter = toLong(a, value());
-        else if (a == "--capacity") unit.capacity = static_cast<std::uint64_t>(toLong(a, value()));
-        else if (a == "--model-code") unit.modelCode = static_cast<int>(toLong(a, value()));
-        else if (a == "--serial") unit.serialNumber = static_cast<std::uint32_t>(toLong(a, value()));
-        else if (a == "--soft-ver") unit.softwareVersion = value();
-        else if (a == "--config-id") unit.configId = static_cast<int>(toLong(a, value()));
-        else if (a == "--config-key") unit.configKey = static_cast<std::uint32_t>(toLong(a, value()));
-        else if (a == "--clock") unit.clock = value();
-        else die("unknown option " + a + " (see --help)");
+        } else if (a == "--seed")
+            lineOptions.seed = static_cast<std::uint64_t>(toLong(a, value()));
+        else if (a == "--hangup-after")
+            lineOptions.hangupAfter = toLong(a, value());
+        else if (a == "--capacity")
+            unit.capacity = static_cast<std::uint64_t>(toLong(a, value()));
+        else if (a == "--model-code")
+            unit.modelCode = static_cast<int>(toLong(a, value()));
+        else if (a == "--serial")
+            unit.serialNumber = static_cast<std::uint32_t>(toLong(a, value()));
+        else if (a == "--soft-ver")
+            unit.softwareVersion = value();
+        else if (a == "--config-id")
+            unit.configId = static_cast<int>(toLong(a, value()));
+        else if (a == "--config-key")
+            unit.configKey = static_cast<std::uint32_t>(toLong(a, value()));
+        else if (a == "--clock")
+            unit.clock = value();
+        else
+            die("unknown option " + a + " (see --help)");
     }
 
     // The stop signals are taken only inside the unit's waits (ppoll), never between a test and a wait.
@@ -182,7 +221,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
@@ -195,7 +234,8 @@ int main(int argc, char** argv) {
         die(e.what());
     }
     Transcript transcript(logPath);
-    if (!logPath.empty() && !transcript.isOpen()) die("cannot open the log " + logPath);
+    if (!logPath.empty() && !transcript.isOpen())
+        die("cannot open the log " + logPath);
 
     Pty pty = openPty();
     placeLink(linkPath, pty.slavePath);
@@ -203,11 +243,13 @@ int main(int argc, char** argv) {
     transcript.note("unitsim on " + pty.slavePath);
 
     while (!g_stopRequested) {
-        if (!waitForPeer(pty.master)) break;
+        if (!waitForPeer(pty.master))
+            break;
         transcript.note("peer on the line");
         Line line(pty.master, lineOptions, &transcript);
         simulated->serve(line);
-        if (g_stopRequested) break;
+        if (g_stopRequested)
+            break;
         if (line.unitHungUp()) {
             transcript.note("the unit drops the line");
             ::close(pty.master);
@@ -219,12 +261,14 @@ int main(int argc, char** argv) {
             transcript.note("peer hung up");
             tcflush(pty.master, TCIOFLUSH);
         }
-        if (once) break;
+        if (once)
+            break;
     }
     transcript.note("unitsim ends");
     if (!linkPath.empty()) {
         std::error_code ec;
-        if (fs::is_symlink(linkPath, ec) && fs::read_symlink(linkPath, ec) == pty.slavePath) fs::remove(linkPath, ec);
+        if (fs::is_symlink(linkPath, ec) && fs::read_symlink(linkPath, ec) == pty.slavePath)
+            fs::remove(linkPath, ec);
     }
     ::close(pty.master);
     return 0;

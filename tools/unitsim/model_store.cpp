@@ -1,5 +1,5 @@
-// The unit's objects built with the settings model's own builders for the configured unit type, so the unit and
-// the configurator share one schema: field order, kinds, limits and defaults.
+// The unit's objects built with the settings model's own builders for the configured unit type, so the unit
+// and the configurator share one schema: field order, kinds, limits and defaults.
 #include <map>
 
 #include "model/host.h"
@@ -25,8 +25,12 @@ public:
     long messages = 0;
 };
 
-bool isFile(const KT_RECORD& r) { return kt_cast<KT_FILE>(r.value.get()) != nullptr; }
-bool isText(const KT_RECORD& r) { return kt_cast<KT_STR>(r.value.get()) != nullptr; }
+bool isFile(const KT_RECORD& r) {
+    return kt_cast<KT_FILE>(r.value.get()) != nullptr;
+}
+bool isText(const KT_RECORD& r) {
+    return kt_cast<KT_STR>(r.value.get()) != nullptr;
+}
 
 class ModelStore final : public ObjectStore {
 public:
@@ -53,26 +57,33 @@ public:
     }
     std::optional<std::size_t> valueCount(const std::string& code) const override {
         KT_TABLE* t = find(liveIndex_, code);
-        if (!t) return std::nullopt;
+        if (!t)
+            return std::nullopt;
         std::size_t n = 0;
-        for (const auto& [name, record] : t->children) n += isFile(*record) ? 0 : 1;
+        for (const auto& [name, record] : t->children)
+            n += isFile(*record) ? 0 : 1;
         return n;
     }
     std::string deviceText(const std::string& code) const override {
         KT_TABLE* t = find(liveIndex_, code);
-        if (!t) return {};
+        if (!t)
+            return {};
         // The model leaves file fields out of the text the configurator sends; the unit's text carries them.
         std::string out;
-        for (const auto& [name, record] : t->children) out += (isFile(*record) ? fileField_(code) : record->getText()) + " ";
+        for (const auto& [name, record] : t->children)
+            out += (isFile(*record) ? fileField_(code) : record->getText()) + " ";
         return out;
     }
     int setFromDeviceText(const std::string& code, const std::string& text) override {
         KT_TABLE* live = find(liveIndex_, code);
         KT_TABLE* scratch = find(scratchIndex_, code);
-        if (!live || !scratch) return 2;
+        if (!live || !scratch)
+            return 2;
         auto tokens = splitDeviceText(text, *valueCount(code));
-        if (tokens.values.size() != *valueCount(code)) return 3;
-        // The scratch copy takes the live values, then the new text; only a text it takes whole reaches the unit.
+        if (tokens.values.size() != *valueCount(code))
+            return 3;
+        // The scratch copy takes the live values, then the new text; only a text it takes whole reaches the
+        // unit.
         std::string parseText;
         std::vector<std::string> sent;
         std::size_t t = 0;
@@ -85,19 +96,23 @@ public:
                 continue;
             }
             const DeviceToken& tok = tokens.values[t++];
-            if (isText(record) != tok.quoted) return 3;
+            if (isText(record) != tok.quoted)
+                return 3;
             // "#" is the unit's prompt: a text holding one could never be read back.
-            if (tok.quoted && tok.text.find('#') != std::string::npos) return 3;
+            if (tok.quoted && tok.text.find('#') != std::string::npos)
+                return 3;
             std::string stored = tok.quoted ? "'" + tok.text + "'" : tok.text;
             parseText += stored + " ";
             sent.push_back(stored);
         }
         long before = host_.messages;
         scratch->parseDeviceText(parseText);
-        if (host_.messages != before) return 3;
+        if (host_.messages != before)
+            return 3;
         for (std::size_t i = 0; i < live->children.size(); ++i) {
             // A value the kind rewrote (an action with surplus digits, say) is not what the host asked for.
-            if (!isFile(*live->children[i].second) && scratch->children[i].second->getText() != sent[i]) return 3;
+            if (!isFile(*live->children[i].second) && scratch->children[i].second->getText() != sent[i])
+                return 3;
         }
         for (std::size_t i = 0; i < live->children.size(); ++i) {
             if (!isFile(*live->children[i].second)) {
@@ -110,16 +125,19 @@ public:
         std::vector<std::pair<std::string, std::string>> out;
         if (KT_TABLE* t = find(liveIndex_, code)) {
             for (const auto& [name, record] : t->children) {
-                if (!isFile(*record)) out.emplace_back(record->key, record->getText());
+                if (!isFile(*record))
+                    out.emplace_back(record->key, record->getText());
             }
         }
         return out;
     }
     bool setField(const std::string& code, const std::string& key, const std::string& stored) override {
         KT_TABLE* t = find(liveIndex_, code);
-        if (!t) return false;
+        if (!t)
+            return false;
         for (const auto& [name, record] : t->children) {
-            if (record->key != key || isFile(*record)) continue;
+            if (record->key != key || isFile(*record))
+                continue;
             long before = host_.messages;
             try {
                 bool ok = record->value->setText(stored);
@@ -147,14 +165,16 @@ private:
         };
         for (int i = 0; i < db.root->childCount(); ++i) {
             KT_TABLE* top = db.root->tableAt(i);
-            if (!top) continue;
+            if (!top)
+                continue;
             bool isList = top->childCount() > 0 && top->tableAt(0) != nullptr;
             if (!isList) {
                 add(top);
                 continue;
             }
             for (int k = 0; k < top->childCount(); ++k) {
-                if (KT_TABLE* obj = top->tableAt(k)) add(obj);
+                if (KT_TABLE* obj = top->tableAt(k))
+                    add(obj);
             }
         }
         add(db.deviceInfo.get());
@@ -170,10 +190,10 @@ private:
     std::vector<std::string> order_;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<ObjectStore> makeSchemaStore(UnitType type, ObjectStore::FileField fileField) {
     return std::make_unique<ModelStore>(type, std::move(fileField));
 }
 
-}  // namespace unitsim
+} // namespace unitsim

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 
 #include "tools/unitsim/block_transfer.h"
 #include "tools/unitsim/device_text.h"
@@ -26,28 +27,37 @@ constexpr std::size_t kMaxPasswordLine = 64;
 constexpr const char* kPrompt = "\r\n#";
 const char* const kVerbs[] = {"geto", "seto", "getp", "del", "ul", "dl"};
 
-bool knownVerb(const std::string& v) { return std::find(std::begin(kVerbs), std::end(kVerbs), v) != std::end(kVerbs); }
+bool knownVerb(const std::string& v) {
+    return std::find(std::begin(kVerbs), std::end(kVerbs), v) != std::end(kVerbs);
+}
 
-std::string err(int n) { return "ERR " + std::to_string(n) + kPrompt; }
+std::string err(int n) {
+    return "ERR " + std::to_string(n) + kPrompt;
+}
 
 std::string trimmed(const std::string& s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
     return s.substr(b, e - b);
 }
 
-// Names from block 0 end up in a file field ("{...:name:...}") and on the disk: the characters that would break
-// either are replaced.
+// Names from block 0 end up in a file field ("{...:name:...}") and on the disk: the characters that would
+// break either are replaced.
 std::string safeName(const std::string& utf8) {
     std::string out;
     for (char c : utf8) {
         auto u = static_cast<unsigned char>(c);
-        bool bad = u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '{' || c == '}' || c == '#' || u == 0x7F;
+        bool bad =
+            u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '{' || c == '}' || c == '#' || u == 0x7F;
         out += bad ? '_' : c;
     }
-    if (!out.empty() && out[0] == '.') out[0] = '_';
-    if (out.empty()) out = "message.ktm";
+    if (!out.empty() && out[0] == '.')
+        out[0] = '_';
+    if (out.empty())
+        out = "message.ktm";
     return out;
 }
 
@@ -58,7 +68,7 @@ std::int64_t localNow() {
     return static_cast<std::int64_t>(timegm(&parts));
 }
 
-}  // namespace
+} // namespace
 
 Unit::Unit(const UnitOptions& options) : options_(options) {
     store_ = makeSchemaStore(options.type, [this](const std::string& code) { return fileField(code); });
@@ -67,6 +77,11 @@ Unit::Unit(const UnitOptions& options) : options_(options) {
         if (tok.values.size() != 3 || !setClock(tok.values[0].text, tok.values[1].text, tok.values[2].text)) {
             throw std::runtime_error("--clock wants DDMMYY HHMM SS, got \"" + options_.clock + "\"");
         }
+    }
+    // The device information must be something the configurator can read back: its kinds check the options.
+    if (!refreshDynamic()) {
+        throw std::runtime_error(
+            "--model-code (0..99), --soft-ver (8 characters) or --config-id (0..9999) out of range");
     }
     loadObjects();
 }
@@ -85,14 +100,17 @@ void Unit::loadObjects() {
     fs::create_directories(fs::path(options_.stateDir) / "objects");
     fs::create_directories(fs::path(options_.stateDir) / "messages");
     for (const auto& code : store_->codes()) {
-        if (code == "90" || code == "91") continue;  // the unit's own, made fresh for every answer
+        if (code == "90" || code == "91")
+            continue; // the unit's own, made fresh for every answer
         std::ifstream in(objectPath(code));
         std::string line;
         int number = 0;
         while (in && std::getline(in, line)) {
             ++number;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty() || line[0] == '#') continue;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty() || line[0] == '#')
+                continue;
             auto eq = line.find('=');
             if (eq == std::string::npos || !store_->setField(code, line.substr(0, eq), line.substr(eq + 1))) {
                 std::cerr << "unitsim: " << objectPath(code) << ":" << number << ": ignored \"" << line
@@ -108,23 +126,29 @@ void Unit::saveObject(const std::string& code) const {
     std::string tmp = path + ".tmp";
     {
         std::ofstream out(tmp, std::ios::trunc);
-        out << "# " << store_->objectName(code) << ", object code " << code << ": key=value as sent on the line\n";
-        for (const auto& [key, value] : store_->fields(code)) out << key << '=' << value << '\n';
+        out << "# " << store_->objectName(code) << ", object code " << code
+            << ": key=value as sent on the line\n";
+        for (const auto& [key, value] : store_->fields(code))
+            out << key << '=' << value << '\n';
     }
     std::error_code ec;
     fs::rename(tmp, path, ec);
-    if (ec) std::cerr << "unitsim: cannot write " << path << ": " << ec.message() << "\n";
+    if (ec)
+        std::cerr << "unitsim: cannot write " << path << ": " << ec.message() << "\n";
 }
 
 std::optional<MessageFile> Unit::messageOf(const std::string& menuCode) const {
     std::error_code ec;
     fs::path dir = messageDir(menuCode);
-    if (!fs::is_directory(dir, ec)) return std::nullopt;
+    if (!fs::is_directory(dir, ec))
+        return std::nullopt;
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        if (entry.is_regular_file(ec) && entry.path().filename().string()[0] != '.') files.push_back(entry.path());
+        if (entry.is_regular_file(ec) && entry.path().filename().string()[0] != '.')
+            files.push_back(entry.path());
     }
-    if (files.empty()) return std::nullopt;
+    if (files.empty())
+        return std::nullopt;
     std::sort(files.begin(), files.end());
     return MessageFile{files[0].string(), files[0].filename().string(), fs::file_size(files[0], ec)};
 }
@@ -132,15 +156,18 @@ std::optional<MessageFile> Unit::messageOf(const std::string& menuCode) const {
 std::uint64_t Unit::freeSpace() const {
     std::uint64_t used = 0;
     for (const auto& code : store_->codes()) {
-        if (!store_->isMenu(code)) continue;
-        if (auto m = messageOf(code)) used += m->size;
+        if (!store_->isMenu(code))
+            continue;
+        if (auto m = messageOf(code))
+            used += m->size;
     }
     return used >= options_.capacity ? 0 : options_.capacity - used;
 }
 
 std::string Unit::fileField(const std::string& menuCode) const {
     auto m = messageOf(menuCode);
-    if (!m) return "{}";
+    if (!m)
+        return "{}";
     return "{" + menuCode + "01:" + m->name + ":" + std::to_string(m->size) + "}";
 }
 
@@ -151,8 +178,8 @@ std::string Unit::clockText() const {
     std::tm p{};
     gmtime_r(&t, &p);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", p.tm_mday, p.tm_mon + 1, p.tm_year % 100, p.tm_hour,
-                  p.tm_min, p.tm_sec);
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", p.tm_mday, p.tm_mon + 1, p.tm_year % 100,
+                  p.tm_hour, p.tm_min, p.tm_sec);
     return buf;
 }
 
@@ -160,7 +187,8 @@ bool Unit::setClock(const std::string& date, const std::string& time, const std:
     auto digits = [](const std::string& s, std::size_t n) {
         return s.size() == n && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
-    if (!digits(date, 6) || !digits(time, 4) || seconds.empty() || seconds.size() > 2 || !digits(seconds, seconds.size())) {
+    if (!digits(date, 6) || !digits(time, 4) || seconds.empty() || seconds.size() > 2 ||
+        !digits(seconds, seconds.size())) {
         return false;
     }
     std::tm p{};
@@ -178,26 +206,32 @@ bool Unit::setClock(const std::string& date, const std::string& time, const std:
     return true;
 }
 
-void Unit::refreshDynamic() {
+bool Unit::refreshDynamic() {
     UnitCounts counts = countsOf(options_.type);
     int model = options_.modelCode >= 0 ? options_.modelCode : (options_.type == UnitType::QOR11 ? 11 : 22);
-    store_->setField("90", "ModelCode", std::to_string(model));
-    store_->setField("90", "SerialNum", std::to_string(options_.serialNumber));
-    store_->setField("90", "SoftVer", "'" + options_.softwareVersion + "'");
-    store_->setField("90", "ConfigID", std::to_string(options_.configId >= 0 ? options_.configId : counts.configId));
-    store_->setField("90", "ConfigKey", std::to_string(options_.configKey));
-    store_->setField("90", "FreeSpaceBytes", std::to_string(std::min<std::uint64_t>(freeSpace(), 4294967295u)));
+    bool ok = store_->setField("90", "ModelCode", std::to_string(model));
+    ok = store_->setField("90", "SerialNum", std::to_string(options_.serialNumber)) && ok;
+    ok = store_->setField("90", "SoftVer", "'" + options_.softwareVersion + "'") && ok;
+    ok = store_->setField("90", "ConfigID",
+                          std::to_string(options_.configId >= 0 ? options_.configId : counts.configId)) &&
+         ok;
+    ok = store_->setField("90", "ConfigKey", std::to_string(options_.configKey)) && ok;
+    ok = store_->setField("90", "FreeSpaceBytes",
+                          std::to_string(std::min<std::uint64_t>(freeSpace(), 4294967295u))) &&
+         ok;
     std::string c = clockText();
-    store_->setField("91", "Date", c.substr(0, 6));
-    store_->setField("91", "Time", c.substr(7, 4));
-    store_->setField("91", "Seconds", c.substr(12, 2));
+    ok = store_->setField("91", "Date", c.substr(0, 6)) && ok;
+    ok = store_->setField("91", "Time", c.substr(7, 4)) && ok;
+    return store_->setField("91", "Seconds", c.substr(12, 2)) && ok;
 }
 
 // ---- the line ----
 
 void Unit::answerRaw(Line& line, const std::string& bytes) {
-    if (options_.mute) return;
-    if (options_.delayMs > 0 && !sleepUntil(Clock::now() + std::chrono::milliseconds(options_.delayMs))) return;
+    if (options_.mute)
+        return;
+    if (options_.delayMs > 0 && !sleepUntil(Clock::now() + std::chrono::milliseconds(options_.delayMs)))
+        return;
     line.write(bytes);
 }
 
@@ -207,8 +241,10 @@ void Unit::answer(Line& line, const std::string& utf8) {
         // Only texts prepared by hand in the state folder can get here; the line then shows "?" for them.
         std::string ascii;
         for (char c : utf8) {
-            if (static_cast<unsigned char>(c) < 0x80) ascii += c;
-            else if ((static_cast<unsigned char>(c) & 0xC0) == 0xC0) ascii += '?';
+            if (static_cast<unsigned char>(c) < 0x80)
+                ascii += c;
+            else if ((static_cast<unsigned char>(c) & 0xC0) == 0xC0)
+                ascii += '?';
         }
         bytes = ascii;
     }
@@ -223,9 +259,11 @@ void Unit::serve(Line& line) {
         std::uint8_t b = 0;
         bool pending = !buffer_.empty() || overlong_;
         auto st = line.readByte(b, pending ? kQuietMs : 1000);
-        if (st == Line::Status::Closed) return;
+        if (st == Line::Status::Closed)
+            return;
         if (st == Line::Status::Timeout) {
-            if (pending) onQuiet(line);
+            if (pending)
+                onQuiet(line);
             continue;
         }
         onByte(line, b);
@@ -244,48 +282,53 @@ void Unit::onByte(Line& line, std::uint8_t b) {
         return;
     }
     switch (state_) {
-        case State::LoggedOut:
-            if (buffer_.size() > 16) buffer_.erase(0, buffer_.size() - 8);
-            return;
-        case State::AwaitPassword: {
-            if (b != '\r') {
-                if (buffer_.size() > kMaxPasswordLine) buffer_.erase(0, buffer_.size() - 8);
-                return;
-            }
-            std::string typed = trimmed(buffer_);
-            buffer_.clear();
-            if (options_.busy) {
-                state_ = State::LoggedOut;
-                answer(line, "\r\nBUSY\r\n");
-                return;
-            }
-            std::string password;
-            for (const auto& [key, value] : store_->fields("0")) {
-                if (key == "Password") password = value;
-            }
-            if (typed == password) {
-                state_ = State::LoggedIn;
-                answer(line, kPrompt);
-            } else {
-                answer(line, "\r\nERROR\r\nPassword:");
-            }
+    case State::LoggedOut:
+        if (buffer_.size() > 16)
+            buffer_.erase(0, buffer_.size() - 8);
+        return;
+    case State::AwaitPassword: {
+        if (b != '\r') {
+            if (buffer_.size() > kMaxPasswordLine)
+                buffer_.erase(0, buffer_.size() - 8);
             return;
         }
-        case State::LoggedIn:
-            if (overlong_ || buffer_.size() > kMaxCommand) {
-                overlong_ = true;
-                if (buffer_.size() > 16) buffer_.erase(0, buffer_.size() - 8);  // enough to see a quit
-                return;
-            }
-            tryCommand(line, false);
+        std::string typed = trimmed(buffer_);
+        buffer_.clear();
+        if (options_.busy) {
+            state_ = State::LoggedOut;
+            answer(line, "\r\nBUSY\r\n");
             return;
+        }
+        std::string password;
+        for (const auto& [key, value] : store_->fields("0")) {
+            if (key == "Password")
+                password = value;
+        }
+        if (typed == password) {
+            state_ = State::LoggedIn;
+            answer(line, kPrompt);
+        } else {
+            answer(line, "\r\nERROR\r\nPassword:");
+        }
+        return;
+    }
+    case State::LoggedIn:
+        if (overlong_ || buffer_.size() > kMaxCommand) {
+            overlong_ = true;
+            if (buffer_.size() > 16)
+                buffer_.erase(0, buffer_.size() - 8); // enough to see a quit
+            return;
+        }
+        tryCommand(line, false);
+        return;
     }
 }
 
 void Unit::onQuiet(Line& line) {
     if (state_ != State::LoggedIn) {
-        if (state_ == State::LoggedOut) buffer_.clear();
-        return;  // a half password line waits for its carriage return
+        if (state_ == State::LoggedOut)
+            buffer_.clear();
+        return; // a half password line waits for its carriage return
     }
     if (overlong_) {
         buffer_.clear();
@@ -298,10 +341,12 @@ void Unit::onQuiet(Line& line) {
 
 void Unit::tryCommand(Line& line, bool quiet) {
     std::size_t start = 0;
-    while (start < buffer_.size() && static_cast<unsigned char>(buffer_[start]) <= ' ') ++start;
+    while (start < buffer_.size() && static_cast<unsigned char>(buffer_[start]) <= ' ')
+        ++start;
     if (start == buffer_.size()) {
         // Blanks and control bytes alone (stray ACK or CAN after a transfer, line ends) are not a command.
-        if (quiet || buffer_.size() > 64) buffer_.clear();
+        if (quiet || buffer_.size() > 64)
+            buffer_.clear();
         return;
     }
     std::string text = lineToUtf8(buffer_.substr(start));
@@ -311,18 +356,21 @@ void Unit::tryCommand(Line& line, bool quiet) {
     };
     std::size_t verbEnd = text.find(' ');
     if (verbEnd == std::string::npos) {
-        if (quiet) finish(knownVerb(text) ? err(1) : err(4));
+        if (quiet)
+            finish(knownVerb(text) ? err(1) : err(4));
         return;
     }
     std::string verb = text.substr(0, verbEnd);
     if (!knownVerb(verb)) {
-        if (quiet) finish(err(4));  // the rest of an unknown command is swallowed with it
+        if (quiet)
+            finish(err(4)); // the rest of an unknown command is swallowed with it
         return;
     }
     std::size_t argStart = text.find_first_not_of(' ', verbEnd);
     std::size_t argEnd = argStart == std::string::npos ? std::string::npos : text.find(' ', argStart);
     if (argEnd == std::string::npos) {
-        if (quiet) finish(err(1));
+        if (quiet)
+            finish(err(1));
         return;
     }
     std::string arg = text.substr(argStart, argEnd - argStart);
@@ -332,7 +380,8 @@ void Unit::tryCommand(Line& line, bool quiet) {
         return;
     }
     if (!store_->knows(arg)) {
-        if (quiet) finish(err(2));  // its values are unknown too: wait until they have all arrived
+        if (quiet)
+            finish(err(2)); // its values are unknown too: wait until they have all arrived
         return;
     }
     std::string rest = text.substr(argEnd);
@@ -344,46 +393,62 @@ void Unit::tryCommand(Line& line, bool quiet) {
 
 void Unit::execute(Line& line, const std::string& verb, const std::string& arg, const std::string& rest) {
     if (verb == "geto") {
-        if (!store_->knows(arg)) return answer(line, err(2));
+        if (!store_->knows(arg))
+            return answer(line, err(2));
         refreshDynamic();
         return answer(line, store_->deviceText(arg) + "OK" + kPrompt);
     }
     if (verb == "seto") {
-        if (arg == "90") return answer(line, err(3));  // device information is the unit's own
+        if (arg == "90")
+            return answer(line, err(3)); // device information is the unit's own
         int r = store_->setFromDeviceText(arg, rest);
-        if (r != 0) return answer(line, err(r));
+        if (r != 0)
+            return answer(line, err(r));
         if (arg == "91") {
             std::string date, time, seconds;
             for (const auto& [key, value] : store_->fields("91")) {
-                if (key == "Date") date = value;
-                if (key == "Time") time = value;
-                if (key == "Seconds") seconds = value;
+                if (key == "Date")
+                    date = value;
+                if (key == "Time")
+                    time = value;
+                if (key == "Seconds")
+                    seconds = value;
             }
-            if (!setClock(date, time, seconds)) return answer(line, err(3));
+            if (!setClock(date, time, seconds))
+                return answer(line, err(3));
         } else {
             saveObject(arg);
         }
         return answer(line, std::string("OK") + kPrompt);
     }
     // The file commands name the menu's message field: menu code followed by "01".
-    std::string menu = arg.size() > 2 && arg.compare(arg.size() - 2, 2, "01") == 0 ? arg.substr(0, arg.size() - 2) : "";
-    if (menu.empty() || !store_->isMenu(menu)) return answer(line, err(2));
-    if (verb == "getp") return answer(line, fileField(menu) + " OK" + kPrompt);
+    std::string menu =
+        arg.size() > 2 && arg.compare(arg.size() - 2, 2, "01") == 0 ? arg.substr(0, arg.size() - 2) : "";
+    if (menu.empty() || !store_->isMenu(menu))
+        return answer(line, err(2));
+    if (verb == "getp")
+        return answer(line, fileField(menu) + " OK" + kPrompt);
     if (verb == "del") {
         auto m = messageOf(menu);
-        if (!m) return answer(line, err(16));
+        if (!m)
+            return answer(line, err(16));
         std::error_code ec;
         fs::remove(m->path, ec);
         return answer(line, ec ? err(16) : std::string("OK") + kPrompt);
     }
-    if (verb == "ul") return upload(line, menu);
-    if (verb == "dl") return download(line, menu);
+    if (verb == "ul")
+        return upload(line, menu);
+    if (verb == "dl")
+        return download(line, menu);
 }
 
 void Unit::upload(Line& line, const std::string& menu) {
-    if (messageOf(menu)) return answer(line, err(15));
-    if (options_.mute) return;
-    if (options_.delayMs > 0 && !sleepUntil(Clock::now() + std::chrono::milliseconds(options_.delayMs))) return;
+    if (messageOf(menu))
+        return answer(line, err(15));
+    if (options_.mute)
+        return;
+    if (options_.delayMs > 0 && !sleepUntil(Clock::now() + std::chrono::milliseconds(options_.delayMs)))
+        return;
     fs::path part = fs::path(options_.stateDir) / "messages" / ("." + menu + "01.part");
     ReceivedFile received;
     line.beginTransfer();
@@ -395,26 +460,33 @@ void Unit::upload(Line& line, const std::string& menu) {
         fs::path dir = messageDir(menu);
         fs::create_directories(dir, ec);
         fs::rename(part, dir / safeName(lineToUtf8(received.lineName)), ec);
-        if (ec) r = 14;
+        if (ec)
+            r = 14;
     }
     fs::remove(part, ec);
-    if (line.transcript()) line.transcript()->note("upload of " + menu + "01 ended with " + std::to_string(r));
-    if (r == kLineClosed) return;
+    if (line.transcript())
+        line.transcript()->note("upload of " + menu + "01 ended with " + std::to_string(r));
+    if (r == kLineClosed)
+        return;
     answer(line, r == 0 ? std::string("OK") + kPrompt : err(r));
 }
 
 void Unit::download(Line& line, const std::string& menu) {
     auto m = messageOf(menu);
-    if (!m) return answer(line, "-");  // no prompt: the link stops reading at the "-"
+    if (!m)
+        return answer(line, "-"); // no prompt: the link stops reading at the "-"
     answer(line, "START");
-    if (options_.mute) return;
+    if (options_.mute)
+        return;
     auto lineName = utf8ToLine(m->name);
     line.beginTransfer();
     int r = sendFile(line, m->path, lineName ? *lineName : std::string("message.ktm"));
     line.endTransfer();
-    if (line.transcript()) line.transcript()->note("download of " + menu + "01 ended with " + std::to_string(r));
-    if (r == kLineClosed) return;
+    if (line.transcript())
+        line.transcript()->note("download of " + menu + "01 ended with " + std::to_string(r));
+    if (r == kLineClosed)
+        return;
     answer(line, r == 0 ? std::string("OK") + kPrompt : err(r));
 }
 
-}  // namespace unitsim
+} // namespace unitsim

@@ -1,5 +1,5 @@
-// The simulated unit: its objects, message files, device information and clock, kept in a state folder, and the
-// command reader that serves one peer on the line.
+// The simulated unit: its objects, message files, device information and clock, kept in a state folder, and
+// the command reader that serves one peer on the line.
 #pragma once
 
 #include <cstdint>
@@ -15,21 +15,21 @@ namespace unitsim {
 struct UnitOptions {
     UnitType type = UnitType::QOR22;
     std::string stateDir;
-    bool busy = false;         // the password is answered "BUSY"
-    bool mute = false;         // the unit never answers
-    int delayMs = 0;           // before every answer
+    bool busy = false; // the password is answered "BUSY"
+    bool mute = false; // the unit never answers
+    int delayMs = 0;   // before every answer
     std::uint64_t capacity = 4u * 1024u * 1024u;
-    int modelCode = -1;        // -1: by unit type
+    int modelCode = -1; // -1: by unit type
     std::uint32_t serialNumber = 100001;
     std::string softwareVersion = "1.00.00";
-    int configId = -1;         // -1: the identifier of the unit type
+    int configId = -1; // -1: the identifier of the unit type
     std::uint32_t configKey = 305419896;
-    std::string clock;         // "DDMMYY HHMM SS" to start from; empty: the host's clock
+    std::string clock; // "DDMMYY HHMM SS" to start from; empty: the host's clock
 };
 
 struct MessageFile {
     std::string path;
-    std::string name;  // UTF-8, as shown in the file field
+    std::string name; // UTF-8, as shown in the file field
     std::uint64_t size = 0;
 };
 
@@ -46,16 +46,19 @@ public:
     std::string clockText() const;
     bool setClock(const std::string& date, const std::string& time, const std::string& seconds);
 
+    // The command reader that serve() runs: one byte as the unit hears it, and the line having been quiet for
+    // half a second. Public so that the reader can be driven without a pseudo-terminal (the fuzz target).
+    void onByte(Line& line, std::uint8_t b);
+    void onQuiet(Line& line);
+
 private:
     enum class State { LoggedOut, AwaitPassword, LoggedIn };
 
     void answer(Line& line, const std::string& utf8);
     void answerRaw(Line& line, const std::string& bytes);
-    void onByte(Line& line, std::uint8_t b);
-    void onQuiet(Line& line);
     void tryCommand(Line& line, bool quiet);
     void execute(Line& line, const std::string& verb, const std::string& arg, const std::string& rest);
-    void refreshDynamic();
+    bool refreshDynamic();
     std::string fileField(const std::string& menuCode) const;
     std::string messageDir(const std::string& menuCode) const;
     void loadObjects();
@@ -66,10 +69,10 @@ private:
 
     UnitOptions options_;
     std::unique_ptr<ObjectStore> store_;
-    std::int64_t clockOffset_ = 0;  // seconds between the unit's clock and the host's local time
+    std::int64_t clockOffset_ = 0; // seconds between the unit's clock and the host's local time
     State state_ = State::LoggedOut;
     std::string buffer_;
     bool overlong_ = false;
 };
 
-}  // namespace unitsim
+} // namespace unitsim

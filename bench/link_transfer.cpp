@@ -1,0 +1,136 @@
+// Message transfer speed and the cost of waiting, against unitsim on a throttled line.
+//
+//   bench_link_transfer [path/to/unitsim]      (default: $UNITSIM_BINARY, else tools/unitsim/unitsim)
+//
+// Uploads and downloads a 240,000-byte unit file at 38400 bit/s and reports each as a share of the wire-time
+// limit: 11 bits per byte, 1029 bytes per 1024-byte block, plus block 0, EOT and the closing block. Then waits
+// 5 s for a unit that never answers and reports the processor time spent as a share of one core.
+#include "link/device_link.h"
+#include "model/tables.h"
+#include "model/unit_config.h"
+#include "serial/comm.h"
+#include "serial/main_thread.h"
+#include "tests/support/unitsim_process.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class QuietUi : public devlink::LinkUi {
+public:
+    explicit QuietUi(serial::TVaEventQueue& q) : queue(q) {}
+    void processEvents(int maxWaitMs) override { queue.ProcessEvents(maxWaitMs); }
+    void selectRow(int) override {}
+    void setRowStatus(int, const std::string&) override {}
+    void setStatusPanel(int, const std::string&) override {}
+    void setDialogState(int) override {}
+    void deviceInfoChanged() override {}
+    void showMessage(const std::string& text, const std::string&) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+    int askAbortRetryIgnore(const std::string& text, bool) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return devlink::mrAbort;
+    }
+    int askYesNoAll(const std::string&) override { return devlink::mrYes; }
+    bool editText(const std::string&, const std::string&, std::string&) override { return false; }
+    serial::TVaEventQueue& queue;
+};
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string binary = argc > 1 ? argv[1] : unitsim_test::UnitsimProcess::defaultBinary();
+    if (binary == "unitsim" && fs::exists("tools/unitsim/unitsim"))
+        binary = "tools/unitsim/unitsim";
+    unitsim_test::TempDir dir;
+    serial::TVaEventQueue queue;
+    serial::SetMainThreadHost(&queue);
+    QuietUi ui(queue);
+
+    const std::size_t size = 240000;
+    // The wire-time limit of one transfer.
+    const double blocks = static_cast<double>((size + 1023) / 1024);
+    const double limit = (blocks * 1029 + 133 + 1 + 133) * 11.0 / 38400.0;
+
+    {
+        unitsim_test::UnitsimProcess unit({"--state", (dir.path() / "unit").string(), "--baud", "38400"}, binary);
+        const auto path = unit.readLine();
+        if (!path) {
+            std::fprintf(stderr, "unitsim did not start (%s)\n", binary.c_str());
+            return 1;
+        }
+        SettingsDatabase db;
+        db.selectUnitConfig(29);
+        db.buildNewBase((dir.path() / "b.qor").string());
+        db.messagesFolder = (dir.path() / "b.messages").string() + "/";
+        fs::create_directories(db.messagesFolder);
+        fs::create_directories(dir.path() / "scratch");
+        devlink::DeviceLink link(ui);
+        link.devicePath = *path;
+        link.database = &db;
+        link.tempFolder = (dir.path() / "scratch").string() + "/";
+        // Only the line is measured: the "conversion" copies the file.
+        link.soundConverter = [](const std::string& in, const std::string& out, bool) {
+            std::error_code ec;
+            fs::copy_file(in, out, fs::copy_options::overwrite_existing, ec);
+            return ec ? 1 : 0;
+        };
+        if (!link.openSession())
+            return 1;
+        const std::string local = (dir.path() / "bench.wav").string();
+        {
+            std::ofstream out(local, std::ios::binary);
+            for (std::size_t i = 0; i < size; ++i)
+                out.put(static_cast<char>(i * 31));
+        }
+        double t0 = now(), c0 = cpuSeconds();
+        int r = link.cmdUpload("50001", local);
+        double up = now() - t0, upCpu = cpuSeconds() - c0;
+        std::printf("upload   %zu bytes: result %d, %.2f s, wire-time limit %.2f s, %.2f%% of the limit (%.1f%% over),"
+                    " cpu %.2f s\n",
+                    size, r, up, limit, 100.0 * up / limit, 100.0 * (up - limit) / limit, upCpu);
+        std::string name;
+        t0 = now();
+        c0 = cpuSeconds();
+        r = link.cmdDownload("50001", db.messagesFolder + "50001/", name);
+        double down = now() - t0, downCpu = cpuSeconds() - c0;
+        std::printf("download %zu bytes: result %d, %.2f s, wire-time limit %.2f s, %.2f%% of the limit (%.1f%% over),"
+                    " cpu %.2f s\n",
+                    size, r, down, limit, 100.0 * down / limit, 100.0 * (down - limit) / limit, downCpu);
+        link.closeSession();
+    }
+    {
+        unitsim_test::UnitsimProcess mute({"--state", (dir.path() / "unit2").string(), "--mute"}, binary);
+        const auto path = mute.readLine();
+        if (!path)
+            return 1;
+        devlink::DeviceLink link(ui);
+        link.VaComm1->SetDeviceName(*path);
+        link.VaComm1->Open();
+        link.setTimeout(5000);
+        std::string payload;
+        const double t0 = now(), c0 = cpuSeconds();
+        const int r = link.cmdGetObject("0", payload);
+        const double wall = now() - t0, cpu = cpuSeconds() - c0;
+        std::printf("waiting for a silent unit: result %d after %.2f s, cpu %.3f s = %.2f%% of one core\n", r, wall, cpu,
+                    100.0 * cpu / wall);
+    }
+    serial::SetMainThreadHost(nullptr);
+    return 0;
+}

@@ -1,0 +1,105 @@
+#include "app/message_boxes.h"
+#include "link/ui/read_dialog.h"
+#include "ui_helpers.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+using namespace zirezid;
+using test::ModalScript;
+
+namespace {
+struct Dialogs {
+    QWidget owner;
+    Tfrm_msg_err_ari err{&owner};
+    Tfrm_msg_warn_query_all all{&owner};
+    Tfrm_editbox edit{&owner};
+    Tfrm_read dialog{&owner, &err, &all, &edit};
+};
+} // namespace
+
+TEST(ReadDialog, StateTableInBothModes) {
+    Dialogs d;
+    Tfrm_read& r = d.dialog;
+    r.show();
+    struct Expect {
+        bool write;
+        int state;
+        bool read, writeBtn, stop, save, close;
+    };
+    const Expect expected[] = {
+        {false, 0, false, false, false, false, true}, {false, 1, true, false, false, false, true},
+        {false, 2, false, false, true, false, false}, {false, 3, true, false, false, true, true},
+        {false, 4, false, false, false, true, true},  {false, 5, true, false, false, false, true},
+        {true, 0, false, false, false, false, true},  {true, 1, false, true, false, false, true},
+        {true, 2, false, false, true, false, false},  {true, 3, false, true, false, false, true},
+        {true, 4, false, true, false, false, true},   {true, 5, false, false, false, false, true},
+    };
+    for (const Expect& e : expected) {
+        SCOPED_TRACE(testing::Message() << "write " << e.write << " state " << e.state);
+        r.writeMode = e.write;
+        r.setDialogState(e.state);
+        EXPECT_EQ(r.bt_Read->isEnabled(), e.read);
+        EXPECT_EQ(r.bt_Write->isEnabled(), e.writeBtn);
+        EXPECT_EQ(r.bt_Stop->isEnabled(), e.stop);
+        EXPECT_EQ(r.bt_Save->isEnabled(), e.save);
+        EXPECT_EQ(r.bt_Close->isEnabled(), e.close);
+        // Write mode never shows the check box or "Записать в БД".
+        EXPECT_EQ(r.bt_Read->isVisible(), !e.write);
+        EXPECT_EQ(r.cb_isLoadMsg->isVisible(), !e.write);
+        EXPECT_EQ(r.bt_Save->isVisible(), !e.write);
+        EXPECT_EQ(r.bt_Write->isVisible(), e.write);
+        EXPECT_EQ(r.bt_Write->pos(), r.bt_Read->pos());
+        EXPECT_EQ(QApplication::overrideCursor() != nullptr, e.state == 2);
+    }
+    r.setDialogState(1);
+    r.hide();
+}
+
+TEST(ReadDialog, ShowingListsTheObjectsAndACloseBoxIsRefusedWhileBusy) {
+    Dialogs d;
+    Tfrm_read& r = d.dialog;
+    r.writeMode = false;
+    r.comPortNumber = 3;
+    r.linkObjects = {{"меню 3 : Главное", nullptr}, {"линия 1", nullptr}};
+    ModalScript script;
+    script.then([&](QDialog*) {
+        EXPECT_EQ(r.sb1Panels[0]->text(), QStringLiteral("COM3"));
+        EXPECT_EQ(r.sb1Panels[2]->text(), QStringLiteral("0/2"));
+        EXPECT_EQ(r.grd->rowCount(), 2);
+        EXPECT_EQ(r.grd->horizontalHeaderItem(1)->text(), QStringLiteral("Объект"));
+        EXPECT_EQ(r.grd->horizontalHeaderItem(2)->text(), QStringLiteral("Статус"));
+        EXPECT_EQ(r.grd->item(0, 0)->text(), QStringLiteral("1"));
+        EXPECT_EQ(r.grd->item(0, 1)->text(), QStringLiteral("меню 3 ")); // read mode cuts at the colon
+        EXPECT_EQ(r.grd->item(1, 1)->text(), QStringLiteral("линия 1"));
+        EXPECT_EQ(r.dialogState, 1);
+        r.setDialogState(2); // a job runs
+        EXPECT_FALSE(r.close());
+        QTest::keyClick(&r, Qt::Key_Escape);
+        EXPECT_TRUE(r.isVisible());
+        r.bt_Stop->click();
+        EXPECT_TRUE(r.stopFlag);
+        r.setDialogState(1);
+        r.bt_Close->click();
+    });
+    bool closedHandled = false;
+    r.onClosed = [&] { closedHandled = true; };
+    EXPECT_EQ(r.exec(), mrCancel);
+    EXPECT_TRUE(closedHandled);
+    EXPECT_EQ(script.unexpected(), 0);
+
+    r.writeMode = true;
+    ModalScript again;
+    again.then([&](QDialog*) {
+        EXPECT_EQ(r.grd->item(0, 1)->text(), QStringLiteral("меню 3 : Главное")); // write mode keeps the name
+        EXPECT_FALSE(r.bt_Save->isVisible());
+        r.close();
+    });
+    r.exec();
+    EXPECT_EQ(again.handled(), 1);
+}
