@@ -5,6 +5,7 @@
 #include "app/small_dialogs.h"
 #include "app/startup.h"
 #include "app/terminal_window.h"
+#include "link/device_link.h"
 #include "model/tables.h"
 
 #include <QAction>
@@ -435,6 +436,9 @@ void Tfrm_main::createWindows() {
     frm_about = new Tfrm_about(this);
     // The terminal button stays hidden; service staff reach the terminal with Ctrl+Shift+T.
     auto* frm_terminal = new Tfrm_terminal(this);
+    frm_terminal->linkPort = [this]() -> serial::TVaComm* {
+        return frm_read->link() != nullptr ? frm_read->link()->VaComm1.get() : nullptr;
+    };
     const auto showTerminal = [this, frm_terminal] {
         if (shellState == stBusy)
             return;

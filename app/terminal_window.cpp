@@ -81,19 +81,18 @@ Tfrm_terminal::~Tfrm_terminal() {
 }
 
 serial::TVaComm* Tfrm_terminal::port() {
-    if (linkPort) {
-        if (serial::TVaComm* link = linkPort())
-            return link;
-    }
-    if (!ownPort_->Active()) {
+    serial::TVaComm* p = linkPort ? linkPort() : nullptr;
+    if (p == nullptr)
+        p = ownPort_.get();
+    if (!p->Active()) {
         if (devicePath.empty()) {
-            ownPort_->SetDeviceName("\\\\.\\COM%d");
-            ownPort_->SetPortNum(comPortNumber);
+            p->SetDeviceName("\\\\.\\COM%d");
+            p->SetPortNum(comPortNumber);
         } else {
-            ownPort_->SetDeviceName(devicePath);
+            p->SetDeviceName(devicePath);
         }
     }
-    return ownPort_.get();
+    return p;
 }
 
 void Tfrm_terminal::showEvent(QShowEvent* event) {

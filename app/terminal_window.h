@@ -24,9 +24,8 @@ public:
     ~Tfrm_terminal() override;
 
     // The port the screen attaches to: the device link's port when linkPort gives one, otherwise the window's
-    // own port set up like the link's (38400 bit/s, 8N2, no flow control) on comPortNumber, or on devicePath
-    // when that is not empty.
-    // SEAM: the main window sets linkPort once the read/write dialog exposes its link's VaComm1.
+    // own port set up like the link's (38400 bit/s, 8N2, no flow control). A port that is not open yet is
+    // pointed at comPortNumber, or at devicePath when that is not empty.
     std::function<serial::TVaComm*()> linkPort;
     int comPortNumber = 1;
     std::string devicePath;

@@ -82,11 +82,15 @@ int runTransfer(serial::TVaXYModem& component, const std::string& portName) {
     {
         serial::TVaComm port;
         configureLine(port);
+        // Attached before the port opens, so that what the other side sends at once (a receiver's start
+        // character) reaches the transfer: the port hands it over only in the event processing after Execute.
+        component.SetComm(&port);
         try {
             choosePort(port, portName);
             port.Open();
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
+            component.SetComm(nullptr);
             serial::SetMainThreadHost(nullptr);
             return kRefused;
         }
@@ -95,6 +99,11 @@ int runTransfer(serial::TVaXYModem& component, const std::string& portName) {
         component.OnTransferEnd = [&](serial::TVaProtocol*, int code) {
             done = true;
             exitCode = code;
+        };
+        // The line is ready for the other side from here on: what it sent before is purged by the start.
+        component.OnTransferStart = [&](serial::TVaProtocol*) {
+            std::cerr << (component.Mode() == serial::tmUpload ? "sending on " : "receiving on ") << portName
+                      << '\n';
         };
         component.OnError = [](serial::TVaProtocol*, int code, int count) {
             std::cerr << "transfer error " << code << " (" << count << ")\n";
@@ -105,7 +114,6 @@ int runTransfer(serial::TVaXYModem& component, const std::string& portName) {
                 std::cerr << ' ' << size;
             std::cerr << '\n';
         };
-        component.SetComm(&port);
         try {
             component.Execute();
             while (!done)

@@ -1,10 +1,10 @@
 // The terminal window on a real pseudo-terminal: what the peer sends is painted, what is typed is sent, and
 // the window opens and closes the port around its showing.
-#include "app/qt_hosts.h"
 #include "app/terminal_screen_widget.h"
 #include "app/terminal_window.h"
 #include "link/va_xymodem.h"
 #include "serial/comm.h"
+#include "tests/terminal/test_host.h"
 
 #include <QImage>
 #include <QKeyEvent>
@@ -22,8 +22,6 @@
 
 using zirezid::Tfrm_terminal;
 
-extern zirezid::SerialHostsGuard* g_serialHosts;
-
 namespace {
 
 class TerminalWindow : public ::testing::Test {
@@ -33,14 +31,13 @@ protected:
         ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         slavePath = name;
-        g_serialHosts->host().onException = [this](const QString& text) { errors << text; };
+        zirezid::test::mainThread().errors.clear();
         window = std::make_unique<Tfrm_terminal>();
         window->devicePath = slavePath;
     }
 
     void TearDown() override {
         window.reset();
-        g_serialHosts->host().onException = nullptr;
         close(master);
         close(slave);
     }
@@ -73,7 +70,7 @@ protected:
     int master = -1;
     int slave = -1;
     std::string slavePath;
-    QStringList errors;
+    QStringList& errors = zirezid::test::mainThread().errors;
     std::unique_ptr<Tfrm_terminal> window;
 };
 

@@ -42,8 +42,9 @@ bool HaveProgram(const char* name) {
     return std::system(command.c_str()) == 0;
 }
 
-// Starts Argv in Folder; with Line >= 0 it is the program's standard input and output.
-pid_t Spawn(const std::vector<std::string>& argv, const fs::path& folder, int line) {
+// Starts Argv in Folder; with Line >= 0 it is the program's standard input and output, with Errors >= 0 its
+// standard error.
+pid_t Spawn(const std::vector<std::string>& argv, const fs::path& folder, int line, int errors = -1) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(folder.c_str()) != 0)
@@ -53,7 +54,9 @@ pid_t Spawn(const std::vector<std::string>& argv, const fs::path& folder, int li
             dup2(line, 1);
         }
         const int devnull = open("/dev/null", O_WRONLY);
-        if (line >= 0 && devnull >= 0)
+        if (errors >= 0)
+            dup2(errors, 2);
+        else if (line >= 0 && devnull >= 0)
             dup2(devnull, 2);
         std::vector<char*> args;
         for (const std::string& a : argv)
@@ -94,17 +97,39 @@ protected:
             fs::remove_all(root);
     }
 
-    // Runs the tool and the peer side by side; both exit codes.
+    // Runs the tool and the peer side by side; both exit codes. A sending tool says when its transfer has
+    // started; only then is the receiving peer started, so that its first start character is not taken by
+    // the purge that begins every transfer (and the peer does not wait seconds to repeat it).
     std::pair<int, int> Run(const std::vector<std::string>& tool, const std::vector<std::string>& peer) {
-        const pid_t p = Spawn(peer, root / "peer", master);
-        const pid_t t = Spawn(tool, root / "local", -1);
+        pid_t t = -1;
+        pid_t p = -1;
+        if (tool[2] == "send") {
+            int pipeFds[2];
+            EXPECT_EQ(pipe(pipeFds), 0);
+            t = Spawn(tool, root / "local", -1, pipeFds[1]);
+            close(pipeFds[1]);
+            char c = 0;
+            while (read(pipeFds[0], &c, 1) == 1 && c != '\n') {
+            }
+            p = Spawn(peer, root / "peer", master);
+            // The tool goes on reporting; the pipe stays open until it ends.
+            announcements = pipeFds[0];
+        } else {
+            p = Spawn(peer, root / "peer", master);
+            t = Spawn(tool, root / "local", -1);
+        }
         const int toolCode = Wait(t);
+        if (announcements >= 0) {
+            close(announcements);
+            announcements = -1;
+        }
         const int peerCode = Wait(p);
         return {toolCode, peerCode};
     }
 
     int master = -1;
     int slave = -1;
+    int announcements = -1;
     std::string slavePath;
     fs::path root;
 };
@@ -115,7 +140,7 @@ TEST_F(CliTransfer, YModemBatchSentToLrzszArrivesWhole) {
     WriteFile(root / "local" / "a.bin", Pattern(3000));
     WriteFile(root / "local" / "b.txt", "short\r\n");
     const auto [tool, peer] =
-        Run({ZIREZID_CLI, "ymodem", "send", "--port", slavePath, "a.bin", "b.txt"}, {"rb"});
+        Run({ZIREZID_CLI, "ymodem", "send", "--port", slavePath, "a.bin", "b.txt"}, {"rb", "-t", "10"});
     EXPECT_EQ(tool, 0);
     EXPECT_EQ(peer, 0);
     EXPECT_EQ(ReadFile(root / "peer" / "a.bin"), Pattern(3000));
@@ -136,7 +161,7 @@ TEST_F(CliTransfer, XModem1kSentToLrzsz) {
     WriteFile(root / "local" / "x.bin", Pattern(2048));
     const auto [tool, peer] =
         Run({ZIREZID_CLI, "xmodem", "send", "--port", slavePath, "--protocol", "xmodem1k", "x.bin"},
-            {"rx", "-c", "x.bin"});
+            {"rx", "-c", "-t", "10", "x.bin"});
     EXPECT_EQ(tool, 0);
     EXPECT_EQ(peer, 0);
     // XMODEM pads the last block; the file starts with what was sent.
