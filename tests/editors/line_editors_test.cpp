@@ -4,9 +4,9 @@
 #include "model/actions.h"
 #include "model/tables.h"
 
-#include <QLabel>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 
 using namespace zirezid;
 
