@@ -4,6 +4,7 @@
 #include "app/message_boxes.h"
 #include "app/small_dialogs.h"
 #include "app/startup.h"
+#include "app/terminal_window.h"
 #include "model/tables.h"
 
 #include <QAction>
@@ -207,6 +208,8 @@ Tfrm_main::~Tfrm_main() {
     for (TKT_EDITOR* frame : frames.all())
         frame->unbind();
     db.unbindEditors = nullptr;
+    // The dialog and its link outlive the database (they go with the window's children, after the members).
+    frm_read->setDatabase(nullptr, tempFolder);
     if (host::Host* previous = host::install(nullptr); previous != this)
         host::install(previous);
 }
@@ -430,6 +433,20 @@ void Tfrm_main::createWindows() {
             kt_treeviewChange(current, nullptr);
     };
     frm_about = new Tfrm_about(this);
+    // The terminal button stays hidden; service staff reach the terminal with Ctrl+Shift+T.
+    auto* frm_terminal = new Tfrm_terminal(this);
+    const auto showTerminal = [this, frm_terminal] {
+        if (shellState == stBusy)
+            return;
+        frm_terminal->comPortNumber = comPortNumber;
+        frm_terminal->exec();
+    };
+    connect(bt_Terminal, &QAction::triggered, this, showTerminal);
+    auto* mn_ServiceTerminal = new QAction(this);
+    mn_ServiceTerminal->setObjectName(QStringLiteral("mn_ServiceTerminal"));
+    mn_ServiceTerminal->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+    addAction(mn_ServiceTerminal);
+    connect(mn_ServiceTerminal, &QAction::triggered, this, showTerminal);
     frm_clock = new Tfrm_clock(this, frm_read);
     frm_new = new Tfrm_new(this);
     frm_ComPort = new Tfrm_ComPort(this);

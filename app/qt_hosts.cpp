@@ -27,7 +27,10 @@ void QtMainThread::HandleException(std::exception_ptr Error) {
     } catch (...) {
         text = QStringLiteral("?");
     }
-    showMessage(QApplication::activeWindow(), text, true);
+    if (onException)
+        onException(text);
+    else
+        showMessage(QApplication::activeWindow(), text, true);
 }
 
 SerialHostsGuard::SerialHostsGuard() {

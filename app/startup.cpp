@@ -1,7 +1,8 @@
 #include "app/startup.h"
 
+#include "model/unit_config.h"
+
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -22,23 +23,7 @@ QString expandPercentRefs(QString text, const std::function<QString(const QStrin
     return text;
 }
 
-void emptyFolder(const QString& folder) {
-    QDir dir(folder);
-    if (!dir.exists())
-        return;
-    const auto entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        if (entry.isSymLink()) {
-            QFile::remove(entry.absoluteFilePath());
-        } else if (entry.isDir()) {
-            emptyFolder(entry.absoluteFilePath());
-            dir.rmdir(entry.fileName());
-        } else {
-            QFile::remove(entry.absoluteFilePath());
-        }
-    }
-}
+void emptyFolder(const QString& folder) { ::emptyFolder(folder.toStdString()); }
 
 bool prepareFolder(const QString& folder) {
     QDir dir(folder);
@@ -71,12 +56,7 @@ QString prepareScratchFolder(const QString& programFolder) {
 }
 
 QString messagesFolderFor(const QString& basePath) {
-    const QFileInfo info(basePath);
-    const QString suffix = info.suffix();
-    QString stem = basePath;
-    if (!suffix.isEmpty() && !info.fileName().startsWith(QLatin1Char('.') + suffix))
-        stem.chop(suffix.size() + 1);
-    return stem + QStringLiteral(".messages/");
+    return QString::fromStdString(::messagesFolderFor(basePath.toStdString()));
 }
 
 QString preferencesPath() {

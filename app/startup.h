@@ -10,8 +10,8 @@ namespace zirezid {
 // occurrence of that reference is replaced by its value (empty when unset), and the loop repeats until no pair is left.
 QString expandPercentRefs(QString text, const std::function<QString(const QString&)>& lookup);
 
-// Removes everything inside `folder`, keeping the folder. Symbolic links are removed, never followed, so a link
-// that points out of the scratch folder cannot make us delete someone else's files. Single failures are ignored.
+// Removes everything inside `folder`, keeping the folder (the model's emptying: links inside are removed, never
+// followed, so a link out of the scratch folder cannot delete someone else's files). Single failures are ignored.
 void emptyFolder(const QString& folder);
 
 // Empties `folder` when it exists, else creates it (one level). Answers whether the folder is there afterwards.

@@ -39,5 +39,6 @@ const Command* findCommand(const std::string& name);
 // (cli/device_commands.cpp, say) and is added in allCommands() of main.cpp.
 std::vector<Command> offlineCommands();
 std::vector<Command> deviceCommands();
+std::vector<Command> transferCommands();
 
 } // namespace cli

@@ -13,6 +13,8 @@ std::vector<Command> allCommands() {
         all.push_back(c);
     for (auto& c : deviceCommands())
         all.push_back(c);
+    for (auto& c : transferCommands())
+        all.push_back(c);
     return all;
 }
 

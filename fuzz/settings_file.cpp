@@ -14,7 +14,7 @@ namespace {
 
 std::string scratchFile() {
     static std::string path = [] {
-        char dir[] = "/tmp/fuzz_settingsXXXXXX";
+        char dir[] = "/dev/shm/fuzz_settingsXXXXXX";
         if (!mkdtemp(dir))
             std::abort();
         return std::string(dir) + "/site.qor";

@@ -116,6 +116,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     if ((r = readByte(kByteTimeoutMs, number)) != 0 || (r = readByte(kByteTimeoutMs, complement)) != 0)
         return r == rcStopped ? static_cast<int>(rcStopped) : static_cast<int>(brTimeoutInBlock);
     if (number != (expected & 0xFF) || (complement ^ 0xFF) != number) {
+        lastBadNumber = (complement ^ 0xFF) == number ? number : -1;
         drainLine();
         return brBadNumber;
     }
@@ -304,6 +305,11 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
             return fail(rcFileCancelled);
         if (r == rcStopped)
             return fail(rcStopped);
+        // The block we already have, sent again because our ACK was lost: acknowledge it, keep nothing.
+        if (r == brBadNumber && lastBadNumber == ((expected + 255) & 0xFF)) {
+            writeByte(ACK);
+            continue;
+        }
         if (++failures >= kMaxFailures)
             return fail(rcFileTooManyErrors);
         if (r == brBadFirstByte)

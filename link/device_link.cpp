@@ -65,7 +65,9 @@ void DeviceLink::startWait() {
 
 void DeviceLink::pollWait() {
     int idle = 0;
-    if (!rxFlag && !stopFlag && timerRunning) {
+    // A pending Stop does not shorten the wait: the press itself arrives as an event and ends the blocking, and
+    // the closing answer after a stopped transfer is awaited with stopFlag still set.
+    if (!rxFlag && timerRunning) {
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - waitStart).count();
         idle = static_cast<int>(std::clamp<long long>(timeoutMs - elapsed + 1, 0, kIdleWaitMs));

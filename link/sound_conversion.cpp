@@ -137,6 +137,17 @@ public:
         return true;
     }
 
+    // The whole frames now buffered (refilling first when none is), at most Limit of them: their count, and
+    // their first byte in Frames. 0 when the input ended.
+    std::size_t take(const unsigned char*& Frames, std::uint64_t Limit) {
+        if (len_ - pos_ < kAlign && !refill())
+            return 0;
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>((len_ - pos_) / kAlign, Limit));
+        Frames = buffer_.data() + pos_;
+        pos_ += n * kAlign;
+        return n;
+    }
+
 private:
     bool refill() {
         std::size_t keep = len_ - pos_;
@@ -389,21 +400,22 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
 
     if (format.sampleRate == kDeviceRate) {
         // Each step emits the older frame as it is and then advances; the step that finds no frame left ends
-        // the loop, so the newest frame is never emitted. Integers all the way: the values are exact either
-        // way.
-        int older = 0;
-        if (!reader.next(older))
-            return kSoundBadStructure;
-        int newer = older;
-        if (frames > 1 && !reader.next(newer))
-            return kSoundBadStructure;
-        packer.emit(std::clamp(older, -32768, 32767));
-        for (std::uint64_t n = 2; n < frames; ++n) {
-            older = newer;
-            if (!reader.next(newer))
+        // the loop, so the newest frame is never emitted (of a single frame, that one is). Integers all the
+        // way: the values are exact either way. Frames are taken a buffer at a time, as this loop is the
+        // whole conversion of an 8000 Hz file.
+        constexpr std::size_t kAlign = Bytes * Channels;
+        std::uint64_t done = 0;
+        while (done < frames) {
+            const unsigned char* p = nullptr;
+            const std::size_t n = reader.take(p, frames - done);
+            if (n == 0)
                 return kSoundBadStructure;
-            packer.emit(std::clamp(older, -32768, 32767));
-            progress.update(n + 1);
+            const bool last = done + n == frames;
+            const std::size_t emit = last && frames > 1 ? n - 1 : n;
+            for (std::size_t i = 0; i < emit; ++i)
+                packer.emit(std::clamp(sampleOf<Bytes, Channels>(p + i * kAlign), -32768, 32767));
+            done += n;
+            progress.update(done);
         }
         return kSoundOk;
     }

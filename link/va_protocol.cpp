@@ -43,8 +43,12 @@ void TVaProtocol::Cancel() {
         FThread->Cancel();
 }
 
-int TVaProtocol::ErrorCode() const { return FThread ? FThread->ErrorCode() : 0; }
-int TVaProtocol::ErrorCount() const { return FThread ? FThread->ErrorCount() : 0; }
+int TVaProtocol::ErrorCode() const {
+    return FThread ? FThread->ErrorCode() : 0;
+}
+int TVaProtocol::ErrorCount() const {
+    return FThread ? FThread->ErrorCount() : 0;
+}
 
 void TVaProtocol::DataChanged(PVaData Data, int Count) {
     if (FThread && Count > 0)
@@ -53,7 +57,9 @@ void TVaProtocol::DataChanged(PVaData Data, int Count) {
 
 void TVaProtocol::TransferFinished(TVaProtocolThread&) {}
 
-void TVaProtocol::ReportException() { MainThreadHost().HandleException(std::current_exception()); }
+void TVaProtocol::ReportException() {
+    MainThreadHost().HandleException(std::current_exception());
+}
 
 void TVaProtocol::ThreadDone() {
     if (!FThread)
@@ -76,8 +82,8 @@ void TVaProtocol::ThreadDone() {
 TVaProtocolThread::TVaProtocolThread(TVaProtocol& Owner)
     : FOwner(Owner), FMode(Owner.Mode()), FTimeout(static_cast<std::uint32_t>(std::max(1, Owner.Timeout()))),
       FMaxErrors(std::max(1, Owner.MaxErrors())),
-      FBuffer(static_cast<std::size_t>(std::max(1, Owner.BufferSize()))), FHost(MainThreadHost()), FSync(FHost),
-      FOwnerAlive(Owner.FAlive) {}
+      FBuffer(static_cast<std::size_t>(std::max(1, Owner.BufferSize()))), FHost(MainThreadHost()),
+      FSync(FHost), FOwnerAlive(Owner.FAlive) {}
 
 TVaProtocolThread::~TVaProtocolThread() {
     Terminate();
@@ -86,7 +92,9 @@ TVaProtocolThread::~TVaProtocolThread() {
         CloseStream(false);
 }
 
-void TVaProtocolThread::Start() { FThread = std::thread([this] { Execute(); }); }
+void TVaProtocolThread::Start() {
+    FThread = std::thread([this] { Execute(); });
+}
 
 void TVaProtocolThread::Join() {
     if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id())
@@ -109,8 +117,8 @@ void TVaProtocolThread::Execute() {
     if (FStream)
         CloseStream(false);
     DrainLine();
-    // The end is reported on the main thread, which joins this thread there. A component destroyed meanwhile has
-    // joined it already and the notice does nothing.
+    // The end is reported on the main thread, which joins this thread there. A component destroyed meanwhile
+    // has joined it already and the notice does nothing.
     std::weak_ptr<bool> alive = FOwnerAlive;
     TVaProtocol* owner = &FOwner;
     if (!Terminated())
@@ -124,15 +132,16 @@ void TVaProtocolThread::DrainLine() {
     TVaCustomComm* port = FOwner.Comm();
     if (!port || Terminated())
         return;
-    // The queue drains in the port's write thread; Close would drop what is still queued, among it the last ACK.
+    // The queue drains in the port's write thread; Close would drop what is still queued, among it the last
+    // ACK.
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (port->WriteBufUsed() > 0 && std::chrono::steady_clock::now() < limit && !Terminated())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void TVaProtocolThread::Initialize() {
-    std::lock_guard<std::mutex> lock(FLock);
-    FHead = FCount = 0;
+    // The buffer is not cleared here: each transfer has a new thread object, and bytes may already have come
+    // between Execute and the first instruction of this thread (a receiver's start character, say).
     FErrorCount = 0;
     FErrorCode = 0;
     FCancelled = false;
@@ -176,9 +185,9 @@ void TVaProtocolThread::CheckCancelled() {
 
 bool TVaProtocolThread::WaitChar(std::uint32_t Milliseconds) {
     std::unique_lock<std::mutex> lock(FLock);
-    FSignal.wait_for(lock, std::chrono::milliseconds(Milliseconds),
-                     [this] { return FCount > 0 || FCancelled.load() || FOverflow.load(); });
-    return FCount > 0;
+    // An overflow or a cancel also ends the wait: the next read reports it.
+    return FSignal.wait_for(lock, std::chrono::milliseconds(Milliseconds),
+                            [this] { return FCount > 0 || FCancelled.load() || FOverflow.load(); });
 }
 
 int TVaProtocolThread::ReadCharFor(std::uint32_t Milliseconds) {
@@ -241,7 +250,9 @@ void TVaProtocolThread::WriteBuf(const void* Data, int Count) {
         FOwner.Dispatcher().WriteBuf(Data, Count);
 }
 
-void TVaProtocolThread::WriteChar(std::uint8_t Ch) { WriteBuf(&Ch, 1); }
+void TVaProtocolThread::WriteChar(std::uint8_t Ch) {
+    WriteBuf(&Ch, 1);
+}
 
 void TVaProtocolThread::RemoteCan() {
     const std::uint8_t cancel[2] = {CAN, CAN};
@@ -280,7 +291,9 @@ bool TVaProtocolThread::CloseStream(bool Complete) {
     return ok;
 }
 
-bool TVaProtocolThread::EndOfStream() { return !FStream || std::feof(FStream); }
+bool TVaProtocolThread::EndOfStream() {
+    return !FStream || std::feof(FStream);
+}
 
 void TVaProtocolThread::SetExitCode(int Code) {
     FOwner.FExitCode = Code;

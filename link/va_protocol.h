@@ -1,5 +1,5 @@
-// Base of the file-transfer components: a port client that runs one transfer at a time on a thread of its own,
-// hands the received bytes to that thread and reports its events on the main thread.
+// Base of the file-transfer components: a port client that runs one transfer at a time on a thread of its
+// own, hands the received bytes to that thread and reports its events on the main thread.
 #pragma once
 
 #include <atomic>
@@ -148,7 +148,8 @@ protected:
     int ReadChar();
     // The next received byte, or -1 when none came within Milliseconds (no error event).
     int ReadCharFor(std::uint32_t Milliseconds);
-    // Waits at most Milliseconds for a byte without taking it; whether one is buffered.
+    // Waits at most Milliseconds for a byte without taking it; whether one is buffered (or the next read has
+    // an overflow or a cancel to report).
     bool WaitChar(std::uint32_t Milliseconds);
     // Puts a byte taken by mistake back in front of the buffer.
     void UnreadChar(std::uint8_t Byte);
@@ -161,7 +162,8 @@ protected:
     // Open the local file for reading (failure: CAN CAN, exit -12) or create it (failure: CAN CAN, exit -11).
     void OpenStream(const std::string& FileName);
     void CreateStream(const std::string& FileName);
-    // Closes the file; a file being received that did not arrive whole is removed. False when the close failed.
+    // Closes the file; a file being received that did not arrive whole is removed. False when the close
+    // failed.
     bool CloseStream(bool Complete);
     bool EndOfStream();
     [[noreturn]] void SetExitCode(int Code);

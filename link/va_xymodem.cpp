@@ -14,9 +14,13 @@ namespace {
 constexpr std::uint8_t kStartCrc = 'C';
 constexpr std::uint8_t kStartStream = 'G';
 
-bool IsStartChar(int C) { return C == NAK || C == kStartCrc || C == kStartStream; }
+bool IsStartChar(int C) {
+    return C == NAK || C == kStartCrc || C == kStartStream;
+}
 
-std::uint8_t StartOf(TVaXProtocol P) { return P == XModem ? NAK : P == XModem1K ? kStartCrc : kStartStream; }
+std::uint8_t StartOf(TVaXProtocol P) {
+    return P == XModem ? NAK : P == XModem1K ? kStartCrc : kStartStream;
+}
 
 std::string BaseName(const std::string& Path) {
     const auto slash = Path.find_last_of('/');
@@ -27,9 +31,13 @@ std::string BaseName(const std::string& Path) {
 
 // ---- components ----
 
-std::unique_ptr<TVaProtocolThread> TVaXModem::CreateThread() { return std::make_unique<TVaXModemThread>(*this); }
+std::unique_ptr<TVaProtocolThread> TVaXModem::CreateThread() {
+    return std::make_unique<TVaXModemThread>(*this);
+}
 
-std::unique_ptr<TVaProtocolThread> TVaYModem::CreateThread() { return std::make_unique<TVaYModemThread>(*this); }
+std::unique_ptr<TVaProtocolThread> TVaYModem::CreateThread() {
+    return std::make_unique<TVaYModemThread>(*this);
+}
 
 void TVaYModem::TransferFinished(TVaProtocolThread& Thread) {
     if (Mode() == tmDownload)
@@ -40,8 +48,8 @@ void TVaYModem::TransferFinished(TVaProtocolThread& Thread) {
 
 std::string YModemLocalName(const std::uint8_t* Block, int Size) {
     const auto* end = static_cast<const std::uint8_t*>(std::memchr(Block, 0, static_cast<std::size_t>(Size)));
-    std::string raw(reinterpret_cast<const char*>(Block), end ? static_cast<std::size_t>(end - Block)
-                                                               : static_cast<std::size_t>(Size));
+    std::string raw(reinterpret_cast<const char*>(Block),
+                    end ? static_cast<std::size_t>(end - Block) : static_cast<std::size_t>(Size));
     if (raw.empty())
         return "";
     // Senders on either system may send a path; only its last part is ours to use.
@@ -98,7 +106,9 @@ void TVaXYModemThread::PacketEvent(int Packet, std::int64_t ByteCount) {
     });
 }
 
-void TVaXYModemThread::ResetPacket() { std::memset(FPacket, 0, sizeof FPacket); }
+void TVaXYModemThread::ResetPacket() {
+    std::memset(FPacket, 0, sizeof FPacket);
+}
 
 std::uint8_t TVaXYModemThread::RemoteTxStartup() {
     for (int tries = 0; tries < 10; ++tries) {
@@ -157,8 +167,8 @@ void TVaXYModemThread::WritePacket(int Number, int Size, std::uint8_t Start, boo
             return;
         }
         for (;;) {
-            // The receiver of the closing block 0 may have ended as soon as it sent its ACK; if that ACK is lost
-            // there is no one left to answer, and every file has been acknowledged already.
+            // The receiver of the closing block 0 may have ended as soon as it sent its ACK; if that ACK is
+            // lost there is no one left to answer, and every file has been acknowledged already.
             const int c = ReadCharFor(Closing ? std::min<std::uint32_t>(FTimeout, 3000) : FTimeout);
             if (c == ACK)
                 return;
@@ -225,7 +235,8 @@ int TVaXYModemThread::ReadPacket(int Expected, std::uint8_t Start) {
                 body[i] = static_cast<std::uint8_t>(c);
         }
         if (lost) {
-            // Part of the packet never came: ask for all of it again instead of waiting for bytes that will not.
+            // Part of the packet never came: ask for all of it again instead of waiting for bytes that will
+            // not.
             ErrorEvent(pcTimeout, true);
             DiscardInput();
             WriteChar(NAK);
@@ -268,10 +279,11 @@ int TVaXYModemThread::ReadPacket(int Expected, std::uint8_t Start) {
 }
 
 void TVaXYModemThread::WriteEOT() {
+    int silent = 0;
     for (int tries = 0; tries < 10; ++tries) {
         CheckCancelled();
         WriteChar(EOT);
-        const int c = ReadCharFor(std::min<std::uint32_t>(FTimeout, 10000));
+        const int c = ReadCharFor(std::min<std::uint32_t>(FTimeout, 2000));
         if (c == ACK)
             return;
         // Many receivers answer the first EOT with NAK to make sure it was no line noise: send it again.
@@ -284,7 +296,15 @@ void TVaXYModemThread::WriteEOT() {
         }
         if (c == CAN)
             SetExitCode(pcRemoteCancel);
-        ErrorEvent(c < 0 ? pcTimeout : pcUnexpected, true);
+        // Every packet has been acknowledged. A receiver that falls silent at the EOT has ended, and the ACK
+        // it sent on its way out was lost (some flush their line as they exit): waiting longer would only
+        // hang.
+        if (c < 0) {
+            if (++silent >= 3)
+                return;
+            continue;
+        }
+        ErrorEvent(pcUnexpected, true);
     }
     RemoteCan();
     SetExitCode(pcProtocol);
@@ -332,7 +352,8 @@ void TVaXYModemThread::ReadFile(const std::string& Name, std::int64_t Size, std:
         std::int64_t take = n;
         if (Size != kUnknownFileSize)
             take = std::clamp<std::int64_t>(Size - written, 0, n);
-        if (take > 0 && std::fwrite(FPacket, 1, static_cast<std::size_t>(take), FStream) != static_cast<std::size_t>(take)) {
+        if (take > 0 && std::fwrite(FPacket, 1, static_cast<std::size_t>(take), FStream) !=
+                            static_cast<std::size_t>(take)) {
             RemoteCan();
             SetExitCode(pcWriteFile);
         }
@@ -348,9 +369,13 @@ void TVaXYModemThread::ReadFile(const std::string& Name, std::int64_t Size, std:
 TVaXModemThread::TVaXModemThread(TVaXModem& Owner)
     : TVaXYModemThread(Owner), FName(Owner.FileName()), FProtocol(Owner.Protocol()) {}
 
-void TVaXModemThread::Upload() { WriteFile(FName); }
+void TVaXModemThread::Upload() {
+    WriteFile(FName);
+}
 
-void TVaXModemThread::Download() { ReadFile(FName, kUnknownFileSize, StartOf(FProtocol)); }
+void TVaXModemThread::Download() {
+    ReadFile(FName, kUnknownFileSize, StartOf(FProtocol));
+}
 
 // ---- YMODEM ----
 

@@ -77,8 +77,8 @@ protected:
     void FileInfo(const std::string& Name, std::int64_t Size);
     void PacketEvent(int Packet, std::int64_t ByteCount);
     void ResetPacket();
-    // Reads the packet numbered Expected into FPacket and returns its size (128 or 1024). EOT ends the file: it is
-    // acknowledged and the transfer exits with 0 (-8 when the file could not be completed).
+    // Reads the packet numbered Expected into FPacket and returns its size (128 or 1024). EOT ends the file:
+    // it is acknowledged and the transfer exits with 0 (-8 when the file could not be completed).
     int ReadPacket(int Expected, std::uint8_t Start);
     void ReadFile(const std::string& Name, std::int64_t Size, std::uint8_t Start);
     std::uint8_t RemoteTxStartup();

@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -56,6 +58,61 @@ std::string resolveTarget(const std::string& path) {
         current = target.front() == '/' ? target : folderOf(current) + "/" + target;
     }
     return current;
+}
+
+std::string nameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The temporary of a save is a hidden file beside the target with a name no user file is likely to have; the
+// six characters of mkstemp follow.
+std::string temporaryPrefix(const std::string& target) { return "." + nameOf(target) + ".saving-"; }
+
+// A save that was killed between creating its temporary and the rename leaves the temporary behind. Every
+// running save holds a lock on its own temporary (the lock ends with the process), so one that can be locked
+// belongs to nobody and goes; without this every crash would leave another copy of the file in the folder.
+void removeAbandonedTemporaries(const std::string& folder, const std::string& target) {
+    const std::string prefix = temporaryPrefix(target);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd, name.c_str(), 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// Creates and locks the temporary. Another save may take a fresh temporary for abandoned between its creation
+// and the lock and remove it; the name is then checked to still be this file, and a new one made otherwise.
+int createTemporary(const std::string& folder, const std::string& target, std::string& tmpPath) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::string tmpl = folder + "/" + temporaryPrefix(target) + "XXXXXX";
+        std::vector<char> name(tmpl.begin(), tmpl.end());
+        name.push_back('\0');
+        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        struct stat mine {}, named {};
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 && ::stat(name.data(), &named) == 0 &&
+            mine.st_ino == named.st_ino && mine.st_dev == named.st_dev) {
+            tmpPath = name.data();
+            return fd;
+        }
+        ::close(fd);
+    }
+    errno = EAGAIN;
+    return -1;
 }
 
 } // namespace
@@ -112,15 +169,13 @@ bool writeAll(const std::string& path, std::string_view bytes, std::string* erro
         setError(error, target, errno);
         return false;
     }
-    std::string tmpl = target + ".XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+    removeAbandonedTemporaries(folder, target);
+    std::string tmpPath;
+    const int fd = createTemporary(folder, target, tmpPath);
     if (fd < 0) {
         setError(error, target, errno);
         return false;
     }
-    const std::string tmpPath(name.data());
 
     // mkstemp creates the file private; give it the old file's mode, or what a plain create would give.
     mode_t mode;

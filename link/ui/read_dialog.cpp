@@ -318,7 +318,10 @@ bool Tfrm_read::openSession() {
         zirezid::showMessage(parentWidget(), kPortDenied.arg(comPortNumber).arg(QString::fromStdString(device)), true);
         return false;
     }
-    return guarded(this, [this] { return link_->openSession() ? 1 : 0; }) != 0;
+    const bool open = guarded(this, [this] { return link_->openSession() ? 1 : 0; }) != 0;
+    // The session ran in the busy state; whatever its end, the cursor is the user's again.
+    setDialogState(open ? 1 : 0);
+    return open;
 }
 
 void Tfrm_read::closeSession() {
@@ -326,6 +329,7 @@ void Tfrm_read::closeSession() {
         link_->closeSession();
         return 0;
     });
+    setDialogState(0);
 }
 
 bool Tfrm_read::getDeviceClock(QDateTime& clock) {

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
@@ -21,11 +22,14 @@ namespace {
 
 class EndToEndTest : public ::testing::Test {
 protected:
+    // Options of the simulated unit for one test.
+    virtual QStringList unitOptions() const { return {}; }
     void SetUp() override {
         port = env.path(QStringLiteral("port"));
         state = env.path(QStringLiteral("unit"));
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments({QStringLiteral("--state"), state, QStringLiteral("--link"), port});
+        unit.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--link"), port} +
+                          unitOptions());
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         unit.start();
         ASSERT_TRUE(unit.waitForStarted());
@@ -140,6 +144,83 @@ TEST_F(EndToEndTest, AMissingPortLeavesTheWindowDisconnected) {
     EXPECT_EQ(window->shellState, Tfrm_main::stSaved);
     EXPECT_FALSE(window->lbl_nDisc->isHidden());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(EndToEndTest, ClockDialogFollowsTheUnitAndCancelWritesNothing) {
+    window->mn_ConnectClick();
+    ASSERT_TRUE(window->isConnected);
+    ModalScript script;
+    script.then([&](QDialog* d) {
+        auto* date = d->findChild<QWidget*>(QStringLiteral("dtDate"));
+        EXPECT_FALSE(date->isEnabled());
+        QMetaObject::invokeMethod(d, "tmr_ClockTimer");
+        EXPECT_TRUE(date->isEnabled()); // the unit's clock was read
+        d->findChild<QPushButton*>(QStringLiteral("btn_Cancel"))->click();
+    });
+    window->mn_DateTimeClick();
+    EXPECT_EQ(script.handled(), 1);
+    EXPECT_EQ(script.unexpected(), 0);
+    window->mn_DisconnectClick();
+}
+
+class SilentUnitTest : public EndToEndTest {
+protected:
+    QStringList unitOptions() const override { return {QStringLiteral("--mute")}; }
+};
+
+TEST_F(SilentUnitTest, AUnitThatDoesNotAnswerLeavesTheWindowDisconnected) {
+    ModalScript script;
+    for (int i = 0; i < 5; ++i) // every question is answered "Остановить"
+        script.then([](QDialog* d) {
+            if (auto* abort = d->findChild<QPushButton*>(QStringLiteral("btn_Abort")))
+                abort->click();
+            else
+                d->accept();
+        });
+    window->mn_ConnectClick();
+    EXPECT_GE(script.handled(), 1);
+    EXPECT_FALSE(window->isConnected);
+    EXPECT_FALSE(window->bt_Connect->isChecked());
+    EXPECT_FALSE(window->lbl_nDisc->isHidden());
+    EXPECT_EQ(window->shellState, Tfrm_main::stSaved);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+class SlowUnitTest : public EndToEndTest {
+protected:
+    QStringList unitOptions() const override { return {QStringLiteral("--delay-ms"), QStringLiteral("400")}; }
+};
+
+TEST_F(SlowUnitTest, StopEndsARunningRead) {
+    window->mn_ConnectClick();
+    ASSERT_TRUE(window->isConnected);
+    mark("TRKS"); // both lines
+    int endState = -1;
+    bool stopEnabledWhileBusy = false;
+    ModalScript script;
+    script.then([&](QDialog*) {
+        Tfrm_read* r = window->frm_read;
+        // Pressed while the first answer is still on its way: the wait loop serves the button.
+        QTimer::singleShot(50, r, [&, r] {
+            stopEnabledWhileBusy = r->bt_Stop->isEnabled() && r->dialogState == 2;
+            r->bt_Stop->click();
+        });
+        r->bt_Read->click();
+        endState = r->dialogState;
+        r->bt_Close->click();
+    });
+    for (int i = 0; i < 4; ++i) // a question after the stop, if any, is answered "Остановить"
+        script.then([](QDialog* d) {
+            if (auto* abort = d->findChild<QPushButton*>(QStringLiteral("btn_Abort")))
+                abort->click();
+            else
+                d->accept();
+        });
+    window->mn_ReadClick();
+    EXPECT_TRUE(stopEnabledWhileBusy);
+    EXPECT_TRUE(endState == 1 || endState == 3) << endState; // not every object was read
+    EXPECT_FALSE(window->frm_read->isVisible());
+    window->mn_DisconnectClick();
 }
 
 #endif

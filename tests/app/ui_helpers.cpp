@@ -89,7 +89,14 @@ void ModalScript::tick() {
     Step step = std::move(steps_.front());
     steps_.pop_front();
     ++handled_;
-    step(dialog);
+    // Run from a posted call, not inside the timer's slot: a timer does not fire again while its slot runs, so
+    // a dialog that a step opens in turn (a job's question) would never be answered.
+    QMetaObject::invokeMethod(
+        this, [step = std::move(step), d = QPointer<QDialog>(dialog)] {
+            if (d)
+                step(d);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace zirezid::test

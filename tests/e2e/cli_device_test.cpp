@@ -49,6 +49,12 @@ TEST_F(Cli, InfoPrintsTheDeviceInformation) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("SerialNum=777\n"), std::string::npos) << r.out;
     EXPECT_EQ(cli("info --port " + port() + " --password 99").status, 1);
+    // COMn goes through the port number and its ZIREZID_COMn mapping.
+    setenv("ZIREZID_COM7", port().c_str(), 1);
+    const CliRun byNumber = cli("info --port COM7");
+    unsetenv("ZIREZID_COM7");
+    EXPECT_EQ(byNumber.status, 0) << byNumber.err;
+    EXPECT_NE(byNumber.out.find("SerialNum=777\n"), std::string::npos);
     EXPECT_EQ(cli("info").status, 2);
     EXPECT_EQ(cli("info --port " + port() + " --bogus 1").status, 2);
 }

@@ -2,7 +2,10 @@
 #include "model/ini_document.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -170,6 +173,35 @@ TEST_F(AtomicFile, ReplacesTheFileAndLeavesNoTemporaryBehind) {
     ASSERT_TRUE(atomic_file::writeAll(link, "third"));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(readBytes(path), "third");
+}
+
+TEST_F(AtomicFile, SaveRemovesTemporariesOfKilledSavesOnly) {
+    const std::string path = (dir / "site.qor").string();
+    auto put = [&](const std::string& name) {
+        std::FILE* f = std::fopen((dir / name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("half a file", f);
+        std::fclose(f);
+    };
+    put(".site.qor.saving-Ab12Cd"); // left by a save that was killed
+    put(".site.qor.saving-Zz99Yy"); // held by a save still running (the lock below)
+    put("site.qor.backup");          // the user's own files beside it
+    put(".site.qor.saving-longer1");
+    put(".other.qor.saving-Ab12Cd");
+    const int running = ::open((dir / ".site.qor.saving-Zz99Yy").c_str(), O_RDONLY);
+    ASSERT_GE(running, 0);
+    ASSERT_EQ(::flock(running, LOCK_EX), 0);
+
+    ASSERT_TRUE(atomic_file::writeAll(path, "saved"));
+    EXPECT_EQ(readBytes(path), "saved");
+    EXPECT_FALSE(fs::exists(dir / ".site.qor.saving-Ab12Cd"));
+    EXPECT_TRUE(fs::exists(dir / ".site.qor.saving-Zz99Yy"));
+    EXPECT_TRUE(fs::exists(dir / "site.qor.backup"));
+    EXPECT_TRUE(fs::exists(dir / ".site.qor.saving-longer1"));
+    EXPECT_TRUE(fs::exists(dir / ".other.qor.saving-Ab12Cd"));
+    ::close(running);
+    ASSERT_TRUE(atomic_file::writeAll(path, "again"));
+    EXPECT_FALSE(fs::exists(dir / ".site.qor.saving-Zz99Yy"));
 }
 
 TEST_F(AtomicFile, FailedSaveLeavesTheOldFileAndReportsWhy) {

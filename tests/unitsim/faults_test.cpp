@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "tests/support/unitsim_process.h"
@@ -150,4 +151,47 @@ TEST(UnitsimProcessLife, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     EXPECT_EQ(longVersion.waitFor(5000ms), 2);
     UnitsimProcess unknown({"--frobnicate"});
     EXPECT_EQ(unknown.waitFor(5000ms), 2);
+}
+
+TEST(UnitsimFaults, SeededGarbageMixedWithCommandsNeverStopsTheUnit) {
+    RunningUnit unit;
+    fs::create_directories(unit.state.path() / "messages" / "50001");
+    std::ofstream(unit.state.path() / "messages" / "50001" / "a.ktm", std::ios::binary) << pattern(3000);
+    PtyPeer peer(unit.slavePath);
+    const std::vector<std::string> pieces{" quit\r",
+                                          "7316\r",
+                                          " geto 0 ",
+                                          " seto 500 '",
+                                          " ul 50001 ",
+                                          " dl 50001 ",
+                                          " getp 50001 ",
+                                          std::string(2, CAN),
+                                          "C",
+                                          std::string(1, ACK),
+                                          std::string(1, NAK),
+                                          std::string(1, EOT),
+                                          header("z.ktm", 10)};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 60; ++round) {
+        std::string chunk;
+        if (random() % 2) {
+            chunk = pieces[random() % pieces.size()];
+        } else {
+            chunk.resize(random() % 200);
+            for (auto& c : chunk)
+                c = static_cast<char>(random());
+        }
+        ASSERT_TRUE(peer.send(chunk));
+        peer.collect(30ms);
+    }
+    // Whatever state it is in, a cancel and a quit bring the unit back to its prompt.
+    bool in = false;
+    for (int tries = 0; tries < 5 && !in; ++tries) {
+        peer.send(std::string(2, CAN));
+        peer.collect(500ms);
+        in = peer.login("7316", 3000ms);
+    }
+    ASSERT_TRUE(in);
+    EXPECT_NE(peer.command(" geto 0 ").value_or("").find("OK"), std::string::npos);
+    EXPECT_EQ(unit.process.waitFor(0ms), -2); // still running
 }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "tests/support/unitsim_process.h"
@@ -37,10 +38,10 @@ int onLine(const std::string& tool, const std::string& slave, const fs::path& di
 TEST(UnitsimWithLrzsz, SzUploadsAndRzDownloads) {
     if (!have("sz") || !have("rz"))
         GTEST_SKIP() << "lrzsz is not installed";
-    RunningUnit unit;
+    TempDir work;
+    RunningUnit unit({"--log", (work.path() / "line.log").string()});
     PtyPeer peer(unit.slavePath);
     ASSERT_TRUE(peer.login());
-    TempDir work;
     const std::string data = pattern(5000, 4);
     std::ofstream(work.path() / "greeting.ktm", std::ios::binary) << data;
 
@@ -59,4 +60,6 @@ TEST(UnitsimWithLrzsz, SzUploadsAndRzDownloads) {
     EXPECT_TRUE(slurp(work.path() / "in" / "greeting.ktm") == data);
     peer.collect(300ms);
     EXPECT_TRUE(peer.command(" geto 0 "));
+    if (HasFailure())
+        std::cerr << "transcript:\n" << slurp(work.path() / "line.log").substr(0, 20000);
 }

@@ -11,8 +11,9 @@ namespace unitsim {
 namespace {
 
 constexpr std::uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18, CRC_C = 'C';
-constexpr int kByteTimeoutMs = 1000;   // inside a block and while asking for block 0
-constexpr int kReplyTimeoutMs = 10000; // the sender's wait for the receiver's verdict
+constexpr int kByteTimeoutMs = 1000; // inside a block and while asking for block 0
+constexpr int kReplyTimeoutMs =
+    15000; // the sender's wait for a verdict: longer than a receiver waits before its NAK
 constexpr int kMaxFailures = 10;
 constexpr int kPurgeQuietMs = 100;
 
@@ -243,21 +244,28 @@ Reply readReply(Line& line, bool acceptC) {
     }
 }
 
+// A block as it goes on the wire: start byte, number and complement, data zero-padded, CRC high byte first.
+std::string frame(const std::uint8_t* data, std::size_t count, std::uint8_t number, bool big) {
+    std::size_t size = big ? 1024 : 128;
+    std::vector<std::uint8_t> f(3 + size + 2, 0);
+    f[0] = big ? STX : SOH;
+    f[1] = number;
+    f[2] = static_cast<std::uint8_t>(255 - number);
+    if (count > 0)
+        std::copy(data, data + count, f.begin() + 3);
+    std::uint16_t crc = crcOfBlock(f.data() + 3, size);
+    f[3 + size] = static_cast<std::uint8_t>(crc >> 8);
+    f[4 + size] = static_cast<std::uint8_t>(crc & 0xFF);
+    return std::string(reinterpret_cast<const char*>(f.data()), f.size());
+}
+
 // 0 when acknowledged, else the closing number (or kLineClosed).
 int sendBlock(Line& line, const std::uint8_t* data, std::size_t count, std::uint8_t number, bool big,
               bool isHeader) {
-    std::size_t size = big ? 1024 : 128;
-    std::vector<std::uint8_t> frame(3 + size + 2, 0);
-    frame[0] = big ? STX : SOH;
-    frame[1] = number;
-    frame[2] = static_cast<std::uint8_t>(255 - number);
-    std::copy(data, data + count, frame.begin() + 3);
-    std::uint16_t crc = crcOfBlock(frame.data() + 3, size);
-    frame[3 + size] = static_cast<std::uint8_t>(crc >> 8);
-    frame[4 + size] = static_cast<std::uint8_t>(crc & 0xFF);
+    const std::string wire = frame(data, count, number, big);
     int rejections = 0;
     for (;;) {
-        line.write(std::string(reinterpret_cast<const char*>(frame.data()), frame.size()));
+        line.write(wire);
         Reply r = readReply(line, isHeader);
         switch (r) {
         case Reply::Ack:
@@ -314,6 +322,10 @@ int sendFile(Line& line, const std::string& path, const std::string& lineName) {
         return r;
     if ((r = waitForC(line)) != 0)
         return r;
+    // Receivers that purge their input right after asking for the data (rz does) would lose a first block
+    // sent at once; on a real line the unit's own turnaround gives them that moment.
+    if (!sleepUntil(Clock::now() + std::chrono::milliseconds(100)))
+        return kLineClosed;
 
     std::array<std::uint8_t, 1024> data{};
     std::uint64_t blocks = (size + 1023) / 1024;
@@ -343,11 +355,23 @@ int sendFile(Line& line, const std::string& path, const std::string& lineName) {
     }
     if ((r = waitForC(line)) != 0)
         return r;
-    header.fill(0);
-    r = sendBlock(line, header.data(), header.size(), 0, false, false);
-    // The file is complete once EOT was acknowledged; a lost verdict on the empty block 0 changes nothing.
-    if (r == kLineClosed)
-        return r;
+    // The file is complete once its EOT was acknowledged. Some receivers (rz) end without acknowledging the
+    // empty block 0, so its verdict is awaited briefly, and a byte that is no verdict is the peer's next
+    // command.
+    const std::string closing = frame(nullptr, 0, 0, false);
+    for (int tries = 0; tries < kMaxFailures; ++tries) {
+        line.write(closing);
+        std::uint8_t b = 0;
+        auto st = line.readByte(b, kByteTimeoutMs);
+        if (st == Line::Status::Closed)
+            return kLineClosed;
+        if (st == Line::Status::Timeout || b == ACK || b == CAN)
+            return 0;
+        if (b != NAK && b != CRC_C) {
+            line.unread(b);
+            return 0;
+        }
+    }
     return 0;
 }
 

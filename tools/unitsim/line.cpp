@@ -22,6 +22,7 @@ sigset_t waitMask() {
     sigprocmask(SIG_SETMASK, nullptr, &mask);
     sigdelset(&mask, SIGINT);
     sigdelset(&mask, SIGTERM);
+    sigdelset(&mask, SIGHUP);
     return mask;
 }
 
@@ -242,6 +243,11 @@ Line::Status Line::readByte(std::uint8_t& byte, int timeoutMs) {
                 return closed() ? Status::Closed : Status::Timeout;
             continue;
         }
+        if (replay_) {
+            replay_ = false;
+            byte = static_cast<std::uint8_t>(inBuffer_[inPos_++]);
+            return Status::Ok;
+        }
         if (byteTime_ > Clock::duration::zero()) {
             // Bytes are taken in no faster than the line carries them; an idle line does not bank time.
             auto now = Clock::now();
@@ -345,6 +351,15 @@ void Line::write(std::string_view bytes) {
         writeRaw(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
     if (transcript_)
         transcript_->flush();
+}
+
+void Line::unread(std::uint8_t byte) {
+    if (inPos_ > 0) {
+        inBuffer_[--inPos_] = static_cast<char>(byte);
+    } else {
+        inBuffer_.insert(inBuffer_.begin(), static_cast<char>(byte));
+    }
+    replay_ = true;
 }
 
 void Line::drain(int quietMs) {

@@ -69,6 +69,8 @@ public:
     Status readByte(std::uint8_t& byte, int timeoutMs);
     // Whole text, paced and faulted byte by byte. Errors of a vanished peer mark the line closed.
     void write(std::string_view bytes);
+    // Gives back the byte just read: the next readByte returns it again (without pacing or faults).
+    void unread(std::uint8_t byte);
     // Throws away what arrives until the line has been quiet for quietMs (or is closed).
     void drain(int quietMs);
 
@@ -99,6 +101,7 @@ private:
     Clock::time_point nextIn_{};
     bool inTransfer_ = false;
     long transferBytes_ = 0;
+    bool replay_ = false; // the next byte was given back by unread
     bool peerGone_ = false;
     bool unitHungUp_ = false;
 };

@@ -220,11 +220,13 @@ int main(int argc, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr); // a closed terminal stops the unit as SIGTERM does, link removed
     std::signal(SIGPIPE, SIG_IGN);
 
     std::unique_ptr<Unit> simulated;

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Sanitizer runs of the core (no windows):
+#   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, the whole core test suite;
+#   build-tsan/  ThreadSanitizer, the tests of the serial layer and the device link (the threaded code).
+# Usage: scripts/sanitize.sh [asan|tsan]... (default: both). Fails on the first failing run. Each run prints
+# how long it took.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${ZIREZID_JOBS:-2}
+runs=("$@")
+[ ${#runs[@]} -eq 0 ] && runs=(asan tsan)
+
+# Findings end the test that makes them, with the stack on standard error (shown by --output-on-failure).
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+run() {
+  local name=$1 dir=$2 sanitize=$3 labels=$4
+  local start=$SECONDS
+  echo "== $name: configuring $dir"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIREZID_GUI=OFF -DZIREZID_WERROR=ON \
+    -DZIREZID_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  local built=$SECONDS
+  # Sanitized code runs several times slower: the time-outs of the ordinary run get headroom here.
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs" -L "$labels"
+  echo "== $name: build $((built - start)) s, tests $((SECONDS - built)) s"
+}
+
+for r in "${runs[@]}"; do
+  case $r in
+    asan) run "ASan+UBSan" build-asan address,undefined 'model|cli|serial|link|unitsim|e2e|faults' ;;
+    tsan) run "TSan" build-tsan thread 'serial|link' ;;
+    *) echo "usage: $0 [asan|tsan]..." >&2; exit 2 ;;
+  esac
+done
