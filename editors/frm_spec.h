@@ -1,6 +1,6 @@
-// Tfrm_spec, the dial-string editor: builds a string of digits and special combinations from the field's table
-// of specials, shows the string split into its elements with their meanings, and writes the result back into
-// the text field it was opened from. Tfrm_spec1 asks for the number of a special's placeholders.
+// Tfrm_spec, the dial-string editor: builds a string of digits and special combinations from the field's
+// table of specials, shows the string split into its elements with their meanings, and writes the result back
+// into the text field it was opened from. Tfrm_spec1 asks for the number of a special's placeholders.
 #pragma once
 
 #include "model/dial_specials.h"

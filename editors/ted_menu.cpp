@@ -68,7 +68,9 @@ constexpr int kOpenWaitMs = 5000;
 constexpr int kLongList = 20;
 constexpr int kNextMenuList = 15;
 
-QString twoDigits(int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
+QString twoDigits(int n) {
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
 
 QToolButton* playerButton(QWidget* parent, const char* name, QStyle::StandardPixmap icon) {
     auto* button = new QToolButton(parent);
@@ -123,7 +125,9 @@ KtWavePlayer::KtWavePlayer(QWidget* parent)
     setEnabled(false);
 }
 
-KtWavePlayer::~KtWavePlayer() { player->stop(); }
+KtWavePlayer::~KtWavePlayer() {
+    player->stop();
+}
 
 bool KtWavePlayer::open(const QString& path, int& errorNumber, QString& errorText) {
     close();
@@ -245,10 +249,11 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
                                        "ActionDTMF[4]", "ActionDTMF[5]", "ActionDTMF[6]", "ActionDTMF[7]",
                                        "ActionDTMF[8]", "ActionDTMF[9]", "ActionDTMF[0]"};
     for (int r = 0; r < 11; ++r) {
-        const QString nn = twoDigits(r == 0 ? 0 : r);
+        const QString nn = twoDigits(r);
         ActionRow row{};
         row.key = keys[r];
-        row.label = new QLabel(r == 0 ? kTimeoutRow : kDigitRow + QString::number(r == 10 ? 0 : r), actionGroup);
+        row.label =
+            new QLabel(r == 0 ? kTimeoutRow : kDigitRow + QString::number(r == 10 ? 0 : r), actionGroup);
         row.cb_1 = new QComboBox(actionGroup);
         row.cb_1->setObjectName(QStringLiteral("cb_1") + nn);
         row.cb_1->setMaxVisibleItems(kLongList);
@@ -387,12 +392,6 @@ void Ted_menu::bindObject(KT_TABLE* object) {
     enableSlpIndex();
 
     QStringList kinds;
-    if (database != nullptr && database->actions != nullptr) {
-        KT_STRING_LIST lines;
-        database->actions->fillList(lines);
-        for (const KT_LIST_LINE& line : lines)
-            kinds << QString::fromStdString(line.text);
-    }
     for (ActionRow& row : rows) {
         KT_RECORD* record = object->findChild(row.key);
         for (QWidget* w : {static_cast<QWidget*>(row.cb_1), static_cast<QWidget*>(row.cb_2),
@@ -507,7 +506,9 @@ void Ted_menu::rowChanged(ActionRow& row) {
     showRow(row);
 }
 
-void Ted_menu::enableSlpIndex() { cb_SlpIndex->setEnabled(tag(cb_SlpIndex) != nullptr && ch_CallSlpOnStart->isChecked()); }
+void Ted_menu::enableSlpIndex() {
+    cb_SlpIndex->setEnabled(tag(cb_SlpIndex) != nullptr && ch_CallSlpOnStart->isChecked());
+}
 
 void Ted_menu::controlExit(QWidget* control) {
     if (control == cb_Copy)
@@ -549,15 +550,17 @@ bool Ted_menu::loadPlayer(const QString& path) {
     QString text;
     if (mp1->open(path, number, text))
         return true;
-    host::current().showMessage((kPlayerError + QString::number(number) + QStringLiteral(": ") + text).toStdString(),
-                                host::MessageIcon::Error);
+    host::current().showMessage(
+        (kPlayerError + QString::number(number) + QStringLiteral(": ") + text).toStdString(),
+        host::MessageIcon::Error);
     return false;
 }
 
 void Ted_menu::btOpenClick() {
     if (boundObject == nullptr || !chooseMessageFile)
         return;
-    const QString folderStart = database != nullptr ? QString::fromStdString(database->messagesFolder) : QString();
+    const QString folderStart =
+        database != nullptr ? QString::fromStdString(database->messagesFolder) : QString();
     const QString folder = messageFolder();
     if (folder.isEmpty())
         return; // no database to keep the copy in
@@ -573,11 +576,13 @@ void Ted_menu::btOpenClick() {
     const std::filesystem::path to = target.toStdString();
     bool copied = false;
     if (std::filesystem::exists(to, error) && std::filesystem::equivalent(from, to, error)) {
-        copied = true; // the chosen file is the menu's own copy already; copying it onto itself would empty it
+        copied =
+            true; // the chosen file is the menu's own copy already; copying it onto itself would empty it
     } else {
         error.clear();
-        copied = std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error) &&
-                 !error;
+        copied =
+            std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error) &&
+            !error;
     }
     if (!copied) {
         host::current().showMessage((kCannotCopy + target).toStdString(), host::MessageIcon::Error);

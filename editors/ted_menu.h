@@ -1,6 +1,6 @@
 // Ted_menu, the editor of one voice menu: its description, its recorded message (copied into the menu's own
-// folder, with a small player), the operator call while the message plays, the eleven actions on time-out and on
-// the digits, and copying every field of another menu into this one.
+// folder, with a small player), the operator call while the message plays, the eleven actions on time-out and
+// on the digits, and copying every field of another menu into this one.
 #pragma once
 
 #include "editors/editor_base.h"

@@ -1,6 +1,6 @@
-// Ted_timetable, the editor of the weekly timetable: the start and end of the working day for each weekday, and
-// ten holiday periods, each with an on/off box and a first and last day. Its controls are bound by position in
-// their panels; the date and time pickers store themselves, which the base does not do.
+// Ted_timetable, the editor of the weekly timetable: the start and end of the working day for each weekday,
+// and ten holiday periods, each with an on/off box and a first and last day. Its controls are bound by
+// position in their panels; the date and time pickers store themselves, which the base does not do.
 #pragma once
 
 #include "editors/editor_base.h"

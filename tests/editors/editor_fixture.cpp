@@ -13,7 +13,9 @@ void RecordingHost::showMessage(const std::string& text, host::MessageIcon) {
     messages << QString::fromStdString(text);
 }
 
-void RecordingHost::processEvents() { QCoreApplication::processEvents(); }
+void RecordingHost::processEvents() {
+    QCoreApplication::processEvents();
+}
 
 EditorTest::EditorTest() {
     frames = createEditorFrames();

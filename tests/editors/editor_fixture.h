@@ -1,5 +1,6 @@
-// What the editor tests share: a host that records the messages instead of showing them, a new settings database
-// in a private folder with the real frames attached, and a shown window to put a frame into so focus moves.
+// What the editor tests share: a host that records the messages instead of showing them, a new settings
+// database in a private folder with the real frames attached, and a shown window to put a frame into so focus
+// moves.
 #pragma once
 
 #include "editors/editor_set.h"

@@ -1,12 +1,11 @@
 #include "editor_fixture.h"
 
 #include "editors/ted_lines.h"
-#include "model/actions.h"
 #include "model/tables.h"
 
-#include <QLabel>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 
 using namespace zirezid;
 
@@ -83,22 +82,4 @@ TEST_F(LineEditorTest, PassthroughGreysThePermissionsWhileTicked) {
     EXPECT_TRUE(ed->ch_SetupAllowed->isEnabled());
     EXPECT_TRUE(ed->ch_MBAccessAllowed->isEnabled());
     EXPECT_EQ(field("SLP(1)", "SetupAllowed"), "1");
-}
-
-TEST_F(LineEditorTest, EveryKindHasItsOwnFrameAndActionsOpenTheDialStringEditor) {
-    EXPECT_NE(dynamic_cast<Ted_trk*>(frames.ed_trk.get()), nullptr);
-    EXPECT_NE(dynamic_cast<Ted_slp*>(frames.ed_slp.get()), nullptr);
-    EXPECT_EQ(object("TRK(1)")->editorFrame, frames.ed_trk.get());
-    EXPECT_EQ(object("SLP(2)")->editorFrame, frames.ed_slp.get());
-    EXPECT_EQ(object("MENU(49)")->editorFrame, frames.ed_menu.get());
-    EXPECT_EQ(object("TIMETABLE")->editorFrame, frames.ed_timetable.get());
-    EXPECT_STREQ(frames.ed_menu->metaObject()->className(), "zirezid::Ted_menu");
-    EXPECT_STREQ(frames.ed_timetable->metaObject()->className(), "zirezid::Ted_timetable");
-    // The parameter of an action takes its editor from the kinds table, built with the host's dial editor.
-    KT_RECORD* action = object("MENU(0)")->findChild("ActionTO");
-    ASSERT_TRUE(action->setText("0105"));
-    auto* value = dynamic_cast<KT_ACTION*>(action->value.get());
-    ASSERT_NE(value, nullptr);
-    ASSERT_NE(value->param, nullptr);
-    EXPECT_EQ(value->param->editor, static_cast<host::EditorWindow*>(frames.frm_spec.get()));
 }

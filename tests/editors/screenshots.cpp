@@ -1,5 +1,6 @@
 // Takes a picture of the main window with each editor shown, and of the dial-string dialog, into the folder
-// given as the argument (docs/ of the tree). Run under Xvfb: xvfb-run -a build/tests/editors/editor_screenshots docs
+// given as the argument (docs/ of the tree). Run under Xvfb: xvfb-run -a
+// build/tests/editors/editor_screenshots docs
 #include "app/main_window.h"
 #include "editors/frm_spec.h"
 #include "editors/ted_menu.h"
@@ -67,10 +68,11 @@ int main(int argc, char** argv) {
     set(menu, "ActionDTMF[9]", "04");
     const QString folder = QString::fromStdString(db.messagesFolder) + QStringLiteral("50101/");
     QDir().mkpath(folder);
-    QProcess::execute(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
-                                               QStringLiteral("-b"), QStringLiteral("16"), folder + QStringLiteral("hello.wav"),
-                                               QStringLiteral("synth"), QStringLiteral("0.5"), QStringLiteral("sine"),
-                                               QStringLiteral("440")});
+    QProcess::execute(QStringLiteral("sox"),
+                      {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
+                       QStringLiteral("-b"), QStringLiteral("16"), folder + QStringLiteral("hello.wav"),
+                       QStringLiteral("synth"), QStringLiteral("0.5"), QStringLiteral("sine"),
+                       QStringLiteral("440")});
     set(menu, "Message", "hello.wav");
     set(db.findObject("MENU(2)"), "Desc", "Ночное");
     set(db.findObject("TRK(1)"), "NightMenu", "2");
@@ -103,8 +105,8 @@ int main(int argc, char** argv) {
 
     // The dial-string dialog on a digit string with every group of specials.
     KT_TABLE_OBJECT holder;
-    KT_RECORD* dial = holder.addField(std::make_unique<KT_CODE>("-", 1, 20, true, true, true, true, true), "Dial",
-                                      "01", "Номер");
+    KT_RECORD* dial = holder.addField(std::make_unique<KT_CODE>("-", 1, 20, true, true, true, true, true),
+                                      "Dial", "01", "Номер");
     dial->value->editor = window.frames.frm_spec.get();
     QLineEdit field;
     field.setText(QStringLiteral("12*9412*7*91305"));

@@ -3,9 +3,9 @@
 #include "editors/ted_timetable.h"
 #include "model/tables.h"
 
-#include <QLabel>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QLabel>
 #include <QTimeEdit>
 #include <QtTest/QTest>
 
