@@ -27,10 +27,7 @@ void QtMainThread::HandleException(std::exception_ptr Error) {
     } catch (...) {
         text = QStringLiteral("?");
     }
-    if (onException)
-        onException(text);
-    else
-        showMessage(QApplication::activeWindow(), text, true);
+    showMessage(QApplication::activeWindow(), text, true);
 }
 
 SerialHostsGuard::SerialHostsGuard() {
