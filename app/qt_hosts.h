@@ -4,9 +4,6 @@
 
 #include "serial/main_thread.h"
 
-#include <QString>
-#include <functional>
-
 namespace zirezid {
 
 class QtMainThread : public serial::IVaMainThread {
@@ -14,9 +11,6 @@ public:
     void Post(std::function<void()> Call) override;
     bool IsMainThread() const override;
     void HandleException(std::exception_ptr Error) override;
-
-    // Replaces the message box of HandleException (tests).
-    std::function<void(const QString& text)> onException;
 };
 
 // Installs the main-thread host and the port resolver for the life of the object.
@@ -26,8 +20,6 @@ public:
     ~SerialHostsGuard();
     SerialHostsGuard(const SerialHostsGuard&) = delete;
     SerialHostsGuard& operator=(const SerialHostsGuard&) = delete;
-
-    QtMainThread& host() { return host_; }
 
 private:
     QtMainThread host_;
