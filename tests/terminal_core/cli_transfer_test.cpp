@@ -157,15 +157,19 @@ TEST_F(CliTransfer, YModemReceivedFromLrzszLandsInTheFolder) {
     EXPECT_EQ(ReadFile(root / "local" / "in" / "msg.ktm"), Pattern(5000));
 }
 
-TEST_F(CliTransfer, XModem1kSentToLrzsz) {
-    WriteFile(root / "local" / "x.bin", Pattern(2048));
+// (Sending with XMODEM is left to the component's own tests: lrzsz flushes the line as it exits, which may
+// take the last ACK with it, and then the sender rightly cannot tell success from failure.)
+TEST_F(CliTransfer, XModem1kReceivedFromLrzsz) {
+    WriteFile(root / "peer" / "x.bin", Pattern(2000));
     const auto [tool, peer] =
-        Run({ZIREZID_CLI, "xmodem", "send", "--port", slavePath, "--protocol", "xmodem1k", "x.bin"},
-            {"rx", "-c", "-t", "10", "x.bin"});
+        Run({ZIREZID_CLI, "xmodem", "receive", "--port", slavePath, "--protocol", "xmodem1k", "x.bin"},
+            {"sx", "-k", "x.bin"});
     EXPECT_EQ(tool, 0);
     EXPECT_EQ(peer, 0);
     // XMODEM pads the last block; the file starts with what was sent.
-    EXPECT_EQ(ReadFile(root / "peer" / "x.bin").substr(0, 2048), Pattern(2048));
+    const std::string got = ReadFile(root / "local" / "x.bin");
+    ASSERT_GE(got.size(), 2000u);
+    EXPECT_EQ(got.substr(0, 2000), Pattern(2000));
 }
 
 TEST(CliTransferUsage, WrongArgumentsAreUsageErrors) {
