@@ -68,15 +68,6 @@ TEST(TerminalText, TabWritesEightBlanksAndWrapsAtTheLastColumn) {
     EXPECT_EQ(t.CaretColumn(), 2);
 }
 
-TEST(TerminalText, ColoursAreStoredPerCell) {
-    TVaTerminal t;
-    t.WriteText("r", 0xFF0000, 0x000080);
-    Write(t, "w");
-    EXPECT_EQ(t.ScreenCell(0, 0).Fore, 0xFF0000u);
-    EXPECT_EQ(t.ScreenCell(0, 0).Back, 0x000080u);
-    EXPECT_EQ(t.ScreenCell(0, 1).Fore, serial::clWhite);
-}
-
 TEST(TerminalScreen, LongLineWrapsAtEightyColumns) {
     TVaTerminal t;
     Write(t, std::string(80, 'x') + "yz");
@@ -167,18 +158,4 @@ TEST(TerminalScreen, ClearMovesTheScreenIntoKeptLinesAndClearAllBlanksEverything
     t.ClearAll();
     for (int up = 0; up < 6; ++up)
         EXPECT_EQ(StoreText(t, up), "");
-}
-
-TEST(TerminalScreen, EveryChangeIsReportedAndResizesAreMarked) {
-    TVaTerminal t;
-    int updates = 0, resizes = 0;
-    t.OnUpdate = [&](bool resized) {
-        ++updates;
-        resizes += resized ? 1 : 0;
-    };
-    Write(t, "x");
-    t.SetColumns(40);
-    t.SetColumns(40);
-    EXPECT_EQ(updates, 2);
-    EXPECT_EQ(resizes, 1);
 }
