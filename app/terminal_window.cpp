@@ -116,6 +116,11 @@ void Tfrm_terminal::FormActivate() {
     t.SetComm(p);
     t.SetEmulation(VaTTYEmulation1.get());
     VaTerminal1->setFocus(Qt::OtherFocusReason);
+    // A port the device link holds open stays the link's: the terminal borrows it and leaves it open, so a
+    // connected session is not cut behind the main window's back.
+    openedPort_ = !p->Active();
+    if (!openedPort_)
+        return;
     try {
         p->Open();
     } catch (...) {
@@ -131,7 +136,7 @@ void Tfrm_terminal::FormClose() {
     t.SetEmulation(nullptr);
     serial::TVaComm* p = attachedPort_;
     attachedPort_ = nullptr;
-    if (p == nullptr)
+    if (p == nullptr || !openedPort_)
         return;
     try {
         p->Close();

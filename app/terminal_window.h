@@ -46,6 +46,7 @@ private:
 
     std::unique_ptr<serial::TVaComm> ownPort_;
     serial::TVaComm* attachedPort_ = nullptr;
+    bool openedPort_ = false; // whether this showing opened the port, and so closes it
 };
 
 } // namespace zirezid
