@@ -288,6 +288,14 @@ TEST_F(UnitWithMessageTest, ReadingEverythingWithMessagesBringsTheMenusWavIntoTh
     ASSERT_GT(wav.size(), 44);
     EXPECT_TRUE(wav.startsWith("RIFF"));
     EXPECT_EQ(wav.mid(8, 4), QByteArray("WAVE"));
+    // Two 16-bit samples for every byte the unit held, up to an even count (the receiver drops an odd last
+    // byte); the zero padding of the last block is not taken.
+    ASSERT_EQ(unitFile.size() % 2, 1); // 1999 codes of the 2000-frame tone
+    const qsizetype taken = unitFile.size() - 1;
+    ASSERT_EQ(wav.mid(36, 4), QByteArray("data"));
+    const auto byteAt = [&](int i) { return static_cast<quint32>(static_cast<unsigned char>(wav[i])); };
+    EXPECT_EQ(byteAt(40) | byteAt(41) << 8 | byteAt(42) << 16 | byteAt(43) << 24, static_cast<quint32>(4 * taken));
+    EXPECT_EQ(wav.size(), 44 + 4 * taken);
     EXPECT_EQ(QDir(messages + QStringLiteral("/50101")).entryList(QDir::Files), QStringList{QStringLiteral("tone.wav")});
     EXPECT_TRUE(QDir(messages + QStringLiteral("/50201")).entryList(QDir::Files).isEmpty());
     EXPECT_EQ(contents(unitMessages(QStringLiteral("501")) + QStringLiteral("/tone.ktm")), unitFile);
