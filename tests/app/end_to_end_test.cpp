@@ -350,6 +350,59 @@ TEST_F(UnitWithMessageTest, WritingAMenuAsksBeforeReplacingTheUnitsMessage) {
     window->mn_DisconnectClick();
 }
 
+// Menus 1 and 2 of the unit hold messages.
+class UnitWithTwoMessagesTest : public UnitWithMessageTest {
+protected:
+    void prepareState() override {
+        ASSERT_NO_FATAL_FAILURE(UnitWithMessageTest::prepareState());
+        ASSERT_TRUE(QDir().mkpath(unitMessages(QStringLiteral("502"))));
+        ASSERT_TRUE(QFile::copy(unitMessages(QStringLiteral("501")) + QStringLiteral("/tone.ktm"),
+                                unitMessages(QStringLiteral("502")) + QStringLiteral("/other.ktm")));
+    }
+};
+
+TEST_F(UnitWithTwoMessagesTest, NoKeepsTheUnitsMessageAndYesDeletesOneWithoutALocalFile) {
+    // Menu 1 has a local file ("Заменить?"), menu 2 has none ("Удалить?").
+    const QString folder = QString::fromStdString(window->db.messagesFolder) + QStringLiteral("/50101");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_NO_FATAL_FAILURE(writeToneWav(folder + QStringLiteral("/bell.wav"), 3000, 880));
+    ASSERT_TRUE(object("MENU(1)")->findChild("Message")->setText("bell.wav"));
+    ASSERT_TRUE(object("MENU(2)")->findChild("CallSLPOnStart")->setText("1"));
+    window->mn_ConnectClick();
+    ASSERT_TRUE(window->isConnected);
+
+    int writeState = -1;
+    QString summary;
+    QStringList statuses;
+    {
+        ModalScript script;
+        script.then([&](QDialog*) {
+            Tfrm_read* r = window->frm_read;
+            r->bt_Write->click();
+            writeState = r->dialogState;
+            summary = r->sb1Panels[1]->text();
+            for (int k = 0; k < r->grd->rowCount(); ++k)
+                statuses << statusOfRow(k);
+            r->bt_Close->click();
+        });
+        script.click(QStringLiteral("btn_No"));
+        script.click(QStringLiteral("btn_Yes"));
+        window->mn_WriteClick();
+        EXPECT_EQ(script.handled(), 3);
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(script.texts, (QStringList{QStringLiteral("меню 1: Файл уже существует. Заменить?"),
+                                             QStringLiteral("меню 2: Файл уже существует. Удалить?")}));
+    }
+    EXPECT_EQ(writeState, 5);
+    EXPECT_EQ(statuses, (QStringList{QStringLiteral("OK"), QStringLiteral("OK")}));
+    EXPECT_EQ(summary, QStringLiteral("Настройки записаны успешно"));
+    EXPECT_EQ(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files), QStringList{QStringLiteral("tone.ktm")});
+    EXPECT_EQ(contents(unitMessages(QStringLiteral("501")) + QStringLiteral("/tone.ktm")), unitFile);
+    EXPECT_TRUE(QDir(unitMessages(QStringLiteral("502"))).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(unitObject(QStringLiteral("MENU(2)")).contains(QStringLiteral("CallSLPOnStart=1")));
+    window->mn_DisconnectClick();
+}
+
 TEST_F(EndToEndTest, AWrongPasswordCorrectedInTheEditBoxConnects) {
     ASSERT_TRUE(object("SYSPARAM")->findChild("Password")->setText("1111"));
     QString caption, label, offered;
