@@ -405,25 +405,27 @@ TEST_F(UnitWithTwoMessagesTest, NoKeepsTheUnitsMessageAndYesDeletesOneWithoutALo
 
 TEST_F(EndToEndTest, AWrongPasswordCorrectedInTheEditBoxConnects) {
     ASSERT_TRUE(object("SYSPARAM")->findChild("Password")->setText("1111"));
-    QString caption, label, offered;
+    QStringList captions, labels, offered;
     {
         ModalScript script;
-        script.then([&](QDialog* d) {
-            EXPECT_EQ(d->objectName(), QStringLiteral("frm_editbox"));
-            caption = d->windowTitle();
-            label = d->findChild<QLabel*>(QStringLiteral("lb_00"))->text();
-            auto* edit = d->findChild<QLineEdit*>(QStringLiteral("me_01"));
-            offered = edit->text();
-            edit->setText(QStringLiteral("7316"));
-            d->findChild<QPushButton*>(QStringLiteral("btn_Ok"))->click();
-        });
+        // A first typing error is refused again and offered for correction; then the unit's password.
+        for (const char* typed : {" 2222 ", "7316"})
+            script.then([&, typed](QDialog* d) {
+                EXPECT_EQ(d->objectName(), QStringLiteral("frm_editbox"));
+                captions << d->windowTitle();
+                labels << d->findChild<QLabel*>(QStringLiteral("lb_00"))->text();
+                auto* edit = d->findChild<QLineEdit*>(QStringLiteral("me_01"));
+                offered << edit->text();
+                edit->setText(QString::fromLatin1(typed));
+                d->findChild<QPushButton*>(QStringLiteral("btn_Ok"))->click();
+            });
         window->mn_ConnectClick();
-        EXPECT_EQ(script.handled(), 1);
+        EXPECT_EQ(script.handled(), 2);
         EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     }
-    EXPECT_EQ(caption, QStringLiteral("Неверный пароль"));
-    EXPECT_EQ(label, QStringLiteral("Введите пароль:"));
-    EXPECT_EQ(offered, QStringLiteral("1111"));
+    EXPECT_EQ(captions, QStringList(2, QStringLiteral("Неверный пароль")));
+    EXPECT_EQ(labels, QStringList(2, QStringLiteral("Введите пароль:")));
+    EXPECT_EQ(offered, (QStringList{QStringLiteral("1111"), QStringLiteral("2222")})); // OK trims the text
     ASSERT_TRUE(window->isConnected);
     EXPECT_TRUE(window->bt_Connect->isChecked());
     EXPECT_EQ(window->lbl_vType->text(), QStringLiteral("QOR22"));
@@ -433,6 +435,35 @@ TEST_F(EndToEndTest, AWrongPasswordCorrectedInTheEditBoxConnects) {
     EXPECT_FALSE(window->isConnected);
     EXPECT_FALSE(window->bt_Connect->isChecked());
     EXPECT_FALSE(window->lbl_nDisc->isHidden());
+}
+
+TEST_F(EndToEndTest, CancellingThePasswordBoxEndsTheConnect) {
+    ASSERT_TRUE(object("SYSPARAM")->findChild("Password")->setText("1111"));
+    {
+        ModalScript script;
+        script.click(QStringLiteral("btn_Cancel"));
+        window->mn_ConnectClick();
+        EXPECT_EQ(script.handled(), 1);
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_FALSE(window->isConnected);
+    EXPECT_FALSE(window->bt_Connect->isChecked());
+    EXPECT_FALSE(window->lbl_nDisc->isHidden());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // The next connect starts again from the database's password and can still succeed.
+    ModalScript again;
+    again.then([](QDialog* d) {
+        auto* edit = d->findChild<QLineEdit*>(QStringLiteral("me_01"));
+        EXPECT_EQ(edit->text(), QStringLiteral("1111"));
+        edit->setText(QStringLiteral("7316"));
+        d->findChild<QPushButton*>(QStringLiteral("btn_Ok"))->click();
+    });
+    window->mn_ConnectClick();
+    EXPECT_EQ(again.handled(), 1);
+    EXPECT_EQ(again.unexpected(), 0) << again.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(window->isConnected);
+    window->mn_DisconnectClick();
 }
 
 class SilentUnitTest : public EndToEndTest {
