@@ -303,6 +303,33 @@ TEST_F(UnitWithMessageTest, ReadingEverythingWithMessagesBringsTheMenusWavIntoTh
     EXPECT_FALSE(window->isConnected);
 }
 
+TEST_F(UnitWithMessageTest, ReadingWithoutMessagesTakesTheNameButNoFile) {
+    window->mn_ConnectClick();
+    ASSERT_TRUE(window->isConnected);
+    mark("MENU(1)");
+    int readState = -1;
+    QString summary;
+    {
+        ModalScript script;
+        script.then([&](QDialog*) {
+            Tfrm_read* r = window->frm_read;
+            EXPECT_FALSE(r->cb_isLoadMsg->isChecked());
+            r->bt_Read->click();
+            readState = r->dialogState;
+            summary = r->sb1Panels[1]->text();
+            r->bt_Save->click();
+        });
+        window->mn_ReadClick();
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_EQ(readState, 4);
+    EXPECT_EQ(summary, QStringLiteral("Настройки прочитаны успешно"));
+    EXPECT_EQ(object("MENU(1)")->findChild("Message")->getText(), "tone.wav");
+    const QString messages = QString::fromStdString(window->db.messagesFolder);
+    EXPECT_TRUE(QDir(messages + QStringLiteral("/50101")).entryList(QDir::Files).isEmpty());
+    window->mn_DisconnectClick();
+}
+
 TEST_F(UnitWithMessageTest, WritingAMenuAsksBeforeReplacingTheUnitsMessage) {
     const QString folder = QString::fromStdString(window->db.messagesFolder) + QStringLiteral("/50101");
     ASSERT_TRUE(QDir().mkpath(folder));
