@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -92,6 +93,9 @@ public:
     // Main thread, under the global lock: empties the queue once the thread has acknowledged (2000 ms at
     // most).
     void PurgeWrite();
+    // In the caller's thread: waits until the queue is empty; false when Until passed or the thread stops
+    // first.
+    bool WaitEmpty(std::chrono::steady_clock::time_point Until);
     int Used() const { return FFill.load(); }
     int Capacity() const { return FQueue.Capacity(); }
 

@@ -354,6 +354,14 @@ void TVaCommWriteThread::PurgeWrite() {
     FRoomCond.notify_all();
 }
 
+bool TVaCommWriteThread::WaitEmpty(std::chrono::steady_clock::time_point Until) {
+    // The room signal comes after every write that took bytes off the queue, so it also tells when the
+    // queue ran empty.
+    std::unique_lock<std::mutex> lock(FRoomMutex);
+    FRoomCond.wait_until(lock, Until, [&] { return FStop.load() || FFill.load() == 0; });
+    return !FStop && FFill.load() == 0;
+}
+
 void TVaCommWriteThread::Wait(int TimeoutMs) {
     pollfd fd{FWakeFd, POLLIN, 0};
     if (poll(&fd, 1, TimeoutMs) > 0)
