@@ -210,9 +210,7 @@ public:
     // Waits until the bytes written so far have left for the line: the write queue is empty and the driver
     // has sent what it holds. Returns false when the port is closed or the time ran out first (a line held
     // by flow control, a peer that takes nothing); the bound is the time the pending bytes need at the line
-    // rate plus kDrainSlackMs. Raises EVaCommError when the driver fails. For a thread other than the main
-    // one: the write thread hands the notice of each emptied queue to the main thread and writes nothing more
-    // until it has run, so a main thread waiting here could only wait out the bound.
+    // rate plus kDrainSlackMs. Raises EVaCommError when the driver fails.
     bool Drain();
     static constexpr int kDrainSlackMs = 2000;
 

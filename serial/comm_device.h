@@ -103,6 +103,7 @@ private:
     void Execute();
     void Wait(int TimeoutMs);
     void HandOver(std::uint32_t EvtMask);
+    void PostTxEmpty();
     TVaCustomComm& FPort;
     std::shared_ptr<TVaCustomComm::TDevice> FDevice;
     TVaCommBuffer FQueue;          // under the port's write lock
@@ -117,6 +118,16 @@ private:
     std::mutex FRoomMutex;
     std::condition_variable FRoomCond;
     TVaSynchronizer FSync;
+    // The transmit-empty notice is posted, not handed over: a thread parked until the main thread runs it
+    // would leave bytes queued meanwhile unwritten for as long as the main thread is busy elsewhere (in a
+    // wait of its own, say), which is when a caller expects them on the line. Alive ends with StopThread, so
+    // a notice that runs after Close calls nothing; Pending keeps to one notice on its way at a time.
+    struct TNotice {
+        std::atomic<bool> Alive{true};
+        std::atomic<bool> Pending{false};
+    };
+    std::shared_ptr<TNotice> FNotice = std::make_shared<TNotice>();
+    IVaMainThread& FHost;
     std::atomic<int> FTid{0};
     std::thread FThread;
 };
