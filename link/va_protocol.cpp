@@ -132,11 +132,13 @@ void TVaProtocolThread::DrainLine() {
     TVaCustomComm* port = FOwner.Comm();
     if (!port || Terminated())
         return;
-    // The queue drains in the port's write thread; Close would drop what is still queued, among it the last
-    // ACK.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (port->WriteBufUsed() > 0 && std::chrono::steady_clock::now() < limit && !Terminated())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The end is reported only once the last bytes (the last ACK, say) are on the line: the handler of the
+    // end may close the port, and Close drops what is still queued.
+    try {
+        (void)port->Drain();
+    } catch (const EVaCommError&) {
+        // A port that fails now holds nothing that could still be saved; the transfer's result stands.
+    }
 }
 
 void TVaProtocolThread::Initialize() {

@@ -173,8 +173,8 @@ using TVaCommErrorEvent = std::function<void(TVaCustomComm* Sender, int Errors)>
 using TVaCommRxCharEvent = std::function<void(TVaCustomComm* Sender, int Count)>;
 using TVaCommRxBufEvent = std::function<void(TVaCustomComm* Sender, const std::uint8_t* Data, int Count)>;
 
-// All calls belong to the main thread, except WriteBuf/WriteText/WriteChar, WriteBufUsed/WriteBufFree and the
-// purges, which the transfer components also make from their own threads. Handlers run on the main thread;
+// All calls belong to the main thread, except WriteBuf/WriteText/WriteChar, WriteBufUsed/WriteBufFree, Drain and
+// the purges, which the transfer components also make from their own threads. Handlers run on the main thread;
 // one may close the port, but none may destroy it (the call that runs the handler still uses the object
 // afterwards). Close ends both threads before it returns (quickly: they are released from any hand-over they
 // wait for), so a notification still queued for the main thread finds nothing to call.
@@ -207,6 +207,12 @@ public:
     int ReadBufFree();
     int WriteBufUsed();
     int WriteBufFree();
+    // Waits until the bytes written so far have left for the line: the write queue is empty and the driver
+    // has sent what it holds. Returns false when the port is closed or the time ran out first (a line held
+    // by flow control, a peer that takes nothing); the bound is the time the pending bytes need at the line
+    // rate plus kDrainSlackMs. Raises EVaCommError when the driver fails.
+    bool Drain();
+    static constexpr int kDrainSlackMs = 2000;
 
     // Status.
     bool ClearLineErrors();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -92,6 +93,9 @@ public:
     // Main thread, under the global lock: empties the queue once the thread has acknowledged (2000 ms at
     // most).
     void PurgeWrite();
+    // In the caller's thread: waits until the queue is empty; false when Until passed or the thread stops
+    // first.
+    bool WaitEmpty(std::chrono::steady_clock::time_point Until);
     int Used() const { return FFill.load(); }
     int Capacity() const { return FQueue.Capacity(); }
 
@@ -99,6 +103,7 @@ private:
     void Execute();
     void Wait(int TimeoutMs);
     void HandOver(std::uint32_t EvtMask);
+    void PostTxEmpty();
     TVaCustomComm& FPort;
     std::shared_ptr<TVaCustomComm::TDevice> FDevice;
     TVaCommBuffer FQueue;          // under the port's write lock
@@ -113,6 +118,16 @@ private:
     std::mutex FRoomMutex;
     std::condition_variable FRoomCond;
     TVaSynchronizer FSync;
+    // The transmit-empty notice is posted, not handed over: a thread parked until the main thread runs it
+    // would leave bytes queued meanwhile unwritten for as long as the main thread is busy elsewhere (in a
+    // wait of its own, say), which is when a caller expects them on the line. Alive ends with StopThread, so
+    // a notice that runs after Close calls nothing; Pending keeps to one notice on its way at a time.
+    struct TNotice {
+        std::atomic<bool> Alive{true};
+        std::atomic<bool> Pending{false};
+    };
+    std::shared_ptr<TNotice> FNotice = std::make_shared<TNotice>();
+    IVaMainThread& FHost;
     std::atomic<int> FTid{0};
     std::thread FThread;
 };

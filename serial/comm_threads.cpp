@@ -268,7 +268,7 @@ void TVaCommEventThread::Execute() {
 TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device,
                                        int Capacity, IVaMainThread& Host)
     : FPort(Port), FDevice(std::move(Device)), FQueue(Capacity),
-      FWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), FSync(Host) {}
+      FWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), FSync(Host), FHost(Host) {}
 
 TVaCommWriteThread::~TVaCommWriteThread() {
     StopThread();
@@ -287,6 +287,7 @@ void TVaCommWriteThread::Start(TVaThreadPriority Priority) {
 
 void TVaCommWriteThread::StopThread() {
     FStop = true;
+    FNotice->Alive = false;
     FSync.Release();
     Wake(FWakeFd);
     { std::lock_guard<std::mutex> lock(FRoomMutex); }
@@ -354,6 +355,14 @@ void TVaCommWriteThread::PurgeWrite() {
     FRoomCond.notify_all();
 }
 
+bool TVaCommWriteThread::WaitEmpty(std::chrono::steady_clock::time_point Until) {
+    // The room signal comes after every write that took bytes off the queue, so it also tells when the
+    // queue ran empty.
+    std::unique_lock<std::mutex> lock(FRoomMutex);
+    FRoomCond.wait_until(lock, Until, [&] { return FStop.load() || FFill.load() == 0; });
+    return !FStop && FFill.load() == 0;
+}
+
 void TVaCommWriteThread::Wait(int TimeoutMs) {
     pollfd fd{FWakeFd, POLLIN, 0};
     if (poll(&fd, 1, TimeoutMs) > 0)
@@ -367,6 +376,19 @@ void TVaCommWriteThread::HandOver(std::uint32_t EvtMask) {
     TVaCustomComm* port = &FPort;
     FSync.Run([port, EvtMask] { port->DoLineEvent(EvtMask); });
     FParked = false;
+}
+
+void TVaCommWriteThread::PostTxEmpty() {
+    // A notice already on its way tells of this emptiness too.
+    if (FNotice->Pending.exchange(true))
+        return;
+    std::shared_ptr<TNotice> notice = FNotice;
+    TVaCustomComm* port = &FPort;
+    FHost.Post([notice, port] {
+        notice->Pending = false;
+        if (notice->Alive)
+            port->DoLineEvent(EV_TXEMPTY);
+    });
 }
 
 void TVaCommWriteThread::Execute() {
@@ -425,7 +447,7 @@ void TVaCommWriteThread::Execute() {
         { std::lock_guard<std::mutex> lock(FRoomMutex); }
         FRoomCond.notify_all();
         if (empty && !FStop)
-            HandOver(EV_TXEMPTY);
+            PostTxEmpty();
     }
 }
 

@@ -1,6 +1,8 @@
 // The device half of the port on POSIX termios: opening, the line configuration, status, purges and modem
 // lines.
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "serial/comm_device.h"
@@ -306,6 +309,60 @@ void TVaCustomComm::DriverPurge(unsigned Flags) {
     if (rx) {
         dev.RxBuf.Clear();
         dev.PendingEvents.fetch_and(~(EV_RXCHAR | EV_RXFLAG | EV_RX80FULL));
+    }
+}
+
+bool TVaCustomComm::Drain() {
+    if (!Active())
+        return false;
+    std::shared_ptr<TVaCommWriteThread> writer;
+    {
+        std::lock_guard<TVaCriticalSection> lock(FWriteLock);
+        writer = FWriteThread;
+    }
+    // The device is looked at only under the global lock with the port still open: Close takes the device
+    // away under that lock, so its descriptor cannot be closed (and its number reused) under a look.
+    auto driverQueue = [this](int& Queued) {
+        std::lock_guard<TVaCriticalSection> global(FGlobalLock);
+        if (!Active())
+            return false;
+        if (ioctl(FDevice->Fd, TIOCOUTQ, &Queued) != 0)
+            RaiseOsError(sMsgWriteError);
+        return true;
+    };
+    int queued = 0;
+    if (!driverQueue(queued))
+        return false;
+    // Twelve bits a byte covers start, eight data bits, parity and two stop bits. The slack covers a loaded
+    // machine's scheduling and a short flow-control hold; a line held longer is stalled, and then waiting
+    // on would only keep the caller (a transfer that wants to report its end) from going on.
+    const int rate = std::max(FBaudrate == brUser ? FUserBaudrate : BaudrateValue(FBaudrate), 110);
+    const long long pending = static_cast<long long>(writer ? writer->Used() : 0) + queued;
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(kDrainSlackMs + pending * 12 * 1000 / rate);
+    if (writer && !writer->WaitEmpty(until))
+        return false;
+    // The driver has no wait for its queue with a time-out, and tcdrain waits without one for as long as
+    // flow control holds the line; so the queue is watched until empty, and only then does tcdrain wait for
+    // the last bytes (a UART's FIFO and shift register), which a serial driver bounds itself.
+    for (;;) {
+        {
+            std::lock_guard<TVaCriticalSection> global(FGlobalLock);
+            if (!Active())
+                return false;
+            int inDriver = 0;
+            if (ioctl(FDevice->Fd, TIOCOUTQ, &inDriver) != 0)
+                RaiseOsError(sMsgWriteError);
+            if (inDriver == 0) {
+                while (tcdrain(FDevice->Fd) != 0)
+                    if (errno != EINTR)
+                        RaiseOsError(sMsgWriteError);
+                return true;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
