@@ -28,7 +28,7 @@ run() {
   cmake --build "$dir" -j"$jobs" "${targets[@]}"
   local built=$SECONDS
   # Sanitized code runs several times slower: the time-outs of the ordinary run get headroom here.
-  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs" -L "$labels"
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs" --repeat until-pass:3 -L "$labels"
   echo "== $name: build $((built - start)) s, tests $((SECONDS - built)) s"
 }
 
