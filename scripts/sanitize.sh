@@ -24,8 +24,9 @@ run() {
   local start=$SECONDS
   echo "== $name: configuring $dir"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIREZID_GUI=OFF -DZIREZID_WERROR=ON \
-    -DZIREZID_SANITIZE="$sanitize" >/dev/null
-  cmake --build "$dir" -j"$jobs" "${targets[@]}"
+    -DZIREZID_SANITIZE="$sanitize" >/dev/null || return 1
+  # Called in a condition, where "set -e" does not hold: a failed build must end the run by itself.
+  cmake --build "$dir" -j"$jobs" "${targets[@]}" || return 1
   local built=$SECONDS
   # Sanitized code runs several times slower: the time-outs of the ordinary run get headroom here.
   local result=0
