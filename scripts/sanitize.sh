@@ -2,8 +2,8 @@
 # Sanitizer runs of the core (no windows):
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, the whole core test suite;
 #   build-tsan/  ThreadSanitizer, the tests of the serial layer and the device link (the threaded code).
-# Usage: scripts/sanitize.sh [asan|tsan]... (default: both). Fails on the first failing run. Each run prints
-# how long it took.
+# Usage: scripts/sanitize.sh [asan|tsan]... (default: both). Every run is made; the script fails when any
+# failed. Each run prints how long its build and its tests took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${ZIREZID_JOBS:-2}
@@ -24,18 +24,24 @@ run() {
   local start=$SECONDS
   echo "== $name: configuring $dir"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIREZID_GUI=OFF -DZIREZID_WERROR=ON \
-    -DZIREZID_SANITIZE="$sanitize" >/dev/null
-  cmake --build "$dir" -j"$jobs" "${targets[@]}"
+    -DZIREZID_SANITIZE="$sanitize" >/dev/null || return 1
+  # Called in a condition, where "set -e" does not hold: a failed build must end the run by itself.
+  cmake --build "$dir" -j"$jobs" "${targets[@]}" || return 1
   local built=$SECONDS
   # Sanitized code runs several times slower: the time-outs of the ordinary run get headroom here.
-  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs" --repeat until-pass:3 -L "$labels"
-  echo "== $name: build $((built - start)) s, tests $((SECONDS - built)) s"
+  local result=0
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs" --repeat until-pass:3 -L "$labels" || result=$?
+  echo "== $name: build $((built - start)) s, tests $((SECONDS - built)) s, ctest status $result"
+  return $result
 }
+
+status=0
 
 for r in "${runs[@]}"; do
   case $r in
-    asan) run "ASan+UBSan" build-asan address,undefined 'model|cli|serial|link|unitsim|e2e|faults' ;;
-    tsan) run "TSan" build-tsan thread 'serial|link' serial_tests link_tests ;;
+    asan) run "ASan+UBSan" build-asan address,undefined 'model|cli|serial|link|unitsim|e2e|faults' || status=1 ;;
+    tsan) run "TSan" build-tsan thread 'serial|link' serial_tests link_tests || status=1 ;;
     *) echo "usage: $0 [asan|tsan]..." >&2; exit 2 ;;
   esac
 done
+exit $status
