@@ -343,7 +343,13 @@ int cmdRead(const Args& args) {
     db.messagesFolder = realMessages;
     if (!s.ui.allOk(s.link.linkObjects.size()))
         return kRefused;
+    // A field the unit sent that its kind refuses is shown and keeps its old value: saving then would store a mix
+    // of read and old values under an exit status that says every object was read.
+    auto& h = static_cast<CliHost&>(host::current());
+    const int shownBefore = h.messageCount;
     s.link.applyPendingAnswers();
+    if (h.messageCount != shownBefore)
+        return kRefused;
     if (!db.saveBase(path) || !mergeMessages(downloaded, db.messagesFolder))
         return kRefused;
     return kOk;

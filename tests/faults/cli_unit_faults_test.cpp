@@ -138,6 +138,10 @@ TEST_F(CliFaults, NoiseOnTheWholeLineNeverCrashesAndAFailedReadChangesNothing) {
         } else {
             // The object text carries no check sum, so a changed digit can pass; the file must still load.
             EXPECT_EQ(cli("check " + file("site.qor")).status, 0) << "seed " << seed;
+            // A success never hides a field the unit sent out of range: that read ends as a failure.
+            for (const char* refusal : {"Вне допустимого диапазона значений", "Недопустимая длина строки",
+                                        "Недопустимый символ"})
+                EXPECT_EQ(r.err.find(refusal), std::string::npos) << "seed " << seed << ": " << r.err;
             for (const char* name : {"SYSPARAM: OK", "TIMETABLE: OK", "MENU(3): OK"})
                 EXPECT_NE(r.err.find(name), std::string::npos) << "seed " << seed << ": " << r.err;
             ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
@@ -146,6 +150,22 @@ TEST_F(CliFaults, NoiseOnTheWholeLineNeverCrashesAndAFailedReadChangesNothing) {
         unit.reset();
     }
     RecordProperty("failed_reads", failed);
+}
+
+TEST_F(CliFaults, AFieldTheUnitSentOutOfRangeFailsTheReadAndChangesNothing) {
+    // Seed 1 changes a digit of an answer into a value its field refuses (found by trying seeds): the field is
+    // shown and keeps its value, so the read as a whole did not succeed and must not be saved as if it had.
+    const std::string before = readFile(file("site.qor")), message = readFile(localMessage());
+    startUnit({"--corrupt", "0.01", "--fault-dir", "out", "--seed", "1", "--once"});
+    const CliRun r =
+        cli("read --port " + port() + " --on-error skip --objects SYSPARAM,TIMETABLE,'MENU(3)' " + file("site.qor"));
+    unit.reset();
+    const bool refused = r.err.find("Вне допустимого диапазона значений") != std::string::npos ||
+                         r.err.find("Недопустимая длина строки") != std::string::npos ||
+                         r.err.find("Недопустимый символ") != std::string::npos;
+    ASSERT_TRUE(refused) << "the seed no longer damages a field: " << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
+    expectNothingChanged(before, message);
 }
 
 TEST_F(CliFaults, NoiseInsideTransfersIsRepairedOrReportedTruthfully) {
