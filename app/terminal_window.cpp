@@ -1,6 +1,7 @@
 #include "app/terminal_window.h"
 
 #include "app/terminal_screen_widget.h"
+#include "link/device_link.h"
 #include "link/va_xymodem.h"
 #include "serial/comm.h"
 #include "serial/main_thread.h"
@@ -16,24 +17,6 @@ namespace zirezid {
 
 namespace {
 const QString kTerminalCaption = QStringLiteral("Терминал");
-
-void configureLikeTheLink(serial::TVaComm& port) {
-    port.SetBaudrate(serial::br38400);
-    port.SetDatabits(serial::db8);
-    port.SetParity(serial::paNone);
-    port.SetStopbits(serial::sb2);
-    serial::TVaFlowControl flow;
-    flow.SetControlDtr(serial::dtrDisabled);
-    flow.SetControlRts(serial::rtsDisabled);
-    port.SetFlowControl(flow);
-    serial::TVaBuffers buffers;
-    buffers.SetReadSize(8096);
-    buffers.SetWriteSize(8048);
-    buffers.SetReadTimeout(2000);
-    buffers.SetWriteTimeout(2000);
-    port.SetBuffers(buffers);
-    port.SetMonitorEvents(serial::TVaCommEvents{serial::ceRxChar, serial::ceRxFlag});
-}
 } // namespace
 
 Tfrm_terminal::Tfrm_terminal(QWidget* parent)
@@ -65,7 +48,7 @@ Tfrm_terminal::Tfrm_terminal(QWidget* parent)
     VaYModem1->SetMode(serial::tmDownload);
     VaYModem1->SetProtocol(serial::YModem);
 
-    configureLikeTheLink(*ownPort_);
+    devlink::configureUnitLine(*ownPort_);
 }
 
 Tfrm_terminal::~Tfrm_terminal() {

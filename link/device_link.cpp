@@ -34,8 +34,7 @@ DeviceLink::~DeviceLink() {
     }
 }
 
-void DeviceLink::configurePort() {
-    serial::TVaComm& port = *VaComm1;
+void configureUnitLine(serial::TVaComm& port) {
     port.SetBaudrate(serial::br38400);
     port.SetDatabits(serial::db8);
     port.SetParity(serial::paNone);
@@ -51,6 +50,11 @@ void DeviceLink::configurePort() {
     buffers.SetWriteTimeout(2000);
     port.SetBuffers(buffers);
     port.SetMonitorEvents(serial::TVaCommEvents{serial::ceRxChar, serial::ceRxFlag});
+}
+
+void DeviceLink::configurePort() {
+    serial::TVaComm& port = *VaComm1;
+    configureUnitLine(port);
     port.OnRxChar = [this](serial::TVaCustomComm*, int) { VaComm1RxChar(); };
 }
 

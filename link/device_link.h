@@ -186,4 +186,8 @@ private:
     LinkUi& ui_;
 };
 
+// The line the unit speaks (38400 bit/s, 8N2, no flow control) with the link's buffers, time-outs and events; the
+// service terminal's own port is set up the same way.
+void configureUnitLine(serial::TVaComm& port);
+
 } // namespace devlink
