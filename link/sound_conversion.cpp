@@ -183,6 +183,13 @@ public:
         putLe16(buffer_.data() + len_, static_cast<std::uint16_t>(v));
         len_ += 2;
     }
+    // Room for n bytes (at most the buffer's size) to be written directly, then commit() what was written.
+    unsigned char* room(std::size_t n) {
+        if (len_ + n > buffer_.size())
+            flush();
+        return buffer_.data() + len_;
+    }
+    void commit(const unsigned char* end) { len_ = static_cast<std::size_t>(end - buffer_.data()); }
     // False when any write so far failed.
     bool flush() {
         if (len_ > 0 && ok_)
@@ -312,6 +319,143 @@ struct Codec {
     const CodecRow* row;
 };
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The encoder for whole files on x86-64. The 8000 Hz conversion is nothing but this chain, one sample after
+// the other, so its length is the conversion's speed. Codec above needs about 26 cycles a sample here; this
+// one about 20, measured side by side (bench_sound_conversion).
+//
+// What shortens the chain:
+// - Everything one sample needs for the next is found through one entry, the one of its code: the signed
+//   predictor change, the next row, and the next row's thresholds, so the thresholds are loaded while the
+//   predictor change is still on its way, not after.
+// - The difference for the next sample is (sample - predictor before the change) - change: the first part is
+//   known early, so only one subtraction waits for the loaded change.
+// - The thresholds are compared with carry-counting (cmp, sbb), which the compiler would not emit; the sign
+//   of the difference picks |difference| and the half of the row with cmov from the same flags.
+// - The predictor limit is a branch out of the chain: it is taken only for full-scale signals.
+class FastEncoder {
+    // One row per step index, 384 bytes. For each code: `entries` (change, byte offset of the next row's code
+    // 7 entry, the code itself), then the next row's thresholds W(1)..W(4) and W(5)..W(7), all at stride 8,
+    // so that one index register reaches all three.
+    struct Entry {
+        std::int32_t delta;
+        std::uint16_t next;
+        std::uint16_t code;
+    };
+    struct Thresholds {
+        std::uint16_t w[4];
+    };
+    struct Row {
+        Entry entries[16];
+        Thresholds low[16];
+        Thresholds high[16];
+    };
+    static constexpr std::size_t kCode7 = 7 * sizeof(Entry);
+    static_assert(sizeof(Row) == 384 && 88 * sizeof(Row) + kCode7 <= 0xFFFF, "row offsets are 16-bit");
+
+    using Table = std::array<Row, 89>;
+    static const Table* rows() {
+        static const Table table = [] {
+            Table r{};
+            for (std::size_t i = 0; i < r.size(); ++i) {
+                int step = kStepTable[i];
+                for (std::size_t code = 0; code < 16; ++code) {
+                    int m = static_cast<int>(code & 7);
+                    int weight = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+                    int delta = (step >> 3) + weight;
+                    auto next =
+                        static_cast<std::size_t>(std::clamp(static_cast<int>(i) + kIndexTable[code], 0, 88));
+                    int n = kStepTable[next];
+                    auto u16 = [](int v) { return static_cast<std::uint16_t>(v); };
+                    r[i].entries[code] = {(code & 8) ? -delta : delta,
+                                          u16(static_cast<int>(next * sizeof(Row) + kCode7)),
+                                          u16(static_cast<int>(code))};
+                    // W(1) ... W(7) of the next row: every sum of step, step >> 1 and step >> 2, in order.
+                    r[i].low[code] = {{u16(n >> 2), u16(n >> 1), u16((n >> 1) + (n >> 2)), u16(n)}};
+                    r[i].high[code] = {
+                        {u16(n + (n >> 2)), u16(n + (n >> 1)), u16(n + (n >> 1) + (n >> 2)), 0}};
+                }
+            }
+            return r;
+        }();
+        return &table;
+    }
+
+public:
+    // The state of a new file: predictor 0, step index 0.
+    FastEncoder() {
+        rows_ = rows();
+        table_ = reinterpret_cast<const char*>(rows_);
+        // Code 0 of row 0 leads to row 0 again, so its entry carries the thresholds of the first row.
+        entry_ = table_;
+        half_ = table_ + kCode7;
+    }
+
+    [[gnu::always_inline]] std::size_t encode(int sample) {
+        long t = static_cast<long>(sample) - before_; // minus `delta_` gives the difference
+        long a, negated, below1, below2;
+        const char* negativeHalf;
+        // half_ points at code 7 of the row; the sbb chains count the thresholds above |difference| (as a
+        // negative number), so half_ plus 8 times their sum is the entry of the code.
+        asm("xor %k[b1], %k[b1]\n\t"
+            "xor %k[b2], %k[b2]\n\t"
+            "mov %[dl], %[neg]\n\t"
+            "sub %[t], %[neg]\n\t"
+            "lea 64(%[half]), %[nh]\n\t"
+            "mov %[t], %[a]\n\t"
+            "sub %[dl], %[a]\n\t"
+            "cmovs %[neg], %[a]\n\t"
+            "cmovs %[nh], %[half]\n\t"
+            "cmpw 128(%[e]), %w[a]\n\tsbb $0, %[b1]\n\t"
+            "cmpw 130(%[e]), %w[a]\n\tsbb $0, %[b1]\n\t"
+            "cmpw 132(%[e]), %w[a]\n\tsbb $0, %[b1]\n\t"
+            "cmpw 134(%[e]), %w[a]\n\tsbb $0, %[b1]\n\t"
+            "cmpw 256(%[e]), %w[a]\n\tsbb $0, %[b2]\n\t"
+            "cmpw 258(%[e]), %w[a]\n\tsbb $0, %[b2]\n\t"
+            "cmpw 260(%[e]), %w[a]\n\tsbb $0, %[b2]\n\t"
+            "lea (%[half],%[b2],8), %[half]\n\t"
+            "lea (%[half],%[b1],8), %[e]\n\t"
+            "movslq (%[half],%[b1],8), %[dl]\n\t"
+            : [a] "=&r"(a), [neg] "=&r"(negated), [nh] "=&r"(negativeHalf), [b1] "=&r"(below1),
+              [b2] "=&r"(below2), [half] "+r"(half_), [e] "+r"(entry_), [dl] "+r"(delta_)
+            : [t] "r"(t), [table] "m"(*rows_) // the table is read through the pointers
+            : "cc");
+        const Entry* e = reinterpret_cast<const Entry*>(entry_);
+        before_ = predictor_;
+        predictor_ += delta_;
+        if (static_cast<unsigned long>(predictor_ - kPredictorMin) > kPredictorMax - kPredictorMin)
+            [[unlikely]] {
+            predictor_ = limited(predictor_);
+            before_ = predictor_;
+            delta_ = 0;
+        }
+        half_ = table_ + e->next; // a plain addition: a three-part lea is slow on many x86 cores
+        return e->code;
+    }
+
+private:
+    // Out of line so that the compiler cannot turn it into a conditional move on the chain, and static so
+    // that the encoder's address never escapes (its state would then live in memory instead of registers).
+    [[gnu::noinline, gnu::cold]] static long limited(long predictor) {
+        return std::clamp(predictor, long{kPredictorMin}, long{kPredictorMax});
+    }
+
+    const Table* rows_;
+    const char* table_;
+    const char* entry_; // entry of the last code: the current row's thresholds follow it
+    const char* half_;  // code 7 of the current row
+    long predictor_ = 0;
+    long before_ = 0; // the predictor before the last change ...
+    long delta_ = 0;  // ... and that change
+};
+using FileEncoder = FastEncoder;
+#else
+struct FileEncoder {
+    Codec codec{AdpcmState{}};
+    std::size_t encode(int sample) { return codec.encode(sample); }
+};
+#endif
+
 int deviceToWav(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
     // The header carries the size, so the input must tell its length before the first sample is written.
     off_t start = ftello(in);
@@ -370,7 +514,7 @@ int deviceToWav(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
 class NibblePacker {
 public:
     explicit NibblePacker(ByteWriter& writer) : writer_(writer) {}
-    void emit(int sample) {
+    [[gnu::always_inline]] void emit(int sample) {
         auto code = static_cast<unsigned char>(codec_.encode(sample));
         if (held_ < 0) {
             held_ = code << 4;
@@ -380,11 +524,13 @@ public:
         }
     }
     // Limited to the 16-bit range, then truncated toward zero.
-    void emit(double sample) { emit(static_cast<int>(std::clamp(sample, -32768.0, 32767.0))); }
+    [[gnu::always_inline]] void emit(double sample) {
+        emit(static_cast<int>(std::clamp(sample, -32768.0, 32767.0)));
+    }
 
 private:
     ByteWriter& writer_;
-    Codec codec_{AdpcmState{}};
+    FileEncoder codec_;
     int held_ = -1;
 };
 
@@ -404,6 +550,8 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
         // way: the values are exact either way. Frames are taken a buffer at a time, as this loop is the
         // whole conversion of an 8000 Hz file.
         constexpr std::size_t kAlign = Bytes * Channels;
+        FileEncoder encoder;
+        int held = -1; // a high nibble waiting for its partner across buffers
         std::uint64_t done = 0;
         while (done < frames) {
             const unsigned char* p = nullptr;
@@ -412,8 +560,25 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
                 return kSoundBadStructure;
             const bool last = done + n == frames;
             const std::size_t emit = last && frames > 1 ? n - 1 : n;
-            for (std::size_t i = 0; i < emit; ++i)
-                packer.emit(std::clamp(sampleOf<Bytes, Channels>(p + i * kAlign), -32768, 32767));
+            auto sample = [p](std::size_t i) {
+                return std::clamp(sampleOf<Bytes, Channels>(p + i * kAlign), -32768, 32767);
+            };
+            // Whole bytes straight from the encoder into the output buffer: the loop keeps the encoder's
+            // state in registers (through memory it would add a store and a load to every sample's chain).
+            std::size_t i = 0;
+            unsigned char* out = writer.room(emit / 2 + 1);
+            if (held >= 0 && i < emit) {
+                *out++ = static_cast<unsigned char>(held | static_cast<int>(encoder.encode(sample(i++))));
+                held = -1;
+            }
+            for (; i + 1 < emit; i += 2) {
+                auto high = encoder.encode(sample(i));
+                auto low = encoder.encode(sample(i + 1));
+                *out++ = static_cast<unsigned char>(high << 4 | low);
+            }
+            if (i < emit)
+                held = static_cast<int>(encoder.encode(sample(i))) << 4;
+            writer.commit(out);
             done += n;
             progress.update(done);
         }

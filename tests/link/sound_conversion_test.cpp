@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <numbers>
 #include <string>
@@ -342,6 +343,36 @@ TEST_F(SoundConversion, EveryRateAndLayoutMatchesThePlainStepByStepConversion) {
         write("tiny.wav", wav16(8000, 1, std::vector<int>(static_cast<std::size_t>(frames), 1000)));
         ASSERT_EQ(convert("tiny.wav", "tiny.ktm", false), 0);
         EXPECT_EQ(read("tiny.ktm").size(), frames == 3 ? 1u : 0u) << frames;
+    }
+}
+
+// Signals that drive the coder to its limits: the predictor pinned at both ends, the step index at 0 and 88,
+// steps that jump from silence to full scale, and stereo sums beyond 16 bits.
+TEST_F(SoundConversion, FullScaleAndNoiseAt8000MatchThePlainConversion) {
+    std::uint32_t seed = 7;
+    auto noise = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>(seed >> 16) - 32768;
+    };
+    struct Case {
+        const char* name;
+        int channels;
+        std::function<int(std::size_t, int)> value;
+    } cases[] = {
+        {"square", 1, [](std::size_t i, int) { return (i / 5) % 2 ? 32767 : -32768; }},
+        {"noise", 1, [&](std::size_t, int) { return noise(); }},
+        {"bursts", 1, [&](std::size_t i, int) { return (i / 997) % 2 ? noise() : 0; }},
+        {"rails", 1, [](std::size_t i, int) { return i < 30000 ? 32767 : -32768; }},
+        {"stereo rails", 2, [](std::size_t i, int ch) { return ((i / 3) + ch) % 2 ? 32767 : -32768; }},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> samples;
+        for (std::size_t i = 0; i < 70001; ++i) // more than one read buffer, and an odd count
+            for (int ch = 0; ch < c.channels; ++ch)
+                samples.push_back(c.value(i, ch));
+        write("in.wav", wav16(8000, c.channels, samples));
+        ASSERT_EQ(convert("in.wav", "out.ktm", false), 0) << c.name;
+        EXPECT_TRUE(read("out.ktm") == referenceEncode(8000, c.channels, 16, samples)) << c.name;
     }
 }
 
