@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
         double ma = median(a);
         double mb = median(b);
         std::printf(
-            "%-16s convertSound %.3f s   sox %.3f s   sox/convertSound %.1fx   (ours %lld bytes, sox %lld)\n",
+            "%-16s convertSound %.4f s   sox %.4f s   sox/convertSound %.2fx   (ours %lld bytes, sox %lld)\n",
             c.label, ma, mb, mb / ma, static_cast<long long>(std::filesystem::file_size(ours)),
             static_cast<long long>(std::filesystem::file_size(theirs)));
         std::printf("  sox command: %s\n", sox.c_str());
