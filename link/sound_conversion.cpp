@@ -260,21 +260,31 @@ struct CodecRow {
     const CodecRow* next[16]; // row of the next step index by code
 };
 
+// The arithmetic of one step, shared by the tables: W(m) for the magnitude bits of a code, the signed
+// predictor change of a code, and the step index after it.
+int weightOf(int step, int code) {
+    int m = code & 7;
+    return ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+}
+int changeOf(int step, int code) {
+    int delta = (step >> 3) + weightOf(step, code);
+    return (code & 8) ? -delta : delta;
+}
+std::size_t nextIndex(std::size_t index, int code) {
+    int next = static_cast<int>(index) + kIndexTable[static_cast<std::size_t>(code)];
+    return static_cast<std::size_t>(std::clamp(next, 0, 88));
+}
+
 const CodecRow* codecRows() {
     static const std::array<CodecRow, 89> rows = [] {
         std::array<CodecRow, 89> r{};
         for (std::size_t i = 0; i < r.size(); ++i) {
             int step = kStepTable[i];
             for (int code = 0; code < 16; ++code) {
-                int m = code & 7;
-                int weight = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
                 if (code < 8)
-                    r[i].threshold[code] = weight;
-                int delta = (step >> 3) + weight;
-                r[i].delta[code] = (code & 8) ? -delta : delta;
-                auto next =
-                    std::clamp(static_cast<int>(i) + kIndexTable[static_cast<std::size_t>(code)], 0, 88);
-                r[i].next[code] = &r[static_cast<std::size_t>(next)];
+                    r[i].threshold[code] = weightOf(step, code);
+                r[i].delta[code] = changeOf(step, code);
+                r[i].next[code] = &r[nextIndex(i, code)];
             }
         }
         return r;
@@ -359,21 +369,16 @@ class FastEncoder {
             Table r{};
             for (std::size_t i = 0; i < r.size(); ++i) {
                 int step = kStepTable[i];
-                for (std::size_t code = 0; code < 16; ++code) {
-                    int m = static_cast<int>(code & 7);
-                    int weight = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
-                    int delta = (step >> 3) + weight;
-                    auto next =
-                        static_cast<std::size_t>(std::clamp(static_cast<int>(i) + kIndexTable[code], 0, 88));
+                for (int code = 0; code < 16; ++code) {
+                    std::size_t next = nextIndex(i, code);
                     int n = kStepTable[next];
                     auto u16 = [](int v) { return static_cast<std::uint16_t>(v); };
-                    r[i].entries[code] = {(code & 8) ? -delta : delta,
-                                          u16(static_cast<int>(next * sizeof(Row) + kCode7)),
-                                          u16(static_cast<int>(code))};
-                    // W(1) ... W(7) of the next row: every sum of step, step >> 1 and step >> 2, in order.
-                    r[i].low[code] = {{u16(n >> 2), u16(n >> 1), u16((n >> 1) + (n >> 2)), u16(n)}};
-                    r[i].high[code] = {
-                        {u16(n + (n >> 2)), u16(n + (n >> 1)), u16(n + (n >> 1) + (n >> 2)), 0}};
+                    r[i].entries[code] = {changeOf(step, code),
+                                          u16(static_cast<int>(next * sizeof(Row) + kCode7)), u16(code)};
+                    // W(1) ... W(7) of the next row.
+                    r[i].low[code] = {
+                        {u16(weightOf(n, 1)), u16(weightOf(n, 2)), u16(weightOf(n, 3)), u16(n)}};
+                    r[i].high[code] = {{u16(weightOf(n, 5)), u16(weightOf(n, 6)), u16(weightOf(n, 7)), 0}};
                 }
             }
             return r;
@@ -529,6 +534,29 @@ public:
     [[gnu::always_inline]] void emit(double sample) {
         emit(static_cast<int>(std::clamp(sample, -32768.0, 32767.0)));
     }
+    // Emits sample(0) ... sample(count - 1) as whole bytes straight into the output buffer. The state is
+    // worked on in local copies: kept in the object, it would go through memory, adding a store and a load to
+    // every sample's chain.
+    template <class Sample> void emitRun(std::size_t count, Sample sample) {
+        FileEncoder encoder = codec_;
+        int held = held_;
+        unsigned char* out = writer_.room(count / 2 + 1);
+        std::size_t i = 0;
+        if (held >= 0 && i < count) {
+            *out++ = static_cast<unsigned char>(held | static_cast<int>(encoder.encode(sample(i++))));
+            held = -1;
+        }
+        for (; i + 1 < count; i += 2) {
+            auto high = encoder.encode(sample(i));
+            auto low = encoder.encode(sample(i + 1));
+            *out++ = static_cast<unsigned char>(high << 4 | low);
+        }
+        if (i < count)
+            held = static_cast<int>(encoder.encode(sample(i))) << 4;
+        writer_.commit(out);
+        codec_ = encoder;
+        held_ = held;
+    }
 
 private:
     ByteWriter& writer_;
@@ -552,8 +580,6 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
         // way: the values are exact either way. Frames are taken a buffer at a time, as this loop is the
         // whole conversion of an 8000 Hz file.
         constexpr std::size_t kAlign = Bytes * Channels;
-        FileEncoder encoder;
-        int held = -1; // a high nibble waiting for its partner across buffers
         std::uint64_t done = 0;
         while (done < frames) {
             const unsigned char* p = nullptr;
@@ -565,22 +591,7 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
             auto sample = [p](std::size_t i) {
                 return std::clamp(sampleOf<Bytes, Channels>(p + i * kAlign), -32768, 32767);
             };
-            // Whole bytes straight from the encoder into the output buffer: the loop keeps the encoder's
-            // state in registers (through memory it would add a store and a load to every sample's chain).
-            std::size_t i = 0;
-            unsigned char* out = writer.room(emit / 2 + 1);
-            if (held >= 0 && i < emit) {
-                *out++ = static_cast<unsigned char>(held | static_cast<int>(encoder.encode(sample(i++))));
-                held = -1;
-            }
-            for (; i + 1 < emit; i += 2) {
-                auto high = encoder.encode(sample(i));
-                auto low = encoder.encode(sample(i + 1));
-                *out++ = static_cast<unsigned char>(high << 4 | low);
-            }
-            if (i < emit)
-                held = static_cast<int>(encoder.encode(sample(i))) << 4;
-            writer.commit(out);
+            packer.emitRun(emit, sample);
             done += n;
             progress.update(done);
         }
