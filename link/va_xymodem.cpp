@@ -157,6 +157,14 @@ void TVaXYModemThread::WritePacket(int Number, int Size, std::uint8_t Start, boo
         frame[length++] = static_cast<std::uint8_t>(crc);
     }
 
+    // A receiver that has taken no packet of this file yet asks again with its start character when the first
+    // one did not come through: lrzsz empties its input right after asking, and may throw the packet away
+    // if it came quickly. Start characters already waiting from before are no such request.
+    const bool firstOfFile = Number <= 1 && Start != kStartStream;
+    if (firstOfFile)
+        while (PeekChar() == kStartCrc || PeekChar() == NAK)
+            ReadCharFor(0);
+
     int unanswered = 0;
     for (;;) {
         CheckCancelled();
@@ -187,7 +195,11 @@ void TVaXYModemThread::WritePacket(int Number, int Size, std::uint8_t Start, boo
             }
             if (c == CAN)
                 SetExitCode(pcRemoteCancel);
-            // A start character the receiver repeated while it waited for this packet is not an answer to it.
+            if (c == kStartCrc && firstOfFile) {
+                ErrorEvent(pcBadPacket, true);
+                break;
+            }
+            // Later in the file a start character is a late repeat from before the first packet, no answer.
             if (c == kStartCrc || c == kStartStream)
                 continue;
             RemoteCan();

@@ -25,6 +25,7 @@
 namespace fs = std::filesystem;
 using namespace serial;
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -594,6 +595,60 @@ TEST_F(Transfer, SenderTakesANakedEotAndALostAckAndALostClosingAck) {
     EXPECT_EQ(block1.substr(3, 100), data) << "a short tail goes in a 128-byte packet";
     EXPECT_EQ(eots, "\x04\x04");
     EXPECT_EQ(closing.substr(0, 4), "\x01\x00\xff\x00"s) << "the closing block 0 is empty";
+}
+
+// lrzsz's receiver empties its input right after each start character and so may throw away a packet that came
+// quickly; it asks again with its start character some seconds later. The sender must send the packet again
+// then, for block 0, for the first data packet and for the closing block 0, instead of waiting out its whole
+// time-out each time the receiver repeats itself.
+TEST_F(Transfer, SenderRepeatsTheFirstPacketsOfAFileWhenTheReceiverAsksAgain) {
+    TVaYModem ymodem;
+    Watch(ymodem);
+    ymodem.SetTimeout(30000);
+    const std::string data = randomBytes(1100, 6);
+    spit(dir / "send" / "m.ktm", data);
+    ymodem.SetFiles({(dir / "send" / "m.ktm").string()});
+    std::string block0, block0Again, block1, block1Again, block2, eot, closing, closingAgain;
+    const std::string ack(1, static_cast<char>(ACK));
+    ymodem.Execute();
+    peer = std::thread([&] {
+        PeerWrite("C");
+        block0 = PeerRead(133); // thrown away
+        std::this_thread::sleep_for(300ms);
+        PeerWrite("C");
+        block0Again = PeerRead(133, 3000);
+        PeerWrite(ack + "C");
+        block1 = PeerRead(1029); // thrown away
+        std::this_thread::sleep_for(300ms);
+        PeerWrite("C");
+        block1Again = PeerRead(1029, 3000);
+        PeerWrite(ack);
+        block2 = PeerRead(133, 3000);
+        PeerWrite(ack);
+        eot = PeerRead(1, 3000);
+        PeerWrite(ack + "C");
+        closing = PeerRead(133, 3000); // thrown away
+        std::this_thread::sleep_for(300ms);
+        PeerWrite("C");
+        closingAgain = PeerRead(133, 3000);
+        PeerWrite(ack);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return ended; })) << ErrorsText();
+    peer.join();
+    EXPECT_EQ(exitCode, 0) << ErrorsText();
+    EXPECT_EQ(block0Again, block0) << "block 0 again after the receiver's second start character";
+    EXPECT_EQ(block1Again, block1) << "the first data packet again";
+    EXPECT_EQ(block1.size(), 1029u);
+    EXPECT_EQ(block1.substr(3, 1024), data.substr(0, 1024));
+    EXPECT_EQ(block2.substr(3, 76), data.substr(1024)) << "the tail in a 128-byte packet";
+    EXPECT_EQ(eot, "\x04");
+    ASSERT_EQ(closing.size(), 133u);
+    EXPECT_EQ(closingAgain, closing);
+    EXPECT_EQ(closing.substr(0, 4), "\x01\x00\xff\x00"s);
+    // Each repeat is counted as a refused packet, so a receiver that never takes one still ends the transfer.
+    EXPECT_EQ(errors.size(), 3u) << ErrorsText();
+    for (auto [code, count] : errors)
+        EXPECT_EQ(code, pcBadPacket);
 }
 
 TEST_F(Transfer, ACanBetweenBlocksEndsTheSenderWithMinus4) {
