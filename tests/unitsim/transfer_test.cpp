@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/unitsim_process.h"
 #include "tests/unitsim/block_peer.h"
@@ -248,4 +249,47 @@ TEST(UnitsimDownload, RefusedBlocksAreSentAgainAndACancelEndsWith17) {
     EXPECT_NE(closingAnswer(s.peer).find("ERR 17"), std::string::npos);
     // The unit's file is untouched by a failed download.
     EXPECT_EQ(slurp(s.messages() / "50301" / "prepared.ktm"), data);
+}
+
+// rz empties its input right after asking for the data; when the machine keeps it from doing so for longer
+// than the unit's pause, the first data block is thrown away and rz asks again with "C". The unit sends the
+// block again at once rather than waiting out its verdict time and failing the download.
+TEST(UnitsimDownload, AReceiverThatLostTheFirstBlockGetsItAgainOnItsC) {
+    Session s;
+    fs::create_directories(s.messages() / "50301");
+    const std::string data = pattern(1500, 3);
+    std::ofstream(s.messages() / "50301" / "prepared.ktm", std::ios::binary) << data;
+
+    ASSERT_TRUE(s.peer.send(" dl 50301 "));
+    ASSERT_TRUE(s.peer.expect("START"));
+    s.peer.send("C");
+    auto b0 = readBlock(s.peer);
+    ASSERT_TRUE(b0);
+    s.peer.send(std::string(1, ACK) + "C");
+    auto lost = readBlock(s.peer);
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(lost->number, 1);
+    std::this_thread::sleep_for(300ms);
+    s.peer.send("C");
+    auto again = readBlock(s.peer);
+    ASSERT_TRUE(again) << "the first block again on the receiver's second C";
+    EXPECT_EQ(again->number, 1);
+    EXPECT_EQ(again->data, data.substr(0, 1024));
+    s.peer.send(std::string(1, ACK));
+    auto b2 = readBlock(s.peer);
+    ASSERT_TRUE(b2);
+    EXPECT_EQ(b2->number, 2);
+    EXPECT_EQ(b2->data.substr(0, 476), data.substr(1024));
+    // A "C" later in the file is no request for a block: the unit goes on waiting for the verdict.
+    s.peer.send("C");
+    s.peer.send(std::string(1, ACK));
+    auto eot = readBlock(s.peer);
+    ASSERT_TRUE(eot);
+    EXPECT_EQ(eot->start, EOT);
+    s.peer.send(std::string(1, ACK) + "C");
+    auto closing = readBlock(s.peer);
+    ASSERT_TRUE(closing);
+    EXPECT_EQ(closing->number, 0);
+    s.peer.send(std::string(1, ACK));
+    EXPECT_NE(closingAnswer(s.peer).find("OK"), std::string::npos);
 }

@@ -261,12 +261,12 @@ std::string frame(const std::uint8_t* data, std::size_t count, std::uint8_t numb
 
 // 0 when acknowledged, else the closing number (or kLineClosed).
 int sendBlock(Line& line, const std::uint8_t* data, std::size_t count, std::uint8_t number, bool big,
-              bool isHeader) {
+              bool firstOfFile) {
     const std::string wire = frame(data, count, number, big);
     int rejections = 0;
     for (;;) {
         line.write(wire);
-        Reply r = readReply(line, isHeader);
+        Reply r = readReply(line, firstOfFile);
         switch (r) {
         case Reply::Ack:
             return 0;
@@ -323,7 +323,9 @@ int sendFile(Line& line, const std::string& path, const std::string& lineName) {
     if ((r = waitForC(line)) != 0)
         return r;
     // Receivers that purge their input right after asking for the data (rz does) would lose a first block
-    // sent at once; on a real line the unit's own turnaround gives them that moment.
+    // sent at once; on a real line the unit's own turnaround gives them that moment. A receiver kept from
+    // its purge longer than that still loses the block and asks for it again with "C", which the first
+    // block therefore takes for a rejection, as block 0 does.
     if (!sleepUntil(Clock::now() + std::chrono::milliseconds(100)))
         return kLineClosed;
 
@@ -335,7 +337,7 @@ int sendFile(Line& line, const std::string& path, const std::string& lineName) {
         auto got = static_cast<std::size_t>(in.gcount());
         if (got == 0)
             return cancel(line, 16, true); // the file shrank under us
-        if ((r = sendBlock(line, data.data(), got, static_cast<std::uint8_t>(i % 256), true, false)) != 0)
+        if ((r = sendBlock(line, data.data(), got, static_cast<std::uint8_t>(i % 256), true, i == 1)) != 0)
             return r;
     }
     int rejections = 0;
