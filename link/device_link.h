@@ -155,7 +155,10 @@ public:
     std::string messageFile(KT_TABLE& menu) const;
     enum class Remembered { Ask, YesToAll, NoToAll };
     enum class StepEnd { GoOn, Skip, Stop };
-    StepEnd messageFileStep(KT_TABLE& menu, Remembered& replaceAnswer, Remembered& deleteAnswer, int& failures);
+    // MessageDeleted: the unit's message was deleted in this step and no new one took its place (the step
+    // ended early), so the menu is left silent on the unit.
+    StepEnd messageFileStep(KT_TABLE& menu, Remembered& replaceAnswer, Remembered& deleteAnswer, int& failures,
+                            bool& messageDeleted);
 
     // ---- Reading and writing the listed objects.
     int readAll();

@@ -174,8 +174,9 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
 }
 
 DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& replaceAnswer, Remembered& deleteAnswer,
-                                                int& failures) {
+                                                int& failures, bool& messageDeleted) {
     failures = 0;
+    messageDeleted = false;
     const std::string local = messageFile(menu);
     const bool exists = isFile(local);
 
@@ -237,6 +238,8 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
             return StepEnd::Stop;
         if (d == dcSkip)
             return StepEnd::Skip;
+        // Until the new file has arrived whole the menu has no message on the unit.
+        messageDeleted = doUpload;
     }
     if (doUpload) {
         d = dcRetry;
@@ -251,6 +254,7 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
             return StepEnd::Skip;
         }
     }
+    messageDeleted = false;
     return StepEnd::GoOn;
 }
 

@@ -63,6 +63,11 @@ int DeviceLink::writeAll() {
     int errors = 0;
     Remembered replaceAnswer = Remembered::Ask;
     Remembered deleteAnswer = Remembered::Ask;
+    bool stopped = false;
+    std::string silenced; // the menus whose message was deleted on the unit and not replaced
+    const auto noteSilenced = [&](KT_TABLE& menu) {
+        silenced += (silenced.empty() ? "" : ", ") + menu.getDescription();
+    };
     for (int k = 0; k < total; ++k) {
         KT_TABLE& object = *linkObjects[static_cast<std::size_t>(k)].second;
         ui_.selectRow(k + 1);
@@ -73,6 +78,8 @@ int DeviceLink::writeAll() {
             d = setObjectChecked(object, object.buildDeviceText());
         if (d == dcStopped || d == dcStop) {
             ++errors;
+            stopped = true;
+            ui_.setRowStatus(k + 1, text::statusStopped);
             break;
         }
         if (d == dcSkip) {
@@ -82,12 +89,19 @@ int DeviceLink::writeAll() {
         }
         if (isMenu(object)) {
             int failures = 0;
-            const StepEnd end = messageFileStep(object, replaceAnswer, deleteAnswer, failures);
+            bool deleted = false;
+            const StepEnd end = messageFileStep(object, replaceAnswer, deleteAnswer, failures, deleted);
             errors += failures;
-            if (end == StepEnd::Stop)
+            if (deleted)
+                noteSilenced(object);
+            const std::string lost = deleted ? text::messageDeletedSuffix : "";
+            if (end == StepEnd::Stop) {
+                stopped = true;
+                ui_.setRowStatus(k + 1, text::statusStopped + lost);
                 break;
+            }
             if (end == StepEnd::Skip) {
-                ui_.setRowStatus(k + 1, text::statusSkipped);
+                ui_.setRowStatus(k + 1, text::statusSkipped + lost);
                 continue;
             }
         }
@@ -103,7 +117,14 @@ int DeviceLink::writeAll() {
             ui_.deviceInfoChanged();
         }
     }
-    ui_.setStatusPanel(1, errors == 0 ? std::string(text::writeSuccess) : text::writeErrors + std::to_string(errors));
+    std::string summary =
+        errors == 0 ? std::string(text::writeSuccess) : text::writeErrors + std::to_string(errors);
+    // After a stop "written successfully" would be untrue of the rows not reached.
+    if (stopped)
+        summary = errors == 0 ? std::string(text::writeStopped) : text::writeStopped + (". " + summary);
+    if (!silenced.empty())
+        summary += ". " + std::string(text::menusWithoutMessage) + silenced;
+    ui_.setStatusPanel(1, summary);
     return total - errors;
 }
 

@@ -86,8 +86,10 @@ TEST_F(Messages, CancelInTheQuestionStopsTheWrite) {
     ui->yesNoAll = {mrCancel};
     ui->rows.clear();
     EXPECT_EQ(link->writeAll(), 2); // a cancel is no counted failure
-    EXPECT_TRUE(ui->rows.size() < 2 || ui->rows[1].empty());
-    EXPECT_EQ(ui->panels[1], "Настройки записаны успешно");
+    // but the row and the summary say the write did not get through: the second menu was never reached.
+    EXPECT_EQ(ui->rows[1], "Прервано");
+    EXPECT_TRUE(ui->rows.size() < 3 || ui->rows[2].empty());
+    EXPECT_EQ(ui->panels[1], "Запись прервана");
 }
 
 TEST_F(Messages, AHangUpMidTransferIsAPortErrorAndClosingStillWorks) {
@@ -142,6 +144,41 @@ TEST_F(Messages, StopDuringATransfer) {
     // The link is usable afterwards.
     std::string payload;
     EXPECT_EQ(link->readObject(*db->findObject("SYSPARAM"), payload), dcDone);
+}
+
+// The unit's message is deleted before the new one goes; a stop in between leaves the menu silent on the unit,
+// and the row and the summary say so instead of a blank status.
+TEST_F(Messages, StopDuringAReplacingUploadSaysTheMenuLostItsMessage) {
+    start({"--baud", "38400"});
+    ASSERT_TRUE(link->openSession());
+    fs::create_directories(unitMessages("500"));
+    std::ofstream(unitMessages("500") / "old.ktm", std::ios::binary) << std::string(2000, '\x22');
+    giveMessage(*db, 0, "long.wav", 80000);
+    link->linkObjects = {{"", menu(*db, 0)}, {"", menu(*db, 1)}};
+    ui->yesNoAll = {mrYes}; // "Заменить?"
+    ui->onEvents = [&] {
+        if (ui->panels[1].find("%") != std::string::npos && ui->panels[1] != "Файл: long.ktm: 0%")
+            link->bt_StopClick();
+    };
+    const int done = link->writeAll();
+    ui->onEvents = nullptr;
+    EXPECT_EQ(done, 1);
+    ASSERT_GE(ui->rows.size(), 2u);
+    EXPECT_EQ(ui->rows[1], "Прервано, сообщение на блоке удалено");
+    EXPECT_TRUE(ui->rows.size() < 3 || ui->rows[2].empty()) << "the second menu was not reached";
+    EXPECT_EQ(ui->panels[1], "Запись прервана. Ошибок при записи: 1. Без сообщения на блоке: " +
+                                 menu(*db, 0)->getDescription());
+    EXPECT_FALSE(fs::exists(unitMessages("500") / "old.ktm"));
+    EXPECT_FALSE(fs::exists(unitMessages("500") / "long.ktm"));
+
+    // Stopped before anything was deleted (in the question): the unit keeps its message and nothing is named.
+    std::ofstream(unitMessages("500") / "old.ktm", std::ios::binary) << std::string(2000, '\x22');
+    ui->yesNoAll = {mrCancel};
+    ui->rows.clear();
+    EXPECT_EQ(link->writeAll(), 2);
+    EXPECT_EQ(ui->rows[1], "Прервано");
+    EXPECT_EQ(ui->panels[1], "Запись прервана");
+    EXPECT_TRUE(fs::exists(unitMessages("500") / "old.ktm"));
 }
 
 TEST_F(Messages, CorruptedAndLostBytesInTransfersAreRepaired) {
