@@ -429,6 +429,11 @@ void Tfrm_main::createWindows() {
     frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);
     frm_read->setDatabase(&db, tempFolder);
     frm_read->onDeviceInfoChanged = [this] { updateDeviceInfoBox(); };
+    // A dead line ends the session whatever was running; the database and the edits stay as they are.
+    frm_read->onLineLost = [this] {
+        if (isConnected)
+            setShellState(shellState, false);
+    };
     frm_read->onClosed = [this] {
         if (QTreeWidgetItem* current = kt_treeview->currentItem())
             kt_treeviewChange(current, nullptr);

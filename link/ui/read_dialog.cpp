@@ -45,6 +45,12 @@ const QString kPortMissing = QStringLiteral("Порт COM%1 (%2) не найде
                                             "в меню \"Настройки\" → \"COM порт...\".");
 const QString kPortDenied = QStringLiteral("Нет доступа к порту COM%1 (%2). Добавьте пользователя в группу dialout "
                                            "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
+// A port that failed while in use: the cable pulled, the adapter gone, the unit switched off.
+const QString kLineLost = QStringLiteral("Связь с устройством потеряна. Проверьте кабель и питание блока, затем "
+                                         "подключитесь снова.");
+const QString kLineLostDetail = QStringLiteral("Сообщение порта: %1");
+const QString kRowLineLost = QStringLiteral("Нет связи");
+const QString kSummaryLineLost = QStringLiteral("Связь с устройством потеряна");
 
 constexpr int kWidth = 499;
 constexpr int kHeight = 422;
@@ -229,7 +235,10 @@ void Tfrm_read::bt_ReadClick() {
     stopFlag = false;
     const int done = readAll();
     const int count = static_cast<int>(linkObjects.size());
-    setDialogState(done == 0 ? 1 : done == count ? 4 : 3);
+    if (lineLost_)
+        setDialogState(0);
+    else
+        setDialogState(done == 0 ? 1 : done == count ? 4 : 3);
 }
 
 void Tfrm_read::bt_WriteClick() {
@@ -237,7 +246,10 @@ void Tfrm_read::bt_WriteClick() {
     clearStatusColumn();
     stopFlag = false;
     const int done = writeAll();
-    setDialogState(done == static_cast<int>(linkObjects.size()) ? 5 : 1);
+    if (lineLost_)
+        setDialogState(0);
+    else
+        setDialogState(done == static_cast<int>(linkObjects.size()) ? 5 : 1);
 }
 
 void Tfrm_read::bt_StopClick() {
@@ -286,14 +298,46 @@ void Tfrm_read::setDatabase(SettingsDatabase* database, const QString& tempFolde
     link_->tempFolder = tempFolder.toStdString();
 }
 
-// A job that raises shows the error's text and counts as nothing done.
-template <class Job> static int guarded(QWidget* parent, Job job) {
+// A job that raises counts as nothing done. A port failure means the line is gone: one Russian message, the
+// port's own English text only as its detail line.
+template <class Job> int Tfrm_read::guarded(Job job) {
     try {
         return job();
+    } catch (const serial::EVaCommError& e) {
+        lineLost(QString::fromStdString(e.what()));
+        return 0;
     } catch (const std::exception& e) {
-        zirezid::showMessage(parent, QString::fromStdString(e.what()), true);
+        zirezid::showMessage(this, QString::fromStdString(e.what()), true);
         return 0;
     }
+}
+
+void Tfrm_read::lineLost(const QString& detail) {
+    // The row being worked on did not get through; rows done before keep their status.
+    if (dialogState == 2) {
+        const int row = grd->currentRow();
+        if (QTableWidgetItem* item = row >= 0 ? grd->item(row, 2) : nullptr; item && item->text().isEmpty())
+            item->setText(kRowLineLost);
+        sb1Panels[1]->setText(kSummaryLineLost);
+    }
+    // Closed without logging out: there is no one to answer, and a wait for an answer is what froze the window.
+    if (link_ && link_->VaComm1) {
+        try {
+            link_->VaComm1->Close();
+        } catch (const std::exception&) {
+        }
+    }
+    const bool first = !lineLost_;
+    lineLost_ = true;
+    if (first) {
+        QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
+        QString text = kLineLost;
+        if (!detail.isEmpty())
+            text += QStringLiteral("\n\n") + kLineLostDetail.arg(detail);
+        zirezid::showMessage(parent, text, true);
+    }
+    if (onLineLost)
+        onLineLost();
 }
 
 int Tfrm_read::readAll() {
@@ -301,14 +345,14 @@ int Tfrm_read::readAll() {
     link_->writeMode = false;
     link_->isLoadMsg = cb_isLoadMsg->isChecked();
     link_->comPortNumber = comPortNumber;
-    return guarded(this, [this] { return link_->readAll(); });
+    return guarded([this] { return link_->readAll(); });
 }
 
 int Tfrm_read::writeAll() {
     link_->linkObjects = linkObjects;
     link_->writeMode = true;
     link_->comPortNumber = comPortNumber;
-    return guarded(this, [this] { return link_->writeAll(); });
+    return guarded([this] { return link_->writeAll(); });
 }
 
 bool Tfrm_read::openSession() {
@@ -323,14 +367,16 @@ bool Tfrm_read::openSession() {
         zirezid::showMessage(parentWidget(), kPortDenied.arg(comPortNumber).arg(QString::fromStdString(device)), true);
         return false;
     }
-    const bool open = guarded(this, [this] { return link_->openSession() ? 1 : 0; }) != 0;
+    const bool open = guarded([this] { return link_->openSession() ? 1 : 0; }) != 0;
+    if (open)
+        lineLost_ = false;
     // The session ran in the busy state; whatever its end, the cursor is the user's again.
     setDialogState(open ? 1 : 0);
     return open;
 }
 
 void Tfrm_read::closeSession() {
-    guarded(this, [this] {
+    guarded([this] {
         link_->closeSession();
         return 0;
     });
@@ -339,7 +385,7 @@ void Tfrm_read::closeSession() {
 
 bool Tfrm_read::getDeviceClock(QDateTime& clock) {
     devlink::DeviceDateTime value;
-    if (!link_->getDeviceClock(value))
+    if (lineLost_ || guarded([&] { return link_->getDeviceClock(value) ? 1 : 0; }) == 0)
         return false;
     clock = QDateTime(QDate(value.year, value.month, value.day), QTime(value.hour, value.minute, value.second));
     return clock.isValid();
@@ -353,7 +399,11 @@ void Tfrm_read::setDeviceClock(const QDateTime& clock) {
     value.hour = clock.time().hour();
     value.minute = clock.time().minute();
     value.second = clock.time().second();
-    link_->setDeviceClock(value);
+    if (!lineLost_)
+        guarded([&] {
+            link_->setDeviceClock(value);
+            return 0;
+        });
 }
 
 void Tfrm_read::processEvents(int maxWaitMs) {
@@ -416,6 +466,7 @@ void Tfrm_read::deviceInfoChanged() {
 #else // without the device link nothing can be read, written or connected
 
 void Tfrm_read::setDatabase(SettingsDatabase*, const QString&) {}
+void Tfrm_read::lineLost(const QString&) {}
 int Tfrm_read::readAll() { return 0; }
 int Tfrm_read::writeAll() { return 0; }
 bool Tfrm_read::openSession() { return false; }

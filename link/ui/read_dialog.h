@@ -70,6 +70,13 @@ public:
     std::function<void()> onClosed;
     // Run when the link has read new device information.
     std::function<void()> onDeviceInfoChanged;
+    // Run once when the line to the unit is found dead (the port failed): the session is over, the window is
+    // no longer connected.
+    std::function<void()> onLineLost;
+    // The port failed with Detail (the serial layer's own text): says so once in Russian, ends the session
+    // without a word to the unit and leaves the dialog able only to close. Connect starts afresh.
+    void lineLost(const QString& detail);
+    bool lineIsLost() const { return lineLost_; }
 
     // What the link works on; set by the main window.
     void setDatabase(SettingsDatabase* database, const QString& tempFolder);
@@ -122,7 +129,10 @@ private:
     Tfrm_msg_err_ari* errorBox_;
     Tfrm_msg_warn_query_all* queryAllBox_;
     Tfrm_editbox* editBox_;
+    // Guards a job or session command: a port failure is a lost line, any other failure is shown as it is.
+    template <class Job> int guarded(Job job);
     bool busyCursor_ = false;
+    bool lineLost_ = false; // said once; cleared by the next successful connect
     std::unique_ptr<devlink::DeviceLink> link_;
     QTimer* wake_;
 };
