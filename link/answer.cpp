@@ -39,25 +39,27 @@ Answer parseAnswer(std::string_view text) {
     const std::size_t prompt = text.find('#');
     if (prompt == std::string_view::npos)
         return answer;
-    // Growing the tail leftwards from the prompt finds the status word nearest to it first.
-    for (std::size_t i = prompt; i-- > 0;) {
-        const std::string_view tail = text.substr(i, prompt - i);
-        if (tail.find("OK") != std::string_view::npos) {
-            answer.complete = true;
-            answer.code = 0;
-        } else if (tail.find("ERR") != std::string_view::npos) {
-            const std::string_view word = trimControls(tail);
-            int code = 0;
-            if (word.size() < 3 || !readDecimal(word.substr(3), code))
-                return answer;
-            answer.complete = true;
-            answer.code = code;
-        } else {
-            continue;
-        }
-        answer.payload = std::string(trimControls(text.substr(0, i)));
+    // The status word nearest to the prompt decides: the later of the last "OK" and the last "ERR" before it.
+    // One look back for each keeps the parse linear in the text, however much arrived before the prompt.
+    const std::string_view head = text.substr(0, prompt);
+    const std::size_t ok = head.rfind("OK");
+    const std::size_t err = head.rfind("ERR");
+    std::size_t word = std::string_view::npos;
+    if (ok != std::string_view::npos && (err == std::string_view::npos || ok > err)) {
+        word = ok;
+        answer.code = 0;
+    } else if (err != std::string_view::npos) {
+        word = err;
+        const std::string_view status = trimControls(head.substr(err));
+        int code = 0;
+        if (status.size() < 3 || !readDecimal(status.substr(3), code))
+            return answer;
+        answer.code = code;
+    } else {
         return answer;
     }
+    answer.complete = true;
+    answer.payload = std::string(trimControls(text.substr(0, word)));
     return answer;
 }
 

@@ -1,13 +1,16 @@
 // The block transfer of message files: 1024-byte blocks with CRC-16, a block 0 announcing name and size, the
 // EOT handshake and an empty block 0 closing the batch. Bytes come through the link's accumulator, so the wait
 // keeps the user interface served and Stop works here too.
+#include "link/answer.h"
 #include "link/crc16.h"
 #include "link/device_link.h"
 
 #include "model/cp1251.h"
 #include "serial/comm.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <filesystem>
 #include <fstream>
 
@@ -62,6 +65,48 @@ void DeviceLink::drainLine() {
     rxPos = 0;
 }
 
+void DeviceLink::drainAfterCancel() {
+    // The unit stops after the block it is sending and answers the cancel: a short quiet ends the wait, a Stop
+    // does not (it is what is being drained after), the file time-out bounds it.
+    constexpr int kQuietAfterCancelMs = 300;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+    std::string tail;
+    rxFlag = false;
+    setTimeout(kQuietAfterCancelMs);
+    startWait();
+    for (;;) {
+        pollWait();
+        if (lineLost() || timedOut || std::chrono::steady_clock::now() > limit)
+            break;
+        if (rxFlag) {
+            rxFlag = false;
+            const std::string got = VaComm1->ReadText();
+            if (!got.empty()) {
+                tail += got;
+                if (tail.size() > 64)
+                    tail.erase(0, tail.size() - 64);
+                startWait();
+            }
+        }
+    }
+    timerRunning = false;
+    rxText.clear();
+    rxPos = 0;
+    // Block data ending exactly in a status word and the prompt is as good as impossible; anything else means
+    // the closing answer is still to come, and the next command must not take it for its own.
+    const std::string_view last = trimControls(tail);
+    bool answered = false;
+    if (!last.empty() && last.back() == '#') {
+        const std::string_view before = trimControls(last.substr(0, last.size() - 1));
+        const std::size_t err = before.rfind("ERR");
+        answered = (before.size() >= 2 && before.substr(before.size() - 2) == "OK") ||
+                   (err != std::string_view::npos && before.size() - err <= 8 &&
+                    before.find_first_not_of("0123456789 ", err + 3) == std::string_view::npos);
+    }
+    if (!answered)
+        ++owedAnswers;
+}
+
 int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
     while (rxPos >= rxText.size()) {
         rxFlag = false;
@@ -69,6 +114,8 @@ int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
         // before waiting for a notice that would never come.
         if (refill())
             break;
+        if (lineLost())
+            return rcLineLost;
         setTimeout(timeout);
         startWait();
         for (;;) {
@@ -77,7 +124,8 @@ int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
                 return rcNoAnswer;
             if (stopFlag)
                 return rcStopped;
-            if (rxFlag)
+            // The last bytes before a loss are still taken; the next round reports it.
+            if (rxFlag || lineLost())
                 break;
         }
         rxFlag = false;
@@ -92,8 +140,8 @@ void DeviceLink::writeByte(std::uint8_t byte) { VaComm1->WriteChar(static_cast<c
 int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     std::uint8_t b = 0;
     int r = readByte(kByteTimeoutMs, b);
-    if (r == rcStopped)
-        return rcStopped;
+    if (r == rcStopped || r == rcLineLost)
+        return r;
     if (r != 0)
         return brNoFirstByte;
     std::size_t size = 0;
@@ -114,7 +162,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     big = size == 1024;
     std::uint8_t number = 0, complement = 0;
     if ((r = readByte(kByteTimeoutMs, number)) != 0 || (r = readByte(kByteTimeoutMs, complement)) != 0)
-        return r == rcStopped ? static_cast<int>(rcStopped) : static_cast<int>(brTimeoutInBlock);
+        return r == rcStopped || r == rcLineLost ? r : static_cast<int>(brTimeoutInBlock);
     if (number != (expected & 0xFF) || (complement ^ 0xFF) != number) {
         lastBadNumber = (complement ^ 0xFF) == number ? number : -1;
         drainLine();
@@ -123,7 +171,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < size + 2; ++i) {
         if ((r = readByte(kByteTimeoutMs, b)) != 0)
-            return r == rcStopped ? static_cast<int>(rcStopped) : static_cast<int>(brTimeoutInBlock);
+            return r == rcStopped || r == rcLineLost ? r : static_cast<int>(brTimeoutInBlock);
         crc = crc16Step(crc, b);
         if (i < size)
             buffer[i] = b;
@@ -197,6 +245,8 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
             break;
         if (r == brEot)
             return rcOk; // an empty batch: no file
+        if (r == rcLineLost)
+            return rcLineLost;
         if (r == rcStopped || r == brCancel) {
             const int code = r == rcStopped ? rcStopped : rcFileCancelled;
             cancelTransfer(code);
@@ -266,11 +316,16 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
     writeByte(CRC_REQUEST);
     int expected = 1;
     failures = 0;
+    int repeats = 0;
     long long received = 0;
     for (;;) {
         const int r = receiveBlock(expected, buffer, big);
         if (r == brGood) {
             failures = 0;
+            repeats = 0;
+            // The announced size bounds the transfer: a block beyond it belongs to no file we were offered.
+            if (received >= size)
+                return fail(rcFileBlock);
             const long long blockSize = big ? 1024 : 128;
             long long n = std::min(size - received, blockSize);
             if (n < 0)
@@ -289,6 +344,9 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
             continue;
         }
         if (r == brEot) {
+            // Fewer bytes than announced is a broken file, whatever the unit says of it afterwards.
+            if (received < size)
+                return fail(rcFileBlock);
             writeByte(ACK);
             writeByte(CRC_REQUEST);
             receiveBlock(0, buffer, big);
@@ -303,10 +361,13 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
         }
         if (r == brCancel)
             return fail(rcFileCancelled);
-        if (r == rcStopped)
-            return fail(rcStopped);
+        if (r == rcStopped || r == rcLineLost)
+            return fail(r);
         // The block we already have, sent again because our ACK was lost: acknowledge it, keep nothing.
+        // A sender that repeats it for ever is a failure like any other run of bad blocks.
         if (r == brBadNumber && lastBadNumber == ((expected + 255) & 0xFF)) {
+            if (++repeats >= kMaxFailures)
+                return fail(rcFileTooManyErrors);
             writeByte(ACK);
             continue;
         }
@@ -358,8 +419,8 @@ int DeviceLink::sendFile(const std::string& localFile) {
         writeByte(EOT);
         std::uint8_t reply = 0;
         r = readByte(kReplyTimeoutMs, reply);
-        if (r == rcStopped)
-            return cancelTransfer(rcStopped);
+        if (r == rcStopped || r == rcLineLost)
+            return cancelTransfer(r);
         if (r != 0)
             return cancelTransfer(rcNoAnswer);
         if (reply == ACK)
@@ -368,8 +429,8 @@ int DeviceLink::sendFile(const std::string& localFile) {
         // leaves it unread); it is no refusal of the EOT.
         if (reply == CRC_REQUEST) {
             r = readByte(kReplyTimeoutMs, reply);
-            if (r == rcStopped)
-                return cancelTransfer(rcStopped);
+            if (r == rcStopped || r == rcLineLost)
+                return cancelTransfer(r);
             if (r != 0)
                 return cancelTransfer(rcNoAnswer);
             if (reply == ACK)
@@ -380,8 +441,8 @@ int DeviceLink::sendFile(const std::string& localFile) {
     }
     std::uint8_t c = 0;
     r = readByte(kReplyTimeoutMs, c);
-    if (r == rcStopped)
-        return cancelTransfer(rcStopped);
+    if (r == rcStopped || r == rcLineLost)
+        return cancelTransfer(r);
     if (r != 0 || c != CRC_REQUEST)
         return cancelTransfer(rcNoAnswer);
     std::uint8_t closing[128] = {};

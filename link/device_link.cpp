@@ -17,6 +17,7 @@ namespace {
 // The longest the wait loop blocks in event processing when nothing is pending; short enough that the time-out
 // is seen promptly, long enough that waiting costs next to no processor time.
 constexpr int kIdleWaitMs = 5;
+constexpr int kSettleQuietMs = 2000;
 } // namespace
 
 DeviceLink::DeviceLink(LinkUi& ui) : VaComm1(std::make_unique<serial::TVaComm>()), ui_(ui) {
@@ -56,6 +57,16 @@ void DeviceLink::configurePort() {
     serial::TVaComm& port = *VaComm1;
     configureUnitLine(port);
     port.OnRxChar = [this](serial::TVaCustomComm*, int) { VaComm1RxChar(); };
+    port.OnLineLost = [this](serial::TVaCustomComm*) { ui_.lineLost(); };
+}
+
+bool DeviceLink::lineLost() const { return VaComm1->LineLost(); }
+
+void DeviceLink::reportLineLost() {
+    if (lineLossShown_)
+        return;
+    lineLossShown_ = true;
+    ui_.showMessage(text::lineLost, host::applicationTitle);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -112,6 +123,16 @@ int DeviceLink::waitFor(const std::function<int()>& recognise) {
         pollWait();
         if (stopFlag)
             return rcStopped;
+        // What came before the device went away still counts; after it nothing more can come.
+        if (lineLost()) {
+            rxFlag = false;
+            if (refill()) {
+                const int r = recognise();
+                if (r >= 0)
+                    return r;
+            }
+            return rcLineLost;
+        }
         if (timedOut)
             return rcNoAnswer;
         if (rxFlag) {
@@ -128,9 +149,51 @@ int DeviceLink::waitFor(const std::function<int()>& recognise) {
 void DeviceLink::beginExchange() {
     rxText.clear();
     rxPos = 0;
-    stopFlag = false;
     rxFlag = false;
     startWait();
+}
+
+int DeviceLink::settleLine() {
+    if (owedAnswers <= 0)
+        return rcOk;
+    rxText.clear();
+    rxPos = 0;
+    rxFlag = false;
+    // The quiet that ends the wait is the command's time-out, at most kSettleQuietMs: an answer is late by at
+    // most its own time-out and a repeat, and a cancelled transfer's closing answer follows the unit's short
+    // drain. A line that keeps bringing bytes without the prompt (noise) is not waited for without end.
+    const int command = timeoutMs;
+    setTimeout(std::min(timeoutMs, kSettleQuietMs));
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(4 * timeoutMs);
+    startWait();
+    int result = rcOk;
+    while (owedAnswers > 0) {
+        pollWait();
+        if (stopFlag) {
+            result = rcStopped;
+            break;
+        }
+        if (lineLost()) {
+            result = rcLineLost;
+            break;
+        }
+        if (rxFlag) {
+            rxFlag = false;
+            const std::string got = VaComm1->ReadText();
+            if (!got.empty()) {
+                owedAnswers -= static_cast<int>(std::count(got.begin(), got.end(), '#'));
+                startWait(); // the quiet is counted from the last byte
+            }
+        }
+        if (timedOut || std::chrono::steady_clock::now() > limit)
+            break; // quiet: what is still owed was lost on the line
+    }
+    if (result == rcOk)
+        owedAnswers = 0;
+    setTimeout(command);
+    timerRunning = false;
+    rxFlag = false;
+    return result;
 }
 
 void DeviceLink::writeText(std::string_view text) { VaComm1->WriteText(text); }
@@ -141,6 +204,11 @@ void DeviceLink::purgeRead() { VaComm1->PurgeRead(); }
 // Command exchanges
 
 int DeviceLink::commonExchange(const std::string& command, std::string* payload) {
+    if (owedAnswers > 0) {
+        if (const int s = settleLine(); s != rcOk)
+            return s;
+        purgeRead();
+    }
     writeText(command);
     beginExchange();
     Answer answer;
@@ -148,6 +216,9 @@ int DeviceLink::commonExchange(const std::string& command, std::string* payload)
         answer = parseAnswer(rxText);
         return answer.complete ? answer.code : -1;
     });
+    // Given up, the answer may still come: it must not pass for the answer to the next command.
+    if (r == rcNoAnswer || r == rcStopped)
+        ++owedAnswers;
     if (payload && answer.complete)
         *payload = answer.payload;
     return r;
@@ -176,6 +247,8 @@ int DeviceLink::cmdLogin(const std::string& password) {
     const std::string wire = cp1251::fromUtf8(password).value_or(password);
     writeText(wire + "\r");
     beginExchange();
+    // The prompt comes after every answer the unit owed: the line is in step again.
+    owedAnswers = 0;
     return waitFor([&] {
         if (rxText.find('#') != std::string::npos)
             return static_cast<int>(rcOk);
@@ -210,14 +283,24 @@ int DeviceLink::withRecovery(KT_TABLE& object, int timeout, OperationKind kind, 
     for (int run = 0; run < 3; ++run) {
         setTimeout(timeout);
         // Also before a repeat: a late answer to the run that timed out must not pass for the answer to this one.
+        // Purging alone cannot ensure that (the answer may still be on its way), so the line is settled first.
+        if (owedAnswers > 0 && (r = settleLine()) != rcOk)
+            break;
         purgeRead();
         r = command();
-        if (r == rcOk || r == rcStopped || (file && r == rcFileCancelled))
+        if (r == rcOk || r == rcStopped || r == rcLineLost || (file && r == rcFileCancelled))
             break;
     }
     if (r == rcOk || (kind == OperationKind::Download && r == rcNoFile))
         return dcDone;
+    // Repeating or asking cannot bring a gone device back: the job ends with the one message.
+    if (r == rcLineLost) {
+        reportLineLost();
+        return dcStop;
+    }
     if (r == rcStopped || (file && r == rcFileCancelled)) {
+        // The Stop has ended what it was pressed for, and the user is told: only now is it spent.
+        stopFlag = false;
         ui_.showMessage(text::stopped, host::applicationTitle);
         return dcStopped;
     }
@@ -295,6 +378,9 @@ bool DeviceLink::openSession() {
         ui_.showMessage(text::cannotOpenPort, "");
         return false;
     }
+    lineLossShown_ = false;
+    owedAnswers = 0;
+    beginJob();
     sessionPassword.clear();
     if (database) {
         if (KT_TABLE* sys = database->findObject("SYSPARAM"))
@@ -337,9 +423,13 @@ int DeviceLink::loginChecked() {
         setTimeout(1000);
     }
     switch (r) {
+    case rcLineLost:
+        reportLineLost();
+        return dcStop;
     case rcNoAnswer:
         return ui_.askAbortRetryIgnore(text::noAnswer, false) == mrAbort ? dcStop : dcRetry;
     case rcStopped:
+        stopFlag = false;
         ui_.showMessage(text::stopped, host::applicationTitle);
         return dcStopped;
     case rcWrongPassword: {
@@ -359,8 +449,9 @@ int DeviceLink::loginChecked() {
 
 void DeviceLink::closeSession() {
     // The logout's result is not used, and a line that already failed must not keep the port open.
+    beginJob();
     try {
-        if (VaComm1->Active()) {
+        if (VaComm1->Active() && !VaComm1->LineLost()) {
             setTimeout(100);
             purgeRead();
             cmdLogout();
@@ -387,6 +478,7 @@ bool twoDigits(const std::string& text, std::size_t pos, int& value) {
 bool DeviceLink::getDeviceClock(DeviceDateTime& value) {
     if (!database || !database->clock)
         return false;
+    beginJob();
     std::string payload;
     if (readObject(*database->clock, payload) != dcDone)
         return false;
@@ -406,6 +498,7 @@ bool DeviceLink::getDeviceClock(DeviceDateTime& value) {
 bool DeviceLink::setDeviceClock(const DeviceDateTime& value) {
     if (!database || !database->clock)
         return false;
+    beginJob();
     char buf[32];
     std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", value.day % 100, value.month % 100,
                   value.year % 100, value.hour % 100, value.minute % 100, value.second % 100);

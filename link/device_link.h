@@ -105,8 +105,13 @@ public:
     std::vector<std::string> pendingAnswers; // device texts read (UTF-8), one per listed object
 
     // ---- Event handlers.
+    // A Stop stays pending until it has ended the operation it was pressed in and the user has been told (or a
+    // new job starts): a repeat of the operation must not undo it.
     void bt_StopClick() { stopFlag = true; }
     void VaComm1RxChar() { rxFlag = true; }
+
+    // Whether the port's device went away during this session (see LinkUi::lineLost).
+    bool lineLost() const;
 
     // ---- Timer and wait primitives.
     void setTimeout(int ms) { timeoutMs = ms; }
@@ -170,8 +175,22 @@ private:
     // Runs the wait loop: after each arrival appended to rxText, recognise answers a result code or -1 for "not
     // yet". Stop gives 101 and the time-out 100.
     int waitFor(const std::function<int()>& recognise);
-    // Clears the accumulator and the flags and starts the timer, after a command has been written.
+    // Clears the accumulator and the arrival flag and starts the timer, after a command has been written. A
+    // pending Stop stays: it belongs to the job, and a repeat must not undo it.
     void beginExchange();
+    // The start of a job the user asked for (connect, read, write, clock, close): a Stop of an earlier job
+    // is spent.
+    void beginJob() { stopFlag = false; }
+    // Answers the unit still owes: commands we gave up waiting for (time-out, Stop) and the closing answer to a
+    // cancel we did not see. The unit answers every command, in order, each ending at "#"; until the owed ones
+    // have come, an answer on the line may belong to an earlier command.
+    int owedAnswers = 0;
+    // Before the next command: discards what comes until the owed answers have come, or the line has been quiet
+    // for the current time-out (they were lost). rcOk, or rcStopped / rcLineLost.
+    int settleLine();
+    // After a cancel of ours: the rest of the block in flight (any bytes, "#" and "OK" too) and the unit's
+    // closing answer are discarded until the line is quiet; an answer not seen by then is owed.
+    void drainAfterCancel();
     int commonExchange(const std::string& command, std::string* payload);
     void writeText(std::string_view text);
     void purgeRead();
@@ -185,6 +204,9 @@ private:
     std::string unconsumed() const { return rxText.substr(rxPos); }
     void compactRx();
     void configurePort();
+    // Shows text::lineLost, once per session.
+    void reportLineLost();
+    bool lineLossShown_ = false;
 
     LinkUi& ui_;
 };

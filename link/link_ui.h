@@ -37,6 +37,10 @@ public:
     virtual void setDialogState(int state) = 0;
     // The device-information object has new values; the main window refreshes what it shows of them.
     virtual void deviceInfoChanged() = 0;
+    // The port's device is gone (the adapter was pulled, the unit dropped the line): nothing passes any more
+    // until a new session is opened. Told once per session, from inside event processing, also while no job
+    // runs; a running job besides ends with rcLineLost, and the link shows text::lineLost once.
+    virtual void lineLost() {}
 
     // A plain message box with an OK button. An empty caption shows no caption at all.
     virtual void showMessage(const std::string& text, const std::string& caption) = 0;

@@ -72,7 +72,8 @@ int DeviceLink::cmdDownload(const std::string& name, const std::string& folder, 
     writeText(" dl " + name + " ");
     beginExchange();
     int r = waitFor([&] {
-        if (rxText.find('-') != std::string::npos)
+        // "-" is the whole answer, never a byte among others: noise that holds one is no "no file".
+        if (trimControls(rxText) == "-")
             return static_cast<int>(rcNoFile);
         if (rxText.find("START") != std::string::npos)
             return 0;
@@ -86,6 +87,14 @@ int DeviceLink::cmdDownload(const std::string& name, const std::string& folder, 
 
     std::string staged;
     const int transfer = receiveFile(tempFolder, staged);
+    if (transfer == rcLineLost)
+        return rcLineLost;
+    // After a cancel of ours the result is ours, whatever the closing answer says; and the answer cannot even be
+    // read reliably, as the rest of the block in flight (any bytes, "#" and "OK" among them) comes before it.
+    if (transfer == rcStopped || isOwnFailure(transfer)) {
+        drainAfterCancel();
+        return transfer;
+    }
 
     // The unit's closing answer decides the outcome of the transfer.
     compactRx();
@@ -100,10 +109,12 @@ int DeviceLink::cmdDownload(const std::string& name, const std::string& folder, 
                 return rcStopped;
             if (timedOut)
                 return rcNoAnswer;
-            if (rxFlag) {
+            if (rxFlag || lineLost()) {
                 rxFlag = false;
                 if (refill() && (answer = parseAnswer(rxText)).complete)
                     break;
+                if (lineLost())
+                    return rcLineLost;
             }
         }
     }
@@ -150,6 +161,12 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
     rxText.clear();
     rxPos = 0;
     const int transfer = sendFile(staged);
+    if (transfer == rcLineLost)
+        return rcLineLost;
+    if (transfer == rcStopped || isOwnFailure(transfer)) {
+        drainAfterCancel();
+        return transfer;
+    }
 
     compactRx();
     setTimeout(kFileTimeoutMs);
@@ -162,10 +179,12 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
             return rcStopped;
         if (timedOut)
             return rcNoAnswer;
-        if (rxFlag) {
+        if (rxFlag || lineLost()) {
             rxFlag = false;
             if (refill())
                 answer = parseAnswer(rxText);
+            if (!answer.complete && lineLost())
+                return rcLineLost;
         }
     }
     if (answer.code == rcFileCancelled && isOwnFailure(transfer))

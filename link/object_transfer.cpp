@@ -14,6 +14,7 @@ bool isMenu(KT_TABLE& object) { return std::strcmp(object.className(), "KT_TABLE
 } // namespace
 
 int DeviceLink::readAll() {
+    beginJob();
     const int total = static_cast<int>(linkObjects.size());
     pendingAnswers.assign(linkObjects.size(), std::string());
     int successes = 0;
@@ -59,6 +60,7 @@ void DeviceLink::applyPendingAnswers() {
 }
 
 int DeviceLink::writeAll() {
+    beginJob();
     const int total = static_cast<int>(linkObjects.size());
     int errors = 0;
     Remembered replaceAnswer = Remembered::Ask;

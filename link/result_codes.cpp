@@ -15,6 +15,8 @@ std::string resultMessage(int code, OperationKind kind) {
         return text::noAnswer;
     case rcStopped:
         return text::stopped;
+    case rcLineLost:
+        return text::lineLost;
     default:
         break;
     }

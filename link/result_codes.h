@@ -24,6 +24,8 @@ enum ResultCode : int {
     rcNoFile = 103,
     rcConversionFailed = 104,
     rcBusy = 105,
+    // Our own: the port's device is gone (adapter pulled, unit's line dropped); nothing more can pass.
+    rcLineLost = 108,
 };
 
 // Decisions of the operations with recovery.
@@ -69,6 +71,8 @@ inline constexpr const char* bytesSuffix = " байт";
 inline constexpr const char* transferDone = "загрузка завершена";
 // Our own: the unit named a file that cannot be stored in the staging folder.
 inline constexpr const char* badFileName = "Недопустимое имя файла";
+// Our own: the port's device went away in the middle of the work.
+inline constexpr const char* lineLost = "Связь с устройством потеряна: линия оборвана или адаптер отключён";
 } // namespace text
 
 // The message the recovery layer shows for a result other than 0 and the stops.

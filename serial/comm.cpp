@@ -48,6 +48,11 @@ bool TVaCustomComm::Active() const {
     return FActive.load();
 }
 
+bool TVaCustomComm::LineLost() const {
+    std::lock_guard<TVaCriticalSection> lock(FWriteLock);
+    return FDevice && FDevice->Gone.load();
+}
+
 IVaMainThread& TVaCustomComm::Host() const {
     return FHost != nullptr ? *FHost : MainThreadHost();
 }
@@ -92,6 +97,15 @@ void TVaCustomComm::Open() {
 void TVaCustomComm::Close() {
     if (!Active())
         return;
+    // The last bytes of a conversation (the logout's final line end, say) are as much part of it as the
+    // first: they go out before the threads end, which would drop what is still queued.
+    if (!LineLost()) {
+        try {
+            (void)DrainWithin(kCloseSlackMs);
+        } catch (const EVaCommError&) {
+            // A failing driver holds nothing that could still be sent; closing goes on.
+        }
+    }
     {
         std::lock_guard<TVaCriticalSection> global(FGlobalLock);
         DestroyThreads();
@@ -424,6 +438,16 @@ void TVaCustomComm::DoLineEvent(std::uint32_t EvtMask) {
     // and carries on with the queue.
     try {
         HandleLineEvent(EvtMask);
+    } catch (...) {
+        ReportException();
+    }
+}
+
+void TVaCustomComm::DoLineLost() {
+    try {
+        UpdateDisplay();
+        if (OnLineLost && Active())
+            OnLineLost(this);
     } catch (...) {
         ReportException();
     }

@@ -184,11 +184,16 @@ public:
     ~TVaCustomComm() override;
 
     // Lifecycle. Open either returns with the port configured, its threads running and OnOpen called, or
-    // raises EVaCommError with the port closed. Close is safe on a closed port and does not wait for the
-    // line.
+    // raises EVaCommError with the port closed. Close is safe on a closed port; bytes written before it
+    // still reach the line first, for as long as they need at the line rate plus kCloseSlackMs at most (a
+    // line held by flow control, or a gone device, is not waited for).
     void Open();
     void Close();
     bool Active() const;
+    // The open port's device is gone for good (a USB adapter pulled, the other end of a pty closed). From
+    // then on the port reads nothing, drops what is written and raises nothing; OnLineLost has been (or is
+    // about to be) called once. Only Close and a new Open make the port usable again. False while closed.
+    bool LineLost() const;
     void Loaded() override;
 
     // Data.
@@ -213,6 +218,7 @@ public:
     // rate plus kDrainSlackMs. Raises EVaCommError when the driver fails.
     bool Drain();
     static constexpr int kDrainSlackMs = 2000;
+    static constexpr int kCloseSlackMs = 250;
 
     // Status.
     bool ClearLineErrors();
@@ -292,6 +298,9 @@ public:
     TVaCommRxCharEvent OnRxChar;
     TVaCommRxBufEvent OnRxBuf;
     TVaNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+    // Once per open port when its device is gone (see LineLost); comes from the event thread, so it needs a
+    // port that monitors some event.
+    TVaNotifyEvent OnLineLost;
 
     void Notification(TVaComponent* Component, TOperation Operation) override;
 
@@ -299,6 +308,8 @@ public:
     void DoEvent(std::uint32_t EvtMask);
     // DoTxEmpty (EV_TXEMPTY) and DoWriteError (EV_ERR) of the write thread.
     void DoLineEvent(std::uint32_t EvtMask);
+    // The event thread's one notice that the device is gone.
+    void DoLineLost();
     virtual void HandleDataEvent();
     virtual void HandleLineEvent(std::uint32_t EvtMask);
 
@@ -323,6 +334,7 @@ private:
     // Only ClearLineErrors takes the error word: a byte count asked for in between must not swallow the
     // errors that the EV_ERR notice behind it is about to report.
     TComStat StatusQuery(bool TakeErrors = false);
+    bool DrainWithin(int SlackMs);
     void CloseHandle();
     void ApplyLineConfiguration();
     void SettingsChanged(TVaPersistent* Sender);
@@ -359,7 +371,7 @@ private:
 
     bool FControlsEnabled = true;
     std::vector<TVaDispatcher*> FClients;
-    TVaCriticalSection FWriteLock;
+    mutable TVaCriticalSection FWriteLock;
     TVaCriticalSection FGlobalLock;
     // The open device and what the threads share with the port; null while closed.
     std::shared_ptr<TDevice> FDevice;

@@ -24,11 +24,18 @@ struct TVaCustomComm::TDevice {
     TDevice& operator=(const TDevice&) = delete;
 
     // Under RxMutex: moves what the driver holds into RxBuf while there is room; returns the EV_ bits of what
-    // came (EV_RXCHAR, EV_RXFLAG, EV_RX80FULL) and sets HungUp when the other end is gone.
-    std::uint32_t PullInput();
+    // came (EV_RXCHAR, EV_RXFLAG, EV_RX80FULL). HangupSeen: poll reported POLLHUP or POLLERR, so a read of
+    // nothing means the device is gone rather than that nothing waits.
+    std::uint32_t PullInput(bool HangupSeen);
     // Under RxMutex: reads up to Count bytes straight from the driver, as a pull would see them; Error is the
     // errno of a failed read, or 0.
     int ReadDriver(std::uint8_t* Data, int Count, std::uint32_t& Events, int& Error);
+    // The device is gone for good (the adapter was pulled, the other end of a pty closed): a hung-up tty
+    // answers every read with nothing, every write and status call with EIO, and every poll at once. Marks it
+    // and wakes the event thread, which tells the main thread once and then leaves the device alone.
+    void MarkGone();
+    // Whether an errno of a read, write or status call means the device is gone.
+    static bool GoneError(int Code);
     // Under RxMutex: compares the driver's line-error counters with the last look; adds CE_ bits to ErrorWord
     // and returns EV_ERR / EV_BREAK for what changed.
     std::uint32_t UpdateCounters();
@@ -41,7 +48,7 @@ struct TVaCustomComm::TDevice {
     TVaCommBuffer RxBuf;
     char EventChar = 0;
     bool NullStrip = false;
-    bool HungUp = false;
+    std::atomic<bool> Gone{false};
     std::uint32_t ErrorWord = 0;
     bool HaveCounters = false;
     int Counters[5] = {0, 0, 0, 0, 0}; // frame, overrun, parity, buffer overrun, break
@@ -88,7 +95,8 @@ public:
     void Join();
     void SetPriority(TVaThreadPriority Priority);
 
-    // In the caller's thread: queues the bytes once there is room, waiting at most TimeoutMs for it.
+    // In the caller's thread: queues the bytes once there is room, waiting at most TimeoutMs for it; a gone
+    // device takes nothing (wdStopped).
     TWriteResult WriteData(const void* Data, int Count, int TimeoutMs);
     // Main thread, under the global lock: empties the queue once the thread has acknowledged (2000 ms at
     // most).
@@ -102,6 +110,7 @@ public:
 private:
     void Execute();
     void Wait(int TimeoutMs);
+    void DropQueue();
     void HandOver(std::uint32_t EvtMask);
     void PostTxEmpty();
     TVaCustomComm& FPort;

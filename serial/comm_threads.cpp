@@ -18,9 +18,6 @@ namespace {
 // Modem lines and line-error counters cannot be waited for with poll; where the driver has them and they are
 // monitored, the event thread looks at them this often.
 constexpr int kLinePollMs = 50;
-// How long the event thread leaves a hung-up device alone before it looks again (a hung-up tty reports
-// POLLHUP without end).
-constexpr int kHangupRetryMs = 200;
 // How long the write thread waits after a failed write before it tries the same bytes again.
 constexpr int kWriteRetryMs = 500;
 // How often the event thread looks at the output queue after a direct write until it is empty.
@@ -78,7 +75,7 @@ std::uint32_t TVaCustomComm::TDevice::Filter(std::uint8_t* Data, int& Count) {
     return events;
 }
 
-std::uint32_t TVaCustomComm::TDevice::PullInput() {
+std::uint32_t TVaCustomComm::TDevice::PullInput(bool HangupSeen) {
     std::uint32_t events = 0;
     const int before = RxBuf.Count();
     std::uint8_t chunk[4096];
@@ -90,12 +87,12 @@ std::uint32_t TVaCustomComm::TDevice::PullInput() {
         if (n < 0 && errno == EAGAIN)
             break;
         if (n <= 0) {
-            // 0 from a tty with VMIN 0 means nothing waits; EIO means the other end (pty master, USB adapter)
-            // is gone. Either way there is nothing to take now.
-            HungUp = n < 0;
+            // 0 from a tty with VMIN 0 means nothing waits, unless poll said hang-up: then it is a hung-up
+            // tty, which reads nothing for ever. EIO: the other end (pty master, USB adapter) is gone.
+            if ((n == 0 && HangupSeen) || (n < 0 && GoneError(errno)))
+                MarkGone();
             break;
         }
-        HungUp = false;
         int count = static_cast<int>(n);
         events |= Filter(chunk, count);
         RxBuf.Write(chunk, count);
@@ -113,8 +110,11 @@ int TVaCustomComm::TDevice::ReadDriver(std::uint8_t* Data, int Count, std::uint3
         const ssize_t n = read(Fd, Data + total, static_cast<std::size_t>(Count - total));
         if (n < 0 && errno == EINTR)
             continue;
-        // Nothing more waiting, or the other end hung up (EIO): no bytes, but no failure of the port either.
-        if (n < 0 && errno != EAGAIN && errno != EIO)
+        // Nothing more waiting, or the other end hung up (EIO): no bytes, but no failure of the port either;
+        // the hang-up is told once, as the line's loss.
+        if (n < 0 && GoneError(errno))
+            MarkGone();
+        else if (n < 0 && errno != EAGAIN)
             Error = errno;
         if (n <= 0)
             break;
@@ -142,6 +142,15 @@ std::uint32_t TVaCustomComm::TDevice::UpdateCounters() {
         }
     }
     return events;
+}
+
+void TVaCustomComm::TDevice::MarkGone() {
+    if (!Gone.exchange(true))
+        Wake(WakeFd);
+}
+
+bool TVaCustomComm::TDevice::GoneError(int Code) {
+    return Code == EIO || Code == ENXIO || Code == ENODEV;
 }
 
 void TVaCustomComm::TDevice::Kick(std::uint32_t Events) {
@@ -193,29 +202,42 @@ void TVaCommEventThread::Execute() {
     if (wantModem)
         (void)ioctl(dev.Fd, TIOCMGET, &modem);
 
+    bool lossTold = false;
     while (!FTerminated) {
-        bool hungUp = false;
+        if (dev.Gone) {
+            // A gone device stays gone: told once, then only Close wakes this thread again. Looking at it on
+            // would make every poll return at once and every status call fail.
+            if (!lossTold && !FTerminated) {
+                lossTold = true;
+                TVaCustomComm* port = &FPort;
+                FSync.Run([port] { port->DoLineLost(); });
+                continue;
+            }
+            pollfd wake{dev.WakeFd, POLLIN, 0};
+            if (poll(&wake, 1, -1) > 0 && (wake.revents & POLLIN))
+                DrainWake(dev.WakeFd);
+            continue;
+        }
         bool full = false;
         {
             std::lock_guard<std::mutex> lock(dev.RxMutex);
-            hungUp = dev.HungUp;
             full = dev.RxBuf.Free() == 0;
         }
+        // The device is always polled, for POLLHUP and POLLERR at least (poll reports them unasked): a
+        // hang-up must be seen even while nothing is read.
         pollfd fds[2] = {{dev.WakeFd, POLLIN, 0}, {dev.Fd, 0, 0}};
         // While RxBuf is full the driver keeps the bytes (and throttles the line where flow control is on);
         // the next read makes room and wakes this thread.
-        const bool watchRx = wantRx && !full && !hungUp;
+        const bool watchRx = wantRx && !full;
         if (watchRx)
             fds[1].events = POLLIN;
         int timeout = -1;
         if (wantModem || wantCounters)
             timeout = kLinePollMs;
-        if (wantRx && hungUp)
-            timeout = timeout < 0 ? kHangupRetryMs : std::min(timeout, kHangupRetryMs);
         if (dev.TxWatch)
             timeout = timeout < 0 ? kTxWatchMs : std::min(timeout, kTxWatchMs);
 
-        const int r = poll(fds, watchRx ? 2 : 1, timeout);
+        const int r = poll(fds, 2, timeout);
         if (r < 0 && errno != EINTR)
             continue;
         if (FTerminated)
@@ -223,9 +245,19 @@ void TVaCommEventThread::Execute() {
         if (fds[0].revents & POLLIN)
             DrainWake(dev.WakeFd);
         std::uint32_t events = dev.PendingEvents.exchange(0);
-        if (wantRx && (hungUp || (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0)) {
+        const bool hangup = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if ((watchRx && (fds[1].revents & POLLIN)) || hangup) {
+            // A hang-up is read for what still waits before it; the read that gets nothing marks the loss.
             std::lock_guard<std::mutex> lock(dev.RxMutex);
-            events |= dev.PullInput();
+            events |= dev.PullInput(hangup);
+            // A full store reads nothing, so the status call tells whether the device is still there (a
+            // hung-up tty answers it with EIO).
+            int waiting = 0;
+            if (hangup && !dev.Gone && dev.RxBuf.Free() == 0 && ioctl(dev.Fd, FIONREAD, &waiting) != 0 &&
+                TVaCustomComm::TDevice::GoneError(errno))
+                dev.MarkGone();
+            if (!wantRx)
+                events &= ~(EV_RXCHAR | EV_RXFLAG | EV_RX80FULL);
         }
         if (wantCounters) {
             std::lock_guard<std::mutex> lock(dev.RxMutex);
@@ -308,16 +340,16 @@ TVaCommWriteThread::TWriteResult TVaCommWriteThread::WriteData(const void* Data,
         return wdQueued;
     const int capacity = FQueue.Capacity();
     for (;;) {
-        if (FStop)
+        if (FStop || FDevice->Gone)
             return wdStopped;
         if (FFill.load() + Count > capacity) {
             // Waits on the room signal instead of polling: a caller that fills the queue must not burn a core
             // for the whole time-out.
             std::unique_lock<std::mutex> lock(FRoomMutex);
             const bool room = FRoomCond.wait_for(lock, std::chrono::milliseconds(TimeoutMs), [&] {
-                return FStop.load() || FFill.load() + Count <= capacity;
+                return FStop.load() || FDevice->Gone.load() || FFill.load() + Count <= capacity;
             });
-            if (FStop)
+            if (FStop || FDevice->Gone)
                 return wdStopped;
             if (!room)
                 return wdNoRoom;
@@ -355,12 +387,24 @@ void TVaCommWriteThread::PurgeWrite() {
     FRoomCond.notify_all();
 }
 
+void TVaCommWriteThread::DropQueue() {
+    {
+        std::lock_guard<TVaCriticalSection> lock(FPort.FWriteLock);
+        FQueue.Clear();
+        ++FGeneration;
+        FFill = 0;
+        FDataQueued = false;
+    }
+    { std::lock_guard<std::mutex> lock(FRoomMutex); }
+    FRoomCond.notify_all();
+}
+
 bool TVaCommWriteThread::WaitEmpty(std::chrono::steady_clock::time_point Until) {
     // The room signal comes after every write that took bytes off the queue, so it also tells when the
     // queue ran empty.
     std::unique_lock<std::mutex> lock(FRoomMutex);
-    FRoomCond.wait_until(lock, Until, [&] { return FStop.load() || FFill.load() == 0; });
-    return !FStop && FFill.load() == 0;
+    FRoomCond.wait_until(lock, Until, [&] { return FStop.load() || FDevice->Gone.load() || FFill.load() == 0; });
+    return !FStop && !FDevice->Gone && FFill.load() == 0;
 }
 
 void TVaCommWriteThread::Wait(int TimeoutMs) {
@@ -398,6 +442,13 @@ void TVaCommWriteThread::Execute() {
             FPurgeAck.SetEvent();
             continue;
         }
+        if (FDevice->Gone) {
+            // Nothing queued can reach a gone device: the queue is dropped (which releases writers waiting
+            // for room, and Drain) and the thread waits for Close without another write or notice.
+            DropQueue();
+            Wait(-1);
+            continue;
+        }
         if (!FDataQueued) {
             Wait(-1);
             continue;
@@ -424,6 +475,10 @@ void TVaCommWriteThread::Execute() {
             pollfd fds[2] = {{FWakeFd, POLLIN, 0}, {fd, POLLOUT, 0}};
             if (poll(fds, 2, -1) > 0 && (fds[0].revents & POLLIN))
                 DrainWake(FWakeFd);
+            continue;
+        }
+        if (n < 0 && TVaCustomComm::TDevice::GoneError(errno)) {
+            FDevice->MarkGone();
             continue;
         }
         if (n <= 0) {

@@ -286,12 +286,22 @@ TVaCustomComm::TComStat TVaCustomComm::StatusQuery(bool TakeErrors) {
         stat.Errors = dev.ErrorWord;
         if (TakeErrors)
             dev.ErrorWord = 0;
-        if (ioctl(dev.Fd, FIONREAD, &inDriver) != 0)
-            RaiseOsError(sMsgStatistics);
+        // A gone device holds nothing more; what it left in RxBuf is still there to read. Its loss is told
+        // once by the event thread, not by every status call that follows.
+        if (!dev.Gone && ioctl(dev.Fd, FIONREAD, &inDriver) != 0) {
+            if (!TDevice::GoneError(errno))
+                RaiseOsError(sMsgStatistics);
+            dev.MarkGone();
+            inDriver = 0;
+        }
         stat.InQue = static_cast<std::uint32_t>(dev.RxBuf.Count() + inDriver);
     }
-    if (ioctl(dev.Fd, TIOCOUTQ, &outDriver) != 0)
-        RaiseOsError(sMsgStatistics);
+    if (!dev.Gone && ioctl(dev.Fd, TIOCOUTQ, &outDriver) != 0) {
+        if (!TDevice::GoneError(errno))
+            RaiseOsError(sMsgStatistics);
+        dev.MarkGone();
+        outDriver = 0;
+    }
     stat.OutQue = static_cast<std::uint32_t>(outDriver);
     // The hold flags (CTS, DSR, RLSD, XOFF hold, XOFF sent, EOF, TX immediate) are not reported by the
     // driver.
@@ -304,8 +314,12 @@ void TVaCustomComm::DriverPurge(unsigned Flags) {
     const bool tx = (Flags & (0x1 | 0x4)) != 0;
     std::lock_guard<std::mutex> lock(dev.RxMutex);
     const int queue = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
-    if (tcflush(dev.Fd, queue) != 0)
-        RaiseOsError(sMsgPurge);
+    // A gone device has nothing left to purge but what RxBuf holds.
+    if (!dev.Gone && tcflush(dev.Fd, queue) != 0) {
+        if (!TDevice::GoneError(errno))
+            RaiseOsError(sMsgPurge);
+        dev.MarkGone();
+    }
     if (rx) {
         dev.RxBuf.Clear();
         dev.PendingEvents.fetch_and(~(EV_RXCHAR | EV_RXFLAG | EV_RX80FULL));
@@ -313,6 +327,10 @@ void TVaCustomComm::DriverPurge(unsigned Flags) {
 }
 
 bool TVaCustomComm::Drain() {
+    return DrainWithin(kDrainSlackMs);
+}
+
+bool TVaCustomComm::DrainWithin(int SlackMs) {
     if (!Active())
         return false;
     std::shared_ptr<TVaCommWriteThread> writer;
@@ -324,10 +342,14 @@ bool TVaCustomComm::Drain() {
     // away under that lock, so its descriptor cannot be closed (and its number reused) under a look.
     auto driverQueue = [this](int& Queued) {
         std::lock_guard<TVaCriticalSection> global(FGlobalLock);
-        if (!Active())
+        if (!Active() || FDevice->Gone)
             return false;
-        if (ioctl(FDevice->Fd, TIOCOUTQ, &Queued) != 0)
-            RaiseOsError(sMsgWriteError);
+        if (ioctl(FDevice->Fd, TIOCOUTQ, &Queued) != 0) {
+            if (!TDevice::GoneError(errno))
+                RaiseOsError(sMsgWriteError);
+            FDevice->MarkGone();
+            return false;
+        }
         return true;
     };
     int queued = 0;
@@ -339,7 +361,7 @@ bool TVaCustomComm::Drain() {
     const int rate = std::max(FBaudrate == brUser ? FUserBaudrate : BaudrateValue(FBaudrate), 110);
     const long long pending = static_cast<long long>(writer ? writer->Used() : 0) + queued;
     const auto until = std::chrono::steady_clock::now() +
-                       std::chrono::milliseconds(kDrainSlackMs + pending * 12 * 1000 / rate);
+                       std::chrono::milliseconds(SlackMs + pending * 12 * 1000 / rate);
     if (writer && !writer->WaitEmpty(until))
         return false;
     // The driver has no wait for its queue with a time-out, and tcdrain waits without one for as long as
@@ -348,15 +370,24 @@ bool TVaCustomComm::Drain() {
     for (;;) {
         {
             std::lock_guard<TVaCriticalSection> global(FGlobalLock);
-            if (!Active())
+            if (!Active() || FDevice->Gone)
                 return false;
             int inDriver = 0;
-            if (ioctl(FDevice->Fd, TIOCOUTQ, &inDriver) != 0)
-                RaiseOsError(sMsgWriteError);
+            if (ioctl(FDevice->Fd, TIOCOUTQ, &inDriver) != 0) {
+                if (!TDevice::GoneError(errno))
+                    RaiseOsError(sMsgWriteError);
+                FDevice->MarkGone();
+                return false;
+            }
             if (inDriver == 0) {
-                while (tcdrain(FDevice->Fd) != 0)
+                while (tcdrain(FDevice->Fd) != 0) {
+                    if (TDevice::GoneError(errno)) {
+                        FDevice->MarkGone();
+                        return false;
+                    }
                     if (errno != EINTR)
                         RaiseOsError(sMsgWriteError);
+                }
                 return true;
             }
         }
@@ -382,6 +413,10 @@ int TVaCustomComm::DirectWriteBuf(TDevice& Device, const void* Buffer, int Count
         }
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && TDevice::GoneError(errno)) {
+            Device.MarkGone();
+            break;
+        }
         if (n < 0 && errno != EAGAIN)
             RaiseOsError(sMsgWriteError);
         if (TimerExpired(timer))

@@ -92,14 +92,17 @@ TEST_F(Messages, CancelInTheQuestionStopsTheWrite) {
     EXPECT_EQ(ui->panels[1], "Запись прервана");
 }
 
-TEST_F(Messages, AHangUpMidTransferIsAPortErrorAndClosingStillWorks) {
+TEST_F(Messages, AHangUpMidTransferEndsTheJobWithTheLostLineAndClosingStillWorks) {
     start({"--hangup-after", "3000"});
     ASSERT_TRUE(link->openSession());
     giveMessage(*db, 0, "long.wav", 40000);
     link->linkObjects = {{"", menu(*db, 0)}};
     ui->abortRetryIgnore = {mrIgnore};
-    // A port failure is not the link's to hide: it reaches whoever started the job, which shows it.
-    EXPECT_THROW(link->writeAll(), serial::EVaCommError);
+    // Nothing to repeat or skip on a line that is gone: the job ends, and the loss is said once.
+    EXPECT_EQ(link->writeAll(), 0);
+    EXPECT_TRUE(ui->questions.empty());
+    EXPECT_EQ(ui->messages, std::vector<std::string>{devlink::text::lineLost});
+    EXPECT_EQ(ui->lineLosses, 1);
     link->closeSession();
     EXPECT_FALSE(link->VaComm1->Active());
 }

@@ -30,6 +30,7 @@ public:
     }
     void setDialogState(int state) override { dialogStates.push_back(state); }
     void deviceInfoChanged() override { ++deviceInfoChanges; }
+    void lineLost() override { ++lineLosses; }
     void showMessage(const std::string& text, const std::string&) override { messages.push_back(text); }
     int askAbortRetryIgnore(const std::string& text, bool allowSkip) override {
         questions.push_back(text);
@@ -58,6 +59,7 @@ public:
     std::vector<bool> skipAllowed;
     std::string panels[3];
     int deviceInfoChanges = 0;
+    int lineLosses = 0;
 
 private:
     static int next(std::deque<int>& script, int fallback) {

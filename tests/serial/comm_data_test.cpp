@@ -289,17 +289,28 @@ TEST_F(CommEvents, DirectWritesReportTransmitEmptyThroughTheEventThread) {
     EXPECT_EQ(port->WriteBufUsed(), 0);
 }
 
-TEST_F(CommEvents, AHungUpPeerNeitherSpinsNorLosesThePort) {
-    int notices = 0;
+TEST_F(CommEvents, AHungUpPeerIsToldOnceAndNeitherSpinsNorLosesThePort) {
+    int notices = 0, losses = 0;
     port->OnRxChar = [&](TVaCustomComm*, int) { ++notices; };
+    port->OnLineLost = [&](TVaCustomComm*) { ++losses; };
     port->Open();
+    EXPECT_FALSE(port->LineLost());
     close(master);
     master = -1;
     PumpFor(100);
     EXPECT_EQ(notices, 0);
+    EXPECT_EQ(losses, 1);
     EXPECT_TRUE(port->Active());
-    EXPECT_TRUE(port->WriteText("into the void")); // queued; the write thread keeps them for a retry
+    EXPECT_TRUE(port->LineLost());
+    // Nothing can reach a gone device: what is written is dropped, and no call raises or waits.
+    EXPECT_FALSE(port->WriteText("into the void"));
+    EXPECT_EQ(port->ReadBufUsed(), 0);
+    EXPECT_EQ(port->WriteBufUsed(), 0);
+    EXPECT_FALSE(port->Drain());
+    PumpFor(100);
+    EXPECT_EQ(losses, 1);
     port->Close();
+    EXPECT_FALSE(port->LineLost());
 }
 
 } // namespace

@@ -313,6 +313,21 @@ void Unit::onByte(Line& line, std::uint8_t b) {
         return;
     }
     case State::LoggedIn:
+        // A line end ends whatever came before it: a command is never split by one, so text before it that
+        // is no complete command is answered as if the line had gone quiet, and what follows starts afresh.
+        // Otherwise noise and the CR LF after it would swallow the command behind them.
+        if (b == '\r' || b == '\n') {
+            buffer_.pop_back();
+            if (overlong_) {
+                buffer_.clear();
+                overlong_ = false;
+                answer(line, err(4));
+            } else {
+                tryCommand(line, true);
+            }
+            buffer_.clear();
+            return;
+        }
         if (overlong_ || buffer_.size() > kMaxCommand) {
             overlong_ = true;
             if (buffer_.size() > 16)
