@@ -27,8 +27,10 @@ int DeviceLink::readAll() {
         int d = dcRetry;
         while (d == dcRetry)
             d = readObject(object, payload);
-        if (d == dcStopped || d == dcStop)
+        if (d == dcStopped || d == dcStop) {
+            ui_.setRowStatus(k + 1, lineLost() ? text::statusLineLost : text::statusStopped);
             break;
+        }
         if (d == dcSkip) {
             ui_.setRowStatus(k + 1, text::statusError);
             continue;
@@ -38,8 +40,12 @@ int DeviceLink::readAll() {
             d = dcRetry;
             while (d == dcRetry)
                 d = downloadObjectFile(object, messageFolder(object));
-            if (d == dcStopped || d == dcStop)
+            if (d == dcStopped || d == dcStop) {
+                // Its answer is not kept, so the object counts as not read.
+                --successes;
+                ui_.setRowStatus(k + 1, lineLost() ? text::statusLineLost : text::statusStopped);
                 break;
+            }
             if (d == dcSkip) {
                 ui_.setRowStatus(k + 1, text::statusError);
                 continue;
@@ -48,8 +54,11 @@ int DeviceLink::readAll() {
         pendingAnswers[static_cast<std::size_t>(k)] = payload;
         ui_.setRowStatus(k + 1, text::statusOk);
     }
-    ui_.setStatusPanel(1, successes == total ? std::string(text::readSuccess)
-                                             : text::readErrors + std::to_string(total - successes));
+    std::string summary = successes == total ? std::string(text::readSuccess)
+                                             : text::readErrors + std::to_string(total - successes);
+    if (lineLost())
+        summary = text::summaryLineLost + (". " + summary);
+    ui_.setStatusPanel(1, summary);
     return successes;
 }
 
@@ -81,7 +90,7 @@ int DeviceLink::writeAll() {
         if (d == dcStopped || d == dcStop) {
             ++errors;
             stopped = true;
-            ui_.setRowStatus(k + 1, text::statusStopped);
+            ui_.setRowStatus(k + 1, lineLost() ? text::statusLineLost : text::statusStopped);
             break;
         }
         if (d == dcSkip) {
@@ -99,7 +108,7 @@ int DeviceLink::writeAll() {
             const std::string lost = deleted ? text::messageDeletedSuffix : "";
             if (end == StepEnd::Stop) {
                 stopped = true;
-                ui_.setRowStatus(k + 1, text::statusStopped + lost);
+                ui_.setRowStatus(k + 1, (lineLost() ? text::statusLineLost : text::statusStopped) + lost);
                 break;
             }
             if (end == StepEnd::Skip) {
@@ -122,8 +131,10 @@ int DeviceLink::writeAll() {
     std::string summary =
         errors == 0 ? std::string(text::writeSuccess) : text::writeErrors + std::to_string(errors);
     // After a stop "written successfully" would be untrue of the rows not reached.
-    if (stopped)
-        summary = errors == 0 ? std::string(text::writeStopped) : text::writeStopped + (". " + summary);
+    if (stopped) {
+        const std::string why = lineLost() ? text::summaryLineLost : text::writeStopped;
+        summary = errors == 0 ? why : why + ". " + summary;
+    }
     if (!silenced.empty())
         summary += ". " + std::string(text::menusWithoutMessage) + silenced;
     ui_.setStatusPanel(1, summary);

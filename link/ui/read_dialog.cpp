@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "link/device_link.h"
 #include "link/ui/sound_bridge.h"
+#include "model/host.h"
 #include "serial/comm.h"
 #include "serial/device_name.h"
 
@@ -45,12 +46,8 @@ const QString kPortMissing = QStringLiteral("Порт COM%1 (%2) не найде
                                             "в меню \"Настройки\" → \"COM порт...\".");
 const QString kPortDenied = QStringLiteral("Нет доступа к порту COM%1 (%2). Добавьте пользователя в группу dialout "
                                            "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
-// A port that failed while in use: the cable pulled, the adapter gone, the unit switched off.
-const QString kLineLost = QStringLiteral("Связь с устройством потеряна. Проверьте кабель и питание блока, затем "
-                                         "подключитесь снова.");
+// What the window adds to the link's message about a dead line.
 const QString kLineLostDetail = QStringLiteral("Сообщение порта: %1");
-const QString kRowLineLost = QStringLiteral("Нет связи");
-const QString kSummaryLineLost = QStringLiteral("Связь с устройством потеряна");
 
 constexpr int kWidth = 499;
 constexpr int kHeight = 422;
@@ -298,43 +295,54 @@ void Tfrm_read::setDatabase(SettingsDatabase* database, const QString& tempFolde
     link_->tempFolder = tempFolder.toStdString();
 }
 
-// A job that raises counts as nothing done. A port failure means the line is gone: one Russian message, the
-// port's own English text only as its detail line.
+// A job that raises counts as nothing done. A port failure means the line is gone; the port's own English
+// text is at most the detail line of the one Russian message.
 template <class Job> int Tfrm_read::guarded(Job job) {
+    int result = 0;
+    QString detail;
+    ++running_;
     try {
-        return job();
+        result = job();
     } catch (const serial::EVaCommError& e) {
-        lineLost(QString::fromStdString(e.what()));
-        return 0;
+        lineLost_ = true;
+        detail = QString::fromStdString(e.what());
     } catch (const std::exception& e) {
         zirezid::showMessage(this, QString::fromStdString(e.what()), true);
-        return 0;
     }
+    --running_;
+    if (running_ == 0 && (lineLost_ || link_->lineLost()))
+        endLostSession(detail);
+    return result;
 }
 
-void Tfrm_read::lineLost(const QString& detail) {
-    // The row being worked on did not get through; rows done before keep their status.
-    if (dialogState == 2) {
-        const int row = grd->currentRow();
-        if (QTableWidgetItem* item = row >= 0 ? grd->item(row, 2) : nullptr; item && item->text().isEmpty())
-            item->setText(kRowLineLost);
-        sb1Panels[1]->setText(kSummaryLineLost);
-    }
-    // Closed without logging out: there is no one to answer, and a wait for an answer is what froze the window.
-    if (link_ && link_->VaComm1) {
-        try {
-            link_->VaComm1->Close();
-        } catch (const std::exception&) {
-        }
-    }
-    const bool first = !lineLost_;
+void Tfrm_read::lineLost() {
+    // Told from inside the port's event processing, also while a link call runs: that call ends on its own
+    // (the link has the message said), and the session is ended after it.
     lineLost_ = true;
-    if (first) {
-        QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
-        QString text = kLineLost;
+    if (running_ == 0)
+        QTimer::singleShot(0, this, [this] {
+            if (running_ == 0)
+                endLostSession();
+        });
+}
+
+void Tfrm_read::endLostSession(const QString& detail) {
+    lineLost_ = true;
+    if (lostSessionEnded_)
+        return;
+    lostSessionEnded_ = true;
+    // No logout: there is no one to answer, and waiting for an answer is what froze the window.
+    try {
+        link_->closeSession();
+    } catch (const std::exception&) {
+    }
+    if (dialogState != 2 && isVisible())
+        setDialogState(0);
+    if (!lineLossSaid_) {
+        QString message = QString::fromUtf8(devlink::text::lineLost);
         if (!detail.isEmpty())
-            text += QStringLiteral("\n\n") + kLineLostDetail.arg(detail);
-        zirezid::showMessage(parent, text, true);
+            message += QStringLiteral("\n\n") + kLineLostDetail.arg(detail);
+        showMessage(message.toStdString(), host::applicationTitle);
     }
     if (onLineLost)
         onLineLost();
@@ -367,9 +375,8 @@ bool Tfrm_read::openSession() {
         zirezid::showMessage(parentWidget(), kPortDenied.arg(comPortNumber).arg(QString::fromStdString(device)), true);
         return false;
     }
-    const bool open = guarded([this] { return link_->openSession() ? 1 : 0; }) != 0;
-    if (open)
-        lineLost_ = false;
+    lineLost_ = lostSessionEnded_ = lineLossSaid_ = false;
+    const bool open = guarded([this] { return link_->openSession() ? 1 : 0; }) != 0 && !lineLost_;
     // The session ran in the busy state; whatever its end, the cursor is the user's again.
     setDialogState(open ? 1 : 0);
     return open;
@@ -435,6 +442,11 @@ void Tfrm_read::setStatusPanel(int panel, const std::string& text) {
 }
 
 void Tfrm_read::showMessage(const std::string& text, const std::string& caption) {
+    if (text.starts_with(devlink::text::lineLost)) {
+        if (lineLossSaid_)
+            return;
+        lineLossSaid_ = true;
+    }
     QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent);
@@ -466,7 +478,6 @@ void Tfrm_read::deviceInfoChanged() {
 #else // without the device link nothing can be read, written or connected
 
 void Tfrm_read::setDatabase(SettingsDatabase*, const QString&) {}
-void Tfrm_read::lineLost(const QString&) {}
 int Tfrm_read::readAll() { return 0; }
 int Tfrm_read::writeAll() { return 0; }
 bool Tfrm_read::openSession() { return false; }

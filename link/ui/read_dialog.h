@@ -70,12 +70,9 @@ public:
     std::function<void()> onClosed;
     // Run when the link has read new device information.
     std::function<void()> onDeviceInfoChanged;
-    // Run once when the line to the unit is found dead (the port failed): the session is over, the window is
-    // no longer connected.
+    // Run once when the line to the unit is found dead: the session is over, the window is no longer
+    // connected.
     std::function<void()> onLineLost;
-    // The port failed with Detail (the serial layer's own text): says so once in Russian, ends the session
-    // without a word to the unit and leaves the dialog able only to close. Connect starts afresh.
-    void lineLost(const QString& detail);
     bool lineIsLost() const { return lineLost_; }
 
     // What the link works on; set by the main window.
@@ -93,6 +90,7 @@ public:
     int askYesNoAll(const std::string& text) override;
     bool editText(const std::string& caption, const std::string& label, std::string& text) override;
     void deviceInfoChanged() override;
+    void lineLost() override;
 #endif
 
     QTableWidget* grd;
@@ -129,10 +127,17 @@ private:
     Tfrm_msg_err_ari* errorBox_;
     Tfrm_msg_warn_query_all* queryAllBox_;
     Tfrm_editbox* editBox_;
-    // Guards a job or session command: a port failure is a lost line, any other failure is shown as it is.
+    // Runs a job or session command of the link: a port failure it raises is a lost line, any other failure
+    // is shown as it is. A line lost while it ran is dealt with once it has ended.
     template <class Job> int guarded(Job job);
+    // Ends the session on a dead line: the port closed without a word to the unit, the message said once
+    // (Detail: the port's own text, as a detail line), the dialog able only to close, the window told.
+    void endLostSession(const QString& detail = QString());
     bool busyCursor_ = false;
-    bool lineLost_ = false; // said once; cleared by the next successful connect
+    int running_ = 0;               // link calls under way
+    bool lineLost_ = false;         // this session's line is dead; cleared by the next connect
+    bool lostSessionEnded_ = false; // endLostSession has run for it
+    bool lineLossSaid_ = false;     // the message has been shown, by the link or by us
     std::unique_ptr<devlink::DeviceLink> link_;
     QTimer* wake_;
 };

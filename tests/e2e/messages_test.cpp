@@ -103,8 +103,27 @@ TEST_F(Messages, AHangUpMidTransferEndsTheJobWithTheLostLineAndClosingStillWorks
     EXPECT_TRUE(ui->questions.empty());
     EXPECT_EQ(ui->messages, std::vector<std::string>{devlink::text::lineLost});
     EXPECT_EQ(ui->lineLosses, 1);
+    // The row and the summary say why, not "stopped".
+    EXPECT_EQ(ui->rows[1], "Нет связи");
+    EXPECT_EQ(ui->panels[1], "Связь с устройством потеряна. Ошибок при записи: 1");
     link->closeSession();
     EXPECT_FALSE(link->VaComm1->Active());
+}
+
+TEST_F(Messages, ALineLostWhileReadingAMessageLeavesTheRowAndTheSummaryTruthful) {
+    start({"--hangup-after", "3000"});
+    ASSERT_TRUE(link->openSession());
+    fs::create_directories(unitMessages("500"));
+    std::ofstream(unitMessages("500") / "m.ktm", std::ios::binary) << std::string(20000, '\x11');
+    link->linkObjects = {{"", menu(*db, 0)}, {"", menu(*db, 1)}};
+    link->isLoadMsg = true;
+    // The menu's settings came, its message did not: the object is not read, and nothing after it.
+    EXPECT_EQ(link->readAll(), 0);
+    EXPECT_EQ(ui->rows[1], "Нет связи");
+    EXPECT_TRUE(ui->rows.size() < 3 || ui->rows[2].empty());
+    EXPECT_EQ(ui->panels[1], "Связь с устройством потеряна. Ошибок при чтении: 2");
+    EXPECT_TRUE(link->pendingAnswers[0].empty());
+    EXPECT_EQ(ui->lineLosses, 1);
 }
 
 TEST_F(Messages, AFailedDownloadKeepsTheOldLocalMessage) {

@@ -85,7 +85,8 @@ TEST_F(UnitTest, StopFromTheQuestionEndsTheWriteAndRereadsTheDeviceInformation) 
     const int infoBefore = ui->deviceInfoChanges;
     EXPECT_EQ(link->writeAll(), 2);
     EXPECT_EQ(ui->rows[1], "OK");
-    EXPECT_EQ(ui->rows.size(), 2u); // the rest keep an empty status
-    EXPECT_EQ(ui->panels[1], "Ошибок при записи: 1");
+    EXPECT_EQ(ui->rows[2], "Прервано"); // the row the stop came in says so
+    EXPECT_EQ(ui->rows.size(), 3u);     // the rest keep an empty status
+    EXPECT_EQ(ui->panels[1], "Запись прервана. Ошибок при записи: 1");
     EXPECT_EQ(ui->deviceInfoChanges, infoBefore + 1);
 }

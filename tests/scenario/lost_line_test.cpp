@@ -152,13 +152,14 @@ TEST_F(LineScenario, ALineThatDiesDuringAnUploadIsSaidOnceAndConnectWorksAgain) 
     QTest::qWait(1500); // time for a late second message to show up
     EXPECT_EQ(script.handled(), 2);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
-    EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна.")))
+    EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")))
         << script.texts.value(0).toStdString();
     EXPECT_EQ(stateAfter, 0) << "the dialog is not connected any more";
     EXPECT_TRUE(closeEnabled);
     EXPECT_FALSE(writeEnabled);
     EXPECT_EQ(row, QStringLiteral("Нет связи"));
-    EXPECT_EQ(summary, QStringLiteral("Связь с устройством потеряна"));
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("Связь с устройством потеряна. Ошибок при записи: 1")))
+        << summary.toStdString();
 
     // The window: not connected, the database and the unsaved edit as they were, nothing busy.
     EXPECT_FALSE(window->isConnected);
@@ -185,7 +186,7 @@ TEST_F(LineScenario, ALineThatDiesWhileTheWindowIsIdleIsNoticedAndSaidOnce) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return script.handled() == 1; }, 10000)) << "the dead line is noticed";
     QTest::qWait(1500);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
-    EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна.")))
+    EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")))
         << script.texts.value(0).toStdString();
     EXPECT_FALSE(window->isConnected);
     EXPECT_FALSE(window->lbl_nDisc->isHidden());
@@ -235,7 +236,8 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
     press(window->bt_Write);
     EXPECT_EQ(script.handled(), 3);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
-    EXPECT_EQ(script.texts.value(2), QStringLiteral("Передача прервана пользователем"));
+    EXPECT_TRUE(script.texts.value(0).endsWith(QStringLiteral("Заменить?"))) << script.texts.value(0).toStdString();
+    EXPECT_EQ(script.texts.value(1), QStringLiteral("Передача прервана пользователем"));
     EXPECT_EQ(row, QStringLiteral("Прервано, сообщение на блоке удалено"));
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Запись прервана."))) << summary.toStdString();
     EXPECT_TRUE(summary.endsWith(QStringLiteral("Без сообщения на блоке: ") +
