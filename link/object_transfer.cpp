@@ -36,7 +36,8 @@ int DeviceLink::readAll() {
         if (isLoadMsg && isMenu(object)) {
             d = dcRetry;
             while (d == dcRetry)
-                d = downloadObjectFile(object, messageFolder(object));
+                d = downloadObjectFile(object, downloadFolder.empty() ? messageFolder(object)
+                                                                      : downloadFolder + messageName(object) + "/");
             if (d == dcStopped || d == dcStop)
                 break;
             if (d == dcSkip) {
