@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -49,6 +50,27 @@ int runCli(const QStringList& args) {
     return cli.exitCode();
 }
 
+// A 16-bit mono PCM WAV of a saw tone.
+QByteArray wavBytes(quint32 rate, int frames) {
+    QByteArray s("RIFF");
+    const auto u32 = [&](quint32 v) { s.append(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [&](quint16 v) { s.append(reinterpret_cast<const char*>(&v), 2); };
+    u32(36 + 2 * static_cast<quint32>(frames));
+    s += "WAVEfmt ";
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(rate);
+    u32(rate * 2);
+    u16(2);
+    u16(16);
+    s += "data";
+    u32(2 * static_cast<quint32>(frames));
+    for (int i = 0; i < frames; ++i)
+        u16(static_cast<quint16>(((i * 53) % 3000 - 1500) * 6));
+    return s;
+}
+
 QString plain(QString text) { return text.remove(QLatin1Char('&')); }
 
 class FileScenario : public ::testing::Test {
@@ -68,7 +90,7 @@ protected:
                           QStringLiteral("Message"), QStringLiteral("privet.wav")}),
                   0);
         recording = env.path(QStringLiteral("site.messages/50001/privet.wav"));
-        ASSERT_NO_FATAL_FAILURE(writeFile(recording, "RIFF, the technician's own 22 kHz recording"));
+        ASSERT_NO_FATAL_FAILURE(writeFile(recording, wavBytes(22050, 22050)) /* the technician's own recording */);
         window = std::make_unique<Tfrm_main>(site);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -79,6 +101,17 @@ protected:
         QTreeWidget* tree = window->kt_treeview;
         const auto found = tree->findItems(caption, Qt::MatchStartsWith | Qt::MatchRecursive);
         ASSERT_FALSE(found.isEmpty()) << caption.toStdString();
+        // Closed branches above it are opened as a technician does: select, then the right arrow.
+        std::vector<QTreeWidgetItem*> closed;
+        for (QTreeWidgetItem* p = found.first()->parent(); p != nullptr; p = p->parent())
+            if (!p->isExpanded())
+                closed.insert(closed.begin(), p);
+        for (QTreeWidgetItem* p : closed) {
+            tree->scrollToItem(p);
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(p).center());
+            QTest::keyClick(tree, Qt::Key_Right);
+            ASSERT_TRUE(p->isExpanded());
+        }
         tree->scrollToItem(found.first());
         const QRect r = tree->visualItemRect(found.first());
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center());
@@ -253,4 +286,85 @@ TEST_F(FileScenario, ClosingTheAppWithADeclinedOverwriteKeepsTheEdits) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->shellState, Tfrm_main::stModified);
     EXPECT_EQ(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "4");
+}
+
+namespace {
+
+// The same with a simulated unit on COM1 whose menu 0 holds a message of its own.
+class ReadScenario : public FileScenario {
+protected:
+    void SetUp() override {
+        port = env.path(QStringLiteral("port"));
+        state = env.path(QStringLiteral("unit"));
+        const QString unitMessage = state + QStringLiteral("/messages/50001/privet.ktm");
+        ASSERT_NO_FATAL_FAILURE(writeFile(unitMessage, QByteArray(3000, '\x37')));
+        unit.setProgram(QStringLiteral(UNITSIM_BINARY));
+        unit.setArguments({QStringLiteral("--state"), state, QStringLiteral("--link"), port});
+        unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        unit.start();
+        ASSERT_TRUE(unit.waitForStarted());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 20000));
+        qputenv("ZIREZID_COM1", port.toLocal8Bit());
+    }
+    void TearDown() override {
+        FileScenario::TearDown();
+        qunsetenv("ZIREZID_COM1");
+        unit.terminate();
+        unit.waitForFinished();
+    }
+    // Connects with the tool bar, marks menu 0 with the space bar and starts a read with messages; `finish`
+    // ends the dialog after the read.
+    void readMenu0WithMessages(const char* finishButton, bool markFirst) {
+        {
+            ModalScript connecting; // a question while connecting is a failure, never a hang
+            if (!window->isConnected)
+                clickTool(window->bt_Connect);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return window->isConnected; }, 20000))
+                << connecting.texts.join(QLatin1Char('|')).toStdString();
+        }
+        if (markFirst) {
+            ASSERT_NO_FATAL_FAILURE(clickNode(QStringLiteral("меню 0")));
+            QTest::keyClick(window->kt_treeview, Qt::Key_Space);
+        }
+        ModalScript script;
+        int stateAfterRead = -1;
+        script.then([&, finishButton](QDialog* dialog) {
+            auto* r = qobject_cast<Tfrm_read*>(dialog);
+            ASSERT_NE(r, nullptr);
+            if (!r->cb_isLoadMsg->isChecked())
+                QTest::mouseClick(r->cb_isLoadMsg, Qt::LeftButton);
+            ASSERT_TRUE(r->cb_isLoadMsg->isChecked());
+            QTest::mouseClick(r->bt_Read, Qt::LeftButton); // runs the read to its end
+            stateAfterRead = r->dialogState;
+            QTest::mouseClick(r->findChild<QPushButton*>(QString::fromLatin1(finishButton)), Qt::LeftButton);
+        });
+        clickTool(window->bt_Read);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return script.handled() == 1 && !window->frm_read->isVisible(); }, 60000));
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(stateAfterRead, 4) << "the read did not end well";
+    }
+
+    QString port, state;
+    QProcess unit;
+};
+
+} // namespace
+
+TEST_F(ReadScenario, ClosingAReadWithMessagesKeepsTheRecordingsAndApplyingBringsTheUnits) {
+    ASSERT_NO_FATAL_FAILURE(openSite());
+    const QByteArray recorded = contents(recording);
+    const QString folder = env.path(QStringLiteral("site.messages/50001"));
+
+    ASSERT_NO_FATAL_FAILURE(readMenu0WithMessages("bt_Close", true));
+    EXPECT_EQ(contents(recording), recorded) << "a read that was closed replaced the recording";
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("privet.wav")});
+    EXPECT_EQ(window->db.findObject("MENU(0)")->findChild("Message")->getText(), "privet.wav");
+
+    ASSERT_NO_FATAL_FAILURE(readMenu0WithMessages("bt_Save", false));
+    const QByteArray unitsCopy = contents(recording);
+    EXPECT_TRUE(unitsCopy.startsWith("RIFF"));
+    EXPECT_EQ(unitsCopy.size(), 44 + 4 * 3000);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("privet.wav")});
+    // Nothing is left waiting in the scratch folder.
+    EXPECT_FALSE(QDir(env.scratch() + QStringLiteral("read-messages/50001")).exists());
 }
