@@ -82,6 +82,10 @@ const QString kSaveTitle = QStringLiteral("Сохранить конфигура
 const QString kNewTitle = QStringLiteral("Новая база настроек");
 const QString kFilter = QStringLiteral("VIDA Configuration Files (*.qor)");
 const QString kNotSaved = QStringLiteral("База настроек не сохранена. Сохранить?");
+const QString kChangedOnDisk = QStringLiteral(
+    "Файл %1 изменён другой программой после того, как он был открыт или сохранён здесь.\n"
+    "Сохранить и заменить изменения другой программы?");
+const QString kFileBusy = QStringLiteral("База настроек не сохранена: %1");
 const QString kConvertLossy =
     QStringLiteral("База настроек будет преобразована. Часть информации может быть утеряна. Продолжить?");
 const QString kConvert = QStringLiteral("База настроек будет преобразована. Продолжить?");
@@ -671,7 +675,9 @@ bool Tfrm_main::askSaveChanges() {
             mn_SaveAsClick();
         else
             mn_SaveClick();
-        return true;
+        // A save that failed or was declined keeps the edits: what was about to happen (close, open, new)
+        // must not throw them away.
+        return shellState == stSaved;
     case mrNo:
         return true;
     default:
@@ -731,9 +737,24 @@ void Tfrm_main::bt_SaveClick() {
         mn_SaveClick();
 }
 
+bool Tfrm_main::mayOverwriteOnDisk(atomic_file::EditLock& lock) {
+    // Held while asking and saving: another program's save in between would otherwise be lost all the same.
+    std::string error;
+    if (!lock.acquire(db.basePath, kEditWaitMs, &error)) {
+        zirezid::showMessage(this, kFileBusy.arg(QString::fromStdString(error)), true);
+        return false;
+    }
+    if (!db.changedOnDisk())
+        return true;
+    return frm_msg_warn_query->askYesNoCancel(kChangedOnDisk.arg(QString::fromStdString(db.basePath))) == mrYes;
+}
+
 void Tfrm_main::mn_SaveClick() {
     commitEditor();
     const int before = shellState;
+    atomic_file::EditLock lock;
+    if (!mayOverwriteOnDisk(lock))
+        return;
     applyShellState(stBusy);
     if (db.saveBase(db.basePath)) {
         isUnnamed = false;
@@ -750,6 +771,9 @@ void Tfrm_main::mn_SaveAsClick() {
     if (path.isEmpty() || db.root == nullptr)
         return;
     const int before = shellState;
+    atomic_file::EditLock lock;
+    if (path.toStdString() == db.basePath && !mayOverwriteOnDisk(lock))
+        return;
     applyShellState(stBusy);
     const std::string oldPath = db.basePath;
     const std::string oldCaption = db.root->description;

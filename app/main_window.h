@@ -7,6 +7,7 @@
 #include "editors/editor_base.h"
 #include "editors/editor_set.h"
 #include "link/ui/read_dialog.h"
+#include "model/atomic_file.h"
 #include "model/host.h"
 #include "model/unit_config.h"
 
@@ -128,6 +129,12 @@ private:
     void kt_treeviewChange(QTreeWidgetItem* current, QTreeWidgetItem* previous);
     // The unsaved-changes question; false when the user cancelled.
     bool askSaveChanges();
+    // Before saving over the open file: takes the file's edit lock (another program's save is waited for) and,
+    // when another program changed the file since it was opened or saved here, asks whether to overwrite.
+    // False (after saying why) when the save must not go ahead.
+    bool mayOverwriteOnDisk(atomic_file::EditLock& lock);
+    // How long a save waits for another program's edit of the same file.
+    static constexpr int kEditWaitMs = 3000;
     void runDeviceJob(bool write);
     void commitEditor();
     void bt_ConnectClick();

@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+class SettingsDatabase;
+namespace atomic_file {
+class EditLock;
+}
+
 namespace cli {
 
 // Exit codes shared by every command.
@@ -29,6 +34,12 @@ public:
     void applyShellState(int) override {}
     int messageCount = 0;
 };
+
+// Loads a file that the command will change and save: the edit lock is held from here until the lock object
+// goes, so two programs changing one file take turns instead of one saving over the other's edit; after a wait
+// the later one is refused. A load that had to show messages (a field out of range left at its default) is
+// refused too: saving would silently put defaults in place of what the file holds. False after saying why.
+bool loadForEdit(SettingsDatabase& db, atomic_file::EditLock& lock, const std::string& path);
 
 // Reports wrong usage of one command on standard error and answers kUsage.
 int usageError(const Command& command, const std::string& problem);

@@ -4,18 +4,25 @@
 
 #include "link/device_link.h"
 #include "link/sound_conversion.h"
+#include "model/atomic_file.h"
+#include "model/message_staging.h"
 #include "model/tables.h"
 #include "model/unit_config.h"
+#include "serial/device_name.h"
 #include "serial/main_thread.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -59,11 +66,14 @@ public:
     }
     void setDialogState(int) override {}
     void deviceInfoChanged() override {}
+    std::size_t shown = 0; // messages and questions written so far
     void showMessage(const std::string& text, const std::string&) override {
+        ++shown;
         endProgress();
         std::cerr << text << '\n';
     }
     int askAbortRetryIgnore(const std::string& text, bool allowSkip) override {
+        ++shown;
         endProgress();
         std::cerr << text << '\n';
         // Without a skip button the only other answer is retrying for ever: a script is better served by a stop.
@@ -167,34 +177,94 @@ std::optional<Options> parse(const char* name, const Args& args, const std::vect
     return o;
 }
 
-// COMn goes through the port number (and so through ZIREZID_COMn and the preferences); anything else is a path.
+// The port as every command and the window read its name (COMn through the port number, anything else a file).
 void choosePort(DeviceLink& link, const std::string& port) {
-    if (port.size() > 3 && port.compare(0, 3, "COM") == 0 &&
-        port.find_first_not_of("0123456789", 3) == std::string::npos) {
-        link.comPortNumber = std::atoi(port.c_str() + 3);
+    const serial::PortName chosen = serial::ParsePortName(port);
+    if (chosen.Number > 0) {
+        link.comPortNumber = chosen.Number;
         link.devicePath.clear();
     } else {
-        link.devicePath = fs::absolute(port).string();
+        link.devicePath = chosen.Path;
     }
+}
+
+constexpr const char* kScratchPrefix = "zirezid-cli-";
+constexpr const char* kScratchLock = ".in-use";
+
+// A killed command cannot remove its scratch folder. Each running command holds a lock on a file in its own
+// folder, so a folder whose lock can be taken (or, made by a version without the lock, one older than a
+// minute) belongs to nobody and goes.
+void removeAbandonedScratch(const std::string& tempRoot) {
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(tempRoot, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code e;
+        if (name.rfind(kScratchPrefix, 0) != 0 || it->is_symlink(e) || !it->is_directory(e))
+            continue;
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || st.st_uid != ::geteuid())
+            continue;
+        const std::string lock = (it->path() / kScratchLock).string();
+        const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd >= 0) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                fs::remove_all(it->path(), e);
+            ::close(fd);
+            continue;
+        }
+        const auto age = now - fs::last_write_time(it->path(), e);
+        if (!e && age > std::chrono::minutes(1))
+            fs::remove_all(it->path(), e);
+    }
+}
+
+// The folder for temporary files: TMPDIR, or /tmp when it is not set. Empty, after saying why, when it is not a
+// usable folder.
+std::string tempRoot() {
+    const char* env = std::getenv("TMPDIR");
+    const std::string root = env != nullptr && *env != '\0' ? env : "/tmp";
+    struct stat st {};
+    const int err = ::stat(root.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (err != 0) {
+        std::cerr << "Временная папка недоступна (TMPDIR): " << root << ": " << atomic_file::reasonText(err)
+                  << '\n';
+        return {};
+    }
+    return root;
 }
 
 // A scratch folder for the staged message files, removed when the command ends.
 class Scratch {
 public:
     Scratch() {
-        std::string t = (fs::temp_directory_path() / "zirezid-cli-XXXXXX").string();
-        if (mkdtemp(t.data()))
-            path_ = t + "/";
+        const std::string root = tempRoot();
+        if (root.empty())
+            return;
+        removeAbandonedScratch(root);
+        std::string t = root + "/" + kScratchPrefix + "XXXXXX";
+        if (!mkdtemp(t.data())) {
+            std::cerr << "Невозможно создать временную папку в " << root << ": " << atomic_file::reasonText(errno)
+                      << '\n';
+            return;
+        }
+        lockFd_ = ::open((t + "/" + kScratchLock).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (lockFd_ >= 0)
+            ::flock(lockFd_, LOCK_EX);
+        path_ = t + "/";
     }
     ~Scratch() {
         std::error_code ec;
         if (!path_.empty())
             fs::remove_all(path_, ec);
+        if (lockFd_ >= 0)
+            ::close(lockFd_);
     }
     const std::string& path() const { return path_; }
 
 private:
     std::string path_;
+    int lockFd_ = -1;
 };
 
 // The device commands share one set-up: a link with its headless user interface.
@@ -280,34 +350,19 @@ int cmdInfo(const Args& args) {
         return rc;
     SettingsDatabase db;
     db.selectUnitConfig(kDefaultConfigId);
-    db.buildNewBase((fs::temp_directory_path() / "noname.qor").string());
+    db.buildNewBase("noname.qor"); // only its device information is used; it is never saved
     Session s(*o, db);
+    if (s.scratch.path().empty())
+        return kRefused;
+    auto& h = static_cast<CliHost&>(host::current());
+    const int shownBefore = h.messageCount;
     if (connect(s) != kOk)
         return kRefused;
     for (auto& child : db.deviceInfo->children)
         std::cout << child.second->key << '=' << child.second->getEditText() << '\n';
-    return kOk;
-}
-
-// Copies every file of the downloaded message folders over the database's own, folder by folder.
-bool mergeMessages(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    if (!fs::exists(from, ec))
-        return true;
-    for (const auto& folder : fs::directory_iterator(from, ec)) {
-        if (!folder.is_directory())
-            continue;
-        const fs::path target = fs::path(to) / folder.path().filename();
-        fs::create_directories(target, ec);
-        for (const auto& file : fs::directory_iterator(folder.path(), ec)) {
-            fs::copy_file(file.path(), target / file.path().filename(), fs::copy_options::overwrite_existing, ec);
-            if (ec) {
-                std::cerr << "Невозможно сохранить файл: " << (target / file.path().filename()).string() << '\n';
-                return false;
-            }
-        }
-    }
-    return true;
+    // A field of the device information the unit sent and its kind refused has been shown and stands at its
+    // default: the lines above are then not the unit's.
+    return h.messageCount == shownBefore ? kOk : kRefused;
 }
 
 int cmdRead(const Args& args) {
@@ -318,29 +373,30 @@ int cmdRead(const Args& args) {
         return rc;
     const std::string path = fullPath(o->rest[0]);
     SettingsDatabase db;
-    if (!db.loadBase(path))
+    atomic_file::EditLock lock;
+    if (!loadForEdit(db, lock, path))
         return kRefused;
     Session s(*o, db);
+    if (s.scratch.path().empty())
+        return kRefused;
     if (!chooseObjects("read", db, o->objects, s.link.linkObjects, rc))
         return rc;
     for (auto& [caption, object] : s.link.linkObjects)
         s.ui.names.push_back(object->name);
     if (connect(s) != kOk)
         return kRefused;
-    // Downloads land beside the scratch folder first, so a failed run leaves the messages folder as it was.
-    const std::string realMessages = db.messagesFolder;
-    db.messagesFolder = s.scratch.path() + "messages/";
-    fs::create_directories(db.messagesFolder);
+    // Downloads wait in the scratch folder; the messages folder changes only together with the saved file.
+    const std::string downloaded = s.scratch.path() + "messages/";
+    std::error_code ec;
+    fs::create_directories(downloaded, ec);
+    s.link.downloadFolder = downloaded;
     s.link.isLoadMsg = o->messages;
     try {
         s.link.readAll();
     } catch (const std::exception& e) {
-        db.messagesFolder = realMessages;
         std::cerr << e.what() << '\n';
         return kRefused;
     }
-    const std::string downloaded = db.messagesFolder;
-    db.messagesFolder = realMessages;
     if (!s.ui.allOk(s.link.linkObjects.size()))
         return kRefused;
     // A field the unit sent that its kind refuses is shown and keeps its old value: saving then would store a mix
@@ -350,8 +406,20 @@ int cmdRead(const Args& args) {
     s.link.applyPendingAnswers();
     if (h.messageCount != shownBefore)
         return kRefused;
-    if (!db.saveBase(path) || !mergeMessages(downloaded, db.messagesFolder))
+    // All or nothing: the messages are first put beside their places (this is what can fail on a full disk),
+    // then the file is saved, and only then do the messages take their names.
+    MessageStaging staged;
+    std::string error;
+    if (!staged.prepare(downloaded, db.messagesFolder, error)) {
+        std::cerr << error << "\nФайл " << path << " и папка сообщений не изменены.\n";
         return kRefused;
+    }
+    if (!db.saveBase(path))
+        return kRefused;
+    if (!staged.commit(error)) {
+        std::cerr << error << '\n';
+        return kRefused;
+    }
     return kOk;
 }
 
@@ -362,9 +430,13 @@ int cmdWrite(const Args& args) {
     if (!o)
         return rc;
     SettingsDatabase db;
-    if (!db.loadBase(fullPath(o->rest[0])))
+    atomic_file::EditLock lock; // read once whole, not while another program is half-way through its save
+    if (!loadForEdit(db, lock, fullPath(o->rest[0])))
         return kRefused;
+    lock.release();
     Session s(*o, db);
+    if (s.scratch.path().empty())
+        return kRefused;
     if (!chooseObjects("write", db, o->objects, s.link.linkObjects, rc))
         return rc;
     for (auto& [caption, object] : s.link.linkObjects)
@@ -383,6 +455,12 @@ int cmdWrite(const Args& args) {
     }
 }
 
+int daysInMonth(int year, int month) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
 std::optional<devlink::DeviceDateTime> parseDateTime(const std::string& text) {
     devlink::DeviceDateTime t;
     if (text == "now") {
@@ -396,8 +474,9 @@ std::optional<devlink::DeviceDateTime> parseDateTime(const std::string& text) {
     if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
                     &t.second, &tail) != 6)
         return std::nullopt;
-    if (t.year < 2000 || t.year > 2099 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 ||
-        t.minute > 59 || t.second > 59)
+    if (t.year < 2000 || t.year > 2099 || t.month < 1 || t.month > 12 || t.day < 1 ||
+        t.day > daysInMonth(t.year, t.month) || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 ||
+        t.second < 0 || t.second > 59)
         return std::nullopt;
     return t;
 }
@@ -409,19 +488,28 @@ int cmdClock(const Args& args) {
         return rc;
     std::optional<devlink::DeviceDateTime> wanted;
     if (o->set && !(wanted = parseDateTime(*o->set)))
-        return usageError(*findCommand("clock"), "--set wants now or \"YYYY-MM-DD HH:MM:SS\" (2000 to 2099)");
+        return usageError(*findCommand("clock"),
+                          "--set wants now or an existing date and time \"YYYY-MM-DD HH:MM:SS\" (2000 to 2099)");
     SettingsDatabase db;
     db.selectUnitConfig(kDefaultConfigId);
-    db.buildNewBase((fs::temp_directory_path() / "noname.qor").string());
+    db.buildNewBase("noname.qor"); // only its clock is used; it is never saved
     Session s(*o, db);
+    if (s.scratch.path().empty())
+        return kRefused;
     if (connect(s) != kOk)
         return kRefused;
     try {
         if (wanted && !s.link.setDeviceClock(*wanted))
             return kRefused;
         devlink::DeviceDateTime t;
-        if (!s.link.getDeviceClock(t))
+        const std::size_t shownBefore = s.ui.shown;
+        if (!s.link.getDeviceClock(t)) {
+            // A reading the link took for no clock at all has not been shown anywhere yet.
+            if (s.ui.shown == shownBefore)
+                std::cerr << "Часы устройства не прочитаны: устройство прислало ответ, который не является датой "
+                             "и временем\n";
             return kRefused;
+        }
         char buf[32];
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                       t.second);
@@ -441,10 +529,11 @@ int cmdSound(const Args& args) {
     const std::string& direction = o->rest[0];
     if (direction != "to-device" && direction != "to-wav")
         return usageError(*findCommand("sound"), "the direction is to-device or to-wav");
+    std::string error;
     const int r = sound::convertSoundFile(o->rest[1], o->rest[2], direction == "to-wav",
-                                          isatty(STDERR_FILENO) ? stderr : nullptr);
+                                          isatty(STDERR_FILENO) ? stderr : nullptr, &error);
     if (r != 0) {
-        std::cerr << "Ошибка " << r << ": " << o->rest[1] << '\n';
+        std::cerr << "Ошибка " << r << ": " << error << '\n';
         return kRefused;
     }
     return kOk;

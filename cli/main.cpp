@@ -1,6 +1,7 @@
 // zirezid-cli: the configurator without windows, for scripts and tests.
 #include "cli/commands.h"
 
+#include <csignal>
 #include <iostream>
 
 namespace cli {
@@ -70,6 +71,9 @@ int main(int argc, char** argv) {
         cli::printUsage(std::cerr);
         return cli::kUsage;
     }
+    // A file-size limit (ulimit -f) must end a write with an error the command reports, not kill the process
+    // half-way through with its temporary files left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     cli::CliHost host;
     host::ScopedHost scoped(host);
     try {

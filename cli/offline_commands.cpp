@@ -1,6 +1,7 @@
 // The file commands of zirezid-cli: they work on settings files alone, without a unit.
 #include "cli/commands.h"
 
+#include "model/atomic_file.h"
 #include "model/tables.h"
 #include "model/unit_config.h"
 
@@ -97,7 +98,10 @@ int cmdCheck(const Args& args) {
     if (!o)
         return rc;
     SettingsDatabase db;
-    return db.loadBase(fullPath(o->rest[0])) ? kOk : kRefused;
+    // A field out of range is shown and loading goes on with its default: the file is still not good.
+    auto& h = static_cast<CliHost&>(host::current());
+    const int shownBefore = h.messageCount;
+    return db.loadBase(fullPath(o->rest[0])) && h.messageCount == shownBefore ? kOk : kRefused;
 }
 
 // Loads the file and finds the object and, when a key is given, its field; reports what is missing.
@@ -146,7 +150,8 @@ int cmdSet(const Args& args) {
         return rc;
     const std::string path = fullPath(o->rest[0]);
     SettingsDatabase db;
-    if (!db.loadBase(path))
+    atomic_file::EditLock lock;
+    if (!loadForEdit(db, lock, path))
         return kRefused;
     const auto t = locate("set", db, o->rest[1], &o->rest[2], rc);
     if (!t)
@@ -178,7 +183,8 @@ int cmdConvert(const Args& args) {
         return usageError(*findCommand("convert"), "--type is required");
     const std::string path = fullPath(o->rest[0]);
     SettingsDatabase db;
-    if (!db.loadBase(path))
+    atomic_file::EditLock lock;
+    if (!loadForEdit(db, lock, path))
         return kRefused;
     const int id = *configIdByName(*o->type);
     if (id != db.currentConfig.id) {
@@ -216,6 +222,25 @@ int cmdDump(const Args& args) {
 }
 
 } // namespace
+
+bool loadForEdit(SettingsDatabase& db, atomic_file::EditLock& lock, const std::string& path) {
+    // Long enough for another command's whole edit, short enough that a script is not stuck behind a read.
+    constexpr int kEditWaitMs = 20000;
+    std::string error;
+    if (!lock.acquire(path, kEditWaitMs, &error)) {
+        std::cerr << "Файл не изменён: " << error << '\n';
+        return false;
+    }
+    auto& h = static_cast<CliHost&>(host::current());
+    const int shownBefore = h.messageCount;
+    if (!db.loadBase(path))
+        return false;
+    if (h.messageCount != shownBefore) {
+        std::cerr << "Файл не изменён: " << path << ": в нём есть неверные значения (см. выше)\n";
+        return false;
+    }
+    return true;
+}
 
 std::vector<Command> offlineCommands() {
     return {

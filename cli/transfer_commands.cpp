@@ -4,10 +4,9 @@
 
 #include "link/va_xymodem.h"
 #include "serial/comm.h"
+#include "serial/device_name.h"
 #include "serial/main_thread.h"
 
-#include <algorithm>
-#include <cctype>
 #include <iostream>
 
 namespace cli {
@@ -40,16 +39,13 @@ std::string parseTransferArgs(const Args& args, TransferArgs& out) {
     return {};
 }
 
-// COMn names a port as the program's preferences do; anything else is a device path.
+// The port as every command and the window read its name (COMn through the port number, anything else a file).
 void choosePort(serial::TVaComm& port, const std::string& name) {
-    const bool comName = name.size() > 3 &&
-                         (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) &&
-                         std::all_of(name.begin() + 3, name.end(),
-                                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-    if (comName)
-        port.SetPortNum(std::stoi(name.substr(3)));
+    const serial::PortName chosen = serial::ParsePortName(name);
+    if (chosen.Number > 0)
+        port.SetPortNum(chosen.Number);
     else
-        port.SetDeviceName(name);
+        port.SetDeviceName(chosen.Path);
 }
 
 // The unit's line: 38400 bit/s, 8 data bits, no parity, 2 stop bits, no flow control.

@@ -82,6 +82,10 @@ public:
     SettingsDatabase* database = nullptr;
     // The scratch folder, ending in "/": the staging folder of message files.
     std::string tempFolder;
+    // Where a read puts the message files it downloads, one folder per menu as in the messages folder; they
+    // reach the database's messages folder only when the read is applied (MessageStaging). Empty: straight into
+    // the messages folder.
+    std::string downloadFolder;
     SoundConverter soundConverter;
     // When set, the login uses this password instead of the database's setup password (zirezid-cli --password).
     std::optional<std::string> passwordOverride;

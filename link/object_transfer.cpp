@@ -39,7 +39,8 @@ int DeviceLink::readAll() {
         if (isLoadMsg && isMenu(object)) {
             d = dcRetry;
             while (d == dcRetry)
-                d = downloadObjectFile(object, messageFolder(object));
+                d = downloadObjectFile(object, downloadFolder.empty() ? messageFolder(object)
+                                                                      : downloadFolder + messageName(object) + "/");
             if (d == dcStopped || d == dcStop) {
                 // Its answer is not kept, so the object counts as not read.
                 --successes;

@@ -40,7 +40,17 @@ std::string resultMessage(int code, OperationKind kind) {
             break;
         }
     }
-    return std::string(text::errorPrefix) + std::to_string(code);
+    const std::string numbered = std::string(text::errorPrefix) + std::to_string(code);
+    switch (code) {
+    case rcConversionFailed:
+        return numbered + ": " + text::conversionFailedWords;
+    case 106: // rcCannotCreateFile of the block transfer
+        return numbered + ": " + text::cannotCreateFileWords;
+    case 107: // rcBadFileName
+        return numbered + ": " + text::badFileNameWords;
+    default:
+        return numbered;
+    }
 }
 
 } // namespace devlink

@@ -48,6 +48,10 @@ inline constexpr const char* fileNotFound = "Файл не найден";
 inline constexpr const char* noAnswer = "Нет ответа от устройства";
 inline constexpr const char* stopped = "Передача прервана пользователем";
 inline constexpr const char* errorPrefix = "Ошибка ";
+// Words after "Ошибка N" for the link's own file conditions, which have no text of the unit's.
+inline constexpr const char* conversionFailedWords = "файл сообщения не удалось преобразовать";
+inline constexpr const char* cannotCreateFileWords = "невозможно записать файл сообщения на компьютере";
+inline constexpr const char* badFileNameWords = "устройство передало неверное имя файла";
 inline constexpr const char* busy = "Устройство занято. Дождитесь освобождения всех линий.";
 inline constexpr const char* cannotOpenPort = "Не удалось открыть COM порт.";
 inline constexpr const char* wrongPasswordCaption = "Неверный пароль";

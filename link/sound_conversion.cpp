@@ -1,5 +1,7 @@
 #include "link/sound_conversion.h"
 
+#include "model/atomic_file.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -785,42 +787,90 @@ int convertSound(std::FILE* input, std::FILE* output, bool toWav, std::FILE* pro
     return toWav ? deviceToWav(input, output, progress) : wavToDevice(input, output, progress);
 }
 
-int convertSoundFile(const std::string& inputPath, const std::string& outputPath, bool toWav,
-                     std::FILE* progress) {
-    std::FILE* in = std::fopen(inputPath.c_str(), "rb");
-    if (!in)
-        return kSoundBadStructure;
+namespace {
 
-    // The temporary sits in the target's folder so the rename cannot cross file systems; O_EXCL with a
-    // per-process counter keeps two conversions from sharing it, and mode 0666 lets the umask decide as for
-    // any new file.
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = outputPath + ".part" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
+const char* codeWords(int code) {
+    switch (code) {
+    case kSoundNotRiffWave: return "это не файл WAV (RIFF WAVE)";
+    case kSoundNotPcm: return "звук в файле WAV не в формате PCM";
+    default: return "файл повреждён или не является звуковым файлом";
     }
-    std::FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (!out) {
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-        }
+}
+
+void setError(std::string* error, std::string text) {
+    if (error)
+        *error = std::move(text);
+}
+
+} // namespace
+
+int convertSoundFile(const std::string& inputPath, const std::string& outputPath, bool toWav,
+                     std::FILE* progress, std::string* error) {
+    // Opened without blocking and checked: a named pipe with no writer would hang the conversion for ever, and a
+    // device or folder is no sound file.
+    const int inFd = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (inFd < 0) {
+        setError(error, "Невозможно открыть файл " + inputPath + ": " + atomic_file::reasonText(errno));
+        return kSoundBadStructure;
+    }
+    struct stat st {};
+    if (::fstat(inFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(inFd);
+        setError(error, "Файл " + inputPath + ": " + atomic_file::reasonText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+        return kSoundBadStructure;
+    }
+    ::fcntl(inFd, F_SETFL, ::fcntl(inFd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* in = ::fdopen(inFd, "rb");
+    if (!in) {
+        ::close(inFd);
+        setError(error, "Невозможно открыть файл " + inputPath + ": " + atomic_file::reasonText(errno));
+        return kSoundBadStructure;
+    }
+
+    atomic_file::Writer writer;
+    std::string why;
+    if (!writer.open(outputPath, &why)) {
         std::fclose(in);
+        setError(error, "Невозможно записать файл " + why);
+        return kSoundWriteFailed;
+    }
+    // The stream writes through its own descriptor; the writer's stays open, and so its temporary locked.
+    const int outFd = ::dup(writer.fd());
+    std::FILE* out = outFd >= 0 ? ::fdopen(outFd, "wb") : nullptr;
+    if (!out) {
+        const int err = errno;
+        if (outFd >= 0)
+            ::close(outFd);
+        std::fclose(in);
+        setError(error, "Невозможно записать файл " + writer.target() + ": " + atomic_file::reasonText(err));
         return kSoundWriteFailed;
     }
 
+    errno = 0;
     int result = convertSound(in, out, toWav, progress);
+    int writeErr = result == kSoundWriteFailed ? errno : 0;
     std::fclose(in);
-    if (std::fclose(out) != 0 && result == kSoundOk)
+    if (std::fflush(out) != 0 && result == kSoundOk) {
         result = kSoundWriteFailed;
-    if (result == kSoundOk && std::rename(temp.c_str(), outputPath.c_str()) != 0)
+        writeErr = errno;
+    }
+    if (std::fclose(out) != 0 && result == kSoundOk) {
         result = kSoundWriteFailed;
-    if (result != kSoundOk)
-        ::unlink(temp.c_str());
+        writeErr = errno;
+    }
+    if (result == kSoundOk) {
+        if (!writer.commit(&why)) {
+            setError(error, "Невозможно записать файл " + why);
+            return kSoundWriteFailed;
+        }
+        return kSoundOk;
+    }
+    writer.discard();
+    if (result == kSoundWriteFailed)
+        setError(error, "Невозможно записать файл " + writer.target() + ": " +
+                            atomic_file::reasonText(writeErr != 0 ? writeErr : EIO));
+    else
+        setError(error, "Файл " + inputPath + ": " + codeWords(result));
     return result;
 }
 

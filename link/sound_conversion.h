@@ -103,10 +103,12 @@ private:
 int convertSound(std::FILE* input, std::FILE* output, bool toWav, std::FILE* progress = stdout);
 
 // convertSound between named files. The output appears under its name only when the conversion succeeded: it
-// is written to a temporary file in the same folder and renamed over the target, so a failed conversion
-// neither leaves a truncated file that looks good nor destroys an older good one. 203 when the input cannot
-// be opened, 204 when the output cannot be created or written.
+// is written through the crash-safe writer of settings files (a temporary beside the target, flushed to disk,
+// renamed over it, the folder flushed), so a failed conversion neither leaves a truncated file that looks good
+// nor destroys an older good one. 203 when the input cannot be opened or is not a regular file (a named pipe
+// would block for ever), 204 when the output cannot be created or written. `error`, when given, says in
+// Russian which file failed and why.
 int convertSoundFile(const std::string& inputPath, const std::string& outputPath, bool toWav,
-                     std::FILE* progress = stdout);
+                     std::FILE* progress = stdout, std::string* error = nullptr);
 
 } // namespace sound

@@ -1,6 +1,7 @@
 #include "model/atomic_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -8,15 +9,45 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace atomic_file {
+
+std::string reasonText(int err) {
+    switch (err) {
+    case ENOENT: return "нет такого файла или папки";
+    case EACCES:
+    case EPERM: return "нет прав доступа";
+    case ENOSPC: return "нет места на диске";
+    case EDQUOT: return "превышена дисковая квота";
+    case EROFS: return "диск доступен только для чтения";
+    case EEXIST: return "файл уже существует";
+    case ENOTDIR: return "часть пути не является папкой";
+    case EISDIR: return "это папка, а не файл";
+    case ELOOP: return "слишком много символических ссылок (ссылка на саму себя?)";
+    case EFBIG: return "файл слишком велик (превышен предел размера файла)";
+    case EIO: return "ошибка ввода-вывода";
+    case EBUSY: return "файл занят";
+    case ENAMETOOLONG: return "слишком длинное имя";
+    case EMFILE:
+    case ENFILE: return "слишком много открытых файлов";
+    case EXDEV: return "файл на другом диске";
+    case ENOTEMPTY: return "папка не пуста";
+    case EAGAIN: return "файл занят другой программой";
+    case EINVAL: return "это не обычный файл";
+    case ENOMEM: return "недостаточно памяти";
+    default: return std::string("системная ошибка ") + std::to_string(err) + " (" + std::strerror(err) + ")";
+    }
+}
+
 namespace {
 
 void setError(std::string* error, const std::string& what, int err) {
     if (error)
-        *error = what + ": " + std::strerror(err);
+        *error = what + ": " + reasonText(err);
 }
 
 bool writeFully(int fd, const char* data, std::size_t size) {
@@ -162,25 +193,68 @@ bool readAll(const std::string& path, std::string& bytes, std::string* error, st
 }
 
 bool writeAll(const std::string& path, std::string_view bytes, std::string* error) {
-    const std::string target = resolveTarget(path);
-    const std::string folder = folderOf(target);
+    Writer writer;
+    return writer.open(path, error) && writer.write(bytes, error) && writer.commit(error);
+}
+
+Writer::~Writer() { discard(); }
+
+Writer::Writer(Writer&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), synced_(other.synced_), target_(std::move(other.target_)),
+      tmpPath_(std::move(other.tmpPath_)) {}
+
+Writer& Writer::operator=(Writer&& other) noexcept {
+    if (this != &other) {
+        discard();
+        fd_ = std::exchange(other.fd_, -1);
+        synced_ = other.synced_;
+        target_ = std::move(other.target_);
+        tmpPath_ = std::move(other.tmpPath_);
+    }
+    return *this;
+}
+
+bool Writer::fail(int err, std::string* error) {
+    discard();
+    setError(error, target_, err);
+    return false;
+}
+
+void Writer::discard() {
+    if (fd_ < 0)
+        return;
+    // Unlinked while still locked: no other save can have taken it for abandoned in between.
+    ::unlink(tmpPath_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool Writer::open(const std::string& path, std::string* error) {
+    discard();
+    synced_ = false;
+    target_ = resolveTarget(path);
+    const std::string folder = folderOf(target_);
     // A rename would replace a file the user has made read-only; refuse as a plain write would.
-    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
-        setError(error, target, errno);
+    if (::access(target_.c_str(), F_OK) == 0 && ::access(target_.c_str(), W_OK) != 0) {
+        setError(error, target_, errno);
         return false;
     }
-    removeAbandonedTemporaries(folder, target);
-    std::string tmpPath;
-    const int fd = createTemporary(folder, target, tmpPath);
-    if (fd < 0) {
-        setError(error, target, errno);
+    struct stat existing {};
+    if (::stat(target_.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+        setError(error, target_, EISDIR);
+        return false;
+    }
+    removeAbandonedTemporaries(folder, target_);
+    fd_ = createTemporary(folder, target_, tmpPath_);
+    if (fd_ < 0) {
+        setError(error, target_, errno);
         return false;
     }
 
     // mkstemp creates the file private; give it the old file's mode, or what a plain create would give.
     mode_t mode;
     struct stat old {};
-    const bool haveOld = ::stat(target.c_str(), &old) == 0;
+    const bool haveOld = ::stat(target_.c_str(), &old) == 0;
     if (haveOld) {
         mode = old.st_mode & 07777;
     } else {
@@ -188,44 +262,97 @@ bool writeAll(const std::string& path, std::string_view bytes, std::string* erro
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tmpPath.c_str());
-        setError(error, target, err);
-        return false;
-    };
-    if (::fchmod(fd, mode) != 0)
-        return fail(errno);
+    if (::fchmod(fd_, mode) != 0)
+        return fail(errno, error);
     // Keep the old file's owner where we may (saving as root must not take a user's file away from them).
     if (haveOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        if (::fchown(fd_, old.st_uid, old.st_gid) != 0) {
             // Not allowed to give the file away: the new file stays ours, as a plain create would leave it.
         }
     }
-    if (!writeFully(fd, bytes.data(), bytes.size()))
-        return fail(errno);
-    if (::fsync(fd) != 0)
-        return fail(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmpPath.c_str());
-        setError(error, target, err);
+    return true;
+}
+
+bool Writer::write(std::string_view bytes, std::string* error) {
+    if (fd_ < 0)
+        return fail(EBADF, error);
+    if (!writeFully(fd_, bytes.data(), bytes.size()))
+        return fail(errno, error);
+    synced_ = false;
+    return true;
+}
+
+bool Writer::sync(std::string* error) {
+    if (fd_ < 0)
+        return fail(EBADF, error);
+    if (::fsync(fd_) != 0)
+        return fail(errno, error);
+    synced_ = true;
+    return true;
+}
+
+bool Writer::commit(std::string* error) {
+    if (!synced_ && !sync(error))
         return false;
-    }
-    if (::rename(tmpPath.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmpPath.c_str());
-        setError(error, target, err);
-        return false;
-    }
+    // The temporary stays open, and so locked, until it has its final name: a lock dropped before the rename
+    // let another save's clean-up delete the file under us.
+    if (::rename(tmpPath_.c_str(), target_.c_str()) != 0)
+        return fail(errno, error);
+    ::close(fd_);
+    fd_ = -1;
     // The rename itself lives in the folder; without this a crash could bring back the old file.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
     return true;
+}
+
+bool EditLock::acquire(const std::string& path, int waitMs, std::string* error) {
+    release();
+    const std::string target = resolveTarget(path);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                return true; // a new file: nothing to lose yet
+            setError(error, target, errno);
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            ::close(fd);
+            setError(error, target, err);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // A save of the holder renamed a new file over the one locked here: the lock must be on the file
+            // the name has now, or two edits would both go ahead.
+            struct stat named {};
+            if (::stat(target.c_str(), &named) == 0 && named.st_ino == st.st_ino && named.st_dev == st.st_dev) {
+                fd_ = fd;
+                return true;
+            }
+            ::close(fd);
+            continue;
+        }
+        ::close(fd);
+        if (std::chrono::steady_clock::now() >= deadline) {
+            if (error)
+                *error = target + ": файл изменяет другая программа";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void EditLock::release() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 } // namespace atomic_file

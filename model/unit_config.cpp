@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -55,23 +56,34 @@ bool isWithin(const fs::path& inner, const fs::path& outer) {
 
 // Copies the folder's content into the target, sub-folders created where missing, files over existing ones.
 // `skip` is left out: the target itself when it lies inside the source, so the copy never feeds on itself.
-void copyFolder(const fs::path& from, const fs::path& to, const fs::path& skip) {
+// False at the first file or folder that cannot be copied, with its name and the reason in `failed`: a copy
+// that lost a recording must not pass for the database's messages.
+bool copyFolder(const fs::path& from, const fs::path& to, const fs::path& skip, std::string& failed) {
     std::error_code ec;
-    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+    fs::directory_iterator it(from, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
         const fs::path src = it->path();
         if (canonicalFolder(src.string()) == skip)
             continue;
         const fs::path dst = to / src.filename();
         std::error_code e;
         if (it->is_directory(e)) {
-            fs::create_directory(dst, e);
-            copyFolder(src, dst, skip);
-        } else {
-            // Single files that cannot be copied are passed over, like single deletions when emptying: the
-            // previous folder still holds them.
-            fs::copy_file(src, dst, fs::copy_options::overwrite_existing, e);
+            if (!fs::is_directory(dst, e) && !fs::create_directory(dst, e)) {
+                failed = dst.string() + ": " + atomic_file::reasonText(e.value());
+                return false;
+            }
+            if (!copyFolder(src, dst, skip, failed))
+                return false;
+        } else if (!fs::copy_file(src, dst, fs::copy_options::overwrite_existing, e)) {
+            failed = dst.string() + ": " + atomic_file::reasonText(e.value());
+            return false;
         }
     }
+    if (ec) {
+        failed = from.string() + ": " + atomic_file::reasonText(ec.value());
+        return false;
+    }
+    return true;
 }
 
 std::string withDelimiter(std::string folder) {
@@ -221,6 +233,7 @@ void SettingsDatabase::adopt(Parts&& parts) {
 }
 
 void SettingsDatabase::buildNewBase(const std::string& path) {
+    disk_ = DiskState{};
     basePath = path;
     adopt(buildParts(path));
 }
@@ -253,7 +266,32 @@ bool SettingsDatabase::loadBase(const std::string& path) {
     basePath = path;
     adopt(std::move(parts));
     messagesFolder = messagesFolderFor(path);
+    rememberDiskState(path);
     return true;
+}
+
+void SettingsDatabase::rememberDiskState(const std::string& path) {
+    struct stat st {};
+    disk_ = DiskState{};
+    if (::stat(path.c_str(), &st) != 0)
+        return;
+    disk_.known = true;
+    disk_.path = path;
+    disk_.device = st.st_dev;
+    disk_.inode = st.st_ino;
+    disk_.size = st.st_size;
+    disk_.modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+bool SettingsDatabase::changedOnDisk() const {
+    if (!disk_.known || disk_.path != basePath)
+        return false;
+    struct stat st {};
+    if (::stat(basePath.c_str(), &st) != 0)
+        return true;
+    const long long modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return st.st_dev != disk_.device || st.st_ino != disk_.inode || st.st_size != disk_.size ||
+           modified != disk_.modifiedNs;
 }
 
 bool SettingsDatabase::saveBase(const std::string& path) {
@@ -277,21 +315,29 @@ bool SettingsDatabase::saveBase(const std::string& path) {
                                     host::MessageIcon::Error);
         return false;
     }
+    // The messages go beside the new name before the file is written, and the database takes the new folder
+    // only once both are done: a save that fails half-way leaves the database's name, its folder and the
+    // messages where they were, so the next plain save cannot empty the old folder into a missing one.
+    const std::string newFolder = messagesFolderFor(path);
+    if (newFolder != messagesFolder && !copyMessagesTo(newFolder))
+        return false;
     if (!atomic_file::writeAll(path, bytes, &error)) {
         host::current().showMessage(kt_text::cannotWriteFileMessage + error, host::MessageIcon::Error);
         return false;
     }
-
-    const std::string newFolder = messagesFolderFor(path);
-    if (newFolder == messagesFolder)
-        return true;
-    const std::string previous = messagesFolder;
     messagesFolder = newFolder;
+    rememberDiskState(path);
+    return true;
+}
+
+bool SettingsDatabase::copyMessagesTo(const std::string& newFolder) const {
+    const std::string& previous = messagesFolder;
     const fs::path from = canonicalFolder(previous);
     const fs::path to = canonicalFolder(newFolder);
     // The same folder under another spelling (a relative path, a link) must not be emptied before the copy.
     if (!previous.empty() && from == to)
         return true;
+    std::error_code ec;
     if (!fs::is_directory(newFolder, ec) && !fs::create_directory(newFolder, ec)) {
         host::current().showMessage(kt_text::cannotCreateFolderMessage + withDelimiter(newFolder),
                                     host::MessageIcon::Error);
@@ -300,8 +346,11 @@ bool SettingsDatabase::saveBase(const std::string& path) {
     // Emptying a folder that holds the previous one would delete the messages about to be copied.
     if (previous.empty() || !isWithin(from, to))
         emptyFolder(newFolder);
-    if (!previous.empty() && fs::is_directory(previous, ec))
-        copyFolder(from, to, to);
+    std::string failed;
+    if (!previous.empty() && fs::is_directory(previous, ec) && !copyFolder(from, to, to, failed)) {
+        host::current().showMessage(kt_text::cannotCopyMessageMessage + failed, host::MessageIcon::Error);
+        return false;
+    }
     return true;
 }
 

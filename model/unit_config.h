@@ -32,6 +32,7 @@ inline constexpr const char* unknownConfigMessage =
 inline constexpr const char* cannotCreateFolderMessage = "Невозможно создать папку: ";
 // Saving and reading failures the original left to the toolkit's exception handler.
 inline constexpr const char* cannotWriteFileMessage = "Невозможно сохранить файл: ";
+inline constexpr const char* cannotCopyMessageMessage = "Невозможно скопировать файл сообщения: ";
 inline constexpr const char* cannotReadFileMessage = "Невозможно прочитать файл: ";
 inline constexpr const char* notCp1251Message = "Текст нельзя записать в кодировке Windows-1251: ";
 } // namespace kt_text
@@ -69,11 +70,16 @@ public:
     // Loads a settings file; on any failure the message has been shown through the host, the result is false
     // and the database in memory, the configuration and both folders are as they were.
     bool loadBase(const std::string& path);
-    // Writes the settings file crash-safely (a failed write leaves the old file and shows why), then moves
-    // the messages folder beside it when the path changed.
+    // Writes the settings file crash-safely; when the path changes, the messages are first copied into the
+    // folder beside the new name. A failure shows why and leaves messagesFolder, the old file and the old
+    // messages as they were.
     bool saveBase(const std::string& path);
     // Reshapes the lists of lines, menus and mailboxes to currentConfig.
     void convertBase();
+
+    // True when the file at basePath is no longer the one this database was loaded from or last saved to
+    // (another program saved over it, or it was removed). False for a database never loaded or saved.
+    bool changedOnDisk() const;
 
     UnitConfig currentConfig;
     std::string basePath;
@@ -95,5 +101,16 @@ public:
 private:
     struct Parts;
     Parts buildParts(const std::string& path) const;
+    bool copyMessagesTo(const std::string& newFolder) const;
+    void rememberDiskState(const std::string& path);
+
+    // What the file looked like after the last load or save: a save of another program renames a new file
+    // over it, so the identity of the file changes even when size and time happen to match.
+    struct DiskState {
+        bool known = false;
+        std::string path;
+        unsigned long long device = 0, inode = 0;
+        long long size = 0, modifiedNs = 0;
+    } disk_;
     void adopt(Parts&& parts);
 };

@@ -1,8 +1,11 @@
 #include "serial/device_name.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace serial {
 
@@ -55,6 +58,32 @@ std::string ResolveDevicePath(const std::string& Name) {
     }
     // COM0 has no device; it and any other name is looked for below /dev/, where it is not found.
     return "/dev/" + bare;
+}
+
+PortName ParsePortName(const std::string& Name) {
+    PortName result;
+    std::string bare = Name;
+    if (bare.rfind("\\\\.\\", 0) == 0)
+        bare.erase(0, 4);
+    if (const int n = ComNumber(bare); n > 0) {
+        result.Number = n;
+        return result;
+    }
+    if (!Name.empty() && Name[0] == '/') {
+        result.Path = Name;
+        return result;
+    }
+    std::string cwd;
+    if (char buf[PATH_MAX]; ::getcwd(buf, sizeof buf) != nullptr)
+        cwd = buf;
+    const std::string here = (cwd.empty() || cwd.back() == '/' ? cwd : cwd + "/") + Name;
+    struct stat st {};
+    if (Name.find('/') == std::string::npos && !Name.empty() && ::stat(here.c_str(), &st) != 0 &&
+        ::stat(("/dev/" + Name).c_str(), &st) == 0)
+        result.Path = "/dev/" + Name;
+    else
+        result.Path = here;
+    return result;
 }
 
 } // namespace serial

@@ -17,4 +17,14 @@ void SetDeviceResolver(TVaDeviceResolver Resolver);
 // prefix, through $ZIREZID_COMn, then the resolver, then /dev/ttyS{n-1}; any other name below /dev/.
 std::string ResolveDevicePath(const std::string& Name);
 
+// What a port name typed by a person stands for, the same for every command and the window: "COMn" in any
+// case, with or without the "\\.\" prefix, is port n (resolved as above); anything else is a device file,
+// an absolute path as it is, a relative one from the current folder, or, when no such file is there, the
+// name below /dev/ ("ttyUSB0").
+struct PortName {
+    int Number = 0;   // > 0 for COMn
+    std::string Path; // otherwise the absolute path of the device file
+};
+PortName ParsePortName(const std::string& Name);
+
 } // namespace serial

@@ -4,6 +4,8 @@
 #if ZIREZID_HAVE_LINK
 #include "app/startup.h"
 #include "link/device_link.h"
+#include "model/message_staging.h"
+#include "model/unit_config.h"
 #include "link/ui/sound_bridge.h"
 #include "model/host.h"
 #include "serial/comm.h"
@@ -11,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <unistd.h>
 #else
 namespace devlink {
@@ -258,7 +261,19 @@ void Tfrm_read::bt_StopClick() {
 
 void Tfrm_read::bt_SaveClick() {
 #if ZIREZID_HAVE_LINK
+    // The downloaded messages are put beside their places first; only when all of them could be does the read
+    // apply, so a full disk leaves both the database and the technician's recordings as they were.
+    MessageStaging staged;
+    std::string error;
+    const std::string folder = link_->database != nullptr ? link_->database->messagesFolder : std::string();
+    if (!link_->downloadFolder.empty() && !staged.prepare(link_->downloadFolder, folder, error)) {
+        zirezid::showMessage(this, QString::fromStdString(error) + QStringLiteral("\nПрочитанное не записано в БД."),
+                             true);
+        return;
+    }
     link_->applyPendingAnswers();
+    if (!staged.commit(error))
+        zirezid::showMessage(this, QString::fromStdString(error), true);
 #endif
     done(mrOk);
 }
@@ -283,6 +298,10 @@ void Tfrm_read::reject() {
 void Tfrm_read::done(int result) {
     if (dialogState == 2)
         return;
+#if ZIREZID_HAVE_LINK
+    // Whatever was downloaded and not applied goes with the dialog.
+    discardDownloads();
+#endif
     QDialog::done(result);
     if (onClosed)
         onClosed();
@@ -348,7 +367,21 @@ void Tfrm_read::endLostSession(const QString& detail) {
         onLineLost();
 }
 
+void Tfrm_read::discardDownloads() {
+    if (link_->downloadFolder.empty())
+        return;
+    std::error_code ec;
+    std::filesystem::remove_all(link_->downloadFolder, ec);
+}
+
 int Tfrm_read::readAll() {
+    // A read's messages wait in a folder of their own until "Записать в БД"; each read starts it empty.
+    discardDownloads();
+    if (!link_->tempFolder.empty()) {
+        link_->downloadFolder = link_->tempFolder + "read-messages/";
+        std::error_code ec;
+        std::filesystem::create_directories(link_->downloadFolder, ec);
+    }
     link_->linkObjects = linkObjects;
     link_->writeMode = false;
     link_->isLoadMsg = cb_isLoadMsg->isChecked();

@@ -117,6 +117,9 @@ public slots:
     void bt_CloseClick();
 
 protected:
+#if ZIREZID_HAVE_LINK
+    void discardDownloads();
+#endif
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;

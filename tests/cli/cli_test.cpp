@@ -4,10 +4,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +28,10 @@ struct Result {
     std::string out;
     std::string err;
 };
+
+void writeBytesTo(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(atomic_file::writeAll(path, bytes));
+}
 
 std::string readBytes(const fs::path& p) {
     std::string bytes;
@@ -224,13 +235,19 @@ TEST_F(Cli, BadFilesGiveTheLoadMessagesAndNeverCrash) {
     EXPECT_EQ(run({"set", ring, "SYSPARAM", "GainRxdB12", "3"}).rc, 1);
     EXPECT_EQ(readBytes(ring), readBytes(fs::path(CLI_DATA_DIR) / "ring_out_of_range.qor"));
 
-    // Bad times and dates show their messages and keep their defaults; the file still loads.
+    // Bad times and dates show their messages and keep their defaults: the file opens, but check says it is
+    // not good, and a set refuses to save defaults over what the file holds.
     const std::string times = copyData("bad_time_and_date.qor");
     r = run({"check", times});
-    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("Недопустимый формат времени"), std::string::npos);
     EXPECT_NE(r.err.find("Недопустимый формат даты"), std::string::npos);
     EXPECT_EQ(run({"get", times, "TIMETABLE", "DayStart[1]"}).out, "00:00\n");
+    r = run({"set", times, "SYSPARAM", "NRingsToPickup", "3"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("Файл не изменён: " + times + ": в нём есть неверные значения"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(readBytes(times), readBytes(fs::path(CLI_DATA_DIR) / "bad_time_and_date.qor"));
 
     r = run({"check", file("missing.qor")});
     EXPECT_EQ(r.rc, 1);
@@ -306,3 +323,169 @@ TEST_F(Cli, WrongUsageExitsWithTwo) {
 }
 
 } // namespace
+
+namespace {
+
+// Sets an environment variable for the programs started in one test.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+std::size_t countEntries(const fs::path& folder, const std::string& prefix = {}) {
+    std::size_t n = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+        n += e.path().filename().string().rfind(prefix, 0) == 0;
+    return n;
+}
+
+} // namespace
+
+TEST_F(Cli, TwoProgramsSettingOneFileAtOnceKeepBothEdits) {
+    const std::string f = file("site.qor");
+    ASSERT_EQ(run({"new", f}).rc, 0);
+    for (int round = 0; round < 25; ++round) {
+        const std::string a = std::to_string(1 + round % 9), b = std::to_string(10 + round);
+        std::vector<std::vector<std::string>> jobs = {{"set", f, "SYSPARAM", "NRingsToPickup", a},
+                                                      {"set", f, "MENU(3)", "Desc", "правка " + b}};
+        std::vector<pid_t> pids;
+        for (std::size_t j = 0; j < jobs.size(); ++j) {
+            auto args = jobs[j];
+            args.insert(args.begin(), ZIREZID_CLI);
+            std::vector<char*> argv;
+            for (auto& x : args)
+                argv.push_back(x.data());
+            argv.push_back(nullptr);
+            const std::string errPath = file(("err" + std::to_string(j)).c_str());
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            pid_t pid = -1;
+            ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+            posix_spawn_file_actions_destroy(&actions);
+            pids.push_back(pid);
+        }
+        for (std::size_t j = 0; j < pids.size(); ++j) {
+            int status = 0;
+            ::waitpid(pids[j], &status, 0);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << "round " << round << ": " << readBytes(file(("err" + std::to_string(j)).c_str()));
+        }
+        ASSERT_EQ(run({"get", f, "SYSPARAM", "NRingsToPickup"}).out, a + "\n") << "round " << round;
+        ASSERT_EQ(run({"get", f, "MENU(3)", "Desc"}).out, "правка " + b + "\n") << "round " << round;
+    }
+    EXPECT_EQ(countEntries(dir, ".site.qor.saving-"), 0u);
+}
+
+TEST_F(Cli, ClockRefusesADateThatDoesNotExistBeforeTouchingTheLine) {
+    // The port does not exist: a date that passes the check reaches the port and fails there (exit 1); an
+    // impossible one is wrong usage (exit 2) and the port is never tried.
+    const std::string port = file("no-port");
+    for (const char* impossible : {"2024-02-31 10:00:00", "2023-02-29 12:00:00", "2024-04-31 00:00:00",
+                                   "2024-13-01 00:00:00", "2024-00-10 00:00:00", "2024-06-00 00:00:00"}) {
+        const Result r = run({"clock", "--port", port, "--set", impossible});
+        EXPECT_EQ(r.rc, 2) << impossible << ": " << r.err;
+        EXPECT_EQ(r.err.find("COM"), std::string::npos) << impossible << ": the port was tried: " << r.err;
+    }
+    for (const char* possible : {"2024-02-29 23:59:59", "2000-02-29 00:00:00", "2099-12-31 10:00:00"}) {
+        const Result r = run({"clock", "--port", port, "--set", possible});
+        EXPECT_EQ(r.rc, 1) << possible << ": " << r.err;
+    }
+}
+
+TEST_F(Cli, SoundRefusesWhatIsNotARegularFileAndNamesWhatFailed) {
+    // A named pipe with no writer must not block the conversion.
+    const std::string fifo = file("pipe.ktm");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    Result r = run({"sound", "to-wav", fifo, file("out.wav")});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.err, "Ошибка 203: Файл " + fifo + ": это не обычный файл\n");
+    r = run({"sound", "to-device", dir.string(), file("out.ktm")});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.err, "Ошибка 203: Файл " + dir.string() + ": это папка, а не файл\n");
+    r = run({"sound", "to-wav", file("missing.ktm"), file("out.wav")});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.err, "Ошибка 203: Невозможно открыть файл " + file("missing.ktm") + ": нет такого файла или папки\n");
+
+    // The output's failures name the output, not the input.
+    writeBytesTo(file("tone.ktm"), std::string(4000, '\x37'));
+    r = run({"sound", "to-wav", file("tone.ktm"), file("no/such/out.wav")});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.err, "Ошибка 204: Невозможно записать файл " + file("no/such/out.wav") +
+                         ": нет такого файла или папки\n");
+    if (::geteuid() != 0) {
+        fs::create_directories(dir / "locked");
+        fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+        r = run({"sound", "to-wav", file("tone.ktm"), file("locked/out.wav")});
+        fs::permissions(dir / "locked", fs::perms::owner_all);
+        EXPECT_EQ(r.rc, 1);
+        EXPECT_EQ(r.err, "Ошибка 204: Невозможно записать файл " + file("locked/out.wav") + ": нет прав доступа\n");
+    }
+    // pipe.ktm, tone.ktm (and locked): nothing half-written
+    EXPECT_EQ(countEntries(dir), ::geteuid() != 0 ? 3u : 2u);
+}
+
+TEST_F(Cli, AFileSizeLimitIsReportedAndLeavesNoPartOfTheOutput) {
+    writeBytesTo(file("long.ktm"), std::string(200000, '\x37')); // 400,000 samples: an 800 KB WAV
+    const std::string errPath = file("err");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const rlimit limit{64 * 1024, 64 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::execl(ZIREZID_CLI, ZIREZID_CLI, "sound", "to-wav", file("long.ktm").c_str(), file("long.wav").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(readBytes(errPath), "Ошибка 204: Невозможно записать файл " + file("long.wav") +
+                                      ": файл слишком велик (превышен предел размера файла)\n");
+    fs::remove(errPath);
+    EXPECT_EQ(countEntries(dir), 1u) << "a part of the output was left";
+}
+
+TEST_F(Cli, ScratchFoldersOfKilledCommandsGoAndAMissingTempFolderIsNamed) {
+    fs::create_directories(dir / "tmp");
+    const ScopedEnv tmpdir("TMPDIR", (dir / "tmp").string());
+    // One left by a killed command (its lock file is held by nobody), one of a command still running.
+    fs::create_directories(dir / "tmp" / "zirezid-cli-Killed" / "messages" / "50001");
+    writeBytesTo((dir / "tmp" / "zirezid-cli-Killed" / ".in-use").string(), "");
+    writeBytesTo((dir / "tmp" / "zirezid-cli-Killed" / "messages" / "50001" / "a.wav").string(), "RIFF");
+    fs::create_directories(dir / "tmp" / "zirezid-cli-Running");
+    writeBytesTo((dir / "tmp" / "zirezid-cli-Running" / ".in-use").string(), "");
+    const int held = ::open((dir / "tmp" / "zirezid-cli-Running" / ".in-use").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    const Result r = run({"clock", "--port", file("no-port")});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_FALSE(fs::exists(dir / "tmp" / "zirezid-cli-Killed"));
+    EXPECT_TRUE(fs::exists(dir / "tmp" / "zirezid-cli-Running"));
+    EXPECT_EQ(countEntries(dir / "tmp"), 1u) << "the command left its own scratch folder";
+    ::close(held);
+
+    const ScopedEnv missing("TMPDIR", file("gone"));
+    const Result m = run({"info", "--port", file("no-port")});
+    EXPECT_EQ(m.rc, 1);
+    EXPECT_EQ(m.err, "Временная папка недоступна (TMPDIR): " + file("gone") + ": нет такого файла или папки\n");
+}

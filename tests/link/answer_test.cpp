@@ -79,7 +79,8 @@ TEST(ResultMessages, TextsFollowTheOperation) {
     EXPECT_EQ(resultMessage(14, OperationKind::Read), "Ошибка 14");
     EXPECT_EQ(resultMessage(100, OperationKind::Read), "Нет ответа от устройства");
     EXPECT_EQ(resultMessage(103, OperationKind::Upload), "Ошибка 103");
-    EXPECT_EQ(resultMessage(104, OperationKind::Upload), "Ошибка 104");
+    EXPECT_EQ(resultMessage(104, OperationKind::Upload), "Ошибка 104: файл сообщения не удалось преобразовать");
+    EXPECT_EQ(resultMessage(107, OperationKind::Download), "Ошибка 107: устройство передало неверное имя файла");
     EXPECT_EQ(resultMessage(42, OperationKind::Write), "Ошибка 42");
 }
 

@@ -6,6 +6,7 @@
 #include "fake_host.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -231,13 +232,46 @@ TEST_F(DatabaseFiles, MessagesFolderSurvivesSavesThatWouldEmptyIt) {
     EXPECT_EQ(readBytes(dir / "site.messages" / "inner.messages" / "MENU(0)" / "m.wav"), "RIFF");
     EXPECT_FALSE(fs::exists(dir / "site.messages" / "inner.messages" / "inner.messages"));
 
-    // A messages folder that cannot be made: the file is written, the message names the folder.
+    // A messages folder that cannot be made: nothing is written, the message names the folder.
     writeBytes(dir / "blocked.messages", "a file where the folder should be");
     host.clear();
     EXPECT_FALSE(db.saveBase((dir / "blocked.qor").string()));
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "Невозможно создать папку: " + (dir / "blocked.messages/").string());
-    EXPECT_TRUE(fs::exists(dir / "blocked.qor"));
+    EXPECT_EQ(host.messages[0].rfind("Невозможно создать папку: " + (dir / "blocked.messages/").string(), 0), 0u)
+        << host.messages[0];
+    EXPECT_FALSE(fs::exists(dir / "blocked.qor"));
+}
+
+TEST_F(DatabaseFiles, FailedSaveUnderANewNameKeepsNameFolderAndMessages) {
+    const std::string path = newFile("site.qor", 29);
+    writeBytes(dir / "site.messages" / "50001" / "privet.wav", "RIFF-technician");
+    SettingsDatabase db;
+    ASSERT_TRUE(db.loadBase(path));
+    const std::string folder = db.messagesFolder;
+
+    // The new name's messages folder is taken by a plain file.
+    writeBytes(dir / "other.messages", "not a folder");
+    host.clear();
+    EXPECT_FALSE(db.saveBase((dir / "other.qor").string()));
+    EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(db.messagesFolder, folder);
+    EXPECT_FALSE(fs::exists(dir / "other.qor"));
+
+    // The following plain save must find the messages where they were.
+    ASSERT_TRUE(db.saveBase(path));
+    EXPECT_EQ(readBytes(dir / "site.messages" / "50001" / "privet.wav"), "RIFF-technician");
+
+    // A message that cannot be copied (a named pipe where a file should be) fails the save as a whole: no file
+    // under the new name, and the message names what could not be copied.
+    ASSERT_EQ(::mkfifo((dir / "site.messages" / "50001" / "stuck.wav").c_str(), 0600), 0);
+    host.clear();
+    EXPECT_FALSE(db.saveBase((dir / "third.qor").string()));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].rfind("Невозможно скопировать файл сообщения: " +
+                                         (dir / "third.messages" / "50001" / "stuck.wav").string(), 0), 0u)
+        << host.messages[0];
+    EXPECT_EQ(db.messagesFolder, folder);
+    EXPECT_FALSE(fs::exists(dir / "third.qor"));
 }
 
 TEST_F(DatabaseFiles, ConvertRemovesAndAddsLinesAndKeepsTheRest) {

@@ -115,6 +115,23 @@ TEST(SerialDeviceName, ComNamesResolveThroughEnvironmentPreferencesAndDefault) {
     EXPECT_EQ(ResolveDevicePath("ttyACM0"), "/dev/ttyACM0");
 }
 
+TEST(SerialDeviceName, OnePortNameRuleForEveryCommand) {
+    // COMn in any case, with or without the "\\.\" prefix, is a port number.
+    EXPECT_EQ(ParsePortName("COM1").Number, 1);
+    EXPECT_EQ(ParsePortName("com1").Number, 1);
+    EXPECT_EQ(ParsePortName("Com12").Number, 12);
+    EXPECT_EQ(ParsePortName("\\\\.\\COM3").Number, 3);
+    // Everything else is a device file: absolute as given, relative from the current folder.
+    EXPECT_EQ(ParsePortName("COM0").Number, 0);
+    EXPECT_EQ(ParsePortName("/dev/pts/3").Path, "/dev/pts/3");
+    EXPECT_EQ(ParsePortName("/dev/pts/3").Number, 0);
+    const std::string cwd = std::filesystem::current_path().string();
+    EXPECT_EQ(ParsePortName("unit/tty").Path, cwd + "/unit/tty");
+    EXPECT_EQ(ParsePortName("com1x").Path, cwd + "/com1x");
+    // A bare name that is not in the current folder but is a device is the device ("ttyUSB0").
+    EXPECT_EQ(ParsePortName("null").Path, std::filesystem::exists("null") ? cwd + "/null" : "/dev/null");
+}
+
 TEST(SerialMainThread, HandOverRunsInProcessEventsAndReleaseEndsTheWait) {
     TVaEventQueue queue;
     TVaSynchronizer sync(queue);
