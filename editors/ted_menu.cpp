@@ -106,8 +106,7 @@ void showControl(QWidget* control, bool visible) {
 
 // ---- KtWavePlayer ----
 
-KtWavePlayer::KtWavePlayer(QWidget* parent)
-    : QFrame(parent), player(new QMediaPlayer(this)), output_(new QAudioOutput(this)) {
+KtWavePlayer::KtWavePlayer(QWidget* parent) : QFrame(parent) {
     setObjectName(QStringLiteral("mp1"));
     setFrameShape(QFrame::StyledPanel);
     auto* row = new QHBoxLayout(this);
@@ -118,10 +117,10 @@ KtWavePlayer::KtWavePlayer(QWidget* parent)
     row->addWidget(bt_Play);
     row->addWidget(bt_Pause);
     row->addWidget(bt_Stop);
-    player->setAudioOutput(output_);
-    connect(bt_Play, &QToolButton::clicked, player, &QMediaPlayer::play);
-    connect(bt_Pause, &QToolButton::clicked, player, &QMediaPlayer::pause);
-    connect(bt_Stop, &QToolButton::clicked, player, &QMediaPlayer::stop);
+    renewPlayer();
+    connect(bt_Play, &QToolButton::clicked, this, [this] { player->play(); });
+    connect(bt_Pause, &QToolButton::clicked, this, [this] { player->pause(); });
+    connect(bt_Stop, &QToolButton::clicked, this, [this] { player->stop(); });
     setEnabled(false);
 }
 
@@ -129,8 +128,19 @@ KtWavePlayer::~KtWavePlayer() {
     player->stop();
 }
 
+void KtWavePlayer::renewPlayer() {
+    // A GStreamer pipeline that once failed on a file keeps failing on every file after it ("Internal data
+    // stream error"); each file gets a player of its own.
+    delete player;
+    delete output_;
+    output_ = new QAudioOutput(this);
+    player = new QMediaPlayer(this);
+    player->setAudioOutput(output_);
+}
+
 bool KtWavePlayer::open(const QString& path, int& errorNumber, QString& errorText) {
     close();
+    renewPlayer();
     fileName_ = path;
     player->setSource(QUrl::fromLocalFile(path));
     const auto settled = [this] {

@@ -229,6 +229,8 @@ void Ted_timetable::controlExit(QWidget* control) {
 
 bool Ted_timetable::eventFilter(QObject* watched, QEvent* event) {
     if (QDateTimeEdit* picker = pickerOf(watched); picker != nullptr && watched == picker) {
+        if (event->type() == QEvent::Wheel)
+            return true; // a passing mouse wheel sets no time
         if (attached() && event->type() == QEvent::FocusOut) {
             const auto reason = static_cast<QFocusEvent*>(event)->reason();
             // Opening the calendar or switching windows is not leaving the picker.
