@@ -3,6 +3,7 @@
 #include "model/tables.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QButtonGroup>
@@ -18,6 +19,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QRadioButton>
+#include <QStyle>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -328,6 +330,15 @@ bool TKT_EDITOR::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Wheel &&
         (qobject_cast<QComboBox*>(watched) != nullptr || qobject_cast<QAbstractSpinBox*>(watched) != nullptr))
         return true;
+    // An open list shows its entries whole, however narrow the closed drop-down is.
+    if (auto* combo = qobject_cast<QComboBox*>(watched);
+        combo != nullptr && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)) {
+        QAbstractItemView* view = combo->view();
+        const int scrollBar = combo->count() > combo->maxVisibleItems()
+                                  ? combo->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view)
+                                  : 0;
+        view->setMinimumWidth(view->sizeHintForColumn(combo->modelColumn()) + scrollBar + 2 * view->frameWidth());
+    }
     if (!attached_)
         return QFrame::eventFilter(watched, event);
     QWidget* control = controlOf(watched);

@@ -267,8 +267,8 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         row.cb_1 = new QComboBox(actionGroup);
         row.cb_1->setObjectName(QStringLiteral("cb_1") + nn);
         row.cb_1->setMaxVisibleItems(kLongList);
-        row.cb_1->setMinimumContentsLength(18);
-        row.cb_1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        // The kind is read whole: the column takes the longest kind's width.
+        row.cb_1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         row.cb_2 = new QComboBox(actionGroup);
         row.cb_2->setObjectName(QStringLiteral("cb_2") + nn);
         row.cb_2->setMinimumContentsLength(12);
@@ -288,18 +288,23 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         row.cb_3->setMaxVisibleItems(kNextMenuList);
         row.cb_3->setMinimumContentsLength(10);
         row.cb_3->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        actionGrid->addWidget(row.label, r, 0);
-        actionGrid->addWidget(row.cb_1, r, 1);
-        actionGrid->addWidget(row.cb_2, r, 2);
-        actionGrid->addWidget(row.st_2, r, 3);
-        actionGrid->addWidget(row.ed_2, r, 4);
-        actionGrid->addWidget(row.st_3, r, 5);
-        actionGrid->addWidget(row.cb_3, r, 6);
+        actionGrid->addWidget(row.label, 2 * r, 0);
+        actionGrid->addWidget(row.cb_1, 2 * r, 1);
+        actionGrid->addWidget(row.cb_2, 2 * r, 2);
+        // The wait and the next menu of an operator call go on a line of their own under the row: beside the
+        // kind and the operator they would squeeze every list of the row to a few letters.
+        auto* callLine = new QHBoxLayout;
+        callLine->setContentsMargins(0, 0, 0, 0);
+        callLine->addWidget(row.st_2);
+        callLine->addWidget(row.ed_2);
+        callLine->addSpacing(8);
+        callLine->addWidget(row.st_3);
+        callLine->addWidget(row.cb_3, 1);
+        actionGrid->addLayout(callLine, 2 * r + 1, 1, 1, 2);
         rows.push_back(row);
     }
     actionGrid->setColumnStretch(2, 1);
-    actionGrid->setColumnStretch(6, 1);
-    actionGrid->setRowStretch(11, 1);
+    actionGrid->setRowStretch(22, 1);
     actionLayout->addWidget(actionGroup);
     pages->addTab(actionPage, kPageActions);
 

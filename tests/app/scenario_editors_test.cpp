@@ -360,6 +360,11 @@ QStringList cutTexts(QWidget* top) {
 TEST_F(TechnicianTest, EveryEditorShowsItsTextsWholeAtTheOpeningSize) {
     ASSERT_EQ(window->size(), QSize(800, 562));
     // One object of every kind, every node of the tree opened.
+    // The menu's rows hold every kind of action, the operator call with all its lists among them.
+    KT_TABLE* menu = firstOf("MENUS");
+    for (int kind = 0; kind <= 4; ++kind)
+        menu->findChild(QStringLiteral("ActionDTMF[%1]").arg(kind + 1).toStdString())->setInt(kind);
+    window->shellState = Tfrm_main::stSaved;
     QList<KT_TABLE*> shown{window->db.root.get()};
     for (int i = 0; i < window->db.root->childCount(); ++i)
         if (KT_TABLE* table = window->db.root->tableAt(i))
