@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMediaPlayer>
+#include <QScrollArea>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
@@ -305,7 +306,13 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
     }
     actionGrid->setColumnStretch(2, 1);
     actionGrid->setRowStretch(22, 1);
-    actionLayout->addWidget(actionGroup);
+    // Several operator calls take a second line each; the rows then scroll instead of growing the window.
+    auto* actionScroll = new QScrollArea(actionPage);
+    actionScroll->setObjectName(QStringLiteral("actionScroll"));
+    actionScroll->setFrameShape(QFrame::NoFrame);
+    actionScroll->setWidgetResizable(true);
+    actionScroll->setWidget(actionGroup);
+    actionLayout->addWidget(actionScroll);
     pages->addTab(actionPage, kPageActions);
 
     connect(btOpen, &QPushButton::clicked, this, [this] {

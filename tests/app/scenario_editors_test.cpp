@@ -3,6 +3,7 @@
 #include "editors/simple_editors.h"
 #include "editors/ted_lines.h"
 #include "editors/ted_menu.h"
+#include "editors/ted_timetable.h"
 #include "model/tables.h"
 #include "ui_helpers.h"
 
@@ -15,7 +16,10 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidgetItemIterator>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QTimeEdit>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -24,6 +28,8 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -347,6 +353,9 @@ QStringList cutTexts(QWidget* top) {
         } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
             if (!group->title().isEmpty())
                 report(group, group->title(), group->minimumSizeHint().width(), group->width());
+        } else if (auto* scroll = qobject_cast<QScrollArea*>(w)) {
+            if (scroll->horizontalScrollBar()->isVisible())
+                cut << QStringLiteral("%1 scrolls sideways").arg(scroll->objectName());
         } else if (auto* tabs = qobject_cast<QTabBar*>(w)) {
             for (int i = 0; i < tabs->count(); ++i)
                 report(tabs, tabs->tabText(i), fm.horizontalAdvance(tabs->tabText(i)), tabs->tabRect(i).width() - 8);
@@ -402,4 +411,34 @@ TEST_F(TechnicianTest, EveryEditorShowsItsTextsWholeAtTheOpeningSize) {
     cut << cutTexts(window->GroupBox1);
     cut.removeDuplicates();
     EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(TechnicianTest, ImpossibleTimesAndDatesAreRefusedWithAWord) {
+    KT_TABLE* timetable = nullptr;
+    for (int i = 0; i < window->db.root->childCount() && timetable == nullptr; ++i)
+        if (KT_TABLE* table = window->db.root->tableAt(i); table != nullptr && table->editorFrame == window->frames.ed_timetable.get())
+            timetable = table;
+    ASSERT_NE(timetable, nullptr);
+    ASSERT_NO_FATAL_FAILURE(clickNode(timetable));
+    auto* editor = static_cast<Ted_timetable*>(window->frames.ed_timetable.get());
+    QTimeEdit* start = editor->dayStart.at(0);
+    ASSERT_NO_FATAL_FAILURE(clickInto(start));
+    QTest::keyClick(start, Qt::Key_Home);
+    QTest::keyClicks(start, QStringLiteral("25"));
+    EXPECT_TRUE(editor->lastRefusal.startsWith(QStringLiteral("Такого времени нет"))) << editor->lastRefusal.toStdString();
+    EXPECT_NE(start->time().hour(), 25 % 24);
+    EXPECT_EQ(QToolTip::text(), editor->lastRefusal);
+
+    editor->lastRefusal.clear();
+    editor->pages->setCurrentIndex(1);
+    QDateEdit* holiday = editor->holidayStart.at(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return holiday->isVisible(); }, 2000));
+    if (!holiday->isEnabled())
+        QTest::mouseClick(editor->useHoliday.at(0), Qt::LeftButton, {}, QPoint(5, editor->useHoliday.at(0)->height() / 2));
+    ASSERT_TRUE(holiday->isEnabled());
+    ASSERT_NO_FATAL_FAILURE(clickInto(holiday));
+    QTest::keyClick(holiday, Qt::Key_Home);
+    QTest::keyClicks(holiday, QStringLiteral("3102"));
+    EXPECT_TRUE(editor->lastRefusal.startsWith(QStringLiteral("Такой даты нет"))) << editor->lastRefusal.toStdString();
+    EXPECT_NE(holiday->date(), QDate(2000, 2, 29)) << holiday->date().toString().toStdString();
 }
