@@ -362,9 +362,10 @@ void Tfrm_main::createControls() {
     info->addWidget(lbl_vType, 0, 1);
     info->addWidget(lbl_nSoftVer, 1, 0);
     info->addWidget(lbl_vSoftVer, 1, 1);
-    info->addWidget(lbl_nFreeSpace, 2, 0);
-    info->addWidget(lbl_vFreeSpace, 2, 1);
-    info->addWidget(lbl_nDisc, 3, 0, 1, 2, Qt::AlignCenter);
+    // The free-memory caption takes the whole width of the box; its value goes under it.
+    info->addWidget(lbl_nFreeSpace, 2, 0, 1, 2);
+    info->addWidget(lbl_vFreeSpace, 3, 1, Qt::AlignRight);
+    info->addWidget(lbl_nDisc, 4, 0, 1, 2, Qt::AlignCenter);
     treeLayout->addWidget(GroupBox1);
 
     pnl_editor = new QWidget(Splitter1);

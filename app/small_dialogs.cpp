@@ -78,7 +78,6 @@ Tfrm_ComPort::Tfrm_ComPort(QWidget* parent) : QDialog(parent) {
     inner->addWidget(cb_PortNum);
     lbl_PortState = new QLabel(group);
     lbl_PortState->setObjectName(QStringLiteral("lbl_PortState"));
-    lbl_PortState->setWordWrap(true);
     QPalette warning = lbl_PortState->palette();
     warning.setColor(QPalette::WindowText, QColor(160, 0, 0));
     lbl_PortState->setPalette(warning);
@@ -113,6 +112,7 @@ void Tfrm_ComPort::showPortState() {
     const QString problem = row >= 0 && row < problems_.size() ? problems_.at(row) : QString();
     lbl_PortState->setText(problem.isEmpty() ? QString() : resolveComDevice(row + 1) + QStringLiteral(": ") + problem);
     lbl_PortState->setVisible(!problem.isEmpty());
+    adjustSize(); // the line is read whole, however long the path
 }
 
 void Tfrm_ComPort::refreshDevices() {

@@ -148,6 +148,8 @@ bool installQtTranslations() {
         return false;
     }
     QCoreApplication::installTranslator(translator);
+    // Month and day names in the file dialogs and calendars follow the translation.
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     return true;
 }
 

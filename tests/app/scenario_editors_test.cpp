@@ -409,6 +409,12 @@ TEST_F(TechnicianTest, EveryEditorShowsItsTextsWholeAtTheOpeningSize) {
             cut << QStringLiteral("tree \"%1\": %2 > %3").arg((*it)->text(0)).arg(need).arg(tree->viewport()->width());
     }
     cut << cutTexts(window->GroupBox1);
+    // The device box as it shows a connected unit with a large free memory.
+    window->db.deviceInfo->findChild("FreeSpaceBytes")->setText("999999999");
+    window->setShellState(Tfrm_main::stSaved, true);
+    QTest::qWait(20);
+    cut << cutTexts(window->GroupBox1);
+    window->setShellState(Tfrm_main::stSaved, false);
     cut.removeDuplicates();
     EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
 }
