@@ -16,6 +16,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
@@ -31,23 +32,25 @@ namespace zirezid {
 namespace {
 const QString kTitle = QStringLiteral("ZIRezid");
 // Menus and their items.
-const QString kMenuFile = QStringLiteral("Файл");
-const QString kMenuLink = QStringLiteral("Связь");
-const QString kMenuSettings = QStringLiteral("Настройки");
-const QString kMenuHelp = QStringLiteral("Справка");
-const QString kNew = QStringLiteral("Создать...");
-const QString kOpen = QStringLiteral("Открыть...");
-const QString kSave = QStringLiteral("Сохранить");
-const QString kSaveAs = QStringLiteral("Сохранить как ...");
-const QString kExit = QStringLiteral("Выход");
-const QString kConnect = QStringLiteral("Подключиться");
-const QString kDisconnect = QStringLiteral("Отключиться");
-const QString kRead = QStringLiteral("Чтение...");
-const QString kWrite = QStringLiteral("Запись...");
-const QString kDateTime = QStringLiteral("Время и дата...");
-const QString kComPort = QStringLiteral("COM порт...");
-const QString kDeviceConfig = QStringLiteral("Тип устройства...");
-const QString kAbout = QStringLiteral("О программе...");
+// "&" marks the letter that opens the menu or runs the item with Alt.
+const QString kMenuFile = QStringLiteral("&Файл");
+const QString kMenuLink = QStringLiteral("&Связь");
+const QString kMenuSettings = QStringLiteral("&Настройки");
+const QString kMenuHelp = QStringLiteral("Спр&авка");
+const QString kNew = QStringLiteral("&Создать...");
+const QString kOpen = QStringLiteral("&Открыть...");
+const QString kSave = QStringLiteral("Со&хранить");
+const QString kSaveAs = QStringLiteral("Сохранить &как ...");
+const QString kExit = QStringLiteral("В&ыход");
+const QString kConnect = QStringLiteral("&Подключиться");
+const QString kDisconnect = QStringLiteral("&Отключиться");
+const QString kRead = QStringLiteral("&Чтение...");
+const QString kWrite = QStringLiteral("&Запись...");
+const QString kDateTime = QStringLiteral("&Время и дата...");
+const QString kComPort = QStringLiteral("&COM порт...");
+const QString kDeviceConfig = QStringLiteral("&Тип устройства...");
+const QString kAbout = QStringLiteral("&О программе...");
+const QString kNoRecent = QStringLiteral("(нет недавних файлов)");
 // Tool bar captions.
 const QString kBtNew = QStringLiteral("Создать");
 const QString kBtOpen = QStringLiteral("Открыть");
@@ -98,8 +101,12 @@ const QString kNothingToRead = QStringLiteral("Выберите объекты �
 const QString kNothingToWrite = QStringLiteral("Выберите объекты для записи в панели слева.");
 
 constexpr int kBytesPerMinute = 240000; // recorded sound of the unit
-constexpr int kEditorMinWidth = 579;
-constexpr int kTreeMinWidth = 218;
+// The tree is wide enough for its longest caption with the nodes open; the editors are laid out to fit the rest
+// of the opening width.
+constexpr int kEditorMinWidth = 530;
+constexpr int kTreeMinWidth = 262;
+// The window opens at this size and may only grow from it.
+constexpr QSize kWindowSize(800, 562);
 
 // The window's state table: which command is available in states 0 saved, 1 modified, 2 no database, 3 busy,
 // combined with the connection flag.
@@ -243,9 +250,35 @@ void Tfrm_main::createControls() {
     mnCOM = makeAction(kComPort, kHintComPort, "mnCOM");
     mn_DeviceConfig = makeAction(kDeviceConfig, kHintDeviceConfig, "mn_DeviceConfig");
     mnAbout = makeAction(kAbout, QString(), "mnAbout");
+    mn_New->setShortcut(QKeySequence::New);
+    mn_Open->setShortcut(QKeySequence::Open);
+    mn_SaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    mn_Exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    mn_Connect->setShortcut(QKeySequence(Qt::Key_F2));
+    mn_Disconnect->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F2));
+    mn_Read->setShortcut(QKeySequence(Qt::Key_F5));
+    mn_Write->setShortcut(QKeySequence(Qt::Key_F6));
+    // The menu's Save is off for a modified unnamed database, yet Ctrl+S must save it too (as the tool bar's
+    // button does, through Save As). The menu item only shows the key; a window-wide action of its own runs it.
+    mn_Save->setShortcut(QKeySequence::Save);
+    mn_Save->setShortcutContext(Qt::WidgetShortcut);
+    auto* ks_Save = new QAction(this);
+    ks_Save->setObjectName(QStringLiteral("ks_Save"));
+    ks_Save->setShortcut(QKeySequence::Save);
+    addAction(ks_Save);
+    connect(ks_Save, &QAction::triggered, this, [this] {
+        commitEditor(); // what was typed last, still in the focused field, belongs to the save
+        if (shellState == stModified)
+            bt_SaveClick();
+    });
 
     QMenu* file = menuBar()->addMenu(kMenuFile);
     file->addActions({mn_New, mn_Open, mn_Save, mn_SaveAs});
+    file->addSeparator();
+    mn_Recent = file->addMenu(QStringLiteral("&Недавние файлы"));
+    mn_Recent->setObjectName(QStringLiteral("mn_Recent"));
+    connect(mn_Recent, &QMenu::aboutToShow, this, &Tfrm_main::fillRecentMenu);
+    fillRecentMenu();
     file->addSeparator();
     file->addAction(mn_Exit);
     QMenu* link = menuBar()->addMenu(kMenuLink);
@@ -333,9 +366,10 @@ void Tfrm_main::createControls() {
     info->addWidget(lbl_vType, 0, 1);
     info->addWidget(lbl_nSoftVer, 1, 0);
     info->addWidget(lbl_vSoftVer, 1, 1);
-    info->addWidget(lbl_nFreeSpace, 2, 0);
-    info->addWidget(lbl_vFreeSpace, 2, 1);
-    info->addWidget(lbl_nDisc, 3, 0, 1, 2, Qt::AlignCenter);
+    // The free-memory caption takes the whole width of the box; its value goes under it.
+    info->addWidget(lbl_nFreeSpace, 2, 0, 1, 2);
+    info->addWidget(lbl_vFreeSpace, 3, 1, Qt::AlignRight);
+    info->addWidget(lbl_nDisc, 4, 0, 1, 2, Qt::AlignCenter);
     treeLayout->addWidget(GroupBox1);
 
     pnl_editor = new QWidget(Splitter1);
@@ -393,9 +427,45 @@ void Tfrm_main::createControls() {
     saveDialog_->setFileMode(QFileDialog::AnyFile);
     saveDialog_->setDefaultSuffix(QStringLiteral("qor"));
 
-    setFixedSize(800, 562);
+    setMinimumSize(kWindowSize);
+    resize(kWindowSize);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // The size and the splitter the user left last time.
+    if (const QByteArray geometry = Preferences::windowGeometry(); !geometry.isEmpty())
+        restoreGeometry(geometry);
+    if (const QByteArray splitter = Preferences::splitterState(); !splitter.isEmpty())
+        Splitter1->restoreState(splitter);
+}
+
+void Tfrm_main::fillRecentMenu() {
+    mn_Recent->clear();
+    const QStringList files = Preferences::recentFiles();
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = files.at(i);
+        QAction* action = mn_Recent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(fileNameOf(path)));
+        action->setObjectName(QStringLiteral("mn_Recent%1").arg(i + 1));
+        action->setStatusTip(path);
+        action->setToolTip(path);
+        connect(action, &QAction::triggered, this, [this, path] { openFile(path); });
+    }
+    if (files.isEmpty())
+        mn_Recent->addAction(kNoRecent)->setEnabled(false);
+}
+
+void Tfrm_main::rememberFile(const QString& path) {
+    Preferences::addRecentFile(QFileInfo(path).absoluteFilePath());
+    fillRecentMenu();
+}
+
+void Tfrm_main::updateTitle() {
+    if (shellState == stNoBase || db.root == nullptr) {
+        setWindowTitle(kTitle);
+        return;
+    }
+    const QString name = isUnnamed ? kUnnamedFile : fileNameOf(QString::fromStdString(db.basePath));
+    setWindowTitle(name + (shellState == stModified ? QStringLiteral("*") : QString()) + QStringLiteral(" — ") +
+                   kTitle);
 }
 
 void Tfrm_main::FormCreate() {
@@ -514,6 +584,8 @@ void Tfrm_main::setShellState(int state, bool connected) {
     stStatus[1]->setText(QStringLiteral("COM%1").arg(comPortNumber));
     stStatus[2]->setText(QString::fromStdString(db.currentConfig.name));
     updateDeviceInfoBox();
+    if (state != stBusy)
+        updateTitle();
 }
 
 void Tfrm_main::updateDeviceInfoBox() {
@@ -610,9 +682,37 @@ void Tfrm_main::kt_treeviewChange(QTreeWidgetItem* current, QTreeWidgetItem* pre
     if (previous != nullptr)
         if (KT_TABLE* object = static_cast<TreeNodeItem*>(previous)->data())
             object->hideEditor();
-    if (current != nullptr)
-        if (KT_TABLE* object = static_cast<TreeNodeItem*>(current)->data())
-            object->showEditor(pnl_editor, context);
+    KT_TABLE* object = current != nullptr ? static_cast<TreeNodeItem*>(current)->data() : nullptr;
+    // Whatever was shown before (a dialog may have rebuilt the tree under a frame it left visible), only the
+    // selected object's frame stays in the panel.
+    for (TKT_EDITOR* frame : frames.all())
+        if (frame->parentWidget() == pnl_editor && (object == nullptr || object->editorFrame != frame))
+            frame->hideAndDetach();
+    if (object != nullptr)
+        object->showEditor(pnl_editor, context);
+}
+
+QList<int> Tfrm_main::pathOf(QTreeWidgetItem* item) {
+    QList<int> path;
+    for (; item != nullptr && item->parent() != nullptr; item = item->parent())
+        path.prepend(item->parent()->indexOfChild(item));
+    return path;
+}
+
+void Tfrm_main::selectPath(const QList<int>& path) {
+    QTreeWidgetItem* item = kt_treeview->rootNode();
+    if (item == nullptr)
+        return;
+    allowExpand = true;
+    for (int index : path) {
+        if (index < 0 || index >= item->childCount())
+            break;
+        item->setExpanded(true);
+        item = item->child(index);
+    }
+    kt_treeview->setCurrentItem(nullptr);
+    kt_treeview->setCurrentItem(item);
+    allowExpand = false;
 }
 
 void Tfrm_main::commitEditor() {
@@ -644,6 +744,8 @@ void Tfrm_main::FormShow() {
     if (!settingsFile_.isEmpty()) {
         const QString path = QFileInfo(settingsFile_).absoluteFilePath();
         isUnnamed = !db.loadBase(path.toStdString());
+        if (!isUnnamed)
+            rememberFile(path);
     }
     if (isUnnamed) {
         const QString path = tempFolder + kUnnamedFile;
@@ -661,6 +763,10 @@ QString Tfrm_main::runFileDialog(FileDialogKind kind, const QString& title, cons
     QFileDialog* dialog = kind == FileDialogKind::Open ? openDialog_ : saveDialog_;
     const QString previous = dialog->windowTitle();
     dialog->setWindowTitle(title);
+    // The folder of the open file is where its neighbours are; the unnamed database lives in the scratch
+    // folder, which is nobody's place to look.
+    if (!isUnnamed && !db.basePath.empty())
+        dialog->setDirectory(QFileInfo(QString::fromStdString(db.basePath)).absolutePath());
     if (!fileName.isEmpty())
         dialog->selectFile(fileName);
     const bool ok = dialog->exec() == QDialog::Accepted;
@@ -697,6 +803,7 @@ void Tfrm_main::mn_NewClick() {
     db.buildNewBase(path.toStdString());
     if (db.saveBase(path.toStdString())) {
         isUnnamed = false;
+        rememberFile(path);
         rebuildTree();
         expandAndSelectRoot();
         applyShellState(stSaved);
@@ -713,10 +820,24 @@ void Tfrm_main::mn_OpenClick() {
     const QString path = askFileName(FileDialogKind::Open, kOpenTitle, QString());
     if (path.isEmpty())
         return;
+    loadFile(path);
+}
+
+void Tfrm_main::openFile(const QString& path) {
+    if (shellState == stBusy)
+        return;
+    commitEditor();
+    if (shellState == stModified && !askSaveChanges())
+        return;
+    loadFile(path);
+}
+
+void Tfrm_main::loadFile(const QString& path) {
     applyShellState(stBusy);
     clearTree();
     if (db.loadBase(path.toStdString())) {
         isUnnamed = false;
+        rememberFile(path);
         rebuildTree();
         expandAndSelectRoot();
         applyShellState(stSaved);
@@ -781,6 +902,7 @@ void Tfrm_main::mn_SaveAsClick() {
     db.root->description = (kRootCaption + fileNameOf(path)).toStdString();
     if (db.saveBase(path.toStdString())) {
         isUnnamed = false;
+        rememberFile(path);
         if (db.root->node != nullptr)
             db.root->node->setText(db.root->getDescription());
         db.root->refreshNode();
@@ -808,6 +930,7 @@ void Tfrm_main::closeEvent(QCloseEvent* event) {
         frm_read->closeSession();
         isConnected = false;
     }
+    Preferences::writeWindowLayout(saveGeometry(), Splitter1->saveState());
     event->accept();
 }
 
@@ -897,9 +1020,13 @@ void Tfrm_main::runDeviceJob(bool write) {
             kt_treeviewChange(current, nullptr);
         return;
     }
+    const QList<int> shown = pathOf(current);
     frm_read->exec();
-    if (!write)
+    if (!write) {
         rebuildTree(); // a read may have changed captions and contents
+        // The rebuilt tree selects the object shown before, which shows its frame (and only that frame).
+        selectPath(shown);
+    }
 }
 
 void Tfrm_main::mn_ReadClick() { runDeviceJob(false); }

@@ -18,6 +18,7 @@ class QAction;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QSplitter;
 
 namespace zirezid {
@@ -73,6 +74,8 @@ public:
     void mn_WriteClick();
     void mn_DateTimeClick();
     void mnAboutClick();
+    // Opens a settings file, asking about unsaved changes first (the recent-files entries).
+    void openFile(const QString& path);
 
     // Which file the open and save dialogs chose; empty for cancel. Tests put their own choice here.
     enum class FileDialogKind { Open, Save };
@@ -93,6 +96,7 @@ public:
     QAction *mn_New, *mn_Open, *mn_Save, *mn_SaveAs, *mn_Exit;
     QAction *mn_Connect, *mn_Disconnect, *mn_Read, *mn_Write, *mn_DateTime;
     QAction *mnCOM, *mn_DeviceConfig, *mnAbout;
+    QMenu* mn_Recent;
     QLabel* stStatus[3];
     QWidget* pnl_meedle;
     QWidget* pnl_tree;
@@ -140,6 +144,12 @@ private:
     void bt_ConnectClick();
     void bt_SaveClick();
     QString runFileDialog(FileDialogKind kind, const QString& title, const QString& fileName);
+    void loadFile(const QString& path);
+    void fillRecentMenu();
+    void rememberFile(const QString& path);
+    void updateTitle();
+    static QList<int> pathOf(QTreeWidgetItem* item);
+    void selectPath(const QList<int>& path);
 
     QFileDialog* openDialog_;
     QFileDialog* saveDialog_;

@@ -3,6 +3,8 @@
 #include "app/startup.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,6 +15,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 namespace zirezid {
 
 namespace {
@@ -20,6 +25,14 @@ const QString kPortCaption = QStringLiteral("Настройка");
 const QString kPortGroup = QStringLiteral("COM-порт");
 const QString kOk = QStringLiteral("OK");
 const QString kCancel = QStringLiteral("Отменить");
+const QString kNoDevice = QStringLiteral("нет такого устройства");
+const QString kNotAPort = QStringLiteral("не последовательный порт");
+const QString kPlainFile = QStringLiteral("обычный файл");
+const QString kFolder = QStringLiteral("папка");
+const QString kOtherDevice = QStringLiteral("устройство другого рода");
+// Character devices of the terminal kind: pseudo-terminal slaves (the simulated unit) have no sysfs entry.
+constexpr unsigned kPtsMajorFirst = 136;
+constexpr unsigned kPtsMajorLast = 143;
 const QString kTypeCaption = QStringLiteral("Выберите тип устройства");
 const QString kTypeLabel = QStringLiteral("Доступные типы устройств:");
 constexpr int kPortCount = 9;
@@ -49,7 +62,7 @@ Tfrm_ComPort::Tfrm_ComPort(QWidget* parent) : QDialog(parent) {
     auto* inner = new QVBoxLayout(group);
     cb_PortNum = new QComboBox(group);
     cb_PortNum->setObjectName(QStringLiteral("cb_PortNum"));
-    auto* model = new QStandardItemModel(kPortCount, 2, cb_PortNum);
+    auto* model = new QStandardItemModel(kPortCount, 3, cb_PortNum);
     for (int n = 1; n <= kPortCount; ++n)
         model->setItem(n - 1, 0, new QStandardItem(QStringLiteral("COM%1").arg(n)));
     cb_PortNum->setModel(model);
@@ -63,26 +76,70 @@ Tfrm_ComPort::Tfrm_ComPort(QWidget* parent) : QDialog(parent) {
     view->setMinimumWidth(260);
     cb_PortNum->setView(view);
     inner->addWidget(cb_PortNum);
+    lbl_PortState = new QLabel(group);
+    lbl_PortState->setObjectName(QStringLiteral("lbl_PortState"));
+    QPalette warning = lbl_PortState->palette();
+    warning.setColor(QPalette::WindowText, QColor(160, 0, 0));
+    lbl_PortState->setPalette(warning);
+    inner->addWidget(lbl_PortState);
     top->addWidget(group);
     top->addLayout(okCancelRow(this, btn_Ok, btn_Cancel));
+    connect(cb_PortNum, &QComboBox::currentIndexChanged, this, &Tfrm_ComPort::showPortState);
+}
+
+QString Tfrm_ComPort::deviceProblem(const QString& device) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return kNoDevice;
+    if (S_ISDIR(st.st_mode))
+        return kNotAPort + QStringLiteral(" (") + kFolder + QStringLiteral(")");
+    if (!S_ISCHR(st.st_mode))
+        return kNotAPort + QStringLiteral(" (") + kPlainFile + QStringLiteral(")");
+    const unsigned major = ::major(st.st_rdev);
+    if (major >= kPtsMajorFirst && major <= kPtsMajorLast)
+        return QString();
+    // Asked of sysfs, not by opening the device: opening a real port would pulse its modem lines.
+    const QString subsystem =
+        QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(::minor(st.st_rdev)))
+            .symLinkTarget();
+    if (QFileInfo(subsystem).fileName() == QLatin1String("tty"))
+        return QString();
+    return kNotAPort + QStringLiteral(" (") + kOtherDevice + QStringLiteral(")");
+}
+
+void Tfrm_ComPort::showPortState() {
+    const int row = cb_PortNum->currentIndex();
+    const QString problem = row >= 0 && row < problems_.size() ? problems_.at(row) : QString();
+    lbl_PortState->setText(problem.isEmpty() ? QString() : resolveComDevice(row + 1) + QStringLiteral(": ") + problem);
+    lbl_PortState->setVisible(!problem.isEmpty());
+    adjustSize(); // the line is read whole, however long the path
 }
 
 void Tfrm_ComPort::refreshDevices() {
     auto* model = static_cast<QStandardItemModel*>(cb_PortNum->model());
+    problems_.clear();
     for (int n = 1; n <= kPortCount; ++n) {
         const QString device = resolveComDevice(n);
+        const QString problem = deviceProblem(device);
+        problems_ << problem;
         auto* item = new QStandardItem(device);
         item->setForeground(Qt::darkGray);
         model->setItem(n - 1, 1, item);
-        model->item(n - 1, 0)->setToolTip(device);
+        auto* state = new QStandardItem(problem);
+        state->setForeground(QColor(160, 0, 0));
+        model->setItem(n - 1, 2, state);
+        model->item(n - 1, 0)->setToolTip(problem.isEmpty() ? device : device + QStringLiteral(": ") + problem);
     }
-    if (auto* view = qobject_cast<QTableView*>(cb_PortNum->view()))
+    if (auto* view = qobject_cast<QTableView*>(cb_PortNum->view())) {
         view->resizeColumnToContents(0);
+        view->resizeColumnToContents(1);
+    }
 }
 
 bool Tfrm_ComPort::choose(int& current) {
     refreshDevices();
     cb_PortNum->setCurrentIndex(qBound(1, current, kPortCount) - 1);
+    showPortState();
     if (exec() != QDialog::Accepted)
         return false;
     current = cb_PortNum->currentIndex() + 1;

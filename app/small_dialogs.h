@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QComboBox;
+class QLabel;
 class QListWidget;
 class QPushButton;
 
@@ -19,11 +20,19 @@ public:
     // Shows the dialog with `current` selected; answers true on OK with the chosen number in `current`.
     bool choose(int& current);
     QComboBox* cb_PortNum;
+    // What the chosen port's device is, when it is not a serial port that can be used.
+    QLabel* lbl_PortState;
     QPushButton* btn_Ok;
     QPushButton* btn_Cancel;
 
+    // Why `device` cannot serve as a serial port (missing, a plain file, a device of another kind); empty when
+    // it is a terminal device.
+    static QString deviceProblem(const QString& device);
+
 private:
     void refreshDevices();
+    void showPortState();
+    QStringList problems_;
 };
 
 class Tfrm_new : public QDialog {

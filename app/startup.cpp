@@ -4,7 +4,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSettings>
+#include <QCoreApplication>
+#include <QTranslator>
 #include <QStandardPaths>
 
 namespace zirezid {
@@ -100,6 +104,53 @@ void Preferences::writeConfigId(int configId) {
 QString Preferences::portOverride(int n) {
     QSettings prefs(preferencesPath(), QSettings::IniFormat);
     return prefs.value(QStringLiteral("Ports/COM%1").arg(n)).toString();
+}
+
+QStringList Preferences::recentFiles() {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    QStringList list = prefs.value(QStringLiteral("RecentFiles")).toStringList();
+    list.removeAll(QString());
+    return list.mid(0, recentCount);
+}
+
+void Preferences::addRecentFile(const QString& path) {
+    QStringList list = recentFiles();
+    list.removeAll(path);
+    list.prepend(path);
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    prefs.setValue(QStringLiteral("RecentFiles"), list.mid(0, recentCount));
+    prefs.sync();
+}
+
+QByteArray Preferences::windowGeometry() {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    return prefs.value(QStringLiteral("Window/Geometry")).toByteArray();
+}
+
+QByteArray Preferences::splitterState() {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    return prefs.value(QStringLiteral("Window/Splitter")).toByteArray();
+}
+
+void Preferences::writeWindowLayout(const QByteArray& geometry, const QByteArray& splitter) {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    prefs.setValue(QStringLiteral("Window/Geometry"), geometry);
+    prefs.setValue(QStringLiteral("Window/Splitter"), splitter);
+    prefs.sync();
+}
+
+bool installQtTranslations() {
+    // Owned by the application object, so they live exactly as long as the texts they translate.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    // Month and day names in the file dialogs and calendars follow the translation.
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    return true;
 }
 
 QString resolveComDevice(int n) {

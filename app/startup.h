@@ -1,7 +1,9 @@
 // Program start-up helpers: the scratch folder, folder emptying and the preferences file.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace zirezid {
@@ -39,7 +41,21 @@ public:
     static void writeConfigId(int configId);
     // The device path that Ports/COMn names, or empty.
     static QString portOverride(int n);
+
+    // The files opened or saved last, newest first, at most recentCount.
+    static constexpr int recentCount = 8;
+    static QStringList recentFiles();
+    // Puts `path` first in the recent files, dropping its older entry and the ones beyond recentCount.
+    static void addRecentFile(const QString& path);
+    // The main window's size and splitter as last left; empty when never stored.
+    static QByteArray windowGeometry();
+    static QByteArray splitterState();
+    static void writeWindowLayout(const QByteArray& geometry, const QByteArray& splitter);
 };
+
+// Loads Qt's own Russian texts (file dialogs, standard buttons, edit menus) when the system has them; false
+// when they are not installed.
+bool installQtTranslations();
 
 // The device a port number resolves to when the serial layer opens it: env ZIREZID_COMn, the preference
 // Ports/COMn, then /dev/ttyS{n-1}.

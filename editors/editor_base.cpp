@@ -3,6 +3,8 @@
 #include "model/tables.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -17,7 +19,9 @@
 #include <QMenu>
 #include <QPainter>
 #include <QRadioButton>
+#include <QStyle>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace zirezid {
@@ -199,6 +203,8 @@ void TKT_EDITOR::wire(QWidget* control) {
         });
     } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
         combo->installEventFilter(this);
+        // Some styles open a list as tall as the screen and ignore the row limit; the plain list keeps it.
+        combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
         connect(combo, &QComboBox::activated, this, [this, combo] {
             if (attached_)
                 controlExit(combo);
@@ -299,13 +305,40 @@ static bool storesOnExit(QFocusEvent* event) {
 
 void TKT_EDITOR::typeInto(QLineEdit* edit, const QString& text) {
     for (const char32_t ch : text.toUcs4()) {
-        if (!controlKeyPress(edit, ch))
+        if (!controlKeyPress(edit, ch)) {
+            tellRefusal(edit, ch);
             continue;
+        }
         edit->insert(QString::fromUcs4(&ch, 1));
     }
 }
 
+void TKT_EDITOR::tellRefusal(QLineEdit* edit, char32_t key) {
+    KT_RECORD* record = tag(edit);
+    if (record == nullptr || record->value == nullptr)
+        return;
+    const QString reason = QString::fromStdString(record->value->keyRefusal(key));
+    if (reason.isEmpty())
+        return;
+    lastRefusal = reason;
+    // A balloon under the field: the typing goes on, and the user learns why the key did nothing.
+    QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), reason, edit);
+}
+
 bool TKT_EDITOR::eventFilter(QObject* watched, QEvent* event) {
+    // A closed drop-down or picker under a passing mouse wheel is not being chosen from.
+    if (event->type() == QEvent::Wheel &&
+        (qobject_cast<QComboBox*>(watched) != nullptr || qobject_cast<QAbstractSpinBox*>(watched) != nullptr))
+        return true;
+    // An open list shows its entries whole, however narrow the closed drop-down is.
+    if (auto* combo = qobject_cast<QComboBox*>(watched);
+        combo != nullptr && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)) {
+        QAbstractItemView* view = combo->view();
+        const int scrollBar = combo->count() > combo->maxVisibleItems()
+                                  ? combo->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view)
+                                  : 0;
+        view->setMinimumWidth(view->sizeHintForColumn(combo->modelColumn()) + scrollBar + 2 * view->frameWidth());
+    }
     if (!attached_)
         return QFrame::eventFilter(watched, event);
     QWidget* control = controlOf(watched);
@@ -338,8 +371,10 @@ bool TKT_EDITOR::eventFilter(QObject* watched, QEvent* event) {
             if (text.isEmpty() || text.at(0).isNull() || (key->modifiers() & Qt::ControlModifier))
                 break; // cursor keys, Delete and shortcuts are no characters for the filter
             for (const char32_t ch : text.toUcs4())
-                if (!controlKeyPress(control, ch))
+                if (!controlKeyPress(control, ch)) {
+                    tellRefusal(edit, ch);
                     return true;
+                }
             break;
         }
         if (qobject_cast<QComboBox*>(control) != nullptr) {
@@ -394,6 +429,9 @@ void TKT_EDITOR::controlExit(QWidget* control) {
             check->setFocus();
     }
     storing_ = false;
+    // The heading names the object by its description, which may just have been edited.
+    if (boundObject != nullptr)
+        stCaption->setText(QString::fromStdString(boundObject->getDescription()));
 }
 
 void TKT_EDITOR::controlClick(QWidget* control) {

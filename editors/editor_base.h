@@ -86,6 +86,9 @@ public:
     // Loads a control from its record, sets its hint and tag: the shared step of the derived bindObject.
     void loadControl(QWidget* control, const char* fieldKey);
 
+    // The last reason told for a refused key (shown as a balloon under the field).
+    QString lastRefusal;
+
     KT_TABLE* boundObject = nullptr;
     EditorOwner* ownerWindow = nullptr;
 
@@ -103,6 +106,8 @@ protected:
     void setHeadingPicture(const QPixmap& picture);
     // Typing the text in character by character through the key filter: how a paste reaches a masked edit.
     void typeInto(QLineEdit* edit, const QString& text);
+    // Tells why the key filter refused a key, when the value kind has a reason worth telling.
+    void tellRefusal(QLineEdit* edit, char32_t key);
 
 private:
     void wire(QWidget* control);

@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMediaPlayer>
+#include <QScrollArea>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
@@ -106,8 +107,7 @@ void showControl(QWidget* control, bool visible) {
 
 // ---- KtWavePlayer ----
 
-KtWavePlayer::KtWavePlayer(QWidget* parent)
-    : QFrame(parent), player(new QMediaPlayer(this)), output_(new QAudioOutput(this)) {
+KtWavePlayer::KtWavePlayer(QWidget* parent) : QFrame(parent) {
     setObjectName(QStringLiteral("mp1"));
     setFrameShape(QFrame::StyledPanel);
     auto* row = new QHBoxLayout(this);
@@ -118,10 +118,10 @@ KtWavePlayer::KtWavePlayer(QWidget* parent)
     row->addWidget(bt_Play);
     row->addWidget(bt_Pause);
     row->addWidget(bt_Stop);
-    player->setAudioOutput(output_);
-    connect(bt_Play, &QToolButton::clicked, player, &QMediaPlayer::play);
-    connect(bt_Pause, &QToolButton::clicked, player, &QMediaPlayer::pause);
-    connect(bt_Stop, &QToolButton::clicked, player, &QMediaPlayer::stop);
+    renewPlayer();
+    connect(bt_Play, &QToolButton::clicked, this, [this] { player->play(); });
+    connect(bt_Pause, &QToolButton::clicked, this, [this] { player->pause(); });
+    connect(bt_Stop, &QToolButton::clicked, this, [this] { player->stop(); });
     setEnabled(false);
 }
 
@@ -129,8 +129,19 @@ KtWavePlayer::~KtWavePlayer() {
     player->stop();
 }
 
+void KtWavePlayer::renewPlayer() {
+    // A GStreamer pipeline that once failed on a file keeps failing on every file after it ("Internal data
+    // stream error"); each file gets a player of its own.
+    delete player;
+    delete output_;
+    output_ = new QAudioOutput(this);
+    player = new QMediaPlayer(this);
+    player->setAudioOutput(output_);
+}
+
 bool KtWavePlayer::open(const QString& path, int& errorNumber, QString& errorText) {
     close();
+    renewPlayer();
     fileName_ = path;
     player->setSource(QUrl::fromLocalFile(path));
     const auto settled = [this] {
@@ -257,8 +268,8 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         row.cb_1 = new QComboBox(actionGroup);
         row.cb_1->setObjectName(QStringLiteral("cb_1") + nn);
         row.cb_1->setMaxVisibleItems(kLongList);
-        row.cb_1->setMinimumContentsLength(18);
-        row.cb_1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        // The kind is read whole: the column takes the longest kind's width.
+        row.cb_1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         row.cb_2 = new QComboBox(actionGroup);
         row.cb_2->setObjectName(QStringLiteral("cb_2") + nn);
         row.cb_2->setMinimumContentsLength(12);
@@ -278,19 +289,30 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         row.cb_3->setMaxVisibleItems(kNextMenuList);
         row.cb_3->setMinimumContentsLength(10);
         row.cb_3->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        actionGrid->addWidget(row.label, r, 0);
-        actionGrid->addWidget(row.cb_1, r, 1);
-        actionGrid->addWidget(row.cb_2, r, 2);
-        actionGrid->addWidget(row.st_2, r, 3);
-        actionGrid->addWidget(row.ed_2, r, 4);
-        actionGrid->addWidget(row.st_3, r, 5);
-        actionGrid->addWidget(row.cb_3, r, 6);
+        actionGrid->addWidget(row.label, 2 * r, 0);
+        actionGrid->addWidget(row.cb_1, 2 * r, 1);
+        actionGrid->addWidget(row.cb_2, 2 * r, 2);
+        // The wait and the next menu of an operator call go on a line of their own under the row: beside the
+        // kind and the operator they would squeeze every list of the row to a few letters.
+        auto* callLine = new QHBoxLayout;
+        callLine->setContentsMargins(0, 0, 0, 0);
+        callLine->addWidget(row.st_2);
+        callLine->addWidget(row.ed_2);
+        callLine->addSpacing(8);
+        callLine->addWidget(row.st_3);
+        callLine->addWidget(row.cb_3, 1);
+        actionGrid->addLayout(callLine, 2 * r + 1, 1, 1, 2);
         rows.push_back(row);
     }
     actionGrid->setColumnStretch(2, 1);
-    actionGrid->setColumnStretch(6, 1);
-    actionGrid->setRowStretch(11, 1);
-    actionLayout->addWidget(actionGroup);
+    actionGrid->setRowStretch(22, 1);
+    // Several operator calls take a second line each; the rows then scroll instead of growing the window.
+    auto* actionScroll = new QScrollArea(actionPage);
+    actionScroll->setObjectName(QStringLiteral("actionScroll"));
+    actionScroll->setFrameShape(QFrame::NoFrame);
+    actionScroll->setWidgetResizable(true);
+    actionScroll->setWidget(actionGroup);
+    actionLayout->addWidget(actionScroll);
     pages->addTab(actionPage, kPageActions);
 
     connect(btOpen, &QPushButton::clicked, this, [this] {

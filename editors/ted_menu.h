@@ -37,10 +37,11 @@ public:
     QToolButton* bt_Play;
     QToolButton* bt_Pause;
     QToolButton* bt_Stop;
-    QMediaPlayer* player;
+    QMediaPlayer* player = nullptr;
 
 private:
-    QAudioOutput* output_;
+    void renewPlayer();
+    QAudioOutput* output_ = nullptr;
     QString fileName_;
 };
 

@@ -11,7 +11,9 @@
 #include <QLabel>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QKeyEvent>
 #include <QTimeEdit>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace zirezid {
@@ -34,6 +36,9 @@ const QString kTo = QStringLiteral("по");
 const QDate kFirstDay(2000, 1, 1);
 const QDate kLastDay(2000, 12, 31);
 const QString kTimeForm = QStringLiteral("HH:mm");
+const QString kImpossibleTime = QStringLiteral("Такого времени нет: часы от 00 до 23, минуты от 00 до 59.");
+const QString kImpossibleDate =
+    QStringLiteral("Такой даты нет: в месяце нет такого числа (февраль считается по 29-е), месяц от 01 до 12.");
 const QString kDateForm = QStringLiteral("dd.MM");
 
 QWidget* panel(QWidget* parent, const char* name) {
@@ -227,8 +232,37 @@ void Ted_timetable::controlExit(QWidget* control) {
         stCaption->setText(QString::fromStdString(boundObject->getDescription()));
 }
 
+bool Ted_timetable::typeIntoPicker(QDateTimeEdit* picker, QKeyEvent* key) {
+    const QString before = picker->text();
+    const QDateTime was = picker->dateTime();
+    const QDateTimeEdit::Section typedInto = picker->currentSection();
+    static_cast<QObject*>(picker)->event(key); // the picker's own typing, run here to see what it made of it
+    const QDateTime now = picker->dateTime();
+    // The picker drops a digit that makes no time or date, and it moves a day that the month lacks to the
+    // month's last day; either way the technician would not learn that the entry was not what was typed.
+    bool quietlyChanged = false;
+    if (qobject_cast<QDateEdit*>(picker) != nullptr)
+        quietlyChanged = typedInto != QDateTimeEdit::DaySection && now.date().day() != was.date().day();
+    const bool dropped = picker->text() == before;
+    if (!dropped && !quietlyChanged)
+        return true;
+    if (quietlyChanged)
+        picker->setDateTime(was);
+    lastRefusal = qobject_cast<QDateEdit*>(picker) != nullptr ? kImpossibleDate : kImpossibleTime;
+    QToolTip::showText(picker->mapToGlobal(QPoint(0, picker->height())), lastRefusal, picker);
+    return true;
+}
+
 bool Ted_timetable::eventFilter(QObject* watched, QEvent* event) {
     if (QDateTimeEdit* picker = pickerOf(watched); picker != nullptr && watched == picker) {
+        if (event->type() == QEvent::Wheel)
+            return true; // a passing mouse wheel sets no time
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const QString text = key->text();
+            if (text.size() == 1 && text.at(0).isDigit() && !(key->modifiers() & Qt::ControlModifier))
+                return typeIntoPicker(picker, key);
+        }
         if (attached() && event->type() == QEvent::FocusOut) {
             const auto reason = static_cast<QFocusEvent*>(event)->reason();
             // Opening the calendar or switching windows is not leaving the picker.

@@ -10,6 +10,7 @@
 class QCheckBox;
 class QDateEdit;
 class QDateTimeEdit;
+class QKeyEvent;
 class QTabWidget;
 class QTimeEdit;
 
@@ -41,6 +42,8 @@ protected:
 private:
     void loadPicker(QDateTimeEdit* picker, const std::string& key);
     QDateTimeEdit* pickerOf(QObject* object) const;
+    // Runs a typed digit through the picker; an entry the picker drops or bends is undone and told about.
+    bool typeIntoPicker(QDateTimeEdit* picker, QKeyEvent* key);
 };
 
 } // namespace zirezid

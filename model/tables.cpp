@@ -87,9 +87,11 @@ template <class Op> bool KT_RECORD::changeTracked(Op op, bool compareEditText) {
     // A refused action parameter can leave the action switched to its new kind; that is still a change of the
     // object, so the comparison runs after an error too (for every other kind a refusal changes nothing).
     changed = current() != old;
-    if (changed && ownerTable)
+    // Storing the text a field already holds is no edit: refreshing would tell the window the database changed
+    // (a root marked from an earlier edit counts as modified), and a control committed on its way out after a
+    // save would bring the unsaved-changes question back.
+    if (changed && ownerTable) {
         ownerTable->markState = kMarkChanged;
-    if (ownerTable && (!raised || changed)) {
         ownerTable->refreshNode();
         markUp(*ownerTable, ownerTable->markState);
     }
@@ -127,9 +129,8 @@ void KT_RECORD::setInt(std::int32_t n) {
         message = e.what();
     }
     changed = number() != old;
-    if (changed && ownerTable)
+    if (changed && ownerTable) {
         ownerTable->markState = kMarkChanged;
-    if (ownerTable && (!raised || changed)) {
         ownerTable->refreshNode();
         markUp(*ownerTable, ownerTable->markState);
     }

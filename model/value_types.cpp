@@ -158,6 +158,10 @@ std::string KT_TYPE::getEditText() {
     return getText();
 }
 
+std::string KT_TYPE::keyRefusal(char32_t) const {
+    return {};
+}
+
 bool KT_TYPE::isKeyAllowed(char32_t, const std::string&) {
     return true;
 }
@@ -254,7 +258,12 @@ bool KT_STR::isKeyAllowed(char32_t key, const std::string& current) {
         return true;
     if (utf8::length(current) >= static_cast<std::size_t>(maxLength))
         return false;
-    return key != U'\'' && key >= 0x20 && key != 0x7F && utf8::fitsCp1251(key);
+    // "#" is the unit's prompt: a description holding it would cut the unit's answer short and be refused there.
+    return key != U'\'' && key != U'#' && key >= 0x20 && key != 0x7F && utf8::fitsCp1251(key);
+}
+
+std::string KT_STR::keyRefusal(char32_t key) const {
+    return key == U'#' ? kt_text::hashMessage : std::string();
 }
 
 // ---- KT_CODE ----

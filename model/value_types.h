@@ -29,6 +29,9 @@ inline constexpr const char* lengthMessage = "Недопустимая длин�
 inline constexpr const char* charMessage = "Недопустимый символ";
 inline constexpr const char* timeFormatMessage = "Недопустимый формат времени";
 inline constexpr const char* dateFormatMessage = "Недопустимый формат даты";
+// Why a description cannot hold "#": the unit ends each of its answers with that sign, so it refuses the text.
+inline constexpr const char* hashMessage =
+    "Знак \"#\" в описании недопустим: устройство заканчивает им свои ответы и не примет такое описание.";
 // The conversion error of a text that is not a decimal integer; %s stands for the text.
 std::string notAnInteger(const std::string& text);
 } // namespace kt_text
@@ -59,6 +62,8 @@ public:
     virtual std::string getEditText();
     // The editor's keystroke filter: may the key be typed into the current edit text?
     virtual bool isKeyAllowed(char32_t key, const std::string& current);
+    // Why the key filter refuses a key, when the reason is worth telling the user; empty otherwise.
+    virtual std::string keyRefusal(char32_t key) const;
     virtual void showEditor(host::WindowHandle parent, host::WindowHandle context);
     virtual std::string getName();
     // The stored form.
@@ -101,6 +106,7 @@ public:
     bool setText(const std::string& text) override;
     std::string getEditText() override;
     bool isKeyAllowed(char32_t key, const std::string& current) override;
+    std::string keyRefusal(char32_t key) const override;
 };
 
 // Digit string (passwords, action parameters, dial strings); "-" alone stands for no number.

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libgl-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   lrzsz sox xvfb xauth
+  qt6-translations-l10n
   clang libclang-rt-14-dev
 )
 

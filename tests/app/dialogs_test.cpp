@@ -1,10 +1,15 @@
 #include "app/clock_dialog.h"
 #include "app/message_boxes.h"
 #include "app/small_dialogs.h"
+#include "app/startup.h"
 #include "ui_helpers.h"
 
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -232,4 +237,50 @@ TEST(SmallDialogs, TypeDialogIsRefilledAndDoubleClickConfirms) {
     EXPECT_EQ(dialog.choose(names, 1), -1);
     EXPECT_EQ(dialog.choose(names, -1), -1); // OK with nothing selected chooses nothing
     EXPECT_EQ(dialog.ListBox1->count(), 2);
+}
+
+TEST(SmallDialogs, PortDialogSaysWhichPathIsNoSerialPort) {
+    test::TestEnvironment env;
+    const QString plain = env.path(QStringLiteral("notes.txt"));
+    {
+        QFile file(plain);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    qputenv("ZIREZID_COM2", plain.toLocal8Bit());
+    qputenv("ZIREZID_COM3", env.path(QStringLiteral("gone")).toLocal8Bit());
+    qputenv("ZIREZID_COM4", "/dev/null");
+    qputenv("ZIREZID_COM5", "/dev/ptmx");
+    QWidget owner;
+    Tfrm_ComPort dialog(&owner);
+    QStringList states;
+    ModalScript script;
+    script.then([&](QDialog*) {
+        for (int row = 1; row <= 4; ++row) {
+            dialog.cb_PortNum->setCurrentIndex(row);
+            states << (dialog.lbl_PortState->isVisibleTo(&dialog) ? dialog.lbl_PortState->text() : QString());
+        }
+        dialog.btn_Cancel->click();
+    });
+    int port = 2;
+    EXPECT_FALSE(dialog.choose(port));
+    ASSERT_EQ(states.size(), 4);
+    EXPECT_EQ(states[0], plain + QStringLiteral(": не последовательный порт (обычный файл)"));
+    EXPECT_EQ(states[1], env.path(QStringLiteral("gone")) + QStringLiteral(": нет такого устройства"));
+    EXPECT_EQ(states[2], QStringLiteral("/dev/null: не последовательный порт (устройство другого рода)"));
+    EXPECT_EQ(states[3], QString()); // the terminal multiplexer is a terminal device
+    for (const char* name : {"ZIREZID_COM2", "ZIREZID_COM3", "ZIREZID_COM4", "ZIREZID_COM5"})
+        qunsetenv(name);
+}
+
+TEST(Translations, QtsOwnButtonsAndMenusSpeakRussian) {
+    ASSERT_TRUE(installQtTranslations()) << "qt6-translations-l10n is missing";
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Вопрос"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("Отмена"));
+    QLineEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList items;
+    for (QAction* action : menu->actions())
+        items << action->text().remove(QLatin1Char('&'));
+    EXPECT_TRUE(items.join(QLatin1Char('|')).contains(QStringLiteral("Вставить"))) << items.join('|').toStdString();
 }

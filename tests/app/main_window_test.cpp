@@ -73,7 +73,7 @@ protected:
 
 TEST_F(MainWindowTest, FirstStartBuildsTheUnnamedDatabaseInTheScratchFolder) {
     start();
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("ZIRezid"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("noname.qor — ZIRezid"));
     EXPECT_EQ(window->shellState, Tfrm_main::stSaved);
     EXPECT_TRUE(window->isUnnamed);
     EXPECT_EQ(window->stStatus[1]->text(), QStringLiteral("COM1"));
