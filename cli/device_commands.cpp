@@ -335,8 +335,17 @@ std::string fullPath(const std::string& path) {
 }
 
 int connect(Session& s) {
+    // The link's own text says only that the port could not be opened; say which file and why as well.
+    const std::string device = s.link.devicePath.empty()
+                                   ? serial::ResolveDevicePath("COM" + std::to_string(s.link.comPortNumber))
+                                   : s.link.devicePath;
+    const int access = ::access(device.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
     try {
-        return s.link.openSession() ? kOk : kRefused;
+        if (s.link.openSession())
+            return kOk;
+        if (access != 0)
+            std::cerr << "Порт " << device << ": " << atomic_file::reasonText(access) << '\n';
+        return kRefused;
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return kRefused;

@@ -88,6 +88,13 @@ int cmdNew(const Args& args) {
     SettingsDatabase db;
     db.selectUnitConfig(o->type ? *configIdByName(*o->type) : kDefaultConfigId);
     const std::string path = fullPath(o->rest[0]);
+    // A new database over a file another command is changing waits for that command, as an edit does.
+    atomic_file::EditLock lock;
+    std::string error;
+    if (!lock.acquire(path, 20000, &error)) {
+        std::cerr << "Файл не изменён: " << error << '\n';
+        return kRefused;
+    }
     db.buildNewBase(path);
     return db.saveBase(path) ? kOk : kRefused;
 }

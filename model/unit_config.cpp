@@ -5,6 +5,7 @@
 #include "model/schema.h"
 #include "model/settings_file.h"
 
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <sys/stat.h>
@@ -286,9 +287,10 @@ void SettingsDatabase::rememberDiskState(const std::string& path) {
 bool SettingsDatabase::changedOnDisk() const {
     if (!disk_.known || disk_.path != basePath)
         return false;
+    // A file someone removed holds nothing a save could overwrite.
     struct stat st {};
     if (::stat(basePath.c_str(), &st) != 0)
-        return true;
+        return false;
     const long long modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     return st.st_dev != disk_.device || st.st_ino != disk_.inode || st.st_size != disk_.size ||
            modified != disk_.modifiedNs;
@@ -339,7 +341,10 @@ bool SettingsDatabase::copyMessagesTo(const std::string& newFolder) const {
         return true;
     std::error_code ec;
     if (!fs::is_directory(newFolder, ec) && !fs::create_directory(newFolder, ec)) {
-        host::current().showMessage(kt_text::cannotCreateFolderMessage + withDelimiter(newFolder),
+        // A plain file in the folder's place gives no error code from the check; it is what stands there.
+        const int err = ec ? ec.value() : EEXIST;
+        host::current().showMessage(kt_text::cannotCreateFolderMessage + withDelimiter(newFolder) + " (" +
+                                        atomic_file::reasonText(err) + ")",
                                     host::MessageIcon::Error);
         return false;
     }

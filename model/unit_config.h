@@ -78,7 +78,7 @@ public:
     void convertBase();
 
     // True when the file at basePath is no longer the one this database was loaded from or last saved to
-    // (another program saved over it, or it was removed). False for a database never loaded or saved.
+    // (another program saved over it). False for a database never loaded or saved, and when the file is gone.
     bool changedOnDisk() const;
 
     UnitConfig currentConfig;

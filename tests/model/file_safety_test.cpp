@@ -231,11 +231,13 @@ TEST_F(FileSafety, ADatabaseNoticesAnotherProgramsSaveOfItsFile) {
     ASSERT_TRUE(db.saveBase(path));
     EXPECT_FALSE(db.changedOnDisk());
 
-    // Loaded, then removed by someone else.
+    // Loaded, then changed by someone else; removed: nothing left to overwrite.
     ASSERT_TRUE(db.loadBase(path));
     EXPECT_FALSE(db.changedOnDisk());
-    fs::remove(path);
+    ASSERT_TRUE(atomic_file::writeAll(path, readBytes(path) + "[OTHER]\r\nKey=1\r\n"));
     EXPECT_TRUE(db.changedOnDisk());
+    fs::remove(path);
+    EXPECT_FALSE(db.changedOnDisk());
 }
 
 } // namespace
