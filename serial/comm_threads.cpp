@@ -249,6 +249,13 @@ void TVaCommEventThread::Execute() {
             DrainWake(dev.WakeFd);
         std::uint32_t events = dev.PendingEvents.exchange(0);
         const bool hangup = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (hangup && full) {
+            // Nothing can be read to tell a hang-up from a device that still holds bytes: look again when
+            // the reader has made room, or after a while, rather than at once for ever.
+            pollfd wake{dev.WakeFd, POLLIN, 0};
+            if (poll(&wake, 1, kLinePollMs) > 0 && (wake.revents & POLLIN))
+                DrainWake(dev.WakeFd);
+        }
         if ((watchRx && (fds[1].revents & POLLIN)) || hangup) {
             // A hang-up is read for what still waits before it; the read that gets nothing marks the loss.
             std::lock_guard<std::mutex> lock(dev.RxMutex);
