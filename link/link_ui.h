@@ -39,7 +39,8 @@ public:
     virtual void deviceInfoChanged() = 0;
     // The port's device is gone (the adapter was pulled, the unit dropped the line): nothing passes any more
     // until a new session is opened. Told once per session, from inside event processing, also while no job
-    // runs; a running job besides ends with rcLineLost, and the link shows text::lineLost once.
+    // runs; a running job besides ends with rcLineLost, and the link shows text::lineLost once. The state
+    // stays readable as DeviceLink::lineLost() until the session is closed.
     virtual void lineLost() {}
 
     // A plain message box with an OK button. An empty caption shows no caption at all.

@@ -18,6 +18,9 @@ namespace {
 // Modem lines and line-error counters cannot be waited for with poll; where the driver has them and they are
 // monitored, the event thread looks at them this often.
 constexpr int kLinePollMs = 50;
+// How long the event thread gathers received bytes after handing over a notice of some (see Execute): a few
+// milliseconds, short against a block's time on the line.
+constexpr int kRxGatherMs = 4;
 // How long the write thread waits after a failed write before it tries the same bytes again.
 constexpr int kWriteRetryMs = 500;
 // How often the event thread looks at the output queue after a direct write until it is empty.
@@ -246,6 +249,13 @@ void TVaCommEventThread::Execute() {
             DrainWake(dev.WakeFd);
         std::uint32_t events = dev.PendingEvents.exchange(0);
         const bool hangup = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (hangup && full) {
+            // Nothing can be read to tell a hang-up from a device that still holds bytes: look again when
+            // the reader has made room, or after a while, rather than at once for ever.
+            pollfd wake{dev.WakeFd, POLLIN, 0};
+            if (poll(&wake, 1, kLinePollMs) > 0 && (wake.revents & POLLIN))
+                DrainWake(dev.WakeFd);
+        }
         if ((watchRx && (fds[1].revents & POLLIN)) || hangup) {
             // A hang-up is read for what still waits before it; the read that gets nothing marks the loss.
             std::lock_guard<std::mutex> lock(dev.RxMutex);
@@ -291,6 +301,14 @@ void TVaCommEventThread::Execute() {
         if (events != 0 && !FTerminated) {
             TVaCustomComm* port = &FPort;
             FSync.Run([port, events] { port->DoEvent(events); });
+            // A line that brings bytes one by one (a UART without a FIFO, a paced pty) would otherwise cost a
+            // wake-up and a hand-over per byte, thousands a second through a whole download. What comes during
+            // the pause is handed over with one notice; the first byte after a quiet line is never delayed.
+            if ((events & (EV_RXCHAR | EV_RXFLAG)) != 0 && !FTerminated) {
+                pollfd wake{dev.WakeFd, POLLIN, 0};
+                if (poll(&wake, 1, kRxGatherMs) > 0 && (wake.revents & POLLIN))
+                    DrainWake(dev.WakeFd);
+            }
         }
     }
 }

@@ -313,6 +313,38 @@ TEST_F(CommEvents, AHungUpPeerIsToldOnceAndNeitherSpinsNorLosesThePort) {
     EXPECT_FALSE(port->LineLost());
 }
 
+TEST_F(CommEvents, BytesArrivingOneByOneAreNoticedInGroupsAndTheFirstAfterQuietAtOnce) {
+    using Clock = std::chrono::steady_clock;
+    int notices = 0;
+    std::string got;
+    Clock::time_point noticed{};
+    port->OnRxChar = [&](TVaCustomComm*, int) {
+        ++notices;
+        got += port->ReadText();
+        noticed = Clock::now();
+    };
+    port->Open();
+    // A paced line: 400 bytes one by one, a byte time (0.29 ms at 38400 bit/s) apart, about 120 ms in all.
+    std::thread peer([&] {
+        auto next = Clock::now();
+        for (int i = 0; i < 400; ++i) {
+            PeerWrite("p");
+            next += std::chrono::microseconds(286);
+            std::this_thread::sleep_until(next);
+        }
+    });
+    EXPECT_TRUE(PumpUntil([&] { return got.size() >= 400; }));
+    peer.join();
+    EXPECT_LE(notices, 80) << "a notice (and a thread wake-up) for nearly every byte";
+    // After a quiet moment one byte is noticed at once, not after a gathering pause.
+    PumpFor(50);
+    notices = 0;
+    const auto sent = Clock::now();
+    PeerWrite("x");
+    EXPECT_TRUE(PumpUntil([&] { return got.size() >= 401; }));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(noticed - sent).count(), 20);
+}
+
 } // namespace
 
 namespace {
