@@ -210,6 +210,7 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
 
     QString row, summary;
     int stateAfter = -1;
+    bool rowFits = false, summaryShown = false;
     Tfrm_read* dialog = nullptr;
     // Stop once the upload is under way, as the technician would on seeing the percentage move.
     QTimer stopper;
@@ -229,6 +230,10 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
         stateAfter = dialog->dialogState;
         row = status(dialog, 0);
         summary = dialog->sb1Panels[1]->text();
+        // Both can be read whole: the status column makes room, the summary the panel cannot hold is shown
+        // under the buttons.
+        rowFits = dialog->grd->fontMetrics().horizontalAdvance(row) < dialog->grd->columnWidth(2);
+        summaryShown = dialog->lbl_Summary->isVisible() && dialog->lbl_Summary->text() == summary;
         QTest::mouseClick(dialog->bt_Close, Qt::LeftButton);
     });
     script.then([](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("btn_Yes"))->click(); }); // "Заменить?"
@@ -243,6 +248,8 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
     EXPECT_TRUE(summary.endsWith(QStringLiteral("Без сообщения на блоке: ") +
                                  QString::fromStdString(object("MENU(1)")->getDescription())))
         << summary.toStdString();
+    EXPECT_TRUE(rowFits);
+    EXPECT_TRUE(summaryShown);
     EXPECT_EQ(stateAfter, 1) << "ready to write again";
     EXPECT_TRUE(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(window->isConnected) << "a stop is no lost line";
