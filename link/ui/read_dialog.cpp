@@ -361,14 +361,15 @@ void Tfrm_read::endLostSession(const QString& detail) {
     }
     if (dialogState != 2 && isVisible())
         setDialogState(0);
+    // The window says "not connected" before the message is read, not after it is dismissed.
+    if (onLineLost)
+        onLineLost();
     if (!lineLossSaid_) {
         QString message = QString::fromUtf8(devlink::text::lineLost);
         if (!detail.isEmpty())
             message += QStringLiteral("\n\n") + kLineLostDetail.arg(detail);
         showMessage(message.toStdString(), host::applicationTitle);
     }
-    if (onLineLost)
-        onLineLost();
 }
 
 int Tfrm_read::readAll() {

@@ -181,13 +181,18 @@ TEST_F(LineScenario, ALineThatDiesWhileTheWindowIsIdleIsNoticedAndSaidOnce) {
     ASSERT_NO_FATAL_FAILURE(startUnit({}));
     ASSERT_NO_FATAL_FAILURE(connectToUnit());
     ModalScript script;
-    script.then([](QDialog* d) { d->accept(); });
+    bool connectedWhileSaid = true;
+    script.then([&](QDialog* d) {
+        connectedWhileSaid = window->isConnected || window->lbl_nDisc->isHidden();
+        d->accept();
+    });
     pullTheLine();
     EXPECT_TRUE(QTest::qWaitFor([&] { return script.handled() == 1; }, 10000)) << "the dead line is noticed";
     QTest::qWait(1500);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")))
         << script.texts.value(0).toStdString();
+    EXPECT_FALSE(connectedWhileSaid) << "the window shows the loss while it is said";
     EXPECT_FALSE(window->isConnected);
     EXPECT_FALSE(window->lbl_nDisc->isHidden());
     EXPECT_FALSE(window->bt_Read->isEnabled()) << "nothing to read from without a line";
