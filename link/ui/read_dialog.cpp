@@ -483,6 +483,10 @@ void Tfrm_read::showMessage(const std::string& text, const std::string& caption)
         if (lineLossSaid_)
             return;
         lineLossSaid_ = true;
+        // Said from inside a job: the window shows "not connected" already while the message is read.
+        lineLost_ = true;
+        if (onLineLost)
+            onLineLost();
     }
     QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),

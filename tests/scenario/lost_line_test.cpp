@@ -147,13 +147,18 @@ TEST_F(LineScenario, ALineThatDiesDuringAnUploadIsSaidOnceAndConnectWorksAgain) 
         writeEnabled = r->bt_Write->isEnabled();
         QTest::mouseClick(r->bt_Close, Qt::LeftButton);
     });
-    script.then([](QDialog* d) { d->accept(); }); // the one message about the line
+    bool connectedWhileSaid = true;
+    script.then([&](QDialog* d) { // the one message about the line
+        connectedWhileSaid = window->isConnected || window->lbl_nDisc->isHidden();
+        d->accept();
+    });
     press(window->bt_Write);
     QTest::qWait(1500); // time for a late second message to show up
     EXPECT_EQ(script.handled(), 2);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")))
         << script.texts.value(0).toStdString();
+    EXPECT_FALSE(connectedWhileSaid) << "the window shows the loss while it is said";
     EXPECT_EQ(stateAfter, 0) << "the dialog is not connected any more";
     EXPECT_TRUE(closeEnabled);
     EXPECT_FALSE(writeEnabled);
