@@ -22,6 +22,7 @@ class DeviceLink {}; // stands in until the device link is part of the build
 #endif
 
 #include <QApplication>
+#include <algorithm>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -124,6 +125,13 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
         sb1->addWidget(sb1Panels[i]);
     }
 
+    lbl_Summary = new QLabel(this);
+    lbl_Summary->setObjectName(QStringLiteral("lbl_Summary"));
+    lbl_Summary->setGeometry(8, buttonsTop + 32, kWidth - 16, kHeight - 22 - buttonsTop - 34);
+    lbl_Summary->setWordWrap(true);
+    lbl_Summary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lbl_Summary->hide();
+
     wake_ = new QTimer(this);
     wake_->setSingleShot(true);
 #if ZIREZID_HAVE_LINK
@@ -195,6 +203,8 @@ void Tfrm_read::showEvent(QShowEvent* event) {
     const int count = static_cast<int>(linkObjects.size());
     sb1Panels[0]->setText(QStringLiteral("COM%1").arg(comPortNumber));
     sb1Panels[1]->clear();
+    sb1Panels[1]->setToolTip(QString());
+    lbl_Summary->hide();
     sb1Panels[2]->setText(QStringLiteral("0/%1").arg(count));
     grd->setEnabled(false);
     grd->clear();
@@ -227,6 +237,19 @@ void Tfrm_read::clearStatusColumn() {
     for (int k = 0; k < grd->rowCount(); ++k)
         if (QTableWidgetItem* item = grd->item(k, 2))
             item->setText(QString());
+    lbl_Summary->clear();
+    lbl_Summary->hide();
+}
+
+void Tfrm_read::fitStatusColumn(const QString& status) {
+    const int needed = grd->fontMetrics().horizontalAdvance(status) + 12;
+    const int available = grd->viewport()->width() - grd->columnWidth(0);
+    if (needed <= grd->columnWidth(2) || available <= 0)
+        return;
+    // The object's name keeps at least a third of the room.
+    const int width = std::min(needed, available * 2 / 3);
+    grd->setColumnWidth(2, width);
+    grd->setColumnWidth(1, available - width);
 }
 
 void Tfrm_read::bt_ReadClick() {
@@ -357,14 +380,15 @@ void Tfrm_read::endLostSession(const QString& detail) {
     }
     if (dialogState != 2 && isVisible())
         setDialogState(0);
+    // The window says "not connected" before the message is read, not after it is dismissed.
+    if (onLineLost)
+        onLineLost();
     if (!lineLossSaid_) {
         QString message = QString::fromUtf8(devlink::text::lineLost);
         if (!detail.isEmpty())
             message += QStringLiteral("\n\n") + kLineLostDetail.arg(detail);
         showMessage(message.toStdString(), host::applicationTitle);
     }
-    if (onLineLost)
-        onLineLost();
 }
 
 void Tfrm_read::discardDownloads() {
@@ -465,13 +489,26 @@ void Tfrm_read::selectRow(int row) {
 void Tfrm_read::setRowStatus(int row, const std::string& status) {
     if (row < 1 || row > grd->rowCount())
         return;
-    if (QTableWidgetItem* item = grd->item(row - 1, 2))
+    if (QTableWidgetItem* item = grd->item(row - 1, 2)) {
         item->setText(QString::fromStdString(status));
+        item->setToolTip(item->text());
+        fitStatusColumn(item->text());
+    }
 }
 
 void Tfrm_read::setStatusPanel(int panel, const std::string& text) {
-    if (panel >= 0 && panel < 3)
-        sb1Panels[panel]->setText(QString::fromStdString(text));
+    if (panel < 0 || panel >= 3)
+        return;
+    const QString value = QString::fromStdString(text);
+    sb1Panels[panel]->setText(value);
+    sb1Panels[panel]->setToolTip(value);
+    // A write's summary may name menus left without a message: it must be read whole, so what the panel
+    // cannot hold is shown in the free room under the buttons (a read has its check box there).
+    if (panel == 1) {
+        const bool tooWide = sb1Panels[1]->fontMetrics().horizontalAdvance(value) > sb1Panels[1]->contentsRect().width();
+        lbl_Summary->setText(value);
+        lbl_Summary->setVisible(writeMode && tooWide);
+    }
 }
 
 void Tfrm_read::showMessage(const std::string& text, const std::string& caption) {
@@ -479,6 +516,10 @@ void Tfrm_read::showMessage(const std::string& text, const std::string& caption)
         if (lineLossSaid_)
             return;
         lineLossSaid_ = true;
+        // Said from inside a job: the window shows "not connected" already while the message is read.
+        lineLost_ = true;
+        if (onLineLost)
+            onLineLost();
     }
     QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),

@@ -102,6 +102,8 @@ public:
     QPushButton* bt_Close;
     QStatusBar* sb1;
     QLabel* sb1Panels[3];
+    // The whole summary of a write when the status panel is too narrow for it (the menus it names).
+    QLabel* lbl_Summary;
 
     bool stopFlag = false;
 
@@ -127,6 +129,8 @@ protected:
 
 private:
     void clearStatusColumn();
+    // Widens the status column (narrowing the object column) so that Status can be read whole.
+    void fitStatusColumn(const QString& status);
     Tfrm_msg_err_ari* errorBox_;
     Tfrm_msg_warn_query_all* queryAllBox_;
     Tfrm_editbox* editBox_;

@@ -66,6 +66,8 @@ protected:
         stopUnit();
     }
     void startUnit(const QStringList& options) {
+        // A unit that was killed leaves its link behind, pointing at a line that is gone.
+        QFile::remove(port);
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
         unit.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--link"), port} + options);
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -129,7 +131,8 @@ TEST_F(LineScenario, ALineThatDiesDuringAnUploadIsSaidOnceAndConnectWorksAgain) 
     ASSERT_NO_FATAL_FAILURE(giveMessage("MENU(1)", QStringLiteral("50101"), 80000)); // 40000 bytes on the line
     ASSERT_TRUE(object("SYSPARAM")->findChild("NRingsToPickup")->setText("7")); // an edit not yet saved
     const int shellBefore = window->shellState;
-    ASSERT_NO_FATAL_FAILURE(connectToUnit()); // the changed menu goes without a mark
+    ASSERT_NO_FATAL_FAILURE(connectToUnit());
+    const QString firstLine = QFileInfo(port).symLinkTarget(); // the changed menu goes without a mark
 
     int stateAfter = -1;
     QString row, summary;
@@ -147,13 +150,18 @@ TEST_F(LineScenario, ALineThatDiesDuringAnUploadIsSaidOnceAndConnectWorksAgain) 
         writeEnabled = r->bt_Write->isEnabled();
         QTest::mouseClick(r->bt_Close, Qt::LeftButton);
     });
-    script.then([](QDialog* d) { d->accept(); }); // the one message about the line
+    bool connectedWhileSaid = true;
+    script.then([&](QDialog* d) { // the one message about the line
+        connectedWhileSaid = window->isConnected || window->lbl_nDisc->isHidden();
+        d->accept();
+    });
     press(window->bt_Write);
     QTest::qWait(1500); // time for a late second message to show up
     EXPECT_EQ(script.handled(), 2);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")))
         << script.texts.value(0).toStdString();
+    EXPECT_FALSE(connectedWhileSaid) << "the window shows the loss while it is said";
     EXPECT_EQ(stateAfter, 0) << "the dialog is not connected any more";
     EXPECT_TRUE(closeEnabled);
     EXPECT_FALSE(writeEnabled);
@@ -172,7 +180,7 @@ TEST_F(LineScenario, ALineThatDiesDuringAnUploadIsSaidOnceAndConnectWorksAgain) 
     EXPECT_TRUE(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files).isEmpty()) << "no half message";
 
     // The unit is back on a new line (the link moved to it): Connect works again.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(port).symLinkTarget() != firstLine; }, 10000));
     ASSERT_NO_FATAL_FAILURE(connectToUnit());
     EXPECT_TRUE(window->lbl_nDisc->isHidden());
 }
@@ -181,13 +189,18 @@ TEST_F(LineScenario, ALineThatDiesWhileTheWindowIsIdleIsNoticedAndSaidOnce) {
     ASSERT_NO_FATAL_FAILURE(startUnit({}));
     ASSERT_NO_FATAL_FAILURE(connectToUnit());
     ModalScript script;
-    script.then([](QDialog* d) { d->accept(); });
+    bool connectedWhileSaid = true;
+    script.then([&](QDialog* d) {
+        connectedWhileSaid = window->isConnected || window->lbl_nDisc->isHidden();
+        d->accept();
+    });
     pullTheLine();
     EXPECT_TRUE(QTest::qWaitFor([&] { return script.handled() == 1; }, 10000)) << "the dead line is noticed";
     QTest::qWait(1500);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")))
         << script.texts.value(0).toStdString();
+    EXPECT_FALSE(connectedWhileSaid) << "the window shows the loss while it is said";
     EXPECT_FALSE(window->isConnected);
     EXPECT_FALSE(window->lbl_nDisc->isHidden());
     EXPECT_FALSE(window->bt_Read->isEnabled()) << "nothing to read from without a line";
@@ -210,6 +223,7 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
 
     QString row, summary;
     int stateAfter = -1;
+    bool rowFits = false, summaryShown = false;
     Tfrm_read* dialog = nullptr;
     // Stop once the upload is under way, as the technician would on seeing the percentage move.
     QTimer stopper;
@@ -229,6 +243,10 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
         stateAfter = dialog->dialogState;
         row = status(dialog, 0);
         summary = dialog->sb1Panels[1]->text();
+        // Both can be read whole: the status column makes room, the summary the panel cannot hold is shown
+        // under the buttons.
+        rowFits = dialog->grd->fontMetrics().horizontalAdvance(row) < dialog->grd->columnWidth(2);
+        summaryShown = dialog->lbl_Summary->isVisible() && dialog->lbl_Summary->text() == summary;
         QTest::mouseClick(dialog->bt_Close, Qt::LeftButton);
     });
     script.then([](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("btn_Yes"))->click(); }); // "Заменить?"
@@ -243,6 +261,8 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
     EXPECT_TRUE(summary.endsWith(QStringLiteral("Без сообщения на блоке: ") +
                                  QString::fromStdString(object("MENU(1)")->getDescription())))
         << summary.toStdString();
+    EXPECT_TRUE(rowFits);
+    EXPECT_TRUE(summaryShown);
     EXPECT_EQ(stateAfter, 1) << "ready to write again";
     EXPECT_TRUE(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(window->isConnected) << "a stop is no lost line";
