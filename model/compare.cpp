@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -30,7 +30,9 @@ std::uint32_t crc32Update(std::uint32_t crc, const char* data, std::size_t size)
     return crc;
 }
 
-bool namesNoFile(const std::string& name) { return name.empty() || name == "-"; }
+bool namesNoFile(const std::string& name) {
+    return name.empty() || name == "-";
+}
 
 // Where a write to the unit takes the menu's recording from: <messages folder><menu code>01/<file>.
 MessageFile messageFileOf(const SettingsDatabase& db, KT_TABLE& menu) {
@@ -104,7 +106,8 @@ bool sameBytes(MessageFile& a, MessageFile& b) {
 
 class Comparer {
 public:
-    Comparer(const SettingsDatabase& a, const SettingsDatabase& b, Comparison& out) : a_(a), b_(b), out_(out) {}
+    Comparer(const SettingsDatabase& a, const SettingsDatabase& b, Comparison& out)
+        : a_(a), b_(b), out_(out) {}
 
     // The table's own fields, then its sub-tables in A's order, then those only B has. Both trees come from
     // the same builder and differ only in how many lines a level holds, so B's extra objects follow A's at
@@ -134,7 +137,8 @@ public:
         d.captionA = ta.getDescription();
         d.captionB = tb.getDescription();
         if (ta.isVisible != tb.isVisible)
-            d.fields.push_back({"isVisible", "показан в дереве", ta.isVisible ? "1" : "0", tb.isVisible ? "1" : "0"});
+            d.fields.push_back(
+                {"isVisible", "показан в дереве", ta.isVisible ? "1" : "0", tb.isVisible ? "1" : "0"});
         for (auto& [listName, record] : ta.children) {
             if (record->table())
                 continue;
@@ -145,7 +149,8 @@ public:
             }
             // Equal stored forms are equal values; the edit text is what a person reads.
             if (record->getText() != other->getText())
-                d.fields.push_back({listName, record->description, record->getEditText(), other->getEditText()});
+                d.fields.push_back(
+                    {listName, record->description, record->getEditText(), other->getEditText()});
         }
         for (auto& [listName, record] : tb.children) {
             if (!record->table() && !ta.findChild(listName))

@@ -22,8 +22,8 @@ struct FieldDifference {
 
 // The message file of a menu on one side.
 struct MessageFile {
-    std::string name;   // the Message field's stored form; "-" or empty for none
-    std::string path;   // where the file is expected; empty when the menu names none
+    std::string name; // the Message field's stored form; "-" or empty for none
+    std::string path; // where the file is expected; empty when the menu names none
     bool present = false;
     std::uintmax_t size = 0;
     std::uint32_t crc32 = 0;
