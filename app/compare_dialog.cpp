@@ -77,6 +77,7 @@ void Tfrm_compare::showComparison(const compare::Comparison& comparison, const Q
         auto row = [&](const QString& description, const QString& key, const QString& a, const QString& b) {
             auto* item = new QTreeWidgetItem(group, {description, key, a, b});
             item->setData(0, kObjectNameRole, name);
+            item->setToolTip(0, description);
             item->setToolTip(2, a);
             item->setToolTip(3, b);
         };
@@ -93,8 +94,12 @@ void Tfrm_compare::showComparison(const compare::Comparison& comparison, const Q
                 q(compare::describeMessage(d.message.b)));
         group->setExpanded(true);
     }
-    for (int c = 0; c < 4; ++c)
+    // Narrow enough to stand beside the main window's tree; a long text is cut and shown whole in its tip.
+    constexpr int kWidest = 240;
+    for (int c = 0; c < 4; ++c) {
         tv_Differences->resizeColumnToContents(c);
+        tv_Differences->setColumnWidth(c, qMin(tv_Differences->columnWidth(c), kWidest));
+    }
 }
 
 void Tfrm_compare::itemDoubleClicked(QTreeWidgetItem* item) {

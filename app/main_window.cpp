@@ -856,6 +856,18 @@ void Tfrm_main::mn_CompareClick() {
         return;
     const QString nameA = isUnnamed ? kUnnamedFile : fileNameOf(QString::fromStdString(db.basePath));
     frm_compare->showComparison(result, nameA, fileNameOf(path));
+    if (!frm_compare->isVisible()) {
+        // Beside the tree rather than over it, so that a double-click shows where it leads; kept on the screen.
+        QRect place(pnl_editor->mapToGlobal(QPoint(0, 0)), frm_compare->size());
+        if (QScreen* screen = this->screen()) {
+            const QRect free = screen->availableGeometry();
+            place.moveRight(qMin(place.right(), free.right()));
+            place.moveBottom(qMin(place.bottom(), free.bottom()));
+            place.moveLeft(qMax(place.left(), free.left()));
+            place.moveTop(qMax(place.top(), free.top()));
+        }
+        frm_compare->move(place.topLeft());
+    }
     frm_compare->show();
     frm_compare->raise();
     frm_compare->activateWindow();
