@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/clock_dialog.h"
+#include "app/compare_dialog.h"
 #include "app/message_boxes.h"
 #include "app/small_dialogs.h"
 #include "app/startup.h"
@@ -41,6 +42,7 @@ const QString kNew = QStringLiteral("&Создать...");
 const QString kOpen = QStringLiteral("&Открыть...");
 const QString kSave = QStringLiteral("Со&хранить");
 const QString kSaveAs = QStringLiteral("Сохранить &как ...");
+const QString kCompare = QStringLiteral("Сра&внить с файлом…");
 const QString kExit = QStringLiteral("В&ыход");
 const QString kConnect = QStringLiteral("&Подключиться");
 const QString kDisconnect = QStringLiteral("&Отключиться");
@@ -64,6 +66,7 @@ const QString kHintNew = QStringLiteral("Создать базу настрое�
 const QString kHintOpen = QStringLiteral("Открыть базу настроек");
 const QString kHintSave = QStringLiteral("Сохранить базу настроек");
 const QString kHintSaveAs = QStringLiteral("Сохранить под другим именем");
+const QString kHintCompare = QStringLiteral("Показать, чем база настроек отличается от другого файла");
 const QString kHintExit = QStringLiteral("Выход из программы");
 const QString kHintConnect = QStringLiteral("Подключиться к устройству");
 const QString kHintDisconnect = QStringLiteral("Отключиться от устройства");
@@ -83,6 +86,7 @@ const QString kMinutes = QStringLiteral(" мин.");
 const QString kOpenTitle = QStringLiteral("Открыть конфигурацию");
 const QString kSaveTitle = QStringLiteral("Сохранить конфигурацию");
 const QString kNewTitle = QStringLiteral("Новая база настроек");
+const QString kCompareTitle = QStringLiteral("Сравнить с файлом");
 const QString kFilter = QStringLiteral("VIDA Configuration Files (*.qor)");
 const QString kNotSaved = QStringLiteral("База настроек не сохранена. Сохранить?");
 const QString kChangedOnDisk = QStringLiteral(
@@ -134,6 +138,7 @@ constexpr ShellStateRow kShellStates[] = {
     {&Tfrm_main::mn_Save, {En::No, En::NotUnnamed, En::No, En::No}},
     {&Tfrm_main::bt_Save, {En::No, En::Yes, En::No, En::No}},
     {&Tfrm_main::mn_SaveAs, {En::Yes, En::Yes, En::No, En::No}},
+    {&Tfrm_main::mn_Compare, {En::Yes, En::Yes, En::No, En::No}},
 };
 constexpr bool kDatabaseShown[4] = {true, true, false, false}; // pnl_meedle visible and the tree enabled
 constexpr bool kBusyCursor[4] = {false, false, false, true};
@@ -241,6 +246,7 @@ void Tfrm_main::createControls() {
     mn_Open = makeAction(kOpen, kHintOpen, "mn_Open");
     mn_Save = makeAction(kSave, kHintSave, "mn_Save");
     mn_SaveAs = makeAction(kSaveAs, kHintSaveAs, "mn_SaveAs");
+    mn_Compare = makeAction(kCompare, kHintCompare, "mn_Compare");
     mn_Exit = makeAction(kExit, kHintExit, "mn_Exit");
     mn_Connect = makeAction(kConnect, kHintConnect, "mn_Connect");
     mn_Disconnect = makeAction(kDisconnect, kHintDisconnect, "mn_Disconnect");
@@ -274,6 +280,8 @@ void Tfrm_main::createControls() {
 
     QMenu* file = menuBar()->addMenu(kMenuFile);
     file->addActions({mn_New, mn_Open, mn_Save, mn_SaveAs});
+    file->addSeparator();
+    file->addAction(mn_Compare);
     file->addSeparator();
     mn_Recent = file->addMenu(QStringLiteral("&Недавние файлы"));
     mn_Recent->setObjectName(QStringLiteral("mn_Recent"));
@@ -400,6 +408,7 @@ void Tfrm_main::createControls() {
     connect(mn_Save, &QAction::triggered, this, &Tfrm_main::mn_SaveClick);
     connect(bt_Save, &QAction::triggered, this, &Tfrm_main::bt_SaveClick);
     connect(mn_SaveAs, &QAction::triggered, this, &Tfrm_main::mn_SaveAsClick);
+    connect(mn_Compare, &QAction::triggered, this, &Tfrm_main::mn_CompareClick);
     connect(mn_Exit, &QAction::triggered, this, &Tfrm_main::mn_ExitClick);
     connect(mn_Connect, &QAction::triggered, this, &Tfrm_main::mn_ConnectClick);
     connect(mn_Disconnect, &QAction::triggered, this, &Tfrm_main::mn_DisconnectClick);
@@ -502,6 +511,13 @@ void Tfrm_main::createWindows() {
     frm_editbox = new Tfrm_editbox(this);
     frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);
     frm_read->setDatabase(&db, tempFolder);
+    frm_compare = new Tfrm_compare(this);
+    frm_compare->selectObject = [this](const QString& objectName) {
+        // By name in the database open now; an object the other file alone has, or the device information,
+        // has no node to select.
+        if (KT_TABLE* object = db.findObject(objectName.toStdString()))
+            selectObjectNode(*object);
+    };
     frm_read->onDeviceInfoChanged = [this] { updateDeviceInfoBox(); };
     // A dead line ends the session whatever was running; the database and the edits stay as they are.
     frm_read->onLineLost = [this] {
@@ -823,6 +839,40 @@ void Tfrm_main::mn_OpenClick() {
     loadFile(path);
 }
 
+void Tfrm_main::mn_CompareClick() {
+    if (shellState != stSaved && shellState != stModified)
+        return;
+    commitEditor(); // what was typed last belongs to the comparison
+    const QString path = askFileName(FileDialogKind::Open, kCompareTitle, QString());
+    if (path.isEmpty())
+        return;
+    // The other file is only read: it is never saved, and its load messages say what it could not hold.
+    SettingsDatabase other;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool loaded = other.loadBase(QFileInfo(path).absoluteFilePath().toStdString());
+    const compare::Comparison result = loaded ? compare::compareDatabases(db, other) : compare::Comparison{};
+    QApplication::restoreOverrideCursor();
+    if (!loaded)
+        return;
+    const QString nameA = isUnnamed ? kUnnamedFile : fileNameOf(QString::fromStdString(db.basePath));
+    frm_compare->showComparison(result, nameA, fileNameOf(path));
+    if (!frm_compare->isVisible()) {
+        // Beside the tree rather than over it, so that a double-click shows where it leads; kept on the screen.
+        QRect place(pnl_editor->mapToGlobal(QPoint(0, 0)), frm_compare->size());
+        if (QScreen* screen = this->screen()) {
+            const QRect free = screen->availableGeometry();
+            place.moveRight(qMin(place.right(), free.right()));
+            place.moveBottom(qMin(place.bottom(), free.bottom()));
+            place.moveLeft(qMax(place.left(), free.left()));
+            place.moveTop(qMax(place.top(), free.top()));
+        }
+        frm_compare->move(place.topLeft());
+    }
+    frm_compare->show();
+    frm_compare->raise();
+    frm_compare->activateWindow();
+}
+
 void Tfrm_main::openFile(const QString& path) {
     if (shellState == stBusy)
         return;
@@ -833,6 +883,7 @@ void Tfrm_main::openFile(const QString& path) {
 }
 
 void Tfrm_main::loadFile(const QString& path) {
+    frm_compare->hide(); // its differences were those of the database that goes now
     applyShellState(stBusy);
     clearTree();
     if (db.loadBase(path.toStdString())) {

@@ -29,6 +29,7 @@ class Tfrm_msg_warn_query_all;
 class Tfrm_editbox;
 class Tfrm_about;
 class Tfrm_clock;
+class Tfrm_compare;
 class Tfrm_ComPort;
 class Tfrm_new;
 
@@ -65,6 +66,8 @@ public:
     void mn_OpenClick();
     void mn_SaveClick();
     void mn_SaveAsClick();
+    // Compares the open database (with what is typed in the editor) with a settings file opened read-only.
+    void mn_CompareClick();
     void mn_ExitClick();
     void mn_DeviceConfigClick();
     void mnCOMClick();
@@ -93,7 +96,7 @@ public:
 
     // Controls.
     QAction *bt_New, *bt_Open, *bt_Save, *bt_Connect, *bt_Read, *bt_Write, *bt_Terminal;
-    QAction *mn_New, *mn_Open, *mn_Save, *mn_SaveAs, *mn_Exit;
+    QAction *mn_New, *mn_Open, *mn_Save, *mn_SaveAs, *mn_Compare, *mn_Exit;
     QAction *mn_Connect, *mn_Disconnect, *mn_Read, *mn_Write, *mn_DateTime;
     QAction *mnCOM, *mn_DeviceConfig, *mnAbout;
     QMenu* mn_Recent;
@@ -116,6 +119,7 @@ public:
     Tfrm_clock* frm_clock;
     Tfrm_new* frm_new;
     Tfrm_ComPort* frm_ComPort;
+    Tfrm_compare* frm_compare;
 
 protected:
     bool event(QEvent* event) override;

@@ -28,8 +28,11 @@ void printUsage(std::ostream& out) {
            "list name (a mailbox's password is Password). set takes the text as an editor does (08:30, "
            "31.12),\n"
            "set --stored the stored form (0830, 3112, 0107). dump prints one line per object in tree order:\n"
-           "object name, caption, object code and device text, separated by tabs.\n"
-           "Exit status: 0 done, 1 a value refused or a file not loaded or saved, 2 wrong usage.\n";
+           "object name, caption, object code and device text, separated by tabs. diff prints one line per\n"
+           "difference in tree order: object name, key, value in FILE_A, value in FILE_B, separated by tabs\n"
+           "(an object only one file has: an empty key; a menu's recording: key Message, name, size, CRC32).\n"
+           "Exit status: 0 done, 1 a value refused or a file not loaded or saved, 2 wrong usage.\n"
+           "diff, like diff(1): 0 equal, 1 different, 2 wrong usage or a file that does not load.\n";
 }
 
 } // namespace

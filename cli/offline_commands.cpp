@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "model/atomic_file.h"
+#include "model/compare.h"
 #include "model/tables.h"
 #include "model/unit_config.h"
 
@@ -228,6 +229,38 @@ int cmdDump(const Args& args) {
     return kOk;
 }
 
+// A value with a tab or a line end would split its row for a script; such characters show as blanks.
+std::string oneCell(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+// Exit status as diff(1) has it: 0 equal, 1 different, 2 trouble. A file whose load showed messages (a value
+// out of range taken as its default) is still compared, so the technician sees what can be seen, but the
+// status is trouble: the comparison is not of what that file holds.
+int cmdDiff(const Args& args) {
+    int rc = kOk;
+    const auto o = prepare("diff", args, 2, false, false, rc);
+    if (!o)
+        return rc;
+    auto& h = static_cast<CliHost&>(host::current());
+    const int shownBefore = h.messageCount;
+    SettingsDatabase a, b;
+    if (!a.loadBase(fullPath(o->rest[0])) || !b.loadBase(fullPath(o->rest[1])))
+        return kUsage;
+    const bool troubled = h.messageCount != shownBefore;
+    const compare::Comparison comparison = compare::compareDatabases(a, b);
+    for (const compare::Row& row : compare::rowsOf(comparison))
+        std::cout << oneCell(row.objectName) << '\t' << oneCell(row.key) << '\t' << oneCell(row.valueA) << '\t'
+                  << oneCell(row.valueB) << '\n';
+    std::cout.flush();
+    if (troubled || !std::cout)
+        return kUsage;
+    return comparison.equal() ? kOk : kRefused;
+}
+
 } // namespace
 
 bool loadForEdit(SettingsDatabase& db, atomic_file::EditLock& lock, const std::string& path) {
@@ -257,6 +290,7 @@ std::vector<Command> offlineCommands() {
         {"set", "[--stored] FILE OBJECT KEY TEXT", cmdSet},
         {"convert", "--type QOR11|QOR22 FILE", cmdConvert},
         {"dump", "FILE", cmdDump},
+        {"diff", "FILE_A FILE_B", cmdDiff},
     };
 }
 

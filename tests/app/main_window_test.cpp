@@ -135,6 +135,7 @@ TEST_F(MainWindowTest, StateTableInEveryStateWithAndWithoutConnection) {
         EXPECT_EQ(window->mn_Save->isEnabled(), e.mnSave);
         EXPECT_EQ(window->bt_Save->isEnabled(), e.btSave);
         EXPECT_EQ(window->mn_SaveAs->isEnabled(), e.mnSaveAs);
+        EXPECT_EQ(window->mn_Compare->isEnabled(), e.mnSaveAs); // there must be a database to compare
         EXPECT_EQ(window->pnl_meedle->isVisible(), e.shown);
         EXPECT_EQ(QApplication::overrideCursor() != nullptr, e.state == 3);
         EXPECT_EQ(window->bt_Connect->toolTip(),

@@ -491,3 +491,113 @@ TEST_F(Cli, ScratchFoldersOfKilledCommandsGoAndAMissingTempFolderIsNamed) {
     EXPECT_EQ(m.rc, 1);
     EXPECT_EQ(m.err, "Временная папка недоступна (TMPDIR): " + file("gone") + ": нет такого файла или папки\n");
 }
+
+namespace {
+
+// Lines of diff's output split into their tab-separated cells.
+std::vector<std::vector<std::string>> cellsOf(const std::string& out) {
+    std::vector<std::vector<std::string>> lines;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        const std::size_t end = out.find('\n', start);
+        const std::string line = out.substr(start, end - start);
+        std::vector<std::string> cells;
+        std::size_t from = 0;
+        for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+            cells.push_back(line.substr(from, tab - from));
+        cells.push_back(line.substr(from));
+        lines.push_back(cells);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+using Cells = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(Cli, DiffOfEqualFilesAndOfOneFieldExitsLikeDiff) {
+    const std::string a = file("a.qor"), b = file("b.qor");
+    ASSERT_EQ(run({"new", a}).rc, 0);
+    ASSERT_EQ(run({"new", b}).rc, 0);
+    Result r = run({"diff", a, b});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+
+    ASSERT_EQ(run({"set", b, "TIMETABLE", "DayEnd[5]", "17:45"}).rc, 0);
+    ASSERT_EQ(run({"set", b, "MENU(12)", "Desc", "Склад ночью"}).rc, 0);
+    r = run({"diff", a, b});
+    EXPECT_EQ(r.rc, 1) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto lines = cellsOf(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    EXPECT_EQ(lines[0], (Cells{"TIMETABLE", "DayEnd[5]", "23:59", "17:45"}));
+    EXPECT_EQ(lines[1], (Cells{"MENU(12)", "Desc", "", "Склад ночью"}));
+
+    // The other way round the values change places; a file against itself is equal.
+    EXPECT_EQ(cellsOf(run({"diff", b, a}).out)[0], (Cells{"TIMETABLE", "DayEnd[5]", "17:45", "23:59"}));
+    EXPECT_EQ(run({"diff", b, b}).rc, 0);
+}
+
+TEST_F(Cli, DiffSeesARecordingsBytesAndTheObjectsOfAnotherUnitType) {
+    const std::string a = file("a.qor"), b = file("b.qor"), small = file("small.qor");
+    ASSERT_EQ(run({"new", a}).rc, 0);
+    ASSERT_EQ(run({"set", a, "MENU(0)", "Message", "hello.wav"}).rc, 0);
+    fs::copy_file(a, b);
+    fs::create_directories(dir / "a.messages/50001");
+    fs::create_directories(dir / "b.messages/50001");
+    writeBytesTo((dir / "a.messages/50001/hello.wav").string(), "RIFF\x01\x02\x03");
+    writeBytesTo((dir / "b.messages/50001/hello.wav").string(), "RIFF\x01\x02\x04");
+    Result r = run({"diff", a, b});
+    EXPECT_EQ(r.rc, 1) << r.err;
+    auto lines = cellsOf(r.out);
+    ASSERT_EQ(lines.size(), 1u) << r.out;
+    EXPECT_EQ(lines[0][0], "MENU(0)");
+    EXPECT_EQ(lines[0][1], "Message");
+    const std::string prefix = "hello.wav (7 байт, CRC32 ";
+    EXPECT_EQ(lines[0][2].substr(0, prefix.size()), prefix);
+    EXPECT_EQ(lines[0][3].substr(0, prefix.size()), prefix);
+    EXPECT_NE(lines[0][2], lines[0][3]);
+    // Same bytes: equal again.
+    writeBytesTo((dir / "b.messages/50001/hello.wav").string(), "RIFF\x01\x02\x03");
+    EXPECT_EQ(run({"diff", a, b}).rc, 0);
+
+    ASSERT_EQ(run({"new", "--type", "QOR11", small}).rc, 0);
+    r = run({"diff", small, file("fresh.qor")});
+    EXPECT_EQ(r.rc, 2); // fresh.qor does not exist yet
+    ASSERT_EQ(run({"new", file("fresh.qor")}).rc, 0);
+    r = run({"diff", small, file("fresh.qor")});
+    EXPECT_EQ(r.rc, 1) << r.err;
+    EXPECT_EQ(r.out, "TRK(2)\t\t(нет объекта)\tлиния 2\n"
+                     "SLP(2)\t\t(нет объекта)\tоператор 2\n"
+                     "DEVICEINFO\tConfigID\t19\t29\n");
+}
+
+TEST_F(Cli, DiffOfAFileThatDoesNotLoadExitsWithTwoAndItsMessage) {
+    const std::string a = file("a.qor");
+    ASSERT_EQ(run({"new", a}).rc, 0);
+    Result r = run({"diff", a, copyData("no_config.qor")});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Неизвестная конфигурация базы данных. Загрузка невозможна\n");
+    r = run({"diff", copyData("ring_out_of_range.qor"), a});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("NRingsToPickup"), std::string::npos) << r.err;
+    r = run({"diff", a, file("missing.qor")});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("missing.qor"), std::string::npos) << r.err;
+
+    // Bad times load as defaults with a message: what can be compared is shown, but equal is not claimed.
+    r = run({"diff", a, copyData("bad_time_and_date.qor")});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("Недопустимый формат времени"), std::string::npos) << r.err;
+
+    EXPECT_EQ(run({"diff", a}).rc, 2);
+    EXPECT_EQ(run({"diff", a, a, a}).rc, 2);
+    EXPECT_EQ(run({"diff", "--brief", a, a}).rc, 2);
+    r = run({});
+    EXPECT_NE(r.err.find("zirezid-cli diff FILE_A FILE_B"), std::string::npos);
+}

@@ -1,6 +1,7 @@
 // A technician's files in the real main window, with real mouse and keyboard input: a Save As that fails, a file
 // another program changed while it was open, a read with messages that is closed or applied. Modal dialogs are
 // answered by the script that polls the active modal widget.
+#include "app/compare_dialog.h"
 #include "app/main_window.h"
 #include "model/atomic_file.h"
 #include "model/tables.h"
@@ -286,6 +287,87 @@ TEST_F(FileScenario, ClosingTheAppWithADeclinedOverwriteKeepsTheEdits) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->shellState, Tfrm_main::stModified);
     EXPECT_EQ(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "4");
+}
+
+TEST_F(FileScenario, ComparingWithAnotherFileShowsItsDifferencesAndLeadsToTheObject) {
+    ASSERT_NO_FATAL_FAILURE(openSite());
+    // The other file: the site as it was, with another timetable, a named menu and another recording.
+    const QString other = env.path(QStringLiteral("other.qor"));
+    ASSERT_TRUE(QFile::copy(site, other));
+    ASSERT_EQ(runCli({QStringLiteral("set"), other, QStringLiteral("TIMETABLE"),
+                      QStringLiteral("DayStart[1]"), QStringLiteral("08:00")}),
+              0);
+    ASSERT_EQ(runCli({QStringLiteral("set"), other, QStringLiteral("MENU(5)"), QStringLiteral("Desc"),
+                      QStringLiteral("Касса")}),
+              0);
+    ASSERT_NO_FATAL_FAILURE(
+        writeFile(env.path(QStringLiteral("other.messages/50001/privet.wav")), wavBytes(22050, 22051)));
+    const QByteArray otherBytes = contents(other);
+    ASSERT_NO_FATAL_FAILURE(editRings("7")); // not saved yet: the comparison takes it all the same
+
+    ModalScript script;
+    script.then(typePath(other));
+    chooseMenu(QStringLiteral("Файл"), window->mn_Compare);
+    auto* dialog = window->findChild<Tfrm_compare*>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->isVisible(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    EXPECT_EQ(script.handled(), 1);
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+
+    // One group per object in tree order, each with its rows: description, key, here, there.
+    QTreeWidget* table = dialog->tv_Differences;
+    QStringList groups;
+    for (int i = 0; i < table->topLevelItemCount(); ++i)
+        groups << table->topLevelItem(i)->text(1);
+    EXPECT_EQ(groups, (QStringList{QStringLiteral("SYSPARAM"), QStringLiteral("TIMETABLE"),
+                                   QStringLiteral("MENU(0)"), QStringLiteral("MENU(5)")}));
+    ASSERT_EQ(table->topLevelItemCount(), 4);
+    QTreeWidgetItem* rings = table->topLevelItem(0)->child(0);
+    EXPECT_EQ(rings->text(1), QStringLiteral("NRingsToPickup"));
+    EXPECT_EQ(rings->text(2), QStringLiteral("7"));
+    EXPECT_EQ(table->topLevelItem(1)->child(0)->text(3), QStringLiteral("08:00"));
+    QTreeWidgetItem* recordingRow = table->topLevelItem(2)->child(0);
+    EXPECT_EQ(recordingRow->text(1), QStringLiteral("Message"));
+    EXPECT_TRUE(recordingRow->text(2).startsWith(QStringLiteral("privet.wav (44144 байт")))
+        << recordingRow->text(2).toStdString();
+    EXPECT_TRUE(recordingRow->text(3).startsWith(QStringLiteral("privet.wav (44146 байт")))
+        << recordingRow->text(3).toStdString();
+    EXPECT_EQ(table->headerItem()->text(3), QStringLiteral("other.qor"));
+
+    // A double-click on the menu's row selects the menu in the tree, its editor beside it.
+    QTreeWidgetItem* menuRow = table->topLevelItem(3)->child(0);
+    table->scrollToItem(menuRow);
+    // A double click as the windowing system delivers it: press and release, then the double-click event.
+    const QPoint where = table->visualItemRect(menuRow).center();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, where);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, where);
+    auto* current = dynamic_cast<TreeNodeItem*>(window->kt_treeview->currentItem());
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->data(), window->db.findObject("MENU(5)")) << current->data()->name;
+    auto* editor = dynamic_cast<QWidget*>(window->db.findObject("MENU(5)")->editorFrame);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_TRUE(table->topLevelItem(3)->isExpanded());
+
+    // The other file was only read; the open database keeps its edit.
+    EXPECT_EQ(contents(other), otherBytes);
+    EXPECT_EQ(window->shellState, Tfrm_main::stModified);
+    QTest::mouseClick(dialog->btn_Close, Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
+
+    // A file that does not load says why, and no comparison is shown.
+    const QString bad = env.path(QStringLiteral("bad.qor"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(bad, QByteArray("[SYSPARAM]\r\nNRingsToPickup=3\r\n")));
+    ModalScript failing;
+    failing.then(typePath(bad)).then(acknowledge());
+    chooseMenu(QStringLiteral("Файл"), window->mn_Compare);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failing.handled() == 2; }, 10000));
+    QTest::qWait(50);
+    EXPECT_EQ(failing.unexpected(), 0);
+    EXPECT_TRUE(failing.texts.join(QLatin1Char('|')).contains(QStringLiteral("Неизвестная конфигурация")))
+        << failing.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(dialog->isVisible());
 }
 
 namespace {
