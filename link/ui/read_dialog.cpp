@@ -69,6 +69,8 @@ constexpr DialogStateRow kDialogStates[] = {
     /* 3 read, errors  */ {On::ReadMode, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
     /* 4 all read      */ {On::No, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
     /* 5 all written   */ {On::ReadMode, On::No, On::No, On::No, On::Yes, false},
+    // The line went after objects were read: what arrived can still be kept, nothing more can be asked.
+    /* 6 lost, read kept */ {On::No, On::No, On::No, On::ReadMode, On::Yes, false},
 };
 } // namespace
 
@@ -259,7 +261,7 @@ void Tfrm_read::bt_ReadClick() {
     const int done = readAll();
     const int count = static_cast<int>(linkObjects.size());
     if (lineLost_)
-        setDialogState(0);
+        setDialogState(done > 0 ? 6 : 0);
     else
         setDialogState(done == 0 ? 1 : done == count ? 4 : 3);
 }
@@ -379,7 +381,7 @@ void Tfrm_read::endLostSession(const QString& detail) {
     } catch (const std::exception&) {
     }
     if (dialogState != 2 && isVisible())
-        setDialogState(0);
+        setDialogState(dialogState == 3 || dialogState == 4 || dialogState == 6 ? 6 : 0);
     // The window says "not connected" before the message is read, not after it is dismissed.
     if (onLineLost)
         onLineLost();

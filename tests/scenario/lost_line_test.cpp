@@ -210,6 +210,34 @@ TEST_F(LineScenario, ALineThatDiesWhileTheWindowIsIdleIsNoticedAndSaidOnce) {
     ASSERT_NO_FATAL_FAILURE(connectToUnit());
 }
 
+TEST_F(LineScenario, ALineThatDiesAfterAReadStillLetsTheTechnicianKeepWhatWasRead) {
+    ASSERT_NO_FATAL_FAILURE(startUnit({}));
+    ASSERT_TRUE(object("SYSPARAM")->findChild("NRingsToPickup")->setText("7")); // marked by the edit
+    ASSERT_NO_FATAL_FAILURE(connectToUnit());
+
+    bool saveEnabledAfterLoss = false, readEnabledAfterLoss = true;
+    int handledWhileOpen = 0;
+    ModalScript script;
+    script.then([&](QDialog* d) {
+        auto* r = static_cast<Tfrm_read*>(d);
+        QTest::mouseClick(r->bt_Read, Qt::LeftButton);
+        pullTheLine();
+        (void)QTest::qWaitFor([&] { return script.handled() == 2; }, 10000);
+        handledWhileOpen = script.handled();
+        saveEnabledAfterLoss = r->bt_Save->isEnabled();
+        readEnabledAfterLoss = r->bt_Read->isEnabled();
+        QTest::mouseClick(saveEnabledAfterLoss ? r->bt_Save : r->bt_Close, Qt::LeftButton);
+    });
+    script.then([&](QDialog* d) { d->accept(); }); // the one message about the line
+    press(window->bt_Read);
+    EXPECT_EQ(handledWhileOpen, 2) << "the dead line is noticed while the dialog is open";
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(saveEnabledAfterLoss) << "what was read before the line died can still be kept";
+    EXPECT_FALSE(readEnabledAfterLoss);
+    EXPECT_NE(object("SYSPARAM")->findChild("NRingsToPickup")->getText(), "7") << "the unit's value was applied";
+    EXPECT_FALSE(window->isConnected);
+}
+
 TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
     ASSERT_TRUE(QDir().mkpath(unitMessages(QStringLiteral("501"))));
     {
