@@ -66,6 +66,9 @@ protected:
         stopUnit();
     }
     void startUnit(const QStringList& options) {
+        // A unit killed before leaves its link behind; once its terminal number is taken by another program's
+        // terminal the link looks alive, and the wait below would pass before this unit has placed its own.
+        QFile::remove(port);
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
         unit.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--link"), port} + options);
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
