@@ -14,6 +14,9 @@ constexpr std::uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x1
 constexpr int kByteTimeoutMs = 1000; // inside a block and while asking for block 0
 constexpr int kReplyTimeoutMs =
     15000; // the sender's wait for a verdict: longer than a receiver waits before its NAK
+// The verdict on the first data block: rz, having lost it to its purge, asks again only after 13 s and a
+// second of silence, which a busy machine stretches past the ordinary verdict time.
+constexpr int kFirstBlockReplyTimeoutMs = 30000;
 constexpr int kMaxFailures = 10;
 constexpr int kPurgeQuietMs = 100;
 
@@ -221,8 +224,8 @@ namespace {
 enum class Reply { Ack, Nak, Can, AskC, Timeout, Closed };
 
 // The receiver's verdict; bytes that mean nothing here are skipped.
-Reply readReply(Line& line, bool acceptC) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+Reply readReply(Line& line, bool acceptC, int timeoutMs = kReplyTimeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
@@ -266,7 +269,8 @@ int sendBlock(Line& line, const std::uint8_t* data, std::size_t count, std::uint
     int rejections = 0;
     for (;;) {
         line.write(wire);
-        Reply r = readReply(line, firstOfFile);
+        const int wait = firstOfFile && number == 1 ? kFirstBlockReplyTimeoutMs : kReplyTimeoutMs;
+        Reply r = readReply(line, firstOfFile, wait);
         switch (r) {
         case Reply::Ack:
             return 0;
