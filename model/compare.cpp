@@ -50,57 +50,59 @@ MessageFile messageFileOf(const SettingsDatabase& db, KT_TABLE& menu) {
     return f;
 }
 
+// One side of a comparison read in chunks: its size and checksum for the description, its bytes for equality.
+class SideReader {
+public:
+    static constexpr std::size_t kChunk = 64 * 1024;
+
+    explicit SideReader(MessageFile& file) : file_(file), buffer_(std::make_unique<char[]>(kChunk)) {
+        // Only a regular file is a recording; a folder of that name must not pass for one.
+        std::error_code ec;
+        if (!file.path.empty() && std::filesystem::is_regular_file(file.path, ec))
+            in_.open(file.path, std::ios::binary);
+        file.present = in_.is_open();
+    }
+    bool open() const { return in_.is_open(); }
+    // Reads the next chunk (none once the file is closed) and returns how many bytes it holds.
+    std::size_t next() {
+        if (!in_.is_open())
+            return 0;
+        in_.read(buffer_.get(), kChunk);
+        const auto n = static_cast<std::size_t>(in_.gcount());
+        crc_ = crc32Update(crc_, buffer_.get(), n);
+        file_.size += n;
+        if (n < kChunk) {
+            if (in_.bad()) // a file that cannot be read to its end is not the recording
+                file_.present = false;
+            in_.close();
+        }
+        return n;
+    }
+    const char* data() const { return buffer_.get(); }
+    void finish() {
+        file_.crc32 = crc_ ^ 0xFFFFFFFFu;
+        if (!file_.present)
+            file_.size = file_.crc32 = 0;
+    }
+
+private:
+    MessageFile& file_;
+    std::ifstream in_;
+    std::unique_ptr<char[]> buffer_;
+    std::uint32_t crc_ = 0xFFFFFFFFu;
+};
+
 // Reads both files in step: sizes and checksums for the description, equality from the bytes themselves.
 bool sameBytes(MessageFile& a, MessageFile& b) {
-    // Only a regular file is a recording; a folder of that name must not pass for one.
-    auto open = [](const std::string& path, std::ifstream& in) {
-        std::error_code ec;
-        if (!path.empty() && std::filesystem::is_regular_file(path, ec))
-            in.open(path, std::ios::binary);
-    };
-    std::ifstream fa, fb;
-    open(a.path, fa);
-    open(b.path, fb);
-    a.present = fa.is_open();
-    b.present = fb.is_open();
-    std::uint32_t ca = 0xFFFFFFFFu, cb = 0xFFFFFFFFu;
+    SideReader ra(a), rb(b);
     bool same = a.present == b.present;
-    constexpr std::size_t kChunk = 64 * 1024;
-    auto bufA = std::make_unique<char[]>(kChunk);
-    auto bufB = std::make_unique<char[]>(kChunk);
-    while (fa.is_open() || fb.is_open()) {
-        std::size_t na = 0, nb = 0;
-        if (fa.is_open()) {
-            fa.read(bufA.get(), kChunk);
-            na = static_cast<std::size_t>(fa.gcount());
-            ca = crc32Update(ca, bufA.get(), na);
-            a.size += na;
-            if (na < kChunk) {
-                if (fa.bad()) // a file that cannot be read to its end is not the recording
-                    a.present = false;
-                fa.close();
-            }
-        }
-        if (fb.is_open()) {
-            fb.read(bufB.get(), kChunk);
-            nb = static_cast<std::size_t>(fb.gcount());
-            cb = crc32Update(cb, bufB.get(), nb);
-            b.size += nb;
-            if (nb < kChunk) {
-                if (fb.bad()) // a file that cannot be read to its end is not the recording
-                    b.present = false;
-                fb.close();
-            }
-        }
-        if (same && (na != nb || !std::equal(bufA.get(), bufA.get() + na, bufB.get())))
+    while (ra.open() || rb.open()) {
+        const std::size_t na = ra.next(), nb = rb.next();
+        if (same && (na != nb || !std::equal(ra.data(), ra.data() + na, rb.data())))
             same = false;
     }
-    a.crc32 = ca ^ 0xFFFFFFFFu;
-    b.crc32 = cb ^ 0xFFFFFFFFu;
-    if (!a.present)
-        a.size = a.crc32 = 0;
-    if (!b.present)
-        b.size = b.crc32 = 0;
+    ra.finish();
+    rb.finish();
     return same && a.present == b.present;
 }
 

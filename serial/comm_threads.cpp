@@ -392,17 +392,8 @@ void TVaCommWriteThread::PurgeWrite() {
     // either.
     const bool acknowledged = FParked.load() || FPurgeAck.WaitFor(2000) == wrSignaled;
     FPurgeRequest = false;
-    if (!acknowledged)
-        return;
-    {
-        std::lock_guard<TVaCriticalSection> lock(FPort.FWriteLock);
-        FQueue.Clear();
-        ++FGeneration;
-        FFill = 0;
-        FDataQueued = false;
-    }
-    { std::lock_guard<std::mutex> lock(FRoomMutex); }
-    FRoomCond.notify_all();
+    if (acknowledged)
+        DropQueue();
 }
 
 void TVaCommWriteThread::DropQueue() {
