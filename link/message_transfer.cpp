@@ -49,13 +49,10 @@ std::string DeviceLink::shortName(const std::string& localFile) {
     return name;
 }
 
-std::string DeviceLink::messageName(KT_TABLE& menu) { return menu.getText() + "01"; }
+std::string DeviceLink::messageName(KT_TABLE& menu) { return menuMessageFolderName(menu); }
 
 std::string DeviceLink::messageFolder(KT_TABLE& menu) const {
-    std::string base = database ? database->messagesFolder : std::string();
-    if (!base.empty() && base.back() != '/')
-        base += '/';
-    return base + messageName(menu) + "/";
+    return menuMessageFolder(database ? database->messagesFolder : std::string(), menu);
 }
 
 std::string DeviceLink::messageFile(KT_TABLE& menu) const {

@@ -43,10 +43,7 @@ MessageFile messageFileOf(const SettingsDatabase& db, KT_TABLE& menu) {
     f.name = field->getText();
     if (namesNoFile(f.name))
         return f;
-    std::string folder = db.messagesFolder;
-    if (!folder.empty() && folder.back() != '/')
-        folder += '/';
-    f.path = folder + menu.getText() + "01/" + f.name;
+    f.path = menuMessageFolder(db.messagesFolder, menu) + f.name;
     return f;
 }
 

@@ -284,6 +284,15 @@ void SettingsDatabase::rememberDiskState(const std::string& path) {
     disk_.modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
+std::string menuMessageFolderName(KT_TABLE& menu) { return menu.getText() + "01"; }
+
+std::string menuMessageFolder(const std::string& messagesFolder, KT_TABLE& menu) {
+    std::string folder = messagesFolder;
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    return folder + menuMessageFolderName(menu) + "/";
+}
+
 bool SettingsDatabase::changedOnDisk() const {
     if (!disk_.known || disk_.path != basePath)
         return false;

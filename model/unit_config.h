@@ -51,6 +51,11 @@ struct KT_EDITOR_FRAMES {
 // "site.qor" -> "site.messages/": the file's path with its extension replaced (or added when it has none).
 std::string messagesFolderFor(const std::string& path);
 
+// A menu's recording lives in <messages folder><menu code>01/<file>: the folder's name and its whole path
+// (with the closing delimiter).
+std::string menuMessageFolderName(KT_TABLE& menu);
+std::string menuMessageFolder(const std::string& messagesFolder, KT_TABLE& menu);
+
 // Deletes everything inside the folder, sub-folders first emptied and removed; the folder itself stays.
 // Failures of single deletions are ignored. A folder that is a symbolic link is emptied, a link inside it is
 // removed without following it.
