@@ -48,23 +48,6 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-std::string block(std::uint8_t number, const std::string& data, bool big, bool badCrc = false) {
-    const std::size_t size = big ? 1024 : 128;
-    std::string payload = data;
-    payload.resize(size, '\0');
-    std::string b;
-    b += static_cast<char>(big ? STX : SOH);
-    b += static_cast<char>(number);
-    b += static_cast<char>(255 - number);
-    b += payload;
-    std::uint16_t crc = crc16Block(reinterpret_cast<const std::uint8_t*>(payload.data()), size);
-    if (badCrc)
-        crc ^= 1;
-    b += static_cast<char>(crc >> 8);
-    b += static_cast<char>(crc & 0xFF);
-    return b;
-}
-
 // Block 0 of a file of the given size.
 std::string headerBlock(const std::string& name, long long size) {
     std::string h = name;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "link/crc16.h"
 #include "link/device_link.h"
 #include "recording_ui.h"
 #include "serial/comm.h"
@@ -22,6 +23,27 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+// One block of the unit's block transfer as it goes on the line: header, number and its complement, data padded to
+// 128 or 1024 bytes, CRC (spoilt on request).
+inline std::string block(std::uint8_t number, const std::string& data, bool big, bool badCrc = false) {
+    using devlink::SOH;
+    using devlink::STX;
+    const std::size_t size = big ? 1024 : 128;
+    std::string payload = data;
+    payload.resize(size, '\0');
+    std::string b;
+    b += static_cast<char>(big ? STX : SOH);
+    b += static_cast<char>(number);
+    b += static_cast<char>(255 - number);
+    b += payload;
+    std::uint16_t crc = devlink::crc16Block(reinterpret_cast<const std::uint8_t*>(payload.data()), size);
+    if (badCrc)
+        crc ^= 1;
+    b += static_cast<char>(crc >> 8);
+    b += static_cast<char>(crc & 0xFF);
+    return b;
+}
 
 // The unit's side of the line.
 class Peer {
