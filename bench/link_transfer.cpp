@@ -1,10 +1,11 @@
 // Message transfer speed and the cost of waiting, against unitsim on a throttled line.
 //
-//   bench_link_transfer [path/to/unitsim]      (default: $UNITSIM_BINARY, else tools/unitsim/unitsim)
+//   [BENCH_SIZE=bytes] bench_link_transfer [path/to/unitsim]   (default: $UNITSIM_BINARY, else tools/unitsim/unitsim)
 //
 // Uploads and downloads a 240,000-byte unit file at 38400 bit/s and reports each as a share of the wire-time
-// limit: 11 bits per byte, 1029 bytes per 1024-byte block, plus block 0, EOT and the closing block. Then waits
-// 5 s for a unit that never answers and reports the processor time spent as a share of one core.
+// limit: 11 bits per byte, 1029 bytes per 1024-byte block, plus block 0, EOT and the closing block, and the
+// processor time of each as a share of one core. Then stops a download after 3 s and reports how long until the
+// link is free, and waits 5 s for a unit that never answers and reports the processor time spent.
 #include "link/device_link.h"
 #include "model/tables.h"
 #include "model/unit_config.h"
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
@@ -22,10 +24,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 class QuietUi : public devlink::LinkUi {
 public:
     explicit QuietUi(serial::TVaEventQueue& q) : queue(q) {}
-    void processEvents(int maxWaitMs) override { queue.ProcessEvents(maxWaitMs); }
+    void processEvents(int maxWaitMs) override {
+        queue.ProcessEvents(maxWaitMs);
+        // A stop that comes as no event, like Ctrl+C of the command line: the slowest way a Stop arrives.
+        if (stopAt > 0 && link && now() >= stopAt) {
+            stopAt = 0;
+            stoppedAt = now();
+            link->bt_StopClick();
+        }
+    }
     void selectRow(int) override {}
     void setRowStatus(int, const std::string&) override {}
     void setStatusPanel(int, const std::string&) override {}
@@ -39,6 +53,9 @@ public:
     int askYesNoAll(const std::string&) override { return devlink::mrYes; }
     bool editText(const std::string&, const std::string&, std::string&) override { return false; }
     serial::TVaEventQueue& queue;
+    devlink::DeviceLink* link = nullptr;
+    double stopAt = 0;
+    double stoppedAt = 0;
 };
 
 double cpuSeconds() {
@@ -46,10 +63,6 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -63,7 +76,7 @@ int main(int argc, char** argv) {
     serial::SetMainThreadHost(&queue);
     QuietUi ui(queue);
 
-    const std::size_t size = 240000;
+    const std::size_t size = std::getenv("BENCH_SIZE") ? std::strtoul(std::getenv("BENCH_SIZE"), nullptr, 10) : 240000;
     // The wire-time limit of one transfer.
     const double blocks = static_cast<double>((size + 1023) / 1024);
     const double limit = (blocks * 1029 + 133 + 1 + 133) * 11.0 / 38400.0;
@@ -113,6 +126,18 @@ int main(int argc, char** argv) {
         std::printf("download %zu bytes: result %d, %.2f s, wire-time limit %.2f s, %.2f%% of the limit (%.1f%% over),"
                     " cpu %.2f s\n",
                     size, r, down, limit, 100.0 * down / limit, 100.0 * (down - limit) / limit, downCpu);
+        std::printf("processor share: upload %.2f%% of one core, download %.2f%% of one core\n", 100.0 * upCpu / up,
+                    100.0 * downCpu / down);
+        // Stop during a download, from a poll of the wait loop rather than an event; the time until the link
+        // is free again includes the unit's answer to the cancel.
+        ui.link = &link;
+        ui.stopAt = now() + 3.0;
+        r = link.cmdDownload("50001", db.messagesFolder + "50001/", name);
+        const double freed = now();
+        ui.link = nullptr;
+        if (ui.stoppedAt > 0)
+            std::printf("stop during a download: result %d, link free %.0f ms after the stop\n", r,
+                        1000.0 * (freed - ui.stoppedAt));
         link.closeSession();
     }
     {
