@@ -45,19 +45,6 @@ std::string safeFileName(const std::string& announced) {
     return name;
 }
 
-// A block tells the port how many bytes its rest needs (see readByte); the hint ends with the block, before
-// anything short (an ACK) is awaited.
-class ReadHintEnd {
-public:
-    explicit ReadHintEnd(serial::TVaCustomComm& port) : port_(port) {}
-    ~ReadHintEnd() { port_.SetReadHint(0); }
-    ReadHintEnd(const ReadHintEnd&) = delete;
-    ReadHintEnd& operator=(const ReadHintEnd&) = delete;
-
-private:
-    serial::TVaCustomComm& port_;
-};
-
 // How long the line must stay quiet before the rest of a broken block counts as gone.
 constexpr int kDrainQuietMs = 100;
 
@@ -120,7 +107,7 @@ void DeviceLink::drainAfterCancel() {
         ++owedAnswers;
 }
 
-int DeviceLink::readByte(int timeout, std::uint8_t& byte, std::size_t wanted) {
+int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
     while (rxPos >= rxText.size()) {
         rxFlag = false;
         // Bytes may already wait in the port although their notice was taken by an earlier refill; take them
@@ -129,8 +116,6 @@ int DeviceLink::readByte(int timeout, std::uint8_t& byte, std::size_t wanted) {
             break;
         if (lineLost())
             return rcLineLost;
-        if (wanted > 1)
-            VaComm1->SetReadHint(static_cast<int>(wanted));
         setTimeout(timeout);
         startWait();
         for (;;) {
@@ -153,10 +138,8 @@ int DeviceLink::readByte(int timeout, std::uint8_t& byte, std::size_t wanted) {
 void DeviceLink::writeByte(std::uint8_t byte) { VaComm1->WriteChar(static_cast<char>(byte)); }
 
 int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
-    ReadHintEnd hintEnd(*VaComm1);
-    // Most blocks are long ones; an EOT or a short block costs only the quiet look that ends the hint.
     std::uint8_t b = 0;
-    int r = readByte(kByteTimeoutMs, b, 3 + 1024 + 2);
+    int r = readByte(kByteTimeoutMs, b);
     if (r == rcStopped || r == rcLineLost)
         return r;
     if (r != 0)
@@ -178,8 +161,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     }
     big = size == 1024;
     std::uint8_t number = 0, complement = 0;
-    if ((r = readByte(kByteTimeoutMs, number, size + 4)) != 0 ||
-        (r = readByte(kByteTimeoutMs, complement, size + 3)) != 0)
+    if ((r = readByte(kByteTimeoutMs, number)) != 0 || (r = readByte(kByteTimeoutMs, complement)) != 0)
         return r == rcStopped || r == rcLineLost ? r : static_cast<int>(brTimeoutInBlock);
     if (number != (expected & 0xFF) || (complement ^ 0xFF) != number) {
         lastBadNumber = (complement ^ 0xFF) == number ? number : -1;
@@ -188,7 +170,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     }
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < size + 2; ++i) {
-        if ((r = readByte(kByteTimeoutMs, b, size + 2 - i)) != 0)
+        if ((r = readByte(kByteTimeoutMs, b)) != 0)
             return r == rcStopped || r == rcLineLost ? r : static_cast<int>(brTimeoutInBlock);
         crc = crc16Step(crc, b);
         if (i < size)
