@@ -1,5 +1,5 @@
 #include "app/message_boxes.h"
-#include "link/ui/read_dialog.h"
+#include "app/read_dialog.h"
 #include "ui_helpers.h"
 
 #include <QCheckBox>

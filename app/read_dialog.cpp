@@ -1,4 +1,4 @@
-#include "link/ui/read_dialog.h"
+#include "app/read_dialog.h"
 
 #include "app/message_boxes.h"
 #if ZIREZID_HAVE_LINK
@@ -6,7 +6,7 @@
 #include "link/device_link.h"
 #include "model/message_staging.h"
 #include "model/unit_config.h"
-#include "link/ui/sound_bridge.h"
+#include "app/sound_bridge.h"
 #include "model/host.h"
 #include "serial/comm.h"
 #include "serial/device_name.h"

@@ -1,4 +1,4 @@
-#include "link/ui/sound_bridge.h"
+#include "app/sound_bridge.h"
 
 #if ZIREZID_HAVE_LINK
 #include "link/sound_conversion.h"
