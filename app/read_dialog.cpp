@@ -5,7 +5,6 @@
 #include "link/device_link.h"
 #include "model/message_staging.h"
 #include "model/unit_config.h"
-#include "app/sound_bridge.h"
 #include "model/host.h"
 #include "serial/comm.h"
 #include "serial/device_name.h"
@@ -131,7 +130,6 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
     wake_ = new QTimer(this);
     wake_->setSingleShot(true);
     link_ = std::make_unique<devlink::DeviceLink>(*this);
-    link_->soundConverter = convertSoundForLink;
 
     connect(bt_Read, &QPushButton::clicked, this, &Tfrm_read::bt_ReadClick);
     connect(bt_Write, &QPushButton::clicked, this, &Tfrm_read::bt_WriteClick);
@@ -247,7 +245,6 @@ void Tfrm_read::fitStatusColumn(const QString& status) {
 void Tfrm_read::bt_ReadClick() {
     setDialogState(2);
     clearStatusColumn();
-    stopFlag = false;
     const int done = readAll();
     const int count = static_cast<int>(linkObjects.size());
     if (lineLost_)
@@ -259,7 +256,6 @@ void Tfrm_read::bt_ReadClick() {
 void Tfrm_read::bt_WriteClick() {
     setDialogState(2);
     clearStatusColumn();
-    stopFlag = false;
     const int done = writeAll();
     if (lineLost_)
         setDialogState(0);
@@ -268,7 +264,6 @@ void Tfrm_read::bt_WriteClick() {
 }
 
 void Tfrm_read::bt_StopClick() {
-    stopFlag = true;
     link_->bt_StopClick();
 }
 

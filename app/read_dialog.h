@@ -91,8 +91,6 @@ public:
     // The whole summary of a write when the status panel is too narrow for it (the menus it names).
     QLabel* lbl_Summary;
 
-    bool stopFlag = false;
-
     // The jobs: how many objects were read or written.
     int readAll();
     int writeAll();

@@ -83,7 +83,7 @@ TEST(ReadDialog, ShowingListsTheObjectsAndACloseBoxIsRefusedWhileBusy) {
         QTest::keyClick(&r, Qt::Key_Escape);
         EXPECT_TRUE(r.isVisible());
         r.bt_Stop->click();
-        EXPECT_TRUE(r.stopFlag);
+        EXPECT_TRUE(r.link()->stopFlag);
         r.setDialogState(1);
         r.bt_Close->click();
     });
