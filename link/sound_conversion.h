@@ -76,6 +76,14 @@ private:
 // leaves one behind.
 int convertSound(std::FILE* input, std::FILE* output, bool toWav, std::FILE* progress = stdout);
 
+// The ADPCM encoders a WAV-to-device conversion can run: the portable one, and one scheduled by hand for x86-64
+// (built only there). convertSound runs the fastest one built; both give the same bytes.
+enum class Encoder { Portable, X86_64 };
+bool encoderBuilt(Encoder encoder);
+// convertSound from WAV to device format with the given encoder (one that is built); for the tests and the
+// benchmark that hold the encoders side by side.
+int convertWavToDevice(std::FILE* input, std::FILE* output, Encoder encoder, std::FILE* progress = nullptr);
+
 // convertSound between named files. The output appears under its name only when the conversion succeeded: it
 // is written through the crash-safe writer of settings files (a temporary beside the target, flushed to disk,
 // renamed over it, the folder flushed), so a failed conversion neither leaves a truncated file that looks good
