@@ -46,7 +46,7 @@ constexpr std::array<FilterBand, 5> kFilters = {{
     {0xFFFFFFFF, {-0.01766, -0.0003075, 0.02343, 0.05113, 0.07953, 0.105, 0.1243, 0.1346}},
 }};
 
-constexpr std::size_t kIoBufferSize = 64 * 1024;
+constexpr std::size_t kIoBufferSize = std::size_t{64} * 1024;
 
 std::uint16_t le16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -126,7 +126,7 @@ template <unsigned Bytes, unsigned Channels> inline int sampleOf(const unsigned 
 // instance per frame layout keeps the per-frame work free of format tests.
 template <unsigned Bytes, unsigned Channels> class FrameReader {
 public:
-    static constexpr std::size_t kAlign = Bytes * Channels;
+    static constexpr std::size_t kAlign = std::size_t{Bytes} * Channels;
 
     FrameReader(std::FILE* f, std::uint32_t frames)
         : file_(f), buffer_(kIoBufferSize), bytesLeft_(static_cast<std::uint64_t>(frames) * kAlign) {}
@@ -430,7 +430,7 @@ public:
               [b2] "=&r"(below2), [half] "+r"(half_), [e] "+r"(entry_), [dl] "+r"(delta_)
             : [t] "r"(t), [table] "m"(*rows_) // the table is read through the pointers
             : "cc");
-        const Entry* e = reinterpret_cast<const Entry*>(entry_);
+        const auto* e = reinterpret_cast<const Entry*>(entry_);
         before_ = predictor_;
         predictor_ += delta_;
         if (static_cast<unsigned long>(predictor_ - kPredictorMin) > kPredictorMax - kPredictorMin)
@@ -478,7 +478,7 @@ int deviceToWav(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
     off_t end = ftello(in);
     if (end < start || fseeko(in, start, SEEK_SET) != 0)
         return kSoundBadStructure;
-    std::uint64_t bytes = static_cast<std::uint64_t>(end - start);
+    auto bytes = static_cast<std::uint64_t>(end - start);
     if (bytes > (0xFFFFFFFFull - 36) / 4)
         return kSoundBadStructure;
     auto dataSize = static_cast<std::uint32_t>(bytes * 4);
@@ -586,7 +586,7 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
         // the loop, so the newest frame is never emitted (of a single frame, that one is). Integers all the
         // way: the values are exact either way. Frames are taken a buffer at a time, as this loop is the
         // whole conversion of an 8000 Hz file.
-        constexpr std::size_t kAlign = Bytes * Channels;
+        constexpr std::size_t kAlign = std::size_t{Bytes} * Channels;
         std::uint64_t done = 0;
         while (done < frames) {
             const unsigned char* p = nullptr;
