@@ -1,5 +1,6 @@
 #include "app/message_boxes.h"
 #include "app/read_dialog.h"
+#include "link/device_link.h"
 #include "ui_helpers.h"
 
 #include <QCheckBox>
