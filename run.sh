@@ -3,12 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j"$(nproc)"
-if [ ! -x build/app/zirezid ]; then
-  echo "The window program is not built yet; only the command-line tools exist (build/cli/zirezid-cli)." >&2
-  exit 1
-fi
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)"
 state="${XDG_STATE_HOME:-$HOME/.local/state}/zirezid/unitsim"
 mkdir -p "$state"
 link="$state/port"

@@ -6,7 +6,7 @@
 #include "app/settings_tree.h"
 #include "editors/editor_base.h"
 #include "editors/editor_set.h"
-#include "link/ui/read_dialog.h"
+#include "app/read_dialog.h"
 #include "model/atomic_file.h"
 #include "model/host.h"
 #include "model/unit_config.h"

@@ -30,7 +30,7 @@ struct EditorFrames {
     void attach(SettingsDatabase& database, std::function<bool(const QString& question)> askCopy);
 };
 
-// Creates the frames. Kinds whose editor is not built yet get a blank frame of their own.
+// Creates the frames, one of each kind.
 EditorFrames createEditorFrames();
 
 } // namespace zirezid

@@ -11,8 +11,7 @@ build=${ZIREZID_FUZZ_BUILD:-$root/build-fuzz}
 jobs=${ZIREZID_JOBS:-2}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZIREZID_GUI=OFF -DZIREZID_FUZZ=ON -DZIREZID_SANITIZE=address,undefined -DZIREZID_WERROR=ON >/dev/null
+  (cd "$root" && cmake --preset fuzz -B "$build" >/dev/null)
 fi
 targets="settings_file device_text sound unit_commands link_stream"
 [ -n "$only" ] && targets=$only

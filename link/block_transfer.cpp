@@ -38,10 +38,10 @@ std::string safeFileName(const std::string& announced) {
     if (slash != std::string::npos)
         name.erase(0, slash + 1);
     if (name.empty() || name == "." || name == "..")
-        return std::string();
+        return {};
     for (unsigned char c : name)
         if (c < 0x20 || c == 0x7F)
-            return std::string();
+            return {};
     return name;
 }
 
@@ -387,7 +387,7 @@ int DeviceLink::sendFile(const std::string& localFile) {
     const auto fileSize = std::filesystem::file_size(localFile, ec);
     if (ec)
         return rcNoFile;
-    const long long size = static_cast<long long>(fileSize);
+    const auto size = static_cast<long long>(fileSize);
     const std::string name = std::filesystem::path(localFile).filename().string();
     ui_.setStatusPanel(1, text::filePrefix + name + ": " + std::to_string(size) + text::bytesSuffix);
 

@@ -365,7 +365,7 @@ bool DeviceLink::openSession() {
     }
     try {
         if (devicePath.empty()) {
-            VaComm1->SetDeviceName("\\\\.\\COM%d");
+            VaComm1->SetDeviceName(R"(\\.\COM%d)");
             VaComm1->SetPortNum(comPortNumber);
         } else {
             VaComm1->SetDeviceName(devicePath);

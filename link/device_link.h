@@ -205,7 +205,6 @@ private:
     // Discards the rest of a broken block: everything until the line has been quiet for a moment.
     void drainLine();
     int lastBadNumber = -1; // the well-formed block number of the last block refused for its number
-    std::string unconsumed() const { return rxText.substr(rxPos); }
     void compactRx();
     void configurePort();
     // Shows text::lineLost, once per session.

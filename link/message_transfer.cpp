@@ -59,7 +59,7 @@ std::string DeviceLink::messageFile(KT_TABLE& menu) const {
     KT_RECORD* field = menu.findChild("Message");
     const std::string file = field ? field->getText() : std::string();
     if (file.empty() || file == "-")
-        return std::string();
+        return {};
     return messageFolder(menu) + fs::path(file).filename().string();
 }
 

@@ -40,7 +40,7 @@ std::string resultMessage(int code, OperationKind kind) {
             break;
         }
     }
-    const std::string numbered = std::string(text::errorPrefix) + std::to_string(code);
+    std::string numbered = std::string(text::errorPrefix) + std::to_string(code);
     switch (code) {
     case rcConversionFailed:
         return numbered + ": " + text::conversionFailedWords;

@@ -46,7 +46,7 @@ constexpr std::array<FilterBand, 5> kFilters = {{
     {0xFFFFFFFF, {-0.01766, -0.0003075, 0.02343, 0.05113, 0.07953, 0.105, 0.1243, 0.1346}},
 }};
 
-constexpr std::size_t kIoBufferSize = 64 * 1024;
+constexpr std::size_t kIoBufferSize = std::size_t{64} * 1024;
 
 std::uint16_t le16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -126,7 +126,7 @@ template <unsigned Bytes, unsigned Channels> inline int sampleOf(const unsigned 
 // instance per frame layout keeps the per-frame work free of format tests.
 template <unsigned Bytes, unsigned Channels> class FrameReader {
 public:
-    static constexpr std::size_t kAlign = Bytes * Channels;
+    static constexpr std::size_t kAlign = std::size_t{Bytes} * Channels;
 
     FrameReader(std::FILE* f, std::uint32_t frames)
         : file_(f), buffer_(kIoBufferSize), bytesLeft_(static_cast<std::uint64_t>(frames) * kAlign) {}
@@ -334,7 +334,8 @@ struct Codec {
 #if defined(__x86_64__) && defined(__GNUC__)
 // The encoder for whole files on x86-64. The 8000 Hz conversion is nothing but this chain, one sample after
 // the other, so its length is the conversion's speed. Codec above needs about 26 cycles a sample here; this
-// one about 20, measured side by side (bench_sound_conversion).
+// one about 20. It is kept while it saves at least 15 % of a whole conversion: bench_adpcm_encoders runs both
+// on a 10-minute 8000 Hz file and compares their bytes (about 36 % of the processor time saved when written).
 //
 // What shortens the chain:
 // - Everything one sample needs for the next is found through one entry, the one of its code: the signed
@@ -429,7 +430,7 @@ public:
               [b2] "=&r"(below2), [half] "+r"(half_), [e] "+r"(entry_), [dl] "+r"(delta_)
             : [t] "r"(t), [table] "m"(*rows_) // the table is read through the pointers
             : "cc");
-        const Entry* e = reinterpret_cast<const Entry*>(entry_);
+        const auto* e = reinterpret_cast<const Entry*>(entry_);
         before_ = predictor_;
         predictor_ += delta_;
         if (static_cast<unsigned long>(predictor_ - kPredictorMin) > kPredictorMax - kPredictorMin)
@@ -458,11 +459,15 @@ private:
     long delta_ = 0;  // ... and that change
 };
 using FileEncoder = FastEncoder;
-#else
-struct FileEncoder {
+#endif
+
+// The encoder for whole files everywhere else; on x86-64 the reference the fast one is checked against.
+struct PortableEncoder {
     Codec codec{AdpcmState{}};
     std::size_t encode(int sample) { return codec.encode(sample); }
 };
+#if !(defined(__x86_64__) && defined(__GNUC__))
+using FileEncoder = PortableEncoder;
 #endif
 
 int deviceToWav(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
@@ -473,7 +478,7 @@ int deviceToWav(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
     off_t end = ftello(in);
     if (end < start || fseeko(in, start, SEEK_SET) != 0)
         return kSoundBadStructure;
-    std::uint64_t bytes = static_cast<std::uint64_t>(end - start);
+    auto bytes = static_cast<std::uint64_t>(end - start);
     if (bytes > (0xFFFFFFFFull - 36) / 4)
         return kSoundBadStructure;
     auto dataSize = static_cast<std::uint32_t>(bytes * 4);
@@ -520,7 +525,7 @@ int deviceToWav(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
 
 // Packs codes two to a byte, the first in the high nibble. An odd last code has no partner nibble; the unit's
 // format holds whole bytes only, so it is dropped.
-class NibblePacker {
+template <class Coder> class NibblePacker {
 public:
     explicit NibblePacker(ByteWriter& writer) : writer_(writer) {}
     [[gnu::always_inline]] void emit(int sample) {
@@ -540,7 +545,7 @@ public:
     // worked on in local copies: kept in the object, it would go through memory, adding a store and a load to
     // every sample's chain.
     template <class Sample> void emitRun(std::size_t count, Sample sample) {
-        FileEncoder encoder = codec_;
+        Coder encoder = codec_;
         int held = held_;
         unsigned char* out = writer_.room(count / 2 + 1);
         std::size_t i = 0;
@@ -562,18 +567,18 @@ public:
 
 private:
     ByteWriter& writer_;
-    FileEncoder codec_;
+    Coder codec_;
     int held_ = -1;
 };
 
 // Resamples, filters and encodes the frames; 0 or 203. Three loops for the three cases of the resampler: 8000
 // Hz (every frame but the last is emitted as it is), below 8000 Hz (interpolation, no filter) and above
 // (interpolation of filtered values).
-template <unsigned Bytes, unsigned Channels>
+template <class Coder, unsigned Bytes, unsigned Channels>
 int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double, 8>* coef,
                  ByteWriter& writer, Progress& progress) {
     FrameReader<Bytes, Channels> reader(in, format.frames);
-    NibblePacker packer(writer);
+    NibblePacker<Coder> packer(writer);
     const std::uint64_t frames = format.frames;
 
     if (format.sampleRate == kDeviceRate) {
@@ -581,7 +586,7 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
         // the loop, so the newest frame is never emitted (of a single frame, that one is). Integers all the
         // way: the values are exact either way. Frames are taken a buffer at a time, as this loop is the
         // whole conversion of an 8000 Hz file.
-        constexpr std::size_t kAlign = Bytes * Channels;
+        constexpr std::size_t kAlign = std::size_t{Bytes} * Channels;
         std::uint64_t done = 0;
         while (done < frames) {
             const unsigned char* p = nullptr;
@@ -677,7 +682,7 @@ int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double
     }
 }
 
-int wavToDevice(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
+template <class Coder> int wavToDevice(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
     WavFormat format;
     if (int r = readWavHeader(in, format); r != kSoundOk)
         return r;
@@ -697,11 +702,11 @@ int wavToDevice(std::FILE* in, std::FILE* out, std::FILE* progressOut) {
     int r = kSoundBadStructure;
     bool eightBit = format.bitsPerSample <= 8;
     if (format.channels == 1)
-        r = eightBit ? encodeFrames<1, 1>(in, format, coef, writer, progress)
-                     : encodeFrames<2, 1>(in, format, coef, writer, progress);
+        r = eightBit ? encodeFrames<Coder, 1, 1>(in, format, coef, writer, progress)
+                     : encodeFrames<Coder, 2, 1>(in, format, coef, writer, progress);
     else
-        r = eightBit ? encodeFrames<1, 2>(in, format, coef, writer, progress)
-                     : encodeFrames<2, 2>(in, format, coef, writer, progress);
+        r = eightBit ? encodeFrames<Coder, 1, 2>(in, format, coef, writer, progress)
+                     : encodeFrames<Coder, 2, 2>(in, format, coef, writer, progress);
     if (r != kSoundOk)
         return r;
     if (!writer.finish())
@@ -784,7 +789,26 @@ int readWavFrame(std::FILE* f, const WavFormat& format, double& sample) {
 int convertSound(std::FILE* input, std::FILE* output, bool toWav, std::FILE* progress) {
     if (!input || !output)
         return toWav ? kSoundBadStructure : kSoundNotRiffWave;
-    return toWav ? deviceToWav(input, output, progress) : wavToDevice(input, output, progress);
+    return toWav ? deviceToWav(input, output, progress) : wavToDevice<FileEncoder>(input, output, progress);
+}
+
+bool encoderBuilt(Encoder encoder) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    (void)encoder;
+    return true;
+#else
+    return encoder == Encoder::Portable;
+#endif
+}
+
+int convertWavToDevice(std::FILE* input, std::FILE* output, Encoder encoder, std::FILE* progress) {
+    if (!input || !output || !encoderBuilt(encoder))
+        return kSoundNotRiffWave;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (encoder == Encoder::X86_64)
+        return wavToDevice<FastEncoder>(input, output, progress);
+#endif
+    return wavToDevice<PortableEncoder>(input, output, progress);
 }
 
 namespace {

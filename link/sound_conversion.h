@@ -50,35 +50,10 @@ int readWavFrame(std::FILE* file, const WavFormat& format, double& sample);
 // newer one; tIn is the time of s1, tOut the time of the next output sample.
 class Resampler {
 public:
-    explicit Resampler(std::uint32_t inputRate)
-        : exact_(inputRate == 8000), dIn_(1.0 / inputRate), tIn_(dIn_) {}
-    struct Step {
-        bool emit = false;
-        bool advance = false;
-        double sample = 0;
-    };
-    // At exactly 8000 Hz every step emits s0 and advances. Otherwise a step either emits the sample
-    // interpolated at tOut or advances the input by one frame.
-    Step resampleStep(double s0, double s1) {
-        Step step;
-        if (exact_) {
-            tIn_ += dIn_;
-            tOut_ += dOut_;
-            step.emit = step.advance = true;
-            step.sample = s0;
-        } else if (outputDue()) {
-            step.emit = true;
-            step.sample = interpolate(s0, s1);
-            emitted();
-        } else {
-            step.advance = true;
-            advanced();
-        }
-        return step;
-    }
-
-    // The parts of a step for loops that resample many frames (not for 8000 Hz input). e = (tIn - tOut) / dIn
-    // is not negative exactly when tIn >= tOut, so the division is paid only for an emitted sample.
+    explicit Resampler(std::uint32_t inputRate) : dIn_(1.0 / inputRate), tIn_(dIn_) {}
+    // A step either emits the sample interpolated at tOut or advances the input by one frame (8000 Hz input
+    // needs no resampler). e = (tIn - tOut) / dIn is not negative exactly when tIn >= tOut, so the division is
+    // paid only for an emitted sample.
     bool outputDue() const { return tIn_ - tOut_ >= 0; }
     double interpolate(double s0, double s1) const {
         double e = (tIn_ - tOut_) / dIn_;
@@ -88,7 +63,6 @@ public:
     void advanced() { tIn_ += dIn_; }
 
 private:
-    bool exact_;
     double dIn_;
     double dOut_ = 1.0 / 8000.0;
     double tIn_;
@@ -101,6 +75,14 @@ private:
 // holds a partial result: callers that write into a named file should use convertSoundFile, which never
 // leaves one behind.
 int convertSound(std::FILE* input, std::FILE* output, bool toWav, std::FILE* progress = stdout);
+
+// The ADPCM encoders a WAV-to-device conversion can run: the portable one, and one scheduled by hand for x86-64
+// (built only there). convertSound runs the fastest one built; both give the same bytes.
+enum class Encoder { Portable, X86_64 };
+bool encoderBuilt(Encoder encoder);
+// convertSound from WAV to device format with the given encoder (one that is built); for the tests and the
+// benchmark that hold the encoders side by side.
+int convertWavToDevice(std::FILE* input, std::FILE* output, Encoder encoder, std::FILE* progress = nullptr);
 
 // convertSound between named files. The output appears under its name only when the conversion succeeded: it
 // is written through the crash-safe writer of settings files (a temporary beside the target, flushed to disk,

@@ -154,7 +154,7 @@ void TVaProtocolThread::PutBuf(PVaData Data, int Count) {
         return;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        const std::size_t n = static_cast<std::size_t>(Count);
+        const auto n = static_cast<std::size_t>(Count);
         if (FCount + n > FBuffer.size()) {
             FOverflow = true;
         } else {

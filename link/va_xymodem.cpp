@@ -57,7 +57,7 @@ std::string YModemLocalName(const std::uint8_t* Block, int Size) {
     if (cut != std::string::npos)
         raw.erase(0, cut + 1);
     if (raw.empty() || raw == "." || raw == "..")
-        return std::string(1, '_');
+        return "_";
     return cp1251::toUtf8(raw);
 }
 

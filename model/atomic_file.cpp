@@ -86,7 +86,10 @@ std::string resolveTarget(const std::string& path) {
         if (n <= 0)
             return current;
         std::string target(buf.data(), static_cast<std::size_t>(n));
-        current = target.front() == '/' ? target : folderOf(current) + "/" + target;
+        if (target.front() == '/')
+            current = target;
+        else
+            current = folderOf(current).append("/").append(target);
     }
     return current;
 }

@@ -11,7 +11,7 @@ namespace atomic_file {
 std::string reasonText(int err);
 
 // Settings files are small; anything larger is not one and is refused rather than read into memory.
-inline constexpr std::size_t maxReadSize = 64u * 1024u * 1024u;
+inline constexpr std::size_t maxReadSize = std::size_t{64} * 1024 * 1024;
 
 // Reads the whole file. On failure returns false and puts the system's reason into `error`.
 bool readAll(const std::string& path, std::string& bytes, std::string* error = nullptr,

@@ -50,7 +50,7 @@ MessageFile messageFileOf(const SettingsDatabase& db, KT_TABLE& menu) {
 // One side of a comparison read in chunks: its size and checksum for the description, its bytes for equality.
 class SideReader {
 public:
-    static constexpr std::size_t kChunk = 64 * 1024;
+    static constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
     explicit SideReader(MessageFile& file) : file_(file), buffer_(std::make_unique<char[]>(kChunk)) {
         // Only a regular file is a recording; a folder of that name must not pass for one.

@@ -139,7 +139,7 @@ bool MessageStaging::commit(std::string& error) {
 
 void MessageStaging::discard() {
     writers_.clear(); // each removes its temporary
-    for (auto it = madeFolders_.rbegin(); it != madeFolders_.rend(); ++it)
-        ::rmdir(it->c_str());
+    std::for_each(madeFolders_.rbegin(), madeFolders_.rend(),
+                  [](const std::string& folder) { ::rmdir(folder.c_str()); });
     madeFolders_.clear();
 }

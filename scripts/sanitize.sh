@@ -16,15 +16,15 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 run() {
-  local name=$1 dir=$2 sanitize=$3 labels=$4
-  shift 4
+  local name=$1 preset=$2 labels=$3
+  shift 3
   # Remaining arguments: the build targets the run needs (default: everything).
   local targets=()
   for t in "$@"; do targets+=(--target "$t"); done
   local start=$SECONDS
+  local dir=build-$preset
   echo "== $name: configuring $dir"
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIREZID_GUI=OFF -DZIREZID_WERROR=ON \
-    -DZIREZID_SANITIZE="$sanitize" >/dev/null || return 1
+  cmake --preset "$preset" >/dev/null || return 1
   # Called in a condition, where "set -e" does not hold: a failed build must end the run by itself.
   cmake --build "$dir" -j"$jobs" "${targets[@]}" || return 1
   local built=$SECONDS
@@ -39,8 +39,8 @@ status=0
 
 for r in "${runs[@]}"; do
   case $r in
-    asan) run "ASan+UBSan" build-asan address,undefined 'model|cli|serial|link|unitsim|e2e|faults' || status=1 ;;
-    tsan) run "TSan" build-tsan thread 'serial|link' serial_tests link_tests || status=1 ;;
+    asan) run "ASan+UBSan" asan 'model|cli|serial|link|unitsim|e2e|faults' || status=1 ;;
+    tsan) run "TSan" tsan 'serial|link' serial_tests link_tests || status=1 ;;
     *) echo "usage: $0 [asan|tsan]..." >&2; exit 2 ;;
   esac
 done

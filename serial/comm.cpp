@@ -236,7 +236,7 @@ int TVaCustomComm::ReadBuf(void* Buffer, int Count) {
 std::string TVaCustomComm::ReadText() {
     const int n = ReadBufUsed();
     if (n <= 0)
-        return std::string();
+        return {};
     std::string text(static_cast<std::size_t>(n), '\0');
     text.resize(static_cast<std::size_t>(ReadBuf(text.data(), n)));
     return text;

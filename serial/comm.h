@@ -360,7 +360,7 @@ private:
     std::unique_ptr<TVaBuffers> FBuffers;
     TVaCommOptions FOptions;
     int FPortNum = 0;
-    std::string FDeviceName = "\\\\.\\COM%d";
+    std::string FDeviceName = R"(\\.\COM%d)";
     TVaCommEvents FMonitorEvents{ceError, ceRxChar, ceTxEmpty};
     TVaThreadPriority FEventPriority = tpNormal;
     TVaThreadPriority FWritePriority = tpHighest;

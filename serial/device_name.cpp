@@ -38,7 +38,7 @@ std::string ResolveDevicePath(const std::string& Name) {
     if (!Name.empty() && Name[0] == '/')
         return Name;
     std::string bare = Name;
-    if (bare.rfind("\\\\.\\", 0) == 0)
+    if (bare.rfind(R"(\\.\)", 0) == 0)
         bare.erase(0, 4);
     if (const int n = ComNumber(bare); n > 0) {
         const std::string var = "ZIREZID_COM" + std::to_string(n);
@@ -63,7 +63,7 @@ std::string ResolveDevicePath(const std::string& Name) {
 PortName ParsePortName(const std::string& Name) {
     PortName result;
     std::string bare = Name;
-    if (bare.rfind("\\\\.\\", 0) == 0)
+    if (bare.rfind(R"(\\.\)", 0) == 0)
         bare.erase(0, 4);
     if (const int n = ComNumber(bare); n > 0) {
         result.Number = n;

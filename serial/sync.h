@@ -24,8 +24,6 @@ public:
     void ResetEvent();
     // Milliseconds, or INFINITE_WAIT. Never returns wrAbandoned or wrError here: the primitives cannot fail.
     TVaWaitResult WaitFor(std::uint32_t Milliseconds);
-    // The error code of the last failed wait (always 0: kept for callers that report it).
-    int LastError() const { return 0; }
 
 private:
     std::mutex FMutex;

@@ -1,5 +1,4 @@
 // The real main window against the simulated unit on a pseudo-terminal.
-#ifdef UNITSIM_BINARY
 
 #include "app/main_window.h"
 #include "model/tables.h"
@@ -553,5 +552,3 @@ TEST_F(SlowUnitTest, StopEndsARunningRead) {
     EXPECT_FALSE(window->frm_read->isVisible());
     window->mn_DisconnectClick();
 }
-
-#endif

@@ -1,5 +1,6 @@
 #include "app/message_boxes.h"
-#include "link/ui/read_dialog.h"
+#include "app/read_dialog.h"
+#include "link/device_link.h"
 #include "ui_helpers.h"
 
 #include <QCheckBox>
@@ -83,7 +84,7 @@ TEST(ReadDialog, ShowingListsTheObjectsAndACloseBoxIsRefusedWhileBusy) {
         QTest::keyClick(&r, Qt::Key_Escape);
         EXPECT_TRUE(r.isVisible());
         r.bt_Stop->click();
-        EXPECT_TRUE(r.stopFlag);
+        EXPECT_TRUE(r.link()->stopFlag);
         r.setDialogState(1);
         r.bt_Close->click();
     });

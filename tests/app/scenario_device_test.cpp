@@ -1,5 +1,4 @@
 // A technician at the real main window with the simulated unit on the line.
-#ifdef UNITSIM_BINARY
 
 #include "app/main_window.h"
 #include "model/tables.h"
@@ -116,5 +115,3 @@ TEST_F(TechnicianAtTheUnitTest, ClosingTheReadAndWriteDialogsLeavesExactlyOneEdi
     ASSERT_NO_FATAL_FAILURE(clickNode(object("TRKS")->tableAt(0)));
     EXPECT_EQ(visibleFrames(), QStringList{QStringLiteral("ed_trk")});
 }
-
-#endif

@@ -25,10 +25,6 @@ CliRun runCli(const std::string& args, const fs::path& dir) {
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (std::string(ZIREZID_CLI).empty())
-            GTEST_SKIP() << "zirezid-cli is not built";
-    }
     void startUnit(const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args{"--state", (dir.path() / "unit").string(), "--link", port()};
         args.insert(args.end(), extra.begin(), extra.end());

@@ -1,7 +1,7 @@
 // A technician at the real main window when the line to the unit dies or a write is stopped: real mouse and key
 // events on the real widgets, the real simulated unit with its fault options.
 #include "app/main_window.h"
-#include "link/ui/read_dialog.h"
+#include "app/read_dialog.h"
 #include "model/tables.h"
 #include "ui_helpers.h"
 

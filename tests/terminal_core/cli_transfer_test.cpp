@@ -1,6 +1,5 @@
 // zirezid-cli ymodem / xmodem against lrzsz: the peer runs on the master side of a pseudo-terminal, the tool
 // opens the slave.
-#ifdef ZIREZID_CLI
 
 #include <gtest/gtest.h>
 
@@ -260,5 +259,3 @@ TEST(CliTransferUsage, WrongArgumentsAreUsageErrors) {
     EXPECT_EQ(WEXITSTATUS(std::system((cli + " ymodem send --port /nonexistent/tty x 2>/dev/null").c_str())),
               1);
 }
-
-#endif

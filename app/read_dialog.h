@@ -2,9 +2,7 @@
 #pragma once
 
 #include "app/clock_dialog.h"
-#if ZIREZID_HAVE_LINK
 #include "link/link_ui.h"
-#endif
 
 #include <QDialog>
 #include <memory>
@@ -33,13 +31,7 @@ class Tfrm_editbox;
 // The objects of one job: the name the main window lists and the object.
 using LinkObjectList = std::vector<std::pair<std::string, KT_TABLE*>>;
 
-class Tfrm_read : public QDialog,
-                  public DeviceClock
-#if ZIREZID_HAVE_LINK
-    ,
-                  public devlink::LinkUi
-#endif
-{
+class Tfrm_read : public QDialog, public DeviceClock, public devlink::LinkUi {
     Q_OBJECT
 public:
     Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox,
@@ -52,11 +44,7 @@ public:
     int comPortNumber = 1;
 
     int dialogState = 0;
-    void setDialogState(int state)
-#if ZIREZID_HAVE_LINK
-        override
-#endif
-        ;
+    void setDialogState(int state) override;
 
     // The session commands of the main window; they run without showing the dialog.
     bool openSession();
@@ -79,7 +67,6 @@ public:
     void setDatabase(SettingsDatabase* database, const QString& tempFolder);
     devlink::DeviceLink* link() const { return link_.get(); }
 
-#if ZIREZID_HAVE_LINK
     // devlink::LinkUi
     void processEvents(int maxWaitMs) override;
     void selectRow(int row) override;
@@ -91,7 +78,6 @@ public:
     bool editText(const std::string& caption, const std::string& label, std::string& text) override;
     void deviceInfoChanged() override;
     void lineLost() override;
-#endif
 
     QTableWidget* grd;
     QPushButton* bt_Read;
@@ -105,9 +91,7 @@ public:
     // The whole summary of a write when the status panel is too narrow for it (the menus it names).
     QLabel* lbl_Summary;
 
-    bool stopFlag = false;
-
-    // The jobs. Without a device link they answer that nothing was done.
+    // The jobs: how many objects were read or written.
     int readAll();
     int writeAll();
 
@@ -119,9 +103,7 @@ public slots:
     void bt_CloseClick();
 
 protected:
-#if ZIREZID_HAVE_LINK
     void discardDownloads();
-#endif
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;

@@ -1,12 +1,10 @@
-#include "link/ui/read_dialog.h"
+#include "app/read_dialog.h"
 
 #include "app/message_boxes.h"
-#if ZIREZID_HAVE_LINK
 #include "app/startup.h"
 #include "link/device_link.h"
 #include "model/message_staging.h"
 #include "model/unit_config.h"
-#include "link/ui/sound_bridge.h"
 #include "model/host.h"
 #include "serial/comm.h"
 #include "serial/device_name.h"
@@ -15,11 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
-#else
-namespace devlink {
-class DeviceLink {}; // stands in until the device link is part of the build
-} // namespace devlink
-#endif
 
 #include <QApplication>
 #include <algorithm>
@@ -136,10 +129,7 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
 
     wake_ = new QTimer(this);
     wake_->setSingleShot(true);
-#if ZIREZID_HAVE_LINK
     link_ = std::make_unique<devlink::DeviceLink>(*this);
-    link_->soundConverter = convertSoundForLink;
-#endif
 
     connect(bt_Read, &QPushButton::clicked, this, &Tfrm_read::bt_ReadClick);
     connect(bt_Write, &QPushButton::clicked, this, &Tfrm_read::bt_WriteClick);
@@ -149,7 +139,6 @@ Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_
 }
 
 Tfrm_read::~Tfrm_read() {
-#if ZIREZID_HAVE_LINK
     // The port's threads end before the dialog they report to goes. No logout here: it would run the event loop
     // while the windows are being torn down (closing the main window has logged out already).
     if (link_ && link_->VaComm1) {
@@ -159,7 +148,6 @@ Tfrm_read::~Tfrm_read() {
         }
     }
     link_.reset();
-#endif
 }
 
 void Tfrm_read::setDialogState(int state) {
@@ -257,7 +245,6 @@ void Tfrm_read::fitStatusColumn(const QString& status) {
 void Tfrm_read::bt_ReadClick() {
     setDialogState(2);
     clearStatusColumn();
-    stopFlag = false;
     const int done = readAll();
     const int count = static_cast<int>(linkObjects.size());
     if (lineLost_)
@@ -269,7 +256,6 @@ void Tfrm_read::bt_ReadClick() {
 void Tfrm_read::bt_WriteClick() {
     setDialogState(2);
     clearStatusColumn();
-    stopFlag = false;
     const int done = writeAll();
     if (lineLost_)
         setDialogState(0);
@@ -278,14 +264,10 @@ void Tfrm_read::bt_WriteClick() {
 }
 
 void Tfrm_read::bt_StopClick() {
-    stopFlag = true;
-#if ZIREZID_HAVE_LINK
     link_->bt_StopClick();
-#endif
 }
 
 void Tfrm_read::bt_SaveClick() {
-#if ZIREZID_HAVE_LINK
     // The downloaded messages are put beside their places first; only when all of them could be does the read
     // apply, so a full disk leaves both the database and the technician's recordings as they were.
     MessageStaging staged;
@@ -299,7 +281,6 @@ void Tfrm_read::bt_SaveClick() {
     link_->applyPendingAnswers();
     if (!staged.commit(error))
         zirezid::showMessage(this, QString::fromStdString(error), true);
-#endif
     done(mrOk);
 }
 
@@ -323,16 +304,13 @@ void Tfrm_read::reject() {
 void Tfrm_read::done(int result) {
     if (dialogState == 2)
         return;
-#if ZIREZID_HAVE_LINK
     // Whatever was downloaded and not applied goes with the dialog.
     discardDownloads();
-#endif
     QDialog::done(result);
     if (onClosed)
         onClosed();
 }
 
-#if ZIREZID_HAVE_LINK
 
 void Tfrm_read::setDatabase(SettingsDatabase* database, const QString& tempFolder) {
     link_->database = database;
@@ -551,16 +529,5 @@ void Tfrm_read::deviceInfoChanged() {
         onDeviceInfoChanged();
 }
 
-#else // without the device link nothing can be read, written or connected
-
-void Tfrm_read::setDatabase(SettingsDatabase*, const QString&) {}
-int Tfrm_read::readAll() { return 0; }
-int Tfrm_read::writeAll() { return 0; }
-bool Tfrm_read::openSession() { return false; }
-void Tfrm_read::closeSession() {}
-bool Tfrm_read::getDeviceClock(QDateTime&) { return false; }
-void Tfrm_read::setDeviceClock(const QDateTime&) {}
-
-#endif
 
 } // namespace zirezid
