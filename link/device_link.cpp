@@ -53,6 +53,15 @@ void configureUnitLine(serial::TVaComm& port) {
     port.SetMonitorEvents(serial::TVaCommEvents{serial::ceRxChar, serial::ceRxFlag});
 }
 
+void selectUnitPort(serial::TVaComm& port, int comPortNumber, const std::string& devicePath) {
+    if (devicePath.empty()) {
+        port.SetDeviceName("\\\\.\\COM%d");
+        port.SetPortNum(comPortNumber);
+    } else {
+        port.SetDeviceName(devicePath);
+    }
+}
+
 void DeviceLink::configurePort() {
     serial::TVaComm& port = *VaComm1;
     configureUnitLine(port);
@@ -364,12 +373,7 @@ bool DeviceLink::openSession() {
     } catch (...) {
     }
     try {
-        if (devicePath.empty()) {
-            VaComm1->SetDeviceName("\\\\.\\COM%d");
-            VaComm1->SetPortNum(comPortNumber);
-        } else {
-            VaComm1->SetDeviceName(devicePath);
-        }
+        selectUnitPort(*VaComm1, comPortNumber, devicePath);
     } catch (...) {
     }
     try {
@@ -389,7 +393,7 @@ bool DeviceLink::openSession() {
     }
     if (passwordOverride)
         sessionPassword = *passwordOverride;
-    ui_.setDialogState(2);
+    ui_.setDialogState(dsBusy);
     for (;;) {
         const int d = loginChecked();
         if (d == dcDone)

@@ -219,4 +219,8 @@ private:
 // service terminal's own port is set up the same way.
 void configureUnitLine(serial::TVaComm& port);
 
+// Points a closed port at the unit: the device file when devicePath is not empty, else COM<comPortNumber>
+// (resolved when the port opens). The link, the service terminal and zirezid-cli choose alike.
+void selectUnitPort(serial::TVaComm& port, int comPortNumber, const std::string& devicePath);
+
 } // namespace devlink
