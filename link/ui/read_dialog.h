@@ -51,8 +51,8 @@ public:
     LinkObjectList linkObjects;
     int comPortNumber = 1;
 
-    int dialogState = 0;
-    void setDialogState(int state)
+    devlink::DialogState dialogState = devlink::dsNotConnected;
+    void setDialogState(devlink::DialogState state)
 #if ZIREZID_HAVE_LINK
         override
 #endif
