@@ -112,8 +112,8 @@ constexpr int kTreeMinWidth = 262;
 // The window opens at this size and may only grow from it.
 constexpr QSize kWindowSize(800, 562);
 
-// The window's state table: which command is available in states 0 saved, 1 modified, 2 no database, 3 busy,
-// combined with the connection flag.
+// The window's state table: which command is available in each state (host::ShellState: saved, modified, no
+// database, busy), combined with the connection flag.
 enum class En { Yes, No, Conn, NotConn, NotUnnamed };
 struct ShellStateRow {
     QAction* Tfrm_main::*control;
@@ -487,20 +487,6 @@ void Tfrm_main::FormCreate() {
     applyShellState(stNoBase);
 
     frames = createEditorFrames();
-    db.frames.ed_base = frames.ed_base.get();
-    db.frames.ed_sysparam = frames.ed_sysparam.get();
-    db.frames.ed_timetable = frames.ed_timetable.get();
-    db.frames.ed_trk = frames.ed_trk.get();
-    db.frames.ed_slp = frames.ed_slp.get();
-    db.frames.ed_menu = frames.ed_menu.get();
-    db.frames.ed_mailbox = frames.ed_mailbox.get();
-    db.unbindEditors = [this] {
-        // No frame may keep showing or referring to an object that is about to go.
-        for (TKT_EDITOR* frame : frames.all()) {
-            frame->unbind();
-            frame->hideAndDetach();
-        }
-    };
 }
 
 void Tfrm_main::createWindows() {
@@ -557,12 +543,12 @@ void Tfrm_main::showMessage(const std::string& text, host::MessageIcon icon) {
 
 void Tfrm_main::processEvents() { QCoreApplication::processEvents(); }
 
-void Tfrm_main::applyShellState(int state) { setShellState(state, isConnected); }
+void Tfrm_main::applyShellState(ShellState state) { setShellState(state, isConnected); }
 
-void Tfrm_main::setShellState(int state, bool connected) {
+void Tfrm_main::setShellState(ShellState state, bool connected) {
     shellState = state;
     isConnected = connected;
-    const int s = qBound(0, state, 3);
+    const int s = qBound(0, static_cast<int>(state), 3);
     for (const ShellStateRow& row : kShellStates) {
         bool on = false;
         switch (row.rule[s]) {
@@ -621,18 +607,6 @@ void Tfrm_main::updateDeviceInfoBox() {
     for (QLabel* l : details)
         l->setVisible(isConnected);
     lbl_nDisc->setVisible(!isConnected);
-}
-
-void Tfrm_main::fillMarkList(QTreeWidgetItem* node, LinkObjectList& list) const {
-    if (node == nullptr)
-        return;
-    for (int i = 0; i < node->childCount(); ++i) {
-        auto* child = static_cast<TreeNodeItem*>(node->child(i));
-        KT_TABLE* object = child->data();
-        if (object->markState > kMarkNone && child->childCount() == 0)
-            list.emplace_back(object->getDescription(), object);
-        fillMarkList(child, list);
-    }
 }
 
 void Tfrm_main::clearTree() {
@@ -894,10 +868,7 @@ void Tfrm_main::loadFile(const QString& path) {
         applyShellState(stSaved);
     } else {
         // The old database is still in memory but no longer shown; no frame may keep showing it.
-        for (TKT_EDITOR* frame : frames.all()) {
-            frame->unbind();
-            frame->hideAndDetach();
-        }
+        frames.releaseAll();
         applyShellState(stNoBase);
     }
 }
@@ -923,7 +894,7 @@ bool Tfrm_main::mayOverwriteOnDisk(atomic_file::EditLock& lock) {
 
 void Tfrm_main::mn_SaveClick() {
     commitEditor();
-    const int before = shellState;
+    const ShellState before = shellState;
     atomic_file::EditLock lock;
     if (!mayOverwriteOnDisk(lock))
         return;
@@ -942,7 +913,7 @@ void Tfrm_main::mn_SaveAsClick() {
     const QString path = askFileName(FileDialogKind::Save, kSaveTitle, QString::fromStdString(db.basePath));
     if (path.isEmpty() || db.root == nullptr)
         return;
-    const int before = shellState;
+    const ShellState before = shellState;
     atomic_file::EditLock lock;
     if (path.toStdString() == db.basePath && !mayOverwriteOnDisk(lock))
         return;
@@ -1038,7 +1009,7 @@ void Tfrm_main::bt_ConnectClick() {
 
 void Tfrm_main::mn_ConnectClick() {
     commitEditor();
-    const int remembered = shellState;
+    const ShellState remembered = shellState;
     applyShellState(stBusy);
     frm_read->comPortNumber = comPortNumber;
     const bool connected = frm_read->openSession();
@@ -1046,7 +1017,7 @@ void Tfrm_main::mn_ConnectClick() {
 }
 
 void Tfrm_main::mn_DisconnectClick() {
-    const int remembered = shellState;
+    const ShellState remembered = shellState;
     applyShellState(stBusy);
     frm_read->closeSession();
     setShellState(remembered, false);
@@ -1064,7 +1035,8 @@ void Tfrm_main::runDeviceJob(bool write) {
     if (current != nullptr)
         if (KT_TABLE* object = static_cast<TreeNodeItem*>(current)->data())
             object->hideEditor();
-    fillMarkList(kt_treeview->rootNode(), frm_read->linkObjects);
+    if (db.root != nullptr)
+        fillMarkList(*db.root, frm_read->linkObjects);
     if (frm_read->linkObjects.empty()) {
         zirezid::showMessage(this, write ? kNothingToWrite : kNothingToRead);
         if (current != nullptr)

@@ -40,21 +40,21 @@ public:
     explicit Tfrm_main(QString settingsFile = QString());
     ~Tfrm_main() override;
 
-    enum ShellState { stSaved = 0, stModified = 1, stNoBase = 2, stBusy = 3 };
+    using ShellState = host::ShellState;
+    using enum host::ShellState;
 
     // host::Host
     void showMessage(const std::string& text, host::MessageIcon icon) override;
     void processEvents() override;
-    void applyShellState(int state) override;
+    void applyShellState(ShellState state) override;
     host::EditorWindow* emptyEditorFrame() override { return frames.ed_empty.get(); }
     host::EditorWindow* dialStringEditor() override { return frames.frm_spec.get(); }
 
     // EditorOwner
     void selectObjectNode(KT_TABLE& object) override;
 
-    void setShellState(int state, bool connected);
+    void setShellState(ShellState state, bool connected);
     void updateDeviceInfoBox();
-    void fillMarkList(QTreeWidgetItem* node, LinkObjectList& list) const;
     void rebuildTree();
 
     // Runs the first-show steps (also run by the first showEvent): open the command-line file or build the
@@ -85,7 +85,7 @@ public:
     std::function<QString(FileDialogKind, const QString& title, const QString& fileName)> askFileName;
 
     // State and data.
-    int shellState = stNoBase;
+    ShellState shellState = stNoBase;
     bool isConnected = false;
     bool isUnnamed = true;
     bool allowExpand = false;

@@ -2,6 +2,8 @@
 // on every use; the show operations answer the standard modal result codes.
 #pragma once
 
+#include "link/link_ui.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -10,19 +12,9 @@ class QPushButton;
 
 namespace zirezid {
 
-// Standard modal result codes shared with the core.
-enum ModalResult : int {
-    mrNone = 0,
-    mrOk = 1,
-    mrCancel = 2,
-    mrAbort = 3,
-    mrRetry = 4,
-    mrIgnore = 5,
-    mrYes = 6,
-    mrNo = 7,
-    mrNoToAll = 9,
-    mrYesToAll = 10,
-};
+// The boxes answer the link's modal results: one set of codes on both sides.
+using ModalResult = devlink::ModalResult;
+using enum devlink::ModalResult;
 
 // Common frame of the three boxes: stop picture, centred word-wrapped text, a row of buttons.
 class MessageBoxBase : public QDialog {

@@ -55,16 +55,26 @@ struct DialogStateRow {
     On read, write, stop, save, close;
     bool busyCursor;
 };
-constexpr DialogStateRow kDialogStates[] = {
-    /* 0 not connected */ {On::No, On::No, On::No, On::No, On::Yes, false},
-    /* 1 ready         */ {On::ReadMode, On::WriteMode, On::No, On::No, On::Yes, false},
-    /* 2 busy          */ {On::No, On::No, On::Yes, On::No, On::No, true},
-    /* 3 read, errors  */ {On::ReadMode, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
-    /* 4 all read      */ {On::No, On::WriteMode, On::No, On::ReadMode, On::Yes, false},
-    /* 5 all written   */ {On::ReadMode, On::No, On::No, On::No, On::Yes, false},
-    // The line went after objects were read: what arrived can still be kept, nothing more can be asked.
-    /* 6 lost, read kept */ {On::No, On::No, On::No, On::ReadMode, On::Yes, false},
-};
+// Every state has its row; the compiler checks that none is left out.
+DialogStateRow rowOf(devlink::DialogState state) {
+    switch (state) {
+    case devlink::dsNotConnected:
+        return {On::No, On::No, On::No, On::No, On::Yes, false};
+    case devlink::dsReady:
+        return {On::ReadMode, On::WriteMode, On::No, On::No, On::Yes, false};
+    case devlink::dsBusy:
+        return {On::No, On::No, On::Yes, On::No, On::No, true};
+    case devlink::dsReadWithErrors:
+        return {On::ReadMode, On::WriteMode, On::No, On::ReadMode, On::Yes, false};
+    case devlink::dsAllRead:
+        return {On::No, On::WriteMode, On::No, On::ReadMode, On::Yes, false};
+    case devlink::dsAllWritten:
+        return {On::ReadMode, On::No, On::No, On::No, On::Yes, false};
+    case devlink::dsLostReadKept:
+        return {On::No, On::No, On::No, On::ReadMode, On::Yes, false};
+    }
+    return rowOf(devlink::dsNotConnected);
+}
 } // namespace
 
 Tfrm_read::Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox,
@@ -150,23 +160,22 @@ Tfrm_read::~Tfrm_read() {
     link_.reset();
 }
 
-void Tfrm_read::setDialogState(int state) {
+void Tfrm_read::setDialogState(devlink::DialogState state) {
     dialogState = state;
     bt_Write->move(bt_Read->pos());
-    if (state < 0 || state >= static_cast<int>(std::size(kDialogStates)))
-        return;
-    const DialogStateRow& row = kDialogStates[state];
+    const DialogStateRow row = rowOf(state);
     const auto on = [this](On rule) {
         switch (rule) {
+        case On::No:
+            return false;
         case On::Yes:
             return true;
         case On::ReadMode:
             return !writeMode;
         case On::WriteMode:
             return writeMode;
-        default:
-            return false;
         }
+        return false;
     };
     grd->setEnabled(true);
     bt_Stop->setVisible(true);
@@ -217,7 +226,7 @@ void Tfrm_read::showEvent(QShowEvent* event) {
         grd->setItem(k, 1, new QTableWidgetItem(name));
         grd->setItem(k, 2, new QTableWidgetItem());
     }
-    setDialogState(1);
+    setDialogState(devlink::dsReady);
     QDialog::showEvent(event);
     if (QWidget* owner = parentWidget())
         move(owner->geometry().center() - rect().center());
@@ -243,24 +252,26 @@ void Tfrm_read::fitStatusColumn(const QString& status) {
 }
 
 void Tfrm_read::bt_ReadClick() {
-    setDialogState(2);
+    setDialogState(devlink::dsBusy);
     clearStatusColumn();
     const int done = readAll();
     const int count = static_cast<int>(linkObjects.size());
     if (lineLost_)
-        setDialogState(done > 0 ? 6 : 0);
+        setDialogState(done > 0 ? devlink::dsLostReadKept : devlink::dsNotConnected);
     else
-        setDialogState(done == 0 ? 1 : done == count ? 4 : 3);
+        setDialogState(done == 0       ? devlink::dsReady
+                       : done == count ? devlink::dsAllRead
+                                       : devlink::dsReadWithErrors);
 }
 
 void Tfrm_read::bt_WriteClick() {
-    setDialogState(2);
+    setDialogState(devlink::dsBusy);
     clearStatusColumn();
     const int done = writeAll();
     if (lineLost_)
-        setDialogState(0);
+        setDialogState(devlink::dsNotConnected);
     else
-        setDialogState(done == static_cast<int>(linkObjects.size()) ? 5 : 1);
+        setDialogState(done == static_cast<int>(linkObjects.size()) ? devlink::dsAllWritten : devlink::dsReady);
 }
 
 void Tfrm_read::bt_StopClick() {
@@ -288,7 +299,7 @@ void Tfrm_read::bt_CloseClick() { done(mrCancel); }
 
 void Tfrm_read::closeEvent(QCloseEvent* event) {
     // While a job runs only Stop may end it; the close box would pull the dialog from under the running exchange.
-    if (dialogState == 2) {
+    if (dialogState == devlink::dsBusy) {
         event->ignore();
         return;
     }
@@ -296,13 +307,13 @@ void Tfrm_read::closeEvent(QCloseEvent* event) {
 }
 
 void Tfrm_read::reject() {
-    if (dialogState == 2)
+    if (dialogState == devlink::dsBusy)
         return; // Escape during a job, like the close box, is refused
     QDialog::reject();
 }
 
 void Tfrm_read::done(int result) {
-    if (dialogState == 2)
+    if (dialogState == devlink::dsBusy)
         return;
     // Whatever was downloaded and not applied goes with the dialog.
     discardDownloads();
@@ -358,8 +369,11 @@ void Tfrm_read::endLostSession(const QString& detail) {
         link_->closeSession();
     } catch (const std::exception&) {
     }
-    if (dialogState != 2 && isVisible())
-        setDialogState(dialogState == 3 || dialogState == 4 || dialogState == 6 ? 6 : 0);
+    if (dialogState != devlink::dsBusy && isVisible())
+        setDialogState(dialogState == devlink::dsReadWithErrors || dialogState == devlink::dsAllRead ||
+                               dialogState == devlink::dsLostReadKept
+                           ? devlink::dsLostReadKept
+                           : devlink::dsNotConnected);
     // The window says "not connected" before the message is read, not after it is dismissed.
     if (onLineLost)
         onLineLost();
@@ -415,7 +429,7 @@ bool Tfrm_read::openSession() {
     lineLost_ = lostSessionEnded_ = lineLossSaid_ = false;
     const bool open = guarded([this] { return link_->openSession() ? 1 : 0; }) != 0 && !lineLost_;
     // The session ran in the busy state; whatever its end, the cursor is the user's again.
-    setDialogState(open ? 1 : 0);
+    setDialogState(open ? devlink::dsReady : devlink::dsNotConnected);
     return open;
 }
 
@@ -424,7 +438,7 @@ void Tfrm_read::closeSession() {
         link_->closeSession();
         return 0;
     });
-    setDialogState(0);
+    setDialogState(devlink::dsNotConnected);
 }
 
 bool Tfrm_read::getDeviceClock(QDateTime& clock) {

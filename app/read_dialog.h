@@ -43,8 +43,8 @@ public:
     LinkObjectList linkObjects;
     int comPortNumber = 1;
 
-    int dialogState = 0;
-    void setDialogState(int state) override;
+    devlink::DialogState dialogState = devlink::dsNotConnected;
+    void setDialogState(devlink::DialogState state) override;
 
     // The session commands of the main window; they run without showing the dialog.
     bool openSession();

@@ -67,14 +67,8 @@ serial::TVaComm* Tfrm_terminal::port() {
     serial::TVaComm* p = linkPort ? linkPort() : nullptr;
     if (p == nullptr)
         p = ownPort_.get();
-    if (!p->Active()) {
-        if (devicePath.empty()) {
-            p->SetDeviceName("\\\\.\\COM%d");
-            p->SetPortNum(comPortNumber);
-        } else {
-            p->SetDeviceName(devicePath);
-        }
-    }
+    if (!p->Active())
+        devlink::selectUnitPort(*p, comPortNumber, devicePath);
     return p;
 }
 

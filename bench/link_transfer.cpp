@@ -43,7 +43,7 @@ public:
     void selectRow(int) override {}
     void setRowStatus(int, const std::string&) override {}
     void setStatusPanel(int, const std::string&) override {}
-    void setDialogState(int) override {}
+    void setDialogState(devlink::DialogState) override {}
     void deviceInfoChanged() override {}
     void showMessage(const std::string& text, const std::string&) override { std::fprintf(stderr, "%s\n", text.c_str()); }
     int askAbortRetryIgnore(const std::string& text, bool) override {

@@ -31,7 +31,7 @@ class CliHost : public host::Host {
 public:
     void showMessage(const std::string& text, host::MessageIcon icon) override;
     void processEvents() override {}
-    void applyShellState(int) override {}
+    void applyShellState(host::ShellState) override {}
     int messageCount = 0;
 };
 

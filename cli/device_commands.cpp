@@ -1,6 +1,7 @@
 // The device commands of zirezid-cli: the same device link as the read/write dialog, with a user interface that
 // writes to standard error and answers its questions from the command line.
 #include "cli/commands.h"
+#include "cli/options.h"
 
 #include "link/device_link.h"
 #include "link/sound_conversion.h"
@@ -64,7 +65,7 @@ public:
         std::cerr << '\r' << text << "\x1b[K" << std::flush;
         progressShown = true;
     }
-    void setDialogState(int) override {}
+    void setDialogState(devlink::DialogState) override {}
     void deviceInfoChanged() override {}
     std::size_t shown = 0; // messages and questions written so far
     void showMessage(const std::string& text, const std::string&) override {
@@ -122,46 +123,20 @@ struct Options {
 // Parses the options a command allows ("--messages" is a flag, the others take a value).
 std::optional<Options> parse(const char* name, const Args& args, const std::vector<std::string>& allowed,
                              std::size_t plain, bool needPort, int& rc) {
+    std::vector<OptionSpec> specs;
+    for (const auto& x : allowed)
+        specs.push_back({x.c_str(), x == "--messages" ? nullptr : "a value"});
+    ParsedOptions parsed;
+    std::string problem = parseOptions(args, specs, parsed);
     Options o;
-    std::string problem;
-    auto allowedOption = [&](const std::string& a) {
-        for (const auto& x : allowed)
-            if (x == a)
-                return true;
-        return false;
-    };
-    for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
-        const std::string& a = args[i];
-        if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            if (!allowedOption(a)) {
-                problem = "unknown option " + a;
-                break;
-            }
-            if (a == "--messages") {
-                o.messages = true;
-                continue;
-            }
-            if (i + 1 >= args.size()) {
-                problem = a + " needs a value";
-                break;
-            }
-            const std::string& v = args[++i];
-            if (a == "--port")
-                o.port = v;
-            else if (a == "--password")
-                o.password = v;
-            else if (a == "--objects")
-                o.objects = v;
-            else if (a == "--set")
-                o.set = v;
-            else if (a == "--on-error")
-                o.onError = v;
-            else if (a == "--replace")
-                o.replace = v;
-        } else {
-            o.rest.push_back(a);
-        }
-    }
+    o.port = parsed.value("--port").value_or("");
+    o.password = parsed.value("--password");
+    o.objects = parsed.value("--objects");
+    o.set = parsed.value("--set");
+    o.onError = parsed.value("--on-error").value_or(o.onError);
+    o.replace = parsed.value("--replace").value_or(o.replace);
+    o.messages = parsed.has("--messages");
+    o.rest = std::move(parsed.plain);
     if (problem.empty() && needPort && o.port.empty())
         problem = "--port is required";
     if (problem.empty() && o.rest.size() != plain)
@@ -291,22 +266,11 @@ struct Session {
     }
 };
 
-void collectLeaves(KT_TABLE& table, std::vector<std::pair<std::string, KT_TABLE*>>& out) {
-    bool hasTreeChildren = false;
-    for (auto& child : table.children)
-        if (KT_TABLE* sub = child.second->table(); sub && sub->isVisible && isTreeTable(*sub)) {
-            hasTreeChildren = true;
-            collectLeaves(*sub, out);
-        }
-    if (!hasTreeChildren && isTreeTable(table) && std::string(table.className()) != "KT_BASE")
-        out.emplace_back(table.getDescription(), &table);
-}
-
 // The objects named on the command line (a list object stands for its leaves), or every leaf in tree order.
 bool chooseObjects(const char* name, SettingsDatabase& db, const std::optional<std::string>& names,
                    std::vector<std::pair<std::string, KT_TABLE*>>& out, int& rc) {
     if (!names) {
-        collectLeaves(*db.root, out);
+        fillLeafList(*db.root, out);
         return true;
     }
     std::size_t start = 0;
@@ -323,7 +287,7 @@ bool chooseObjects(const char* name, SettingsDatabase& db, const std::optional<s
             rc = usageError(*findCommand(name), "no object " + one + " in this database");
             return false;
         }
-        collectLeaves(*object, out);
+        fillLeafList(*object, out);
     }
     return true;
 }

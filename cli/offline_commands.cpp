@@ -1,5 +1,6 @@
 // The file commands of zirezid-cli: they work on settings files alone, without a unit.
 #include "cli/commands.h"
+#include "cli/options.h"
 
 #include "model/atomic_file.h"
 #include "model/compare.h"
@@ -13,40 +14,12 @@
 namespace cli {
 namespace {
 
-// Splits "--type NAME" and "--stored" off the arguments; anything else starting with "--" is wrong usage.
+// "--type NAME" and "--stored" split off the arguments.
 struct Options {
     std::optional<std::string> type;
     bool stored = false;
     Args rest;
 };
-
-std::optional<Options> parseOptions(const Args& args, bool allowType, bool allowStored,
-                                    std::string& problem) {
-    Options o;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnded) {
-            o.rest.push_back(a);
-        } else if (a == "--") {
-            optionsEnded = true; // a TEXT that starts with "--" follows
-        } else if (allowType && a == "--type") {
-            if (i + 1 >= args.size()) {
-                problem = "--type needs a unit type";
-                return std::nullopt;
-            }
-            o.type = args[++i];
-        } else if (allowStored && a == "--stored") {
-            o.stored = true;
-        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            problem = "unknown option " + a;
-            return std::nullopt;
-        } else {
-            o.rest.push_back(a);
-        }
-    }
-    return o;
-}
 
 std::optional<int> configIdByName(const std::string& name) {
     for (const auto& row : unitConfigTable)
@@ -64,8 +37,16 @@ std::string fullPath(const std::string& path) {
 // Parses the options and checks the number of plain arguments; nullopt after reporting wrong usage.
 std::optional<Options> prepare(const char* name, const Args& args, std::size_t count, bool allowType,
                                bool allowStored, int& exitCode) {
-    std::string problem;
-    auto o = parseOptions(args, allowType, allowStored, problem);
+    std::vector<OptionSpec> allowed;
+    if (allowType)
+        allowed.push_back({"--type", "a unit type"});
+    if (allowStored)
+        allowed.push_back({"--stored", nullptr});
+    ParsedOptions parsed;
+    std::string problem = parseOptions(args, allowed, parsed);
+    std::optional<Options> o;
+    if (problem.empty())
+        o = Options{parsed.value("--type"), parsed.has("--stored"), std::move(parsed.plain)};
     if (o && o->rest.size() != count)
         problem = "expected " + std::to_string(count) + " argument(s)";
     if (o && o->type && !configIdByName(*o->type))

@@ -1,7 +1,9 @@
 // zirezid-cli ymodem / xmodem: the threaded file-transfer components run on a serial line from the command
 // line, for service work and for testing them against other implementations of the protocols.
 #include "cli/commands.h"
+#include "cli/options.h"
 
+#include "link/device_link.h"
 #include "link/va_xymodem.h"
 #include "serial/comm.h"
 #include "serial/device_name.h"
@@ -21,44 +23,18 @@ struct TransferArgs {
 
 // "send|receive --port PORT [--protocol NAME] OPERAND..."; an empty problem means the arguments were good.
 std::string parseTransferArgs(const Args& args, TransferArgs& out) {
-    if (args.empty() || (args[0] != "send" && args[0] != "receive"))
+    ParsedOptions parsed;
+    if (std::string problem = parseOptions(args, {{"--port"}, {"--protocol"}}, parsed); !problem.empty())
+        return problem;
+    if (parsed.plain.empty() || (parsed.plain[0] != "send" && parsed.plain[0] != "receive"))
         return "send or receive expected";
-    out.direction = args[0];
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--port" || a == "--protocol") {
-            if (i + 1 >= args.size())
-                return a + " needs a value";
-            (a == "--port" ? out.port : out.protocol) = args[++i];
-        } else {
-            out.operands.push_back(a);
-        }
-    }
+    out.direction = parsed.plain[0];
+    out.port = parsed.value("--port").value_or("");
+    out.protocol = parsed.value("--protocol").value_or("");
+    out.operands.assign(parsed.plain.begin() + 1, parsed.plain.end());
     if (out.port.empty())
         return "--port is required";
     return {};
-}
-
-// The port as every command and the window read its name (COMn through the port number, anything else a file).
-void choosePort(serial::TVaComm& port, const std::string& name) {
-    const serial::PortName chosen = serial::ParsePortName(name);
-    if (chosen.Number > 0)
-        port.SetPortNum(chosen.Number);
-    else
-        port.SetDeviceName(chosen.Path);
-}
-
-// The unit's line: 38400 bit/s, 8 data bits, no parity, 2 stop bits, no flow control.
-void configureLine(serial::TVaComm& port) {
-    port.SetBaudrate(serial::br38400);
-    port.SetDatabits(serial::db8);
-    port.SetParity(serial::paNone);
-    port.SetStopbits(serial::sb2);
-    serial::TVaFlowControl flow;
-    flow.SetControlDtr(serial::dtrDisabled);
-    flow.SetControlRts(serial::rtsDisabled);
-    port.SetFlowControl(flow);
-    port.SetMonitorEvents(serial::TVaCommEvents{serial::ceRxChar, serial::ceError});
 }
 
 // Runs one transfer to its end; kOk when it ended with exit code 0.
@@ -77,12 +53,14 @@ int runTransfer(serial::TVaXYModem& component, const std::string& portName) {
     int result = kRefused;
     {
         serial::TVaComm port;
-        configureLine(port);
+        // The line as the service terminal sets it up for the same transfers.
+        devlink::configureUnitLine(port);
         // Attached before the port opens, so that what the other side sends at once (a receiver's start
         // character) reaches the transfer: the port hands it over only in the event processing after Execute.
         component.SetComm(&port);
         try {
-            choosePort(port, portName);
+            const serial::PortName chosen = serial::ParsePortName(portName);
+            devlink::selectUnitPort(port, chosen.Number, chosen.Path);
             port.Open();
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';

@@ -4,6 +4,7 @@
 #include "editors/ted_lines.h"
 #include "editors/ted_menu.h"
 #include "editors/ted_timetable.h"
+#include "model/unit_config.h"
 
 namespace zirezid {
 
@@ -13,12 +14,27 @@ std::vector<TKT_EDITOR*> EditorFrames::all() const {
 }
 
 void EditorFrames::attach(SettingsDatabase& database, std::function<bool(const QString& question)> askCopy) {
+    database.frames.ed_base = ed_base.get();
+    database.frames.ed_sysparam = ed_sysparam.get();
+    database.frames.ed_timetable = ed_timetable.get();
+    database.frames.ed_trk = ed_trk.get();
+    database.frames.ed_slp = ed_slp.get();
+    database.frames.ed_menu = ed_menu.get();
+    database.frames.ed_mailbox = ed_mailbox.get();
+    database.unbindEditors = [this] { releaseAll(); };
     if (auto* menu = dynamic_cast<Ted_menu*>(ed_menu.get())) {
         menu->database = &database;
         menu->askCopy = std::move(askCopy);
     }
     if (frm_spec)
         frm_spec->database = &database;
+}
+
+void EditorFrames::releaseAll() {
+    for (TKT_EDITOR* frame : all()) {
+        frame->unbind();
+        frame->hideAndDetach();
+    }
 }
 
 EditorFrames createEditorFrames() {

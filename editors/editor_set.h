@@ -25,9 +25,12 @@ struct EditorFrames {
 
     // Every frame, for unbinding them all before a database is replaced.
     std::vector<TKT_EDITOR*> all() const;
-    // Tells the frames which database they serve (messages folder, counts of the configuration) and how the
-    // menu editor asks before copying another menu (true only for "Да").
+    // Makes these the database's frames: its objects are built with them, they know which database they serve
+    // (messages folder, counts of the configuration), and a database about to be replaced first unbinds and
+    // hides them all. askCopy is how the menu editor asks before copying another menu (true only for "Да").
     void attach(SettingsDatabase& database, std::function<bool(const QString& question)> askCopy);
+    // No frame keeps showing or referring to an object.
+    void releaseAll();
 };
 
 // Creates the frames, one of each kind.

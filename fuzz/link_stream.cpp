@@ -71,7 +71,7 @@ public:
     void selectRow(int) override {}
     void setRowStatus(int, const std::string&) override {}
     void setStatusPanel(int, const std::string&) override {}
-    void setDialogState(int) override {}
+    void setDialogState(devlink::DialogState) override {}
     void deviceInfoChanged() override {}
     void showMessage(const std::string&, const std::string&) override {}
     int askAbortRetryIgnore(const std::string&, bool) override { return devlink::mrAbort; }

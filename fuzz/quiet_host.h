@@ -10,7 +10,7 @@ public:
     QuietHost() { host::install(this); }
     void showMessage(const std::string&, host::MessageIcon) override { ++messages; }
     void processEvents() override {}
-    void applyShellState(int) override {}
+    void applyShellState(host::ShellState) override {}
     long messages = 0;
 };
 

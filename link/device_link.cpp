@@ -53,6 +53,15 @@ void configureUnitLine(serial::TVaComm& port) {
     port.SetMonitorEvents(serial::TVaCommEvents{serial::ceRxChar, serial::ceRxFlag});
 }
 
+void selectUnitPort(serial::TVaComm& port, int comPortNumber, const std::string& devicePath) {
+    if (devicePath.empty()) {
+        port.SetDeviceName("\\\\.\\COM%d");
+        port.SetPortNum(comPortNumber);
+    } else {
+        port.SetDeviceName(devicePath);
+    }
+}
+
 void DeviceLink::configurePort() {
     serial::TVaComm& port = *VaComm1;
     configureUnitLine(port);
@@ -118,7 +127,7 @@ bool DeviceLink::refill() {
     return true;
 }
 
-int DeviceLink::waitFor(const std::function<int()>& recognise) {
+ResultCode DeviceLink::waitFor(const std::function<int()>& recognise) {
     for (;;) {
         pollWait();
         if (stopFlag)
@@ -127,9 +136,9 @@ int DeviceLink::waitFor(const std::function<int()>& recognise) {
         if (lineLost()) {
             rxFlag = false;
             if (refill()) {
-                const int r = recognise();
-                if (r >= 0)
-                    return r;
+                // The recogniser answers in the result codes' space, or -1 for "not yet".
+                if (const int r = recognise(); r >= 0)
+                    return static_cast<ResultCode>(r);
             }
             return rcLineLost;
         }
@@ -138,9 +147,8 @@ int DeviceLink::waitFor(const std::function<int()>& recognise) {
         if (rxFlag) {
             rxFlag = false;
             if (refill()) {
-                const int r = recognise();
-                if (r >= 0)
-                    return r;
+                if (const int r = recognise(); r >= 0)
+                    return static_cast<ResultCode>(r);
             }
         }
     }
@@ -153,7 +161,7 @@ void DeviceLink::beginExchange() {
     startWait();
 }
 
-int DeviceLink::settleLine() {
+ResultCode DeviceLink::settleLine() {
     if (owedAnswers <= 0)
         return rcOk;
     rxText.clear();
@@ -166,7 +174,7 @@ int DeviceLink::settleLine() {
     setTimeout(std::min(timeoutMs, kSettleQuietMs));
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(4 * timeoutMs);
     startWait();
-    int result = rcOk;
+    ResultCode result = rcOk;
     while (owedAnswers > 0) {
         pollWait();
         if (stopFlag) {
@@ -203,16 +211,16 @@ void DeviceLink::purgeRead() { VaComm1->PurgeRead(); }
 // ---------------------------------------------------------------------------------------------------------------
 // Command exchanges
 
-int DeviceLink::commonExchange(const std::string& command, std::string* payload) {
+ResultCode DeviceLink::commonExchange(const std::string& command, std::string* payload) {
     if (owedAnswers > 0) {
-        if (const int s = settleLine(); s != rcOk)
+        if (const ResultCode s = settleLine(); s != rcOk)
             return s;
         purgeRead();
     }
     writeText(command);
     beginExchange();
     Answer answer;
-    const int r = waitFor([&] {
+    const ResultCode r = waitFor([&] {
         answer = parseAnswer(rxText);
         return answer.complete ? answer.code : -1;
     });
@@ -224,24 +232,24 @@ int DeviceLink::commonExchange(const std::string& command, std::string* payload)
     return r;
 }
 
-int DeviceLink::cmdGetObject(const std::string& code, std::string& payload) {
+ResultCode DeviceLink::cmdGetObject(const std::string& code, std::string& payload) {
     return commonExchange(" geto " + code + " ", &payload);
 }
 
-int DeviceLink::cmdSetObject(const std::string& code, const std::string& value) {
+ResultCode DeviceLink::cmdSetObject(const std::string& code, const std::string& value) {
     return commonExchange(" seto " + code + " " + value + " ", nullptr);
 }
 
-int DeviceLink::cmdGetParam(const std::string& name, std::string& payload) {
+ResultCode DeviceLink::cmdGetParam(const std::string& name, std::string& payload) {
     return commonExchange(" getp " + name + " ", &payload);
 }
 
-int DeviceLink::cmdDelete(const std::string& name) { return commonExchange(" del " + name + " ", nullptr); }
+ResultCode DeviceLink::cmdDelete(const std::string& name) { return commonExchange(" del " + name + " ", nullptr); }
 
-int DeviceLink::cmdLogin(const std::string& password) {
+ResultCode DeviceLink::cmdLogin(const std::string& password) {
     writeText(" quit\r");
     beginExchange();
-    int r = waitFor([&] { return rxText.find("Password:") != std::string::npos ? 0 : -1; });
+    const ResultCode r = waitFor([&] { return rxText.find("Password:") != std::string::npos ? 0 : -1; });
     if (r != 0)
         return r;
     const std::string wire = cp1251::fromUtf8(password).value_or(password);
@@ -260,7 +268,7 @@ int DeviceLink::cmdLogin(const std::string& password) {
     });
 }
 
-int DeviceLink::cmdLogout() {
+ResultCode DeviceLink::cmdLogout() {
     writeText(" quit\r");
     beginExchange();
     return waitFor([&] {
@@ -277,7 +285,7 @@ int DeviceLink::cmdLogout() {
 // ---------------------------------------------------------------------------------------------------------------
 // Recovery
 
-int DeviceLink::withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command) {
+Decision DeviceLink::withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command) {
     const bool file = kind == OperationKind::Download || kind == OperationKind::Upload;
     int r = rcNoAnswer;
     for (int run = 0; run < 3; ++run) {
@@ -317,14 +325,15 @@ namespace {
 std::optional<std::string> toWire(const std::string& utf8) { return cp1251::fromUtf8(utf8); }
 } // namespace
 
-int DeviceLink::readObject(KT_TABLE& object, std::string& payload) {
+Decision DeviceLink::readObject(KT_TABLE& object, std::string& payload) {
     std::string wire;
-    const int d = withRecovery(object, 1000, OperationKind::Read, [&] { return cmdGetObject(object.getText(), wire); });
+    const Decision d =
+        withRecovery(object, 1000, OperationKind::Read, [&] { return cmdGetObject(object.getText(), wire); });
     payload = d == dcDone ? cp1251::toUtf8(wire) : std::string();
     return d;
 }
 
-int DeviceLink::setObjectChecked(KT_TABLE& object, const std::string& deviceText) {
+Decision DeviceLink::setObjectChecked(KT_TABLE& object, const std::string& deviceText) {
     const auto wire = toWire(deviceText);
     return withRecovery(object, 1000, OperationKind::Write, [&] {
         // A text the unit's code table cannot hold is refused here rather than sent mangled.
@@ -332,24 +341,24 @@ int DeviceLink::setObjectChecked(KT_TABLE& object, const std::string& deviceText
     });
 }
 
-int DeviceLink::readObjectParam(KT_TABLE& object, std::string& payload) {
+Decision DeviceLink::readObjectParam(KT_TABLE& object, std::string& payload) {
     std::string wire;
-    const int d = withRecovery(object, 1000, OperationKind::Read,
-                               [&] { return cmdGetParam(object.getText() + "01", wire); });
+    const Decision d = withRecovery(object, 1000, OperationKind::Read,
+                                    [&] { return cmdGetParam(object.getText() + "01", wire); });
     payload = d == dcDone ? cp1251::toUtf8(wire) : std::string();
     return d;
 }
 
-int DeviceLink::deleteObjectFile(KT_TABLE& object) {
+Decision DeviceLink::deleteObjectFile(KT_TABLE& object) {
     return withRecovery(object, 1000, OperationKind::Write, [&] { return cmdDelete(object.getText() + "01"); });
 }
 
-int DeviceLink::uploadObjectFile(KT_TABLE& object, const std::string& localFile) {
+Decision DeviceLink::uploadObjectFile(KT_TABLE& object, const std::string& localFile) {
     return withRecovery(object, 5000, OperationKind::Upload,
                         [&] { return cmdUpload(object.getText() + "01", localFile); });
 }
 
-int DeviceLink::downloadObjectFile(KT_TABLE& object, const std::string& localFolder) {
+Decision DeviceLink::downloadObjectFile(KT_TABLE& object, const std::string& localFolder) {
     std::string received;
     return withRecovery(object, 5000, OperationKind::Download,
                         [&] { return cmdDownload(object.getText() + "01", localFolder, received); });
@@ -364,12 +373,7 @@ bool DeviceLink::openSession() {
     } catch (...) {
     }
     try {
-        if (devicePath.empty()) {
-            VaComm1->SetDeviceName(R"(\\.\COM%d)");
-            VaComm1->SetPortNum(comPortNumber);
-        } else {
-            VaComm1->SetDeviceName(devicePath);
-        }
+        selectUnitPort(*VaComm1, comPortNumber, devicePath);
     } catch (...) {
     }
     try {
@@ -389,7 +393,7 @@ bool DeviceLink::openSession() {
     }
     if (passwordOverride)
         sessionPassword = *passwordOverride;
-    ui_.setDialogState(2);
+    ui_.setDialogState(dsBusy);
     for (;;) {
         const int d = loginChecked();
         if (d == dcDone)
@@ -412,7 +416,7 @@ bool DeviceLink::openSession() {
     return true;
 }
 
-int DeviceLink::loginChecked() {
+Decision DeviceLink::loginChecked() {
     setTimeout(1000);
     purgeRead();
     int r = rcNoAnswer;
@@ -442,9 +446,23 @@ int DeviceLink::loginChecked() {
     }
     case rcBusy:
         return ui_.askAbortRetryIgnore(text::busy, false) == mrAbort ? dcStop : dcRetry;
-    default:
-        return dcDone;
+    case rcOk:
+    // The login's exchange has no other answers; were one to come, the prompt that ended it counts.
+    case rcDeviceTimeout:
+    case rcBadObjectCode:
+    case rcBadFieldValue:
+    case rcFileTimeout:
+    case rcFileCrc:
+    case rcFileBlock:
+    case rcFileTooManyErrors:
+    case rcFileExists:
+    case rcFileNotFound:
+    case rcFileCancelled:
+    case rcNoFile:
+    case rcConversionFailed:
+        break;
     }
+    return dcDone;
 }
 
 void DeviceLink::closeSession() {

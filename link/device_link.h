@@ -123,26 +123,26 @@ public:
     void pollWait();
 
     // ---- Command exchanges; each answers a result code.
-    int cmdGetObject(const std::string& code, std::string& payload);
-    int cmdSetObject(const std::string& code, const std::string& value);
-    int cmdGetParam(const std::string& name, std::string& payload);
-    int cmdDelete(const std::string& name);
+    ResultCode cmdGetObject(const std::string& code, std::string& payload);
+    ResultCode cmdSetObject(const std::string& code, const std::string& value);
+    ResultCode cmdGetParam(const std::string& name, std::string& payload);
+    ResultCode cmdDelete(const std::string& name);
     int cmdUpload(const std::string& name, const std::string& localFile);
     int cmdDownload(const std::string& name, const std::string& folder, std::string& receivedName);
-    int cmdLogin(const std::string& password);
-    int cmdLogout();
+    ResultCode cmdLogin(const std::string& password);
+    ResultCode cmdLogout();
 
     // ---- Operations with recovery; each answers a Decision. Payloads are UTF-8.
-    int readObject(KT_TABLE& object, std::string& payload);
-    int setObjectChecked(KT_TABLE& object, const std::string& deviceText);
-    int readObjectParam(KT_TABLE& object, std::string& payload);
-    int deleteObjectFile(KT_TABLE& object);
-    int uploadObjectFile(KT_TABLE& object, const std::string& localFile);
-    int downloadObjectFile(KT_TABLE& object, const std::string& localFolder);
+    Decision readObject(KT_TABLE& object, std::string& payload);
+    Decision setObjectChecked(KT_TABLE& object, const std::string& deviceText);
+    Decision readObjectParam(KT_TABLE& object, std::string& payload);
+    Decision deleteObjectFile(KT_TABLE& object);
+    Decision uploadObjectFile(KT_TABLE& object, const std::string& localFile);
+    Decision downloadObjectFile(KT_TABLE& object, const std::string& localFolder);
 
     // ---- Connection, login and clock.
     bool openSession();
-    int loginChecked();
+    Decision loginChecked();
     void closeSession();
     bool getDeviceClock(DeviceDateTime& value);
     bool setDeviceClock(const DeviceDateTime& value);
@@ -178,7 +178,7 @@ public:
 private:
     // Runs the wait loop: after each arrival appended to rxText, recognise answers a result code or -1 for "not
     // yet". Stop gives 101 and the time-out 100.
-    int waitFor(const std::function<int()>& recognise);
+    ResultCode waitFor(const std::function<int()>& recognise);
     // Clears the accumulator and the arrival flag and starts the timer, after a command has been written. A
     // pending Stop stays: it belongs to the job, and a repeat must not undo it.
     void beginExchange();
@@ -191,16 +191,16 @@ private:
     int owedAnswers = 0;
     // Before the next command: discards what comes until the owed answers have come, or the line has been quiet
     // for the current time-out (they were lost). rcOk, or rcStopped / rcLineLost.
-    int settleLine();
+    ResultCode settleLine();
     // After a cancel of ours: the rest of the block in flight (any bytes, "#" and "OK" too) and the unit's
     // closing answer are discarded until the line is quiet; an answer not seen by then is owed.
     void drainAfterCancel();
-    int commonExchange(const std::string& command, std::string* payload);
+    ResultCode commonExchange(const std::string& command, std::string* payload);
     void writeText(std::string_view text);
     void purgeRead();
     // Takes every byte the port holds into rxText; false when it held none.
     bool refill();
-    int withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command);
+    Decision withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command);
     int cancelTransfer(int result);
     // Discards the rest of a broken block: everything until the line has been quiet for a moment.
     void drainLine();
@@ -217,5 +217,9 @@ private:
 // The line the unit speaks (38400 bit/s, 8N2, no flow control) with the link's buffers, time-outs and events; the
 // service terminal's own port is set up the same way.
 void configureUnitLine(serial::TVaComm& port);
+
+// Points a closed port at the unit: the device file when devicePath is not empty, else COM<comPortNumber>
+// (resolved when the port opens). The link, the service terminal and zirezid-cli choose alike.
+void selectUnitPort(serial::TVaComm& port, int comPortNumber, const std::string& devicePath);
 
 } // namespace devlink

@@ -6,8 +6,9 @@
 
 namespace devlink {
 
-// Modal results of the message boxes and the edit box.
+// Modal results of the message boxes and the edit box, the same for the link and the shell's windows.
 enum ModalResult : int {
+    mrNone = 0,
     mrOk = 1,
     mrCancel = 2,
     mrAbort = 3,
@@ -17,6 +18,19 @@ enum ModalResult : int {
     mrNo = 7,
     mrNoToAll = 9,
     mrYesToAll = 10
+};
+
+// The read/write dialog's states. The link puts the dialog into dsBusy while it logs in; the dialog sets the
+// others from how its jobs ended.
+enum DialogState : int {
+    dsNotConnected = 0,
+    dsReady = 1,
+    dsBusy = 2,
+    dsReadWithErrors = 3, // some objects read
+    dsAllRead = 4,
+    dsAllWritten = 5,
+    // The line went after objects were read: what arrived can still be kept, nothing more can be asked.
+    dsLostReadKept = 6,
 };
 
 class LinkUi {
@@ -32,9 +46,8 @@ public:
     virtual void setRowStatus(int row, const std::string& status) = 0;
     // Status bar panels: 0 port, 1 current object, transfer progress or summary, 2 progress "k/total".
     virtual void setStatusPanel(int panel, const std::string& text) = 0;
-    // The dialog's state table (0 not connected ... 5 every object written); state 2 (busy) also sets the busy
-    // cursor, every other state the normal one.
-    virtual void setDialogState(int state) = 0;
+    // The dialog's state table; dsBusy also sets the busy cursor, every other state the normal one.
+    virtual void setDialogState(DialogState state) = 0;
     // The device-information object has new values; the main window refreshes what it shows of them.
     virtual void deviceInfoChanged() = 0;
     // The port's device is gone (the adapter was pulled, the unit dropped the line): nothing passes any more

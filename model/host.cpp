@@ -13,7 +13,7 @@ public:
         std::cerr << applicationTitle << ": " << text << '\n';
     }
     void processEvents() override {}
-    void applyShellState(int) override {}
+    void applyShellState(ShellState) override {}
 };
 
 DefaultHost defaultHost;

@@ -55,6 +55,10 @@ public:
 
 enum class MessageIcon { None, Information, Warning, Error };
 
+// The main window's states: a database saved, one with unsaved edits, none open, a device job or file operation
+// running. The model reports an edit as stModified.
+enum ShellState : int { stSaved = 0, stModified = 1, stNoBase = 2, stBusy = 3 };
+
 // The process-wide services of the user interface.
 class Host {
 public:
@@ -63,8 +67,8 @@ public:
     virtual void showMessage(const std::string& text, MessageIcon icon = MessageIcon::None) = 0;
     // Lets the user interface handle its pending events (long loops stay responsive).
     virtual void processEvents() = 0;
-    // The main window's applyShellState (the settings model reports "modified" with state 1).
-    virtual void applyShellState(int state) = 0;
+    // The main window's applyShellState.
+    virtual void applyShellState(ShellState state) = 0;
     // The frame that every table gets until its builder names its own (ed_empty); may be nullptr.
     virtual EditorWindow* emptyEditorFrame() { return nullptr; }
     // The dial-string editor dialog that every digit string opens; may be nullptr.

@@ -72,9 +72,8 @@ void KT_RECORD::showError(const std::string& message) const {
     host::current().showMessage(key + " (" + description + ") " + ": " + message);
 }
 
-template <class Op> bool KT_RECORD::changeTracked(Op op, bool compareEditText) {
-    auto current = [&] { return compareEditText ? value->getEditText() : value->getText(); };
-    const std::string old = current();
+template <class Op, class State> bool KT_RECORD::changeTracked(Op op, State state) {
+    const std::string old = state();
     bool ok = false;
     bool raised = false;
     std::string message;
@@ -86,7 +85,7 @@ template <class Op> bool KT_RECORD::changeTracked(Op op, bool compareEditText) {
     }
     // A refused action parameter can leave the action switched to its new kind; that is still a change of the
     // object, so the comparison runs after an error too (for every other kind a refusal changes nothing).
-    changed = current() != old;
+    changed = state() != old;
     // Storing the text a field already holds is no edit: refreshing would tell the window the database changed
     // (a root marked from an earlier edit counts as modified), and a control committed on its way out after a
     // save would bring the unsaved-changes question back.
@@ -103,39 +102,27 @@ template <class Op> bool KT_RECORD::changeTracked(Op op, bool compareEditText) {
 }
 
 bool KT_RECORD::setText(const std::string& text) {
-    return changeTracked([&] { return value->setText(text); }, false);
+    return changeTracked([&] { return value->setText(text); }, [&] { return value->getText(); });
 }
 
 bool KT_RECORD::setEditText(const std::string& text) {
-    return changeTracked([&] { return value->setEditText(text); }, true);
+    return changeTracked([&] { return value->setEditText(text); }, [&] { return value->getEditText(); });
 }
 
 void KT_RECORD::setInt(std::int32_t n) {
     // Compared by getInt; a value without a number compares by its text instead of failing.
-    const auto number = [&]() -> std::string {
-        try {
-            return std::to_string(value->getInt());
-        } catch (const std::exception&) {
-            return "\x01" + value->getText();
-        }
-    };
-    const std::string old = number();
-    bool raised = false;
-    std::string message;
-    try {
-        value->setInt(n);
-    } catch (const std::exception& e) {
-        raised = true;
-        message = e.what();
-    }
-    changed = number() != old;
-    if (changed && ownerTable) {
-        ownerTable->markState = kMarkChanged;
-        ownerTable->refreshNode();
-        markUp(*ownerTable, ownerTable->markState);
-    }
-    if (raised)
-        showError(message);
+    changeTracked(
+        [&] {
+            value->setInt(n);
+            return true;
+        },
+        [&]() -> std::string {
+            try {
+                return std::to_string(value->getInt());
+            } catch (const std::exception&) {
+                return "\x01" + value->getText();
+            }
+        });
 }
 
 // ---- KT_TABLE ----
@@ -306,22 +293,10 @@ KT_TABLE* KT_TABLE::tableAt(int position) const {
 void KT_BASE::refreshNode() {
     KT_TABLE::refreshNode();
     if (markState == kMarkMixed || markState == kMarkChanged)
-        host::current().applyShellState(1);
+        host::current().applyShellState(host::stModified);
 }
 
-void KT_TABLE_TIMETABLE::refreshNode() {
-    KT_TABLE::refreshNode();
-    if (node)
-        node->setText(getDescription());
-}
-
-void KT_TABLE_MENU::refreshNode() {
-    KT_TABLE::refreshNode();
-    if (node)
-        node->setText(getDescription());
-}
-
-void KT_TABLE_MAILBOX::refreshNode() {
+void KT_TABLE_CAPTIONED::refreshNode() {
     KT_TABLE::refreshNode();
     if (node)
         node->setText(getDescription());
@@ -398,12 +373,24 @@ int uniformMark(const KT_TABLE& table, int mark) {
     return mark;
 }
 
-void fillMarkList(const host::TreeNode& node, KT_MARK_LIST& list) {
-    for (int i = 0; i < node.childCount(); ++i) {
-        const host::TreeNode* child = node.child(i);
-        KT_TABLE* object = child->data();
-        if (object && object->markState > kMarkNone && child->childCount() == 0)
-            list.emplace_back(object->getDescription(), object);
-        fillMarkList(*child, list);
-    }
+namespace {
+// The tree's rule (buildTree): visible object and list tables get a node.
+template <class Wanted> void fillLeaves(KT_TABLE& table, KT_MARK_LIST& list, const Wanted& wanted) {
+    bool hasTreeChildren = false;
+    for (auto& [listName, record] : table.children)
+        if (KT_TABLE* sub = record->table(); sub && sub->isVisible && isTreeTable(*sub)) {
+            hasTreeChildren = true;
+            fillLeaves(*sub, list, wanted);
+        }
+    if (!hasTreeChildren && isTreeTable(table) && !dynamic_cast<const KT_BASE*>(&table) && wanted(table))
+        list.emplace_back(table.getDescription(), &table);
+}
+} // namespace
+
+void fillLeafList(KT_TABLE& table, KT_MARK_LIST& list) {
+    fillLeaves(table, list, [](const KT_TABLE&) { return true; });
+}
+
+void fillMarkList(KT_TABLE& table, KT_MARK_LIST& list) {
+    fillLeaves(table, list, [](const KT_TABLE& t) { return t.markState > kMarkNone; });
 }

@@ -48,7 +48,8 @@ public:
     bool changed = false;
 
 private:
-    template <class Op> bool changeTracked(Op op, bool compareEditText);
+    // Runs op and tracks the change by comparing what `state` reads before and after it.
+    template <class Op, class State> bool changeTracked(Op op, State state);
     void showError(const std::string& message) const;
 };
 
@@ -170,23 +171,24 @@ public:
     const char* className() const override { return "KT_TABLE_SLP"; }
 };
 // Objects whose caption can change with their fields refresh their node text too.
-class KT_TABLE_TIMETABLE : public KT_TABLE_OBJECT {
+class KT_TABLE_CAPTIONED : public KT_TABLE_OBJECT {
+public:
+    void refreshNode() override;
+};
+class KT_TABLE_TIMETABLE : public KT_TABLE_CAPTIONED {
 public:
     KT_TABLE_TIMETABLE() { nodeImage = -4; }
     const char* className() const override { return "KT_TABLE_TIMETABLE"; }
-    void refreshNode() override;
 };
-class KT_TABLE_MENU : public KT_TABLE_OBJECT {
+class KT_TABLE_MENU : public KT_TABLE_CAPTIONED {
 public:
     KT_TABLE_MENU() { nodeImage = -6; }
     const char* className() const override { return "KT_TABLE_MENU"; }
-    void refreshNode() override;
 };
-class KT_TABLE_MAILBOX : public KT_TABLE_OBJECT {
+class KT_TABLE_MAILBOX : public KT_TABLE_CAPTIONED {
 public:
     KT_TABLE_MAILBOX() { nodeImage = -7; }
     const char* className() const override { return "KT_TABLE_MAILBOX"; }
-    void refreshNode() override;
     // Zero-based position in the list of mailboxes.
     std::int32_t mailboxIndex = 0;
 };
@@ -213,7 +215,9 @@ void markUp(KT_TABLE& table, int mark);
 // -1 without a node; the mark when every child node shows it; else the first differing child's state image.
 int uniformMark(const KT_TABLE& table, int mark);
 
-// The objects a device read or write covers: every node below the given one, depth first in tree order, whose
-// object is marked or changed (mark above 1) and that has no child nodes, as (caption, object).
+// The objects a device read or write covers, as (caption, object), depth first in tree order: the leaves of the
+// tree below the table (the table itself when the tree shows it without children, the root never), every one or
+// only those marked or changed (mark above 1). The window, zirezid-cli and the tests all list them here.
 using KT_MARK_LIST = std::vector<std::pair<std::string, KT_TABLE*>>;
-void fillMarkList(const host::TreeNode& node, KT_MARK_LIST& list);
+void fillLeafList(KT_TABLE& table, KT_MARK_LIST& list);
+void fillMarkList(KT_TABLE& table, KT_MARK_LIST& list);

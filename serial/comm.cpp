@@ -250,13 +250,13 @@ bool TVaCustomComm::ReadChar(char& Ch) {
 // Queues
 
 void TVaCustomComm::PurgeRead() {
-    Purge(0x2 | 0x8);
+    Purge(PURGE_RX);
 }
 void TVaCustomComm::PurgeWrite() {
-    Purge(0x1 | 0x4);
+    Purge(PURGE_TX);
 }
 void TVaCustomComm::PurgeReadWrite() {
-    Purge(0x1 | 0x2 | 0x4 | 0x8);
+    Purge(PURGE_TX | PURGE_RX);
 }
 
 void TVaCustomComm::Purge(unsigned Flags) {
@@ -265,7 +265,7 @@ void TVaCustomComm::Purge(unsigned Flags) {
     std::lock_guard<TVaCriticalSection> global(FGlobalLock);
     if (!Active())
         return;
-    if (Flags != (0x2 | 0x8)) {
+    if (Flags != PURGE_RX) {
         std::shared_ptr<TVaCommWriteThread> writer;
         {
             std::lock_guard<TVaCriticalSection> lock(FWriteLock);
@@ -339,19 +339,6 @@ std::string TVaCustomComm::GetDeviceName() const {
 std::string TVaCustomComm::DevicePath() const {
     return ResolveDevicePath(GetDeviceName());
 }
-
-// Escape function numbers as the callers know them.
-enum {
-    SETXOFF = 1,
-    SETXON = 2,
-    SETRTS = 3,
-    CLRRTS = 4,
-    SETDTR = 5,
-    CLRDTR = 6,
-    RESETDEV = 7,
-    SETBREAK = 8,
-    CLRBREAK = 9
-};
 
 void TVaCustomComm::SetDTR(bool On) {
     if (FFlowControl->ControlDtr() == dtrHandshake)

@@ -69,6 +69,29 @@ inline constexpr std::uint32_t EV_RX80FULL = 0x400;
 inline constexpr std::uint32_t EV_EVENT1 = 0x800;
 inline constexpr std::uint32_t EV_EVENT2 = 0x1000;
 
+// Purge bits: what Purge clears (the write queue and the driver's output, the received bytes).
+enum TVaPurgeFlag : unsigned {
+    PURGE_TXABORT = 0x1,
+    PURGE_RXABORT = 0x2,
+    PURGE_TXCLEAR = 0x4,
+    PURGE_RXCLEAR = 0x8,
+};
+inline constexpr unsigned PURGE_RX = PURGE_RXABORT | PURGE_RXCLEAR;
+inline constexpr unsigned PURGE_TX = PURGE_TXABORT | PURGE_TXCLEAR;
+
+// The line functions of Escape, numbered as the callers know them.
+enum TVaEscapeFunction : int {
+    SETXOFF = 1,
+    SETXON = 2,
+    SETRTS = 3,
+    CLRRTS = 4,
+    SETDTR = 5,
+    CLRDTR = 6,
+    RESETDEV = 7,
+    SETBREAK = 8,
+    CLRBREAK = 9
+};
+
 // Line error bits of the error word (ClearLineErrors, OnError).
 inline constexpr std::uint32_t CE_RXOVER = 0x1;
 inline constexpr std::uint32_t CE_OVERRUN = 0x2;
@@ -344,7 +367,7 @@ private:
     void Purge(unsigned Flags);
     void DriverPurge(unsigned Flags);
     int DirectWriteBuf(TDevice& Device, const void* Buffer, int Count);
-    void Escape(int Function);
+    void Escape(TVaEscapeFunction Function);
     void ReportException();
     IVaMainThread& Host() const;
     [[noreturn]] void RaiseOsError(const char* Format) const;

@@ -310,8 +310,8 @@ TVaCustomComm::TComStat TVaCustomComm::StatusQuery(bool TakeErrors) {
 
 void TVaCustomComm::DriverPurge(unsigned Flags) {
     TDevice& dev = *FDevice;
-    const bool rx = (Flags & (0x2 | 0x8)) != 0;
-    const bool tx = (Flags & (0x1 | 0x4)) != 0;
+    const bool rx = (Flags & PURGE_RX) != 0;
+    const bool tx = (Flags & PURGE_TX) != 0;
     std::lock_guard<std::mutex> lock(dev.RxMutex);
     const int queue = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
     // A gone device has nothing left to purge but what RxBuf holds.
@@ -434,40 +434,38 @@ int TVaCustomComm::DirectWriteBuf(TDevice& Device, const void* Buffer, int Count
     return written;
 }
 
-void TVaCustomComm::Escape(int Function) {
+void TVaCustomComm::Escape(TVaEscapeFunction Function) {
     std::lock_guard<TVaCriticalSection> global(FGlobalLock);
     const int fd = FDevice->Fd;
     int dtr = TIOCM_DTR;
     int rts = TIOCM_RTS;
     int r = 0;
     switch (Function) {
-    case 1:
+    case SETXOFF:
         r = tcflow(fd, TCOOFF);
-        break; // SETXOFF
-    case 2:
+        break;
+    case SETXON:
         r = tcflow(fd, TCOON);
-        break; // SETXON
-    case 3:
+        break;
+    case SETRTS:
         r = ioctl(fd, TIOCMBIS, &rts);
-        break; // SETRTS
-    case 4:
+        break;
+    case CLRRTS:
         r = ioctl(fd, TIOCMBIC, &rts);
-        break; // CLRRTS
-    case 5:
+        break;
+    case SETDTR:
         r = ioctl(fd, TIOCMBIS, &dtr);
-        break; // SETDTR
-    case 6:
+        break;
+    case CLRDTR:
         r = ioctl(fd, TIOCMBIC, &dtr);
-        break; // CLRDTR
-    case 7:
-        break; // RESETDEV: only printers reset; a serial port has nothing to do
-    case 8:
+        break;
+    case RESETDEV:
+        break; // only printers reset; a serial port has nothing to do
+    case SETBREAK:
         r = ioctl(fd, TIOCSBRK);
-        break; // SETBREAK
-    case 9:
+        break;
+    case CLRBREAK:
         r = ioctl(fd, TIOCCBRK);
-        break; // CLRBREAK
-    default:
         break;
     }
     if (r != 0)

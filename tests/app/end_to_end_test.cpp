@@ -1,6 +1,7 @@
 // The real main window against the simulated unit on a pseudo-terminal.
 
 #include "app/main_window.h"
+#include "link/result_codes.h"
 #include "model/tables.h"
 #include "ui_helpers.h"
 
@@ -173,7 +174,7 @@ TEST_F(EndToEndTest, ConnectWriteReadAndDisconnect) {
         window->mn_WriteClick();
         EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     }
-    EXPECT_EQ(writeState, 5);
+    EXPECT_EQ(writeState, devlink::dsAllWritten);
     EXPECT_TRUE(unitObject(QStringLiteral("SYSPARAM")).contains(QStringLiteral("NRingsToPickup=7")));
 
     // Read a trunk line the unit holds with another value; "Записать в БД" applies it.
@@ -197,7 +198,7 @@ TEST_F(EndToEndTest, ConnectWriteReadAndDisconnect) {
         window->mn_ReadClick();
         EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     }
-    EXPECT_EQ(readState, 4);
+    EXPECT_EQ(readState, devlink::dsAllRead);
     // The tree was rebuilt and shows the object that was shown before the read.
     EXPECT_NE(window->kt_treeview->currentItem(), nullptr);
     EXPECT_NE(window->kt_treeview->rootNode(), nullptr);
@@ -274,7 +275,7 @@ TEST_F(UnitWithMessageTest, ReadingEverythingWithMessagesBringsTheMenusWavIntoTh
     }
     EXPECT_TRUE(checkBoxWasOff);
     EXPECT_FALSE(window->frm_read->isVisible());
-    EXPECT_EQ(readState, 4);
+    EXPECT_EQ(readState, devlink::dsAllRead);
     EXPECT_GT(rows, 50); // every menu and the rest
     EXPECT_TRUE(statuses.isEmpty()) << statuses.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(summary, QStringLiteral("Настройки прочитаны успешно"));
@@ -322,7 +323,7 @@ TEST_F(UnitWithMessageTest, ReadingWithoutMessagesTakesTheNameButNoFile) {
         window->mn_ReadClick();
         EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     }
-    EXPECT_EQ(readState, 4);
+    EXPECT_EQ(readState, devlink::dsAllRead);
     EXPECT_EQ(summary, QStringLiteral("Настройки прочитаны успешно"));
     EXPECT_EQ(object("MENU(1)")->findChild("Message")->getText(), "tone.wav");
     const QString messages = QString::fromStdString(window->db.messagesFolder);
@@ -364,7 +365,7 @@ TEST_F(UnitWithMessageTest, WritingAMenuAsksBeforeReplacingTheUnitsMessage) {
     }
     EXPECT_EQ(rows, 1);
     EXPECT_EQ(question, QStringLiteral("меню 1: Файл уже существует. Заменить?"));
-    EXPECT_EQ(writeState, 5);
+    EXPECT_EQ(writeState, devlink::dsAllWritten);
     EXPECT_EQ(status, QStringLiteral("OK"));
     EXPECT_EQ(summary, QStringLiteral("Настройки записаны успешно"));
 
@@ -420,7 +421,7 @@ TEST_F(UnitWithTwoMessagesTest, NoKeepsTheUnitsMessageAndYesDeletesOneWithoutALo
         EXPECT_EQ(script.texts, (QStringList{QStringLiteral("меню 1: Файл уже существует. Заменить?"),
                                              QStringLiteral("меню 2: Файл уже существует. Удалить?")}));
     }
-    EXPECT_EQ(writeState, 5);
+    EXPECT_EQ(writeState, devlink::dsAllWritten);
     EXPECT_EQ(statuses, (QStringList{QStringLiteral("OK"), QStringLiteral("OK")}));
     EXPECT_EQ(summary, QStringLiteral("Настройки записаны успешно"));
     EXPECT_EQ(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files), QStringList{QStringLiteral("tone.ktm")});
@@ -500,15 +501,10 @@ protected:
 
 TEST_F(SilentUnitTest, AUnitThatDoesNotAnswerLeavesTheWindowDisconnected) {
     ModalScript script;
-    for (int i = 0; i < 5; ++i) // every question is answered "Остановить"
-        script.then([](QDialog* d) {
-            if (auto* abort = d->findChild<QPushButton*>(QStringLiteral("btn_Abort")))
-                abort->click();
-            else
-                d->accept();
-        });
+    script.click(QStringLiteral("btn_Abort")); // the login's time-out, answered "Остановить", ends the attempt
     window->mn_ConnectClick();
-    EXPECT_GE(script.handled(), 1);
+    EXPECT_EQ(script.handled(), 1);
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_FALSE(window->isConnected);
     EXPECT_FALSE(window->bt_Connect->isChecked());
     EXPECT_FALSE(window->lbl_nDisc->isHidden());
@@ -532,23 +528,23 @@ TEST_F(SlowUnitTest, StopEndsARunningRead) {
         Tfrm_read* r = window->frm_read;
         // Pressed while the first answer is still on its way: the wait loop serves the button.
         QTimer::singleShot(50, r, [&, r] {
-            stopEnabledWhileBusy = r->bt_Stop->isEnabled() && r->dialogState == 2;
+            stopEnabledWhileBusy = r->bt_Stop->isEnabled() && r->dialogState == devlink::dsBusy;
             r->bt_Stop->click();
         });
         r->bt_Read->click();
         endState = r->dialogState;
         r->bt_Close->click();
     });
-    for (int i = 0; i < 4; ++i) // a question after the stop, if any, is answered "Остановить"
-        script.then([](QDialog* d) {
-            if (auto* abort = d->findChild<QPushButton*>(QStringLiteral("btn_Abort")))
-                abort->click();
-            else
-                d->accept();
-        });
+    // The stop is said once, and the read ends there.
+    script.then([](QDialog* box) { box->accept(); }, QStringLiteral("the stop's message"));
     window->mn_ReadClick();
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(script.texts.size(), 1);
+    EXPECT_TRUE(script.texts.at(0).contains(QString::fromUtf8(devlink::text::stopped)))
+        << script.texts.at(0).toStdString();
     EXPECT_TRUE(stopEnabledWhileBusy);
-    EXPECT_TRUE(endState == 1 || endState == 3) << endState; // not every object was read
+    // not every object was read
+    EXPECT_TRUE(endState == devlink::dsReady || endState == devlink::dsReadWithErrors) << endState;
     EXPECT_FALSE(window->frm_read->isVisible());
     window->mn_DisconnectClick();
 }

@@ -101,20 +101,20 @@ TEST_F(MainWindowTest, FirstStartBuildsTheUnnamedDatabaseInTheScratchFolder) {
 TEST_F(MainWindowTest, StateTableInEveryStateWithAndWithoutConnection) {
     start();
     struct Expect {
-        int state;
+        host::ShellState state;
         bool conn;
         bool btConnect, btRead, mnConnect, mnDisconnect, mnRead, mnDeviceConfig, mnNew, mnSave, btSave, mnSaveAs,
             shown;
     };
     const Expect expected[] = {
-        {0, false, true, false, true, false, false, true, true, false, false, true, true},
-        {0, true, true, true, false, true, true, false, true, false, false, true, true},
-        {1, false, true, false, true, false, false, true, true, true, true, true, true},
-        {1, true, true, true, false, true, true, false, true, true, true, true, true},
-        {2, false, true, false, true, false, false, true, true, false, false, false, false},
-        {2, true, true, false, false, true, false, false, true, false, false, false, false},
-        {3, false, false, false, false, false, false, false, false, false, false, false, false},
-        {3, true, false, false, false, false, false, false, false, false, false, false, false},
+        {host::stSaved, false, true, false, true, false, false, true, true, false, false, true, true},
+        {host::stSaved, true, true, true, false, true, true, false, true, false, false, true, true},
+        {host::stModified, false, true, false, true, false, false, true, true, true, true, true, true},
+        {host::stModified, true, true, true, false, true, true, false, true, true, true, true, true},
+        {host::stNoBase, false, true, false, true, false, false, true, true, false, false, false, false},
+        {host::stNoBase, true, true, false, false, true, false, false, true, false, false, false, false},
+        {host::stBusy, false, false, false, false, false, false, false, false, false, false, false, false},
+        {host::stBusy, true, false, false, false, false, false, false, false, false, false, false, false},
     };
     window->isUnnamed = false;
     for (const Expect& e : expected) {
@@ -146,23 +146,23 @@ TEST_F(MainWindowTest, StateTableInEveryStateWithAndWithoutConnection) {
     }
     // Modified and still unnamed: Save is only reachable as Save As through the tool button.
     window->isUnnamed = true;
-    window->setShellState(1, false);
+    window->setShellState(host::stModified, false);
     EXPECT_FALSE(window->mn_Save->isEnabled());
     EXPECT_TRUE(window->bt_Save->isEnabled());
-    window->setShellState(0, false);
+    window->setShellState(host::stSaved, false);
 }
 
 TEST_F(MainWindowTest, ConnectedBoxShowsTypeVersionAndFreeMinutes) {
     start();
     window->db.deviceInfo->findChild("SoftVer")->value->setText("1.02.03");
     window->db.deviceInfo->findChild("FreeSpaceBytes")->value->setText("4800000");
-    window->setShellState(0, true);
+    window->setShellState(host::stSaved, true);
     EXPECT_EQ(window->lbl_vType->text(), QStringLiteral("QOR22"));
     EXPECT_EQ(window->lbl_vSoftVer->text(), QStringLiteral("1.02.03"));
     EXPECT_EQ(window->lbl_vFreeSpace->text(), QStringLiteral("20 мин."));
     EXPECT_FALSE(window->lbl_vType->isHidden());
     EXPECT_TRUE(window->lbl_nDisc->isHidden());
-    window->setShellState(0, false);
+    window->setShellState(host::stSaved, false);
 }
 
 TEST_F(MainWindowTest, MarksFollowSpaceAndStateImageAndModifyTheWindow) {
@@ -194,7 +194,7 @@ TEST_F(MainWindowTest, MarksFollowSpaceAndStateImageAndModifyTheWindow) {
     EXPECT_EQ(window->db.root->markState, 3); // its other children are not marked
 
     LinkObjectList list;
-    window->fillMarkList(window->kt_treeview->rootNode(), list);
+    fillMarkList(*window->db.root, list);
     ASSERT_EQ(list.size(), 2u); // the lines, never the list node
     EXPECT_EQ(list[0].second, object("TRK(1)"));
     EXPECT_EQ(list[1].second, object("TRK(2)"));
@@ -230,7 +230,7 @@ TEST_F(MainWindowTest, NodesOpenOnlyByTheirButtonOrArrowKeys) {
 
 TEST_F(MainWindowTest, ReadAndWriteWithNothingMarkedOnlyTellSo) {
     start();
-    window->setShellState(0, true);
+    window->setShellState(host::stSaved, true);
     ModalScript script;
     script.then([](QDialog* d) { d->accept(); }).then([](QDialog* d) { d->accept(); });
     window->mn_ReadClick();
@@ -241,7 +241,7 @@ TEST_F(MainWindowTest, ReadAndWriteWithNothingMarkedOnlyTellSo) {
     EXPECT_EQ(script.texts.value(1), QStringLiteral("Выберите объекты для записи в панели слева."));
     EXPECT_TRUE(window->frames.ed_base->isVisible()); // the selected node's editor is back
     EXPECT_EQ(window->shellState, Tfrm_main::stSaved);
-    window->setShellState(0, false);
+    window->setShellState(host::stSaved, false);
 }
 
 TEST_F(MainWindowTest, AChangedFieldIsOfferedForWritingWithoutMarking) {
@@ -258,7 +258,7 @@ TEST_F(MainWindowTest, AChangedFieldIsOfferedForWritingWithoutMarking) {
     EXPECT_EQ(object("TRK(2)")->markState, 4);
     EXPECT_EQ(window->shellState, Tfrm_main::stModified);
     LinkObjectList list;
-    window->fillMarkList(window->kt_treeview->rootNode(), list);
+    fillMarkList(*window->db.root, list);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].second, object("TRK(2)"));
 }

@@ -30,16 +30,25 @@ TEST(ReadDialog, StateTableInBothModes) {
     r.show();
     struct Expect {
         bool write;
-        int state;
+        devlink::DialogState state;
         bool read, writeBtn, stop, save, close;
     };
+    using namespace devlink;
     const Expect expected[] = {
-        {false, 0, false, false, false, false, true}, {false, 1, true, false, false, false, true},
-        {false, 2, false, false, true, false, false}, {false, 3, true, false, false, true, true},
-        {false, 4, false, false, false, true, true},  {false, 5, true, false, false, false, true},
-        {true, 0, false, false, false, false, true},  {true, 1, false, true, false, false, true},
-        {true, 2, false, false, true, false, false},  {true, 3, false, true, false, false, true},
-        {true, 4, false, true, false, false, true},   {true, 5, false, false, false, false, true},
+        {false, dsNotConnected, false, false, false, false, true},
+        {false, dsReady, true, false, false, false, true},
+        {false, dsBusy, false, false, true, false, false},
+        {false, dsReadWithErrors, true, false, false, true, true},
+        {false, dsAllRead, false, false, false, true, true},
+        {false, dsAllWritten, true, false, false, false, true},
+        {false, dsLostReadKept, false, false, false, true, true},
+        {true, dsNotConnected, false, false, false, false, true},
+        {true, dsReady, false, true, false, false, true},
+        {true, dsBusy, false, false, true, false, false},
+        {true, dsReadWithErrors, false, true, false, false, true},
+        {true, dsAllRead, false, true, false, false, true},
+        {true, dsAllWritten, false, false, false, false, true},
+        {true, dsLostReadKept, false, false, false, false, true},
     };
     for (const Expect& e : expected) {
         SCOPED_TRACE(testing::Message() << "write " << e.write << " state " << e.state);
@@ -56,9 +65,9 @@ TEST(ReadDialog, StateTableInBothModes) {
         EXPECT_EQ(r.bt_Save->isVisible(), !e.write);
         EXPECT_EQ(r.bt_Write->isVisible(), e.write);
         EXPECT_EQ(r.bt_Write->pos(), r.bt_Read->pos());
-        EXPECT_EQ(QApplication::overrideCursor() != nullptr, e.state == 2);
+        EXPECT_EQ(QApplication::overrideCursor() != nullptr, e.state == dsBusy);
     }
-    r.setDialogState(1);
+    r.setDialogState(devlink::dsReady);
     r.hide();
 }
 
@@ -78,14 +87,14 @@ TEST(ReadDialog, ShowingListsTheObjectsAndACloseBoxIsRefusedWhileBusy) {
         EXPECT_EQ(r.grd->item(0, 0)->text(), QStringLiteral("1"));
         EXPECT_EQ(r.grd->item(0, 1)->text(), QStringLiteral("меню 3 ")); // read mode cuts at the colon
         EXPECT_EQ(r.grd->item(1, 1)->text(), QStringLiteral("линия 1"));
-        EXPECT_EQ(r.dialogState, 1);
-        r.setDialogState(2); // a job runs
+        EXPECT_EQ(r.dialogState, devlink::dsReady);
+        r.setDialogState(devlink::dsBusy); // a job runs
         EXPECT_FALSE(r.close());
         QTest::keyClick(&r, Qt::Key_Escape);
         EXPECT_TRUE(r.isVisible());
         r.bt_Stop->click();
         EXPECT_TRUE(r.link()->stopFlag);
-        r.setDialogState(1);
+        r.setDialogState(devlink::dsReady);
         r.bt_Close->click();
     });
     bool closedHandled = false;

@@ -230,8 +230,7 @@ TEST_F(TechnicianTest, AFileThatIsNotWavDoesNotSpoilTheNextMessage) {
     editor->chooseMessageFile = [&answers](const QString&) { return answers.takeFirst(); };
 
     ModalScript script;
-    const auto ok = [](QDialog* box) { box->accept(); };
-    script.then(ok).then(ok);
+    script.then([](QDialog* box) { box->accept(); }, QStringLiteral("the refused file's message")); // only one
     QTest::mouseClick(editor->btOpen, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return script.handled() + script.unexpected() >= 1; }, 8000));
     ASSERT_EQ(script.texts.size(), 1);

@@ -41,20 +41,31 @@ ModalScript::ModalScript() : previous_(activeScript) {
 ModalScript::~ModalScript() {
     qApp->removeEventFilter(this);
     activeScript = previous_;
+    if (steps_.empty())
+        return;
+    QStringList left;
+    for (const Entry& e : steps_)
+        left << (e.what.isEmpty() ? QStringLiteral("a step") : e.what);
+    ADD_FAILURE() << steps_.size() << " scripted answer(s) never used (" << handled_
+                  << " used): " << left.join(QStringLiteral(", ")).toStdString();
 }
 
-ModalScript& ModalScript::then(Step step) {
-    steps_.push_back(std::move(step));
+ModalScript& ModalScript::then(Step step, QString what) {
+    steps_.push_back({std::move(step), std::move(what)});
     return *this;
 }
 
 ModalScript& ModalScript::click(const QString& buttonName) {
     return then([buttonName](QDialog* dialog) {
         auto* button = dialog->findChild<QAbstractButton*>(buttonName);
-        ASSERT_NE(button, nullptr) << buttonName.toStdString();
-        ASSERT_TRUE(button->isEnabled()) << buttonName.toStdString();
+        if (button == nullptr || !button->isEnabled()) {
+            // Another dialog than the test meant: fail, and close it so the test does not wait for ever.
+            ADD_FAILURE() << buttonName.toStdString() << (button == nullptr ? " is not there" : " is disabled");
+            dialog->done(QDialog::Rejected);
+            return;
+        }
         button->click();
-    });
+    }, QStringLiteral("click ") + buttonName);
 }
 
 bool ModalScript::eventFilter(QObject* watched, QEvent* event) {
@@ -86,7 +97,7 @@ void ModalScript::tick() {
         dialog->done(QDialog::Rejected);
         return;
     }
-    Step step = std::move(steps_.front());
+    Step step = std::move(steps_.front().step);
     steps_.pop_front();
     ++handled_;
     // Run from a posted call, not inside the timer's slot: a timer does not fire again while its slot runs, so

@@ -29,13 +29,15 @@ private:
 
 // Answers modal dialogs one by one: the n-th dialog shown gets the n-th step. A step sees the dialog and must end
 // it (click a button, call done). Dialogs shown beyond the script are recorded and cancelled, so a test never
-// hangs on an unexpected question; `unexpected` tells how many there were.
+// hangs on an unexpected question; `unexpected` tells how many there were. A script that goes while steps are
+// left fails the test: the program did not ask what the test meant to answer.
 class ModalScript : public QObject {
 public:
     using Step = std::function<void(QDialog*)>;
     ModalScript();
     ~ModalScript() override;
-    ModalScript& then(Step step);
+    // `what` names the step in the failure when it is never used.
+    ModalScript& then(Step step, QString what = QString());
     // Shorthand: click the child button with that object name.
     ModalScript& click(const QString& buttonName);
     int handled() const { return handled_; }
@@ -47,7 +49,11 @@ protected:
 
 private:
     void tick();
-    std::deque<Step> steps_;
+    struct Entry {
+        Step step;
+        QString what;
+    };
+    std::deque<Entry> steps_;
     std::deque<QPointer<QDialog>> shown_;
     QTimer timer_;
     ModalScript* previous_;

@@ -324,6 +324,32 @@ TEST_F(Cli, WrongUsageExitsWithTwo) {
     EXPECT_EQ(readBytes(f), bytes);
 }
 
+TEST_F(Cli, EveryCommandReadsItsOptionsByOneRule) {
+    const std::string sent = file("a.txt");
+    writeBytesTo(sent, "payload");
+    const std::string noPort = file("no-such-port");
+    // A mistyped option is wrong usage everywhere; the transfer commands once took it for a file to send.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"ymodem", "send", "--port", noPort, "--protocl", "ymodem-g", sent},
+          std::vector<std::string>{"xmodem", "send", "--port", noPort, "--bogus", sent},
+          std::vector<std::string>{"info", "--port", noPort, "--bogus"},
+          std::vector<std::string>{"dump", "--bogus", sent}}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.rc, 2) << args[0];
+        EXPECT_NE(r.err.find("unknown option --"), std::string::npos) << args[0] << ": " << r.err;
+    }
+    // An option without its value names what is missing, in every group alike.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"ymodem", "send", sent, "--port"},
+                                                 std::vector<std::string>{"info", "--port"},
+                                                 std::vector<std::string>{"new", "--type"}}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.rc, 2) << args[0];
+        EXPECT_NE(r.err.find(" needs "), std::string::npos) << args[0] << ": " << r.err;
+    }
+    // The direction may stand after the options; the port is then tried (and here is not there).
+    EXPECT_EQ(run({"xmodem", "--port", noPort, "send", sent}).rc, 1);
+}
+
 } // namespace
 
 namespace {

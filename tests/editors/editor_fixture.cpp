@@ -20,19 +20,7 @@ void RecordingHost::processEvents() {
 EditorTest::EditorTest() {
     frames = createEditorFrames();
     recorder.dialEditor = frames.frm_spec.get();
-    db.frames.ed_base = frames.ed_base.get();
-    db.frames.ed_sysparam = frames.ed_sysparam.get();
-    db.frames.ed_timetable = frames.ed_timetable.get();
-    db.frames.ed_trk = frames.ed_trk.get();
-    db.frames.ed_slp = frames.ed_slp.get();
-    db.frames.ed_menu = frames.ed_menu.get();
-    db.frames.ed_mailbox = frames.ed_mailbox.get();
-    db.unbindEditors = [this] {
-        for (TKT_EDITOR* frame : frames.all()) {
-            frame->unbind();
-            frame->hideAndDetach();
-        }
-    };
+    recorder.emptyFrame = frames.ed_empty.get();
     frames.attach(db, [this](const QString& question) {
         questions << question;
         return answerYes;
@@ -51,10 +39,7 @@ EditorTest::EditorTest() {
 }
 
 EditorTest::~EditorTest() {
-    for (TKT_EDITOR* frame : frames.all()) {
-        frame->unbind();
-        frame->hideAndDetach();
-    }
+    frames.releaseAll();
 }
 
 void EditorTest::show(TKT_EDITOR* frame, KT_TABLE* object) {

@@ -18,12 +18,14 @@ class RecordingHost : public host::Host {
 public:
     void showMessage(const std::string& text, host::MessageIcon icon) override;
     void processEvents() override;
-    void applyShellState(int state) override { lastState = state; }
+    void applyShellState(host::ShellState state) override { lastState = state; }
     host::EditorWindow* dialStringEditor() override { return dialEditor; }
+    host::EditorWindow* emptyEditorFrame() override { return emptyFrame; }
 
     QStringList messages;
     int lastState = -1;
     host::EditorWindow* dialEditor = nullptr;
+    host::EditorWindow* emptyFrame = nullptr;
 };
 
 class EditorTest : public ::testing::Test {

@@ -30,7 +30,7 @@ class SilentHost : public host::Host {
 public:
     void showMessage(const std::string& text, host::MessageIcon) override { messages.push_back(text); }
     void processEvents() override {}
-    void applyShellState(int) override {}
+    void applyShellState(host::ShellState) override {}
     std::vector<std::string> messages;
 };
 

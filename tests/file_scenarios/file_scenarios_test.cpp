@@ -423,7 +423,7 @@ protected:
         clickTool(window->bt_Read);
         ASSERT_TRUE(QTest::qWaitFor([&] { return script.handled() == 1 && !window->frm_read->isVisible(); }, 60000));
         EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
-        EXPECT_EQ(stateAfterRead, 4) << "the read did not end well";
+        EXPECT_EQ(stateAfterRead, devlink::dsAllRead) << "the read did not end well";
     }
 
     QString port, state;

@@ -28,7 +28,7 @@ public:
         panels[panel] = text;
         panelHistory.push_back(text);
     }
-    void setDialogState(int state) override { dialogStates.push_back(state); }
+    void setDialogState(devlink::DialogState state) override { dialogStates.push_back(state); }
     void deviceInfoChanged() override { ++deviceInfoChanges; }
     void lineLost() override { ++lineLosses; }
     void showMessage(const std::string& text, const std::string&) override { messages.push_back(text); }

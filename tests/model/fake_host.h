@@ -50,7 +50,7 @@ public:
         icons.push_back(icon);
     }
     void processEvents() override { ++eventRounds; }
-    void applyShellState(int state) override { shellStates.push_back(state); }
+    void applyShellState(host::ShellState state) override { shellStates.push_back(state); }
     host::EditorWindow* emptyEditorFrame() override { return &emptyFrame; }
     host::EditorWindow* dialStringEditor() override { return &dialEditor; }
 

@@ -13,7 +13,7 @@ TEST(Host, InstalledHostServesUntilRemoved) {
         EXPECT_EQ(&host::current(), &ui);
         host::current().showMessage("one");
         host::current().processEvents();
-        host::current().applyShellState(1);
+        host::current().applyShellState(host::stModified);
         EXPECT_EQ(ui.messages, std::vector<std::string>{"one"});
         EXPECT_EQ(ui.eventRounds, 1);
         EXPECT_EQ(ui.shellStates, std::vector<int>{1});

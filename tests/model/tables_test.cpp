@@ -261,7 +261,7 @@ TEST_F(Tables, MarksDownAndUp) {
 
 TEST_F(Tables, MarkListHoldsMarkedAndChangedLeavesInTreeOrder) {
     KT_MARK_LIST list;
-    fillMarkList(*rootNode, list);
+    fillMarkList(*base.root, list);
     EXPECT_TRUE(list.empty());
 
     ASSERT_TRUE(base.menus->tableAt(2)->findChild("Desc")->setText("Ночь"));
@@ -270,13 +270,49 @@ TEST_F(Tables, MarkListHoldsMarkedAndChangedLeavesInTreeOrder) {
     markDown(*base.trks, 2);
     base.slps->markState = 2; // a marked list without its children marked adds nothing itself
     base.slps->refreshNode();
-    fillMarkList(*rootNode, list);
+    fillMarkList(*base.root, list);
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].second, base.trks->tableAt(0));
     EXPECT_EQ(list[0].first, "линия 1");
     EXPECT_EQ(list[1].second, base.trks->tableAt(1));
     EXPECT_EQ(list[2].second, base.menus->tableAt(2));
     EXPECT_EQ(list[2].first, "меню 2 : Ночь");
+}
+
+namespace {
+void childlessNodes(const host::TreeNode& node, std::vector<KT_TABLE*>& out) {
+    for (int i = 0; i < node.childCount(); ++i) {
+        const host::TreeNode* child = node.child(i);
+        if (child->childCount() == 0)
+            out.push_back(child->data());
+        childlessNodes(*child, out);
+    }
+}
+} // namespace
+
+TEST_F(Tables, LeafListIsTheTreesLeavesWithOrWithoutNodes) {
+    // The command line has no tree: its list of every object must be the window's tree's leaves all the same.
+    KT_MARK_LIST all;
+    fillLeafList(*base.root, all);
+    std::vector<KT_TABLE*> leaves;
+    childlessNodes(*rootNode, leaves);
+    ASSERT_EQ(all.size(), leaves.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(all[i].second, leaves[i]) << i;
+        EXPECT_EQ(all[i].first, all[i].second->getDescription());
+    }
+    // A leaf named alone stands for itself, a list for its leaves; the root is never an object to send.
+    KT_MARK_LIST one;
+    fillLeafList(*base.trks->tableAt(1), one);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].second, base.trks->tableAt(1));
+    KT_MARK_LIST lines;
+    fillLeafList(*base.trks, lines);
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(base.trks->childCount()));
+    KT_BASE empty;
+    KT_MARK_LIST none;
+    fillLeafList(empty, none);
+    EXPECT_TRUE(none.empty());
 }
 
 TEST_F(Tables, RootReportsModifiedOnlyWhenMixedOrChanged) {

@@ -162,7 +162,7 @@ TEST_F(LineScenario, ALineThatDiesDuringAnUploadIsSaidOnceAndConnectWorksAgain) 
     EXPECT_TRUE(script.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")))
         << script.texts.value(0).toStdString();
     EXPECT_FALSE(connectedWhileSaid) << "the window shows the loss while it is said";
-    EXPECT_EQ(stateAfter, 0) << "the dialog is not connected any more";
+    EXPECT_EQ(stateAfter, devlink::dsNotConnected) << "the dialog is not connected any more";
     EXPECT_TRUE(closeEnabled);
     EXPECT_FALSE(writeEnabled);
     EXPECT_EQ(row, QStringLiteral("Нет связи"));
@@ -291,7 +291,7 @@ TEST_F(LineScenario, StoppingAReplacingUploadSaysTheMenuIsLeftWithoutAMessage) {
         << summary.toStdString();
     EXPECT_TRUE(rowFits);
     EXPECT_TRUE(summaryShown);
-    EXPECT_EQ(stateAfter, 1) << "ready to write again";
+    EXPECT_EQ(stateAfter, devlink::dsReady) << "ready to write again";
     EXPECT_TRUE(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(window->isConnected) << "a stop is no lost line";
 }

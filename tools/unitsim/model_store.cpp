@@ -21,7 +21,7 @@ class CountingHost final : public host::Host {
 public:
     void showMessage(const std::string&, host::MessageIcon) override { ++messages; }
     void processEvents() override {}
-    void applyShellState(int) override {}
+    void applyShellState(host::ShellState) override {}
     long messages = 0;
 };
 

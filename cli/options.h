@@ -1,0 +1,33 @@
+// The one rule by which every zirezid-cli command reads its options, so that "--" and a mistyped option mean the
+// same everywhere.
+#pragma once
+
+#include "cli/commands.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// An option a command takes: "--name VALUE", or a flag when `value` is nullptr. `value` says what the value is,
+// for the message when it is missing ("a unit type").
+struct OptionSpec {
+    const char* name;
+    const char* value = "a value";
+};
+
+struct ParsedOptions {
+    std::map<std::string, std::string> given; // every option given, a flag with ""; a repeated one: the last
+    Args plain;                               // the other arguments, in order
+    bool has(const std::string& name) const { return given.count(name) != 0; }
+    std::optional<std::string> value(const std::string& name) const;
+};
+
+// "--" ends the options (a TEXT that starts with "--" follows); any other word that starts with "--" must be an
+// option of `allowed`, and an option with a value takes the next word whatever it is. Answers what is wrong, or
+// "" when the arguments are good.
+std::string parseOptions(const Args& args, const std::vector<OptionSpec>& allowed, ParsedOptions& out);
+
+} // namespace cli
