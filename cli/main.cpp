@@ -16,6 +16,8 @@ std::vector<Command> allCommands() {
         all.push_back(c);
     for (auto& c : transferCommands())
         all.push_back(c);
+    for (auto& c : portCommands())
+        all.push_back(c);
     return all;
 }
 
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
     // A file-size limit (ulimit -f) must end a write with an error the command reports, not kill the process
     // half-way through with its temporary files left behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    cli::installPortPreferences();
     cli::CliHost host;
     host::ScopedHost scoped(host);
     try {
