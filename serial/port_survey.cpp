@@ -60,6 +60,7 @@ const char* const kBrltty = "Адаптер CH340 подключён, но по�
                             "подключите адаптер заново.";
 const char* const kUnknownError = "%1 не открывается: %2.\nПричину определить не удалось.";
 const char* const kCannotTell = "не удалось определить";
+const char* const kBuiltIn = "порт на плате (UART)";
 
 std::string fill(std::string text, const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -251,7 +252,10 @@ std::string SerialDevice::Describe() const {
     std::string what = Manufacturer;
     if (!Product.empty())
         what += (what.empty() ? "" : " ") + Product;
-    if (what.empty() && !Driver.empty())
+    // The built-in ports say nothing of themselves; their driver's name ("port", "serial8250") helps nobody.
+    if (what.empty() && Path.rfind("/dev/ttyS", 0) == 0 && HasUart)
+        what = kBuiltIn;
+    else if (what.empty() && !Driver.empty())
         what = Driver;
     line += " — " + (what.empty() ? std::string(kCannotTell) : what);
     if (!SerialNumber.empty())
