@@ -4,6 +4,10 @@
 #include <csignal>
 #include <iostream>
 
+#ifndef ZIREZID_VERSION
+#define ZIREZID_VERSION "0"
+#endif
+
 namespace cli {
 namespace {
 
@@ -22,7 +26,7 @@ std::vector<Command> allCommands() {
 }
 
 void printUsage(std::ostream& out) {
-    out << "usage: zirezid-cli COMMAND ARGS\n";
+    out << "usage: zirezid-cli COMMAND ARGS\n       zirezid-cli --version\n";
     for (const auto& c : allCommands())
         out << "  zirezid-cli " << c.name << ' ' << c.usage << '\n';
     out << "OBJECT is an object name (SYSPARAM, TRK(1), MENU(3), MAILBOX(2), TIMETABLE, DEVICEINFO), KEY a "
@@ -68,6 +72,10 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         cli::printUsage(std::cout);
+        return cli::kOk;
+    }
+    if (name == "--version") {
+        std::cout << "zirezid-cli " << ZIREZID_VERSION << '\n';
         return cli::kOk;
     }
     const cli::Command* command = cli::findCommand(name);
