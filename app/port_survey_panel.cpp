@@ -18,7 +18,6 @@ const QStringList kColumns{QStringLiteral("Устройство"), QStringLitera
 const QString kAssign = QStringLiteral("Назначить выбранному COM");
 const QString kCheck = QStringLiteral("Проверить порт");
 const QString kNoDevices = QStringLiteral("(последовательных портов не найдено)");
-const QString kCannotTell = QStringLiteral("не удалось определить");
 const QString kNoUart = QStringLiteral(" — без UART");
 
 QString fromStd(const std::string& text) { return QString::fromStdString(text); }
@@ -34,6 +33,7 @@ PortSurveyPanel::PortSurveyPanel(QWidget* parent) : QWidget(parent) {
     tw_Devices->setHeaderLabels(kColumns);
     tw_Devices->setRootIsDecorated(false);
     tw_Devices->setMinimumHeight(110);
+    tw_Devices->setMinimumWidth(600);
     top->addWidget(tw_Devices);
     auto* buttons = new QHBoxLayout;
     btn_Assign = new QPushButton(kAssign, this);
@@ -65,11 +65,7 @@ void PortSurveyPanel::refresh(const std::function<QString(int)>& comDevice) {
     const auto devices = serial::ListSerialDevices(place);
     tw_Devices->clear();
     for (const serial::SerialDevice& d : devices) {
-        QString adapter = fromStd(d.Manufacturer);
-        if (!d.Product.empty())
-            adapter += (adapter.isEmpty() ? QString() : QStringLiteral(" ")) + fromStd(d.Product);
-        if (adapter.isEmpty())
-            adapter = d.Path.rfind("/dev/ttyS", 0) == 0 ? QString() : (d.Driver.empty() ? kCannotTell : fromStd(d.Driver));
+        QString adapter = fromStd(d.Adapter());
         if (!d.HasUart)
             adapter += kNoUart;
         QStringList coms;

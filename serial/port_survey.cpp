@@ -247,17 +247,20 @@ std::string holderWords(const std::vector<PortHolder>& holders) {
 
 } // namespace
 
-std::string SerialDevice::Describe() const {
-    std::string line = Path;
+std::string SerialDevice::Adapter() const {
     std::string what = Manufacturer;
     if (!Product.empty())
         what += (what.empty() ? "" : " ") + Product;
     // The built-in ports say nothing of themselves; their driver's name ("port", "serial8250") helps nobody.
     if (what.empty() && Path.rfind("/dev/ttyS", 0) == 0 && HasUart)
         what = kBuiltIn;
-    else if (what.empty() && !Driver.empty())
+    else if (what.empty())
         what = Driver;
-    line += " — " + (what.empty() ? std::string(kCannotTell) : what);
+    return what.empty() ? std::string(kCannotTell) : what;
+}
+
+std::string SerialDevice::Describe() const {
+    std::string line = Path + " — " + Adapter();
     if (!SerialNumber.empty())
         line += " (№ " + SerialNumber + ")";
     if (!HasUart)

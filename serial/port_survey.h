@@ -20,6 +20,9 @@ struct SerialDevice {
     std::vector<int> ComNumbers;       // the COMn that resolve to this device now
     // The name to remember for this device: its first by-id name (it survives renumbering), else Path.
     std::string StableName() const { return ByIdPaths.empty() ? Path : ByIdPaths.front(); }
+    // What the adapter is, for a person: maker and model, "порт на плате (UART)" for a built-in port, else the
+    // driver, else "не удалось определить".
+    std::string Adapter() const;
     // One line for a person: "/dev/ttyUSB0 — FTDI FT232R USB UART (A50285BI) — COM3".
     std::string Describe() const;
 };
