@@ -10,6 +10,7 @@ packages=(
   lrzsz sox xvfb xauth
   qt6-translations-l10n
   clang libclang-rt-14-dev
+  dpkg-dev fakeroot lintian desktop-file-utils appstream man-db shared-mime-info
 )
 
 missing=()
