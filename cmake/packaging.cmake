@@ -64,9 +64,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR NORDAL)
 set(CPACK_PACKAGE_CONTACT "ZIRezid developers <dev@zirezid.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator of telephone auto-attendant units")
-set(CPACK_PACKAGE_DESCRIPTION
-    "ZIRezid edits the settings database of a telephone auto-attendant unit (lines,\n timetables, voice menus with their recorded messages, mailboxes), reads it from\n the unit and writes it back over a serial line. The package holds the window\n program, the command-line tool zirezid-cli and the simulated unit unitsim.")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n ${CPACK_PACKAGE_DESCRIPTION}")
+# CPack puts the summary on the Description line and indents every line of this text below it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "ZIRezid edits the settings database of a telephone auto-attendant unit\n(lines, timetables, voice menus with their recorded messages, mailboxes),\nreads it from the unit and writes it back over a serial line. The package\nholds the window program, the command-line tool zirezid-cli and the\nsimulated unit unitsim.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

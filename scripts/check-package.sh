@@ -22,7 +22,7 @@ echo "check-package: built $deb"
 
 echo "check-package: lintian"
 # Errors fail the check; warnings are shown for whoever reads the log.
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 
 installed=0
 cleanup() {
