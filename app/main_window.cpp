@@ -789,7 +789,8 @@ QString Tfrm_main::runFileDialog(FileDialogKind kind, const QString& title, cons
     const bool ok = dialog->exec() == QDialog::Accepted;
     dialog->setWindowTitle(previous);
     if (ok) {
-        const QString folder = dialog->directory().absolutePath();
+        // The chosen file's folder: a path typed whole leaves the dialog's own folder where it was.
+        const QString folder = QFileInfo(dialog->selectedFiles().value(0)).absolutePath();
         Preferences::writeLastFolder(folder);
         // The other dialog starts there too: open and save usually go to the same folder.
         (kind == FileDialogKind::Open ? saveDialog_ : openDialog_)->setDirectory(folder);

@@ -77,3 +77,25 @@ TEST(TwoWindows, SecondStartLeavesTheFirstOnesScratchFolderAlone) {
     stop(second);
     stop(third);
 }
+
+TEST(CommandLine, HelpAndVersionAnswerWithoutADisplay) {
+    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
+    vars.remove(QStringLiteral("DISPLAY"));
+    vars.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    vars.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const auto run = [&](const QStringList& args, int& code) {
+        QProcess p;
+        p.setProcessEnvironment(vars);
+        p.start(QStringLiteral(ZIREZID_BINARY), args);
+        EXPECT_TRUE(p.waitForFinished(20000));
+        code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    };
+    int code = -1;
+    EXPECT_TRUE(run({QStringLiteral("--version")}, code).startsWith(QStringLiteral("zirezid ")));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(run({QStringLiteral("--help")}, code).contains(QStringLiteral("zirezid [ФАЙЛ.qor]")));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(run({QStringLiteral("--frobnicate")}, code).contains(QStringLiteral("неизвестный ключ")));
+    EXPECT_EQ(code, 2);
+}
