@@ -18,12 +18,16 @@ const char* const kUsage =
     "  -h, --help     показать эту справку и выйти\n"
     "  -v, --version  показать версию и выйти\n"
     "\n"
-    "Каждый запуск — отдельное окно со своей папкой временных файлов; файл, изменённый на диске другим окном\n"
-    "или программой, перед сохранением вызывает вопрос. Настройки окна: $XDG_CONFIG_HOME/NORDAL/ZIRezid.conf.\n"
+    "Каждый запуск — отдельное окно со своей папкой временных файлов; файл, изменённый на диске другим "
+    "окном\n"
+    "или программой, перед сохранением вызывает вопрос. Настройки окна: "
+    "$XDG_CONFIG_HOME/NORDAL/ZIRezid.conf.\n"
     "Без окон: zirezid-cli --help; порты компьютера и их проблемы: zirezid-cli ports.\n";
 } // namespace
 
-const char* programVersion() { return ZIREZID_VERSION; }
+const char* programVersion() {
+    return ZIREZID_VERSION;
+}
 
 std::optional<int> handleCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
     for (int i = 1; i < argc; ++i) {

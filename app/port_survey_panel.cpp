@@ -2,8 +2,8 @@
 
 #include "serial/port_survey.h"
 
-#include <QHeaderView>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -13,14 +13,16 @@ namespace zirezid {
 
 namespace {
 const QString kDevicesCaption = QStringLiteral("Последовательные порты этого компьютера:");
-const QStringList kColumns{QStringLiteral("Устройство"), QStringLiteral("Адаптер"), QStringLiteral("Серийный номер"),
-                           QStringLiteral("COM")};
+const QStringList kColumns{QStringLiteral("Устройство"), QStringLiteral("Адаптер"),
+                           QStringLiteral("Серийный номер"), QStringLiteral("COM")};
 const QString kAssign = QStringLiteral("Назначить выбранному COM");
 const QString kCheck = QStringLiteral("Проверить порт");
 const QString kNoDevices = QStringLiteral("(последовательных портов не найдено)");
 const QString kNoUart = QStringLiteral(" — без UART");
 
-QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+QString fromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
 } // namespace
 
 PortSurveyPanel::PortSurveyPanel(QWidget* parent) : QWidget(parent) {
@@ -53,8 +55,9 @@ PortSurveyPanel::PortSurveyPanel(QWidget* parent) : QWidget(parent) {
     lbl_Diagnosis->setMinimumWidth(520);
     lbl_Diagnosis->hide();
     top->addWidget(lbl_Diagnosis);
-    connect(tw_Devices, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* item) { btn_Assign->setEnabled(item != nullptr && !item->data(0, Qt::UserRole).isNull()); });
+    connect(tw_Devices, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        btn_Assign->setEnabled(item != nullptr && !item->data(0, Qt::UserRole).isNull());
+    });
 }
 
 void PortSurveyPanel::refresh(const std::function<QString(int)>& comDevice) {
@@ -71,7 +74,8 @@ void PortSurveyPanel::refresh(const std::function<QString(int)>& comDevice) {
         QStringList coms;
         for (int n : d.ComNumbers)
             coms << QStringLiteral("COM%1").arg(n);
-        auto* item = new QTreeWidgetItem(tw_Devices, {fromStd(d.Path), adapter, fromStd(d.SerialNumber), coms.join(QStringLiteral(", "))});
+        auto* item = new QTreeWidgetItem(
+            tw_Devices, {fromStd(d.Path), adapter, fromStd(d.SerialNumber), coms.join(QStringLiteral(", "))});
         item->setData(0, Qt::UserRole, fromStd(d.StableName()));
         QStringList tip{fromStd(d.Path)};
         for (const std::string& byId : d.ByIdPaths)

@@ -17,8 +17,8 @@ namespace zirezid {
 namespace {
 
 // Lock files stay open for the life of the process: closing one would let another process count the folder as
-// abandoned and empty it under our feet. One descriptor per lock file, because a second open of the same file in
-// this process would be refused by its own first lock.
+// abandoned and empty it under our feet. One descriptor per lock file, because a second open of the same file
+// in this process would be refused by its own first lock.
 std::map<QString, int>& heldLocks() {
     static std::map<QString, int> locks;
     return locks;
@@ -31,8 +31,8 @@ QString lockPathFor(const QString& folder) {
     return path + QStringLiteral(".lock");
 }
 
-// Takes the lock file at `path`, making it when missing. A remover may unlink the file between our open and our
-// lock; a lock on an unlinked file guards nothing, so that case starts over.
+// Takes the lock file at `path`, making it when missing. A remover may unlink the file between our open and
+// our lock; a lock on an unlinked file guards nothing, so that case starts over.
 int takeLock(const QString& path, bool wait) {
     const QByteArray name = QFile::encodeName(path);
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -43,7 +43,8 @@ int takeLock(const QString& path, bool wait) {
             ::close(fd);
             return -1;
         }
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         if (::fstat(fd, &held) == 0 && ::stat(name.constData(), &named) == 0 && held.st_ino == named.st_ino &&
             held.st_dev == named.st_dev)
             return fd;

@@ -7,9 +7,10 @@
 
 namespace zirezid {
 
-// Makes (or takes over and empties) this process's folder "<base>/<pid>/" and holds its lock for the rest of the
-// process's life; removes the folders of processes that have ended. Answers the folder with a trailing "/", or
-// an empty string when `base` cannot hold it. Calling it again for the same base empties the folder again.
+// Makes (or takes over and empties) this process's folder "<base>/<pid>/" and holds its lock for the rest of
+// the process's life; removes the folders of processes that have ended. Answers the folder with a trailing
+// "/", or an empty string when `base` cannot hold it. Calling it again for the same base empties the folder
+// again.
 QString claimProcessFolder(const QString& base);
 
 // Whether the process folder `folder` (one made by claimProcessFolder) belongs to a running process.

@@ -82,8 +82,12 @@ const Command& portsCommand() {
 
 } // namespace
 
-void installPortPreferences() { serial::SetDeviceResolver(preferredComDevice); }
+void installPortPreferences() {
+    serial::SetDeviceResolver(preferredComDevice);
+}
 
-std::vector<Command> portCommands() { return {portsCommand()}; }
+std::vector<Command> portCommands() {
+    return {portsCommand()};
+}
 
 } // namespace cli

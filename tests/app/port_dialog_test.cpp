@@ -1,5 +1,5 @@
-// The COM-port dialog's list of the machine's serial devices and its diagnosis, against a fake sysfs tree with a
-// pseudo-terminal behind the adapter's device node.
+// The COM-port dialog's list of the machine's serial devices and its diagnosis, against a fake sysfs tree
+// with a pseudo-terminal behind the adapter's device node.
 #include "app/port_survey_panel.h"
 #include "app/small_dialogs.h"
 #include "app/startup.h"
@@ -50,8 +50,9 @@ TEST(PortDialog, ListsTheAdaptersAndRemembersTheChosenOneByItsStableName) {
         checkText = dialog.pnl_Survey->lbl_Diagnosis->text();
         // COM3 names /dev/ttyS2, which this machine does not have: said without asking.
         dialog.cb_PortNum->setCurrentIndex(2);
-        missingText = dialog.pnl_Survey->lbl_Diagnosis->isVisibleTo(&dialog) ? dialog.pnl_Survey->lbl_Diagnosis->text()
-                                                                             : QString();
+        missingText = dialog.pnl_Survey->lbl_Diagnosis->isVisibleTo(&dialog)
+                          ? dialog.pnl_Survey->lbl_Diagnosis->text()
+                          : QString();
         dialog.cb_PortNum->setCurrentIndex(1);
         QTest::mouseClick(dialog.btn_Ok, Qt::LeftButton);
     });

@@ -1,5 +1,5 @@
-// The file dialogs start where the technician last confirmed one, in this window and the next start, and never in
-// the scratch folder of the unnamed database.
+// The file dialogs start where the technician last confirmed one, in this window and the next start, and
+// never in the scratch folder of the unnamed database.
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "model/settings_file.h"

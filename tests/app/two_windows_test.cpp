@@ -27,7 +27,8 @@ struct Program {
     QString folder;
 };
 
-// Starts the real window program and waits until its scratch folder holds the unnamed database's messages folder.
+// Starts the real window program and waits until its scratch folder holds the unnamed database's messages
+// folder.
 void start(Program& p, const test::TestEnvironment& env) {
     QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
     vars.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -65,8 +66,8 @@ TEST(TwoWindows, SecondStartLeavesTheFirstOnesScratchFolderAlone) {
     EXPECT_TRUE(QFile::exists(recording));
     EXPECT_TRUE(QFile::exists(staged));
 
-    // Once the first program has ended (killed, so it cleaned nothing itself), the next start clears its folder
-    // and still leaves the running second one alone.
+    // Once the first program has ended (killed, so it cleaned nothing itself), the next start clears its
+    // folder and still leaves the running second one alone.
     stop(first);
     const QString secondsWork = second.folder + QStringLiteral("noname.messages/keep.wav");
     QFile(secondsWork).open(QIODevice::WriteOnly);

@@ -83,7 +83,8 @@ TEST_F(PulledAdapter, APulledAdapterIsSaidOnceAndTheSameAdapterBackConnectsWitho
     ModalScript pulled;
     pulled.then([](QDialog* d) { d->accept(); });
     pullOut();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pulled.handled() == 1; }, 10000)) << "the pulled adapter is noticed";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pulled.handled() == 1; }, 10000))
+        << "the pulled adapter is noticed";
     QTest::qWait(1000);
     EXPECT_EQ(pulled.unexpected(), 0) << pulled.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(pulled.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")));
@@ -96,7 +97,8 @@ TEST_F(PulledAdapter, APulledAdapterIsSaidOnceAndTheSameAdapterBackConnectsWitho
         missing.then([](QDialog* d) { d->accept(); });
         ASSERT_NO_FATAL_FAILURE(pressConnect());
         ASSERT_TRUE(QTest::qWaitFor([&] { return missing.handled() == 1; }, 10000));
-        EXPECT_TRUE(missing.texts.value(0).contains(QStringLiteral("не найден"))) << missing.texts.value(0).toStdString();
+        EXPECT_TRUE(missing.texts.value(0).contains(QStringLiteral("не найден")))
+            << missing.texts.value(0).toStdString();
         EXPECT_EQ(missing.unexpected(), 0);
         EXPECT_FALSE(window->isConnected);
     }

@@ -12,18 +12,20 @@
 #include <fstream>
 #include <map>
 #include <pty.h>
-#include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using serial::PortDiagnosis;
 using port_test::FakeSystem;
 using port_test::Pty;
+using serial::PortDiagnosis;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 } // namespace
 
@@ -41,8 +43,8 @@ TEST(PortSurvey, ListsEveryAdapterWithItsMakerByIdNameAndComNumber) {
     fs::create_directories(sys / "sys/class/tty/ttyUSBx");
     fs::create_directories(sys / "sys/class/tty/tty0");
 
-    const auto devices = ListSerialDevices(sys.place({{3, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
-                                                      {2, "/dev/ttyS1"}}));
+    const auto devices = ListSerialDevices(sys.place(
+        {{3, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"}, {2, "/dev/ttyS1"}}));
     ASSERT_EQ(devices.size(), 4u);
     EXPECT_EQ(devices[0].Path, "/dev/ttyS0");
     EXPECT_EQ(devices[0].ComNumbers, std::vector<int>{1});
@@ -57,8 +59,7 @@ TEST(PortSurvey, ListsEveryAdapterWithItsMakerByIdNameAndComNumber) {
     EXPECT_EQ(devices[2].Driver, "ftdi_sio");
     EXPECT_EQ(devices[2].ComNumbers, std::vector<int>{3});
     EXPECT_EQ(devices[2].StableName(), "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-    EXPECT_EQ(devices[2].Describe(),
-              "/dev/ttyUSB0 — FTDI FT232R USB UART (№ A50285BI) — COM3");
+    EXPECT_EQ(devices[2].Describe(), "/dev/ttyUSB0 — FTDI FT232R USB UART (№ A50285BI) — COM3");
     // An adapter whose USB strings are missing is still listed, and the list says it cannot tell.
     EXPECT_EQ(devices[3].Path, "/dev/ttyACM0");
     EXPECT_EQ(devices[3].VendorId, "2341");
@@ -84,7 +85,8 @@ TEST(PortSurvey, ComNumberMappedToTheByIdNameFollowsTheAdapterWhenRenumbered) {
     EXPECT_TRUE(devices[0].ComNumbers.empty());
     EXPECT_EQ(devices[1].Path, "/dev/ttyUSB1");
     EXPECT_EQ(devices[1].ComNumbers, std::vector<int>{4});
-    EXPECT_EQ(DiagnosePort(sys.place(coms), "COM4", [](const std::string&) { return 0; }).Device, "/dev/ttyUSB1");
+    EXPECT_EQ(DiagnosePort(sys.place(coms), "COM4", [](const std::string&) { return 0; }).Device,
+              "/dev/ttyUSB1");
 }
 
 TEST(PortSurvey, ListSurvivesMissingSysfsAndOddNames) {
@@ -149,8 +151,8 @@ TEST(PortDiagnosis, RefusedPermissionGivesTheGroupCommandAndTheNewLogin) {
     struct stat st {};
     ASSERT_EQ(::stat(pty.path.c_str(), &st), 0);
     // Whatever group the node has here, the fake system calls it dialout.
-    FakeSystem::write(sys / "etc/group", "wheel:x:" + std::to_string(st.st_gid + 1) + ":tech\ndialout:x:" +
-                                             std::to_string(st.st_gid) + ":someone\n");
+    FakeSystem::write(sys / "etc/group", "wheel:x:" + std::to_string(st.st_gid + 1) +
+                                             ":tech\ndialout:x:" + std::to_string(st.st_gid) + ":someone\n");
     const auto refuse = [](const std::string&) { return EACCES; };
 
     serial::UserFacts tech{"tech", {1000}};
@@ -177,7 +179,8 @@ TEST(PortDiagnosis, ModemManagerBrlttyAndTheReservedTtyS) {
     EXPECT_EQ(d.Problem, PortDiagnosis::kBusy);
     EXPECT_TRUE(contains(d.Text, "ModemManager")) << d.Text;
     EXPECT_TRUE(contains(d.Text, "ATTRS{idVendor}==\"2341\", ATTRS{idProduct}==\"0043\", "
-                                 "ENV{ID_MM_DEVICE_IGNORE}=\"1\"")) << d.Text;
+                                 "ENV{ID_MM_DEVICE_IGNORE}=\"1\""))
+        << d.Text;
     // It opens, but ModemManager runs: a warning beside the good news.
     d = DiagnosePort(sys.place(), "/dev/ttyACM0");
     EXPECT_TRUE(d.Opens()) << d.Text;
