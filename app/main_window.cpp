@@ -425,7 +425,8 @@ void Tfrm_main::createControls() {
     kt_treeview->toggleMark = [this](TreeNodeItem* node) { toggleMark(node); };
     kt_treeview->toggleExpand = [this](QTreeWidgetItem* item) { toggleExpand(item); };
 
-    const QString programFolder = QCoreApplication::applicationDirPath();
+    // Where the technician looked last time; an installed program's own folder is nobody's place for files.
+    const QString programFolder = Preferences::lastFolder();
     openDialog_ = new QFileDialog(this, kOpenTitle, programFolder, kFilter);
     openDialog_->setOption(QFileDialog::DontUseNativeDialog);
     openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
@@ -758,9 +759,16 @@ QString Tfrm_main::runFileDialog(FileDialogKind kind, const QString& title, cons
     if (!isUnnamed && !db.basePath.empty())
         dialog->setDirectory(QFileInfo(QString::fromStdString(db.basePath)).absolutePath());
     if (!fileName.isEmpty())
-        dialog->selectFile(fileName);
+        dialog->selectFile(isUnnamed ? QFileInfo(fileName).fileName() : fileName);
     const bool ok = dialog->exec() == QDialog::Accepted;
     dialog->setWindowTitle(previous);
+    if (ok) {
+        // The chosen file's folder: a path typed whole leaves the dialog's own folder where it was.
+        const QString folder = QFileInfo(dialog->selectedFiles().value(0)).absolutePath();
+        Preferences::writeLastFolder(folder);
+        // The other dialog starts there too: open and save usually go to the same folder.
+        (kind == FileDialogKind::Open ? saveDialog_ : openDialog_)->setDirectory(folder);
+    }
     return ok ? dialog->selectedFiles().value(0) : QString();
 }
 

@@ -1,5 +1,7 @@
 #include "app/message_boxes.h"
 
+#include "app/command_line.h"
+
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,7 +29,7 @@ const QString kNoToAll = QStringLiteral("Нет - для всех");
 const QString kOk = QStringLiteral("OK");
 const QString kAboutCaption = QStringLiteral("О программе");
 const QString kProgramName = QStringLiteral("ZIRezid");
-const QString kVersion = QStringLiteral("Версия 1.1.1");
+const QString kVersion = QStringLiteral("Версия %1");
 
 // A red octagon with a white bar: the stop picture of the boxes, drawn here so no image file is needed.
 QPixmap stopPicture() {
@@ -204,7 +206,7 @@ Tfrm_about::Tfrm_about(QWidget* parent) : QDialog(parent) {
     big.setBold(true);
     name->setFont(big);
     name->setAlignment(Qt::AlignCenter);
-    auto* version = new QLabel(kVersion, this);
+    auto* version = new QLabel(kVersion.arg(QString::fromLatin1(programVersion())), this);
     version->setAlignment(Qt::AlignCenter);
     top->addWidget(name);
     top->addWidget(version);

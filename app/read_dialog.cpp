@@ -8,6 +8,7 @@
 #include "model/host.h"
 #include "serial/comm.h"
 #include "serial/device_name.h"
+#include "serial/port_survey.h"
 
 #include <cerrno>
 #include <cstring>
@@ -41,8 +42,8 @@ const QString kClose = QStringLiteral("Закрыть");
 // The port checks made before the link tries it: they say what the technician can do about it.
 const QString kPortMissing = QStringLiteral("Порт COM%1 (%2) не найден. Проверьте подключение кабеля и выбор порта "
                                             "в меню \"Настройки\" → \"COM порт...\".");
-const QString kPortDenied = QStringLiteral("Нет доступа к порту COM%1 (%2). Добавьте пользователя в группу dialout "
-                                           "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
+// Followed by the port diagnosis: what stands in the way and what to do.
+const QString kPortUnusable = QStringLiteral("Порт COM%1 (%2) нельзя открыть.\n\n");
 // What the window adds to the link's message about a dead line.
 const QString kLineLostDetail = QStringLiteral("Сообщение порта: %1");
 
@@ -418,12 +419,19 @@ bool Tfrm_read::openSession() {
     link_->comPortNumber = comPortNumber;
     // A port that is not there or not ours would only give the link's plain "cannot open"; say why instead.
     const std::string device = serial::ResolveDevicePath("COM" + std::to_string(comPortNumber));
-    if (::access(device.c_str(), F_OK) != 0) {
-        zirezid::showMessage(parentWidget(), kPortMissing.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+    // Asked without opening the port: the link opens it next, and an extra open and close would pulse its lines
+    // (and hang up a simulated unit's pseudo-terminal).
+    const auto mayOpen = [](const std::string& path) { return ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno; };
+    const serial::PortDiagnosis diagnosis = serial::DiagnosePort(serial::SurveyPlace{}, device, mayOpen);
+    const QString where = QString::fromStdString(device);
+    if (diagnosis.Problem == serial::PortDiagnosis::kMissing) {
+        zirezid::showMessage(parentWidget(), kPortMissing.arg(comPortNumber).arg(where), true);
         return false;
     }
-    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
-        zirezid::showMessage(parentWidget(), kPortDenied.arg(comPortNumber).arg(QString::fromStdString(device)), true);
+    if (!diagnosis.Opens() && diagnosis.Problem != serial::PortDiagnosis::kUnknown) {
+        zirezid::showMessage(parentWidget(),
+                             kPortUnusable.arg(comPortNumber).arg(where) + QString::fromStdString(diagnosis.Text),
+                             true);
         return false;
     }
     lineLost_ = lostSessionEnded_ = lineLossSaid_ = false;

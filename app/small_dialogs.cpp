@@ -1,5 +1,6 @@
 #include "app/small_dialogs.h"
 
+#include "app/port_survey_panel.h"
 #include "app/startup.h"
 
 #include <QComboBox>
@@ -83,9 +84,26 @@ Tfrm_ComPort::Tfrm_ComPort(QWidget* parent) : QDialog(parent) {
     lbl_PortState->setPalette(warning);
     inner->addWidget(lbl_PortState);
     top->addWidget(group);
+    pnl_Survey = new PortSurveyPanel(this);
+    top->addWidget(pnl_Survey);
     top->addLayout(okCancelRow(this, btn_Ok, btn_Cancel));
     connect(cb_PortNum, &QComboBox::currentIndexChanged, this, &Tfrm_ComPort::showPortState);
+    connect(pnl_Survey->btn_Check, &QPushButton::clicked, this, [this] {
+        pnl_Survey->diagnose(deviceFor(cb_PortNum->currentIndex() + 1), true);
+        adjustSize();
+    });
+    connect(pnl_Survey->btn_Assign, &QPushButton::clicked, this, [this] {
+        const QString device = pnl_Survey->selectedDevice();
+        if (device.isEmpty() || cb_PortNum->currentIndex() < 0)
+            return;
+        // Remembered by its by-id name where it has one, so the choice follows the adapter when it is renumbered.
+        assigned_[cb_PortNum->currentIndex() + 1] = device;
+        refreshDevices();
+        showPortState();
+    });
 }
+
+QString Tfrm_ComPort::deviceFor(int n) const { return assigned_.value(n, resolveComDevice(n)); }
 
 QString Tfrm_ComPort::deviceProblem(const QString& device) {
     struct stat st {};
@@ -110,8 +128,10 @@ QString Tfrm_ComPort::deviceProblem(const QString& device) {
 void Tfrm_ComPort::showPortState() {
     const int row = cb_PortNum->currentIndex();
     const QString problem = row >= 0 && row < problems_.size() ? problems_.at(row) : QString();
-    lbl_PortState->setText(problem.isEmpty() ? QString() : resolveComDevice(row + 1) + QStringLiteral(": ") + problem);
+    lbl_PortState->setText(problem.isEmpty() ? QString() : deviceFor(row + 1) + QStringLiteral(": ") + problem);
     lbl_PortState->setVisible(!problem.isEmpty());
+    if (row >= 0)
+        pnl_Survey->diagnose(deviceFor(row + 1), false);
     adjustSize(); // the line is read whole, however long the path
 }
 
@@ -119,7 +139,7 @@ void Tfrm_ComPort::refreshDevices() {
     auto* model = static_cast<QStandardItemModel*>(cb_PortNum->model());
     problems_.clear();
     for (int n = 1; n <= kPortCount; ++n) {
-        const QString device = resolveComDevice(n);
+        const QString device = deviceFor(n);
         const QString problem = deviceProblem(device);
         problems_ << problem;
         auto* item = new QStandardItem(device);
@@ -134,15 +154,20 @@ void Tfrm_ComPort::refreshDevices() {
         view->resizeColumnToContents(0);
         view->resizeColumnToContents(1);
     }
+    pnl_Survey->refresh([this](int n) { return deviceFor(n); });
 }
 
 bool Tfrm_ComPort::choose(int& current) {
+    assigned_.clear();
     refreshDevices();
     cb_PortNum->setCurrentIndex(qBound(1, current, kPortCount) - 1);
     showPortState();
     if (exec() != QDialog::Accepted)
         return false;
     current = cb_PortNum->currentIndex() + 1;
+    for (auto it = assigned_.cbegin(); it != assigned_.cend(); ++it)
+        Preferences::writePortOverride(it.key(), it.value());
+    assigned_.clear();
     return true;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMap>
 #include <QStringList>
 
 class QComboBox;
@@ -10,6 +11,8 @@ class QListWidget;
 class QPushButton;
 
 namespace zirezid {
+
+class PortSurveyPanel;
 
 // Nine entries "COM1" to "COM9"; the drop-down shows beside each the device it resolves to, so a technician sees
 // which terminal a number opens before connecting.
@@ -24,6 +27,8 @@ public:
     QLabel* lbl_PortState;
     QPushButton* btn_Ok;
     QPushButton* btn_Cancel;
+    // The machine's serial devices, the choice of one for the selected COMn, and what stands in its way.
+    PortSurveyPanel* pnl_Survey;
 
     // Why `device` cannot serve as a serial port (missing, a plain file, a device of another kind); empty when
     // it is a terminal device.
@@ -32,7 +37,10 @@ public:
 private:
     void refreshDevices();
     void showPortState();
+    // The device COMn names, with a choice made in this showing of the dialog but not yet confirmed.
+    QString deviceFor(int n) const;
     QStringList problems_;
+    QMap<int, QString> assigned_;
 };
 
 class Tfrm_new : public QDialog {

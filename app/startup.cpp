@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include "app/scratch_folder.h"
+
 #include "model/unit_config.h"
 
 #include <QDir>
@@ -51,11 +53,15 @@ QString prepareScratchFolder(const QString& programFolder) {
         base = qEnvironmentVariable("TMPDIR");
     if (base.isEmpty())
         base = QStringLiteral("/tmp");
-    QString folder = withSlash(base) + QStringLiteral("vida/");
-    if (prepareFolder(folder))
+    QString folder = claimProcessFolder(withSlash(base) + QStringLiteral("vida/"));
+    if (!folder.isEmpty())
         return folder;
+    folder = claimProcessFolder(withSlash(programFolder) + QStringLiteral("Temp/"));
+    if (!folder.isEmpty())
+        return folder;
+    // Nowhere of our own: the shared folder as it is, so the program still starts.
     folder = withSlash(programFolder) + QStringLiteral("Temp/");
-    prepareFolder(folder);
+    QDir().mkdir(folder);
     return folder;
 }
 
@@ -106,6 +112,12 @@ QString Preferences::portOverride(int n) {
     return prefs.value(QStringLiteral("Ports/COM%1").arg(n)).toString();
 }
 
+void Preferences::writePortOverride(int n, const QString& device) {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    prefs.setValue(QStringLiteral("Ports/COM%1").arg(n), device);
+    prefs.sync();
+}
+
 QStringList Preferences::recentFiles() {
     QSettings prefs(preferencesPath(), QSettings::IniFormat);
     QStringList list = prefs.value(QStringLiteral("RecentFiles")).toStringList();
@@ -136,6 +148,18 @@ void Preferences::writeWindowLayout(const QByteArray& geometry, const QByteArray
     QSettings prefs(preferencesPath(), QSettings::IniFormat);
     prefs.setValue(QStringLiteral("Window/Geometry"), geometry);
     prefs.setValue(QStringLiteral("Window/Splitter"), splitter);
+    prefs.sync();
+}
+
+QString Preferences::lastFolder() {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    const QString folder = prefs.value(QStringLiteral("Window/LastFolder")).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
+void Preferences::writeLastFolder(const QString& folder) {
+    QSettings prefs(preferencesPath(), QSettings::IniFormat);
+    prefs.setValue(QStringLiteral("Window/LastFolder"), folder);
     prefs.sync();
 }
 

@@ -20,7 +20,8 @@ void emptyFolder(const QString& folder);
 bool prepareFolder(const QString& folder);
 
 // The scratch folder: TEMP (expanded), else TMPDIR, else /tmp, followed by "vida/"; when that cannot be made, the
-// program's folder followed by "Temp/". Always ends in "/".
+// program's folder followed by "Temp/". Inside it this process works in "<pid>/" of its own (see
+// claimProcessFolder), so a second window never empties the first one's. Always ends in "/".
 QString prepareScratchFolder(const QString& programFolder);
 
 // A settings file's messages folder: the path with its extension replaced by ".messages/".
@@ -41,6 +42,7 @@ public:
     static void writeConfigId(int configId);
     // The device path that Ports/COMn names, or empty.
     static QString portOverride(int n);
+    static void writePortOverride(int n, const QString& device);
 
     // The files opened or saved last, newest first, at most recentCount.
     static constexpr int recentCount = 8;
@@ -51,6 +53,9 @@ public:
     static QByteArray windowGeometry();
     static QByteArray splitterState();
     static void writeWindowLayout(const QByteArray& geometry, const QByteArray& splitter);
+    // The folder the file dialogs showed when last confirmed; the home folder when never stored or gone.
+    static QString lastFolder();
+    static void writeLastFolder(const QString& folder);
 };
 
 // Loads Qt's own Russian texts (file dialogs, standard buttons, edit menus) when the system has them; false

@@ -51,5 +51,8 @@ const Command* findCommand(const std::string& name);
 std::vector<Command> offlineCommands();
 std::vector<Command> deviceCommands();
 std::vector<Command> transferCommands();
+std::vector<Command> portCommands();
+// Makes COMn mean the device the window's preferences chose for it (Ports/COMn), as in the window.
+void installPortPreferences();
 
 } // namespace cli

@@ -4,6 +4,10 @@
 #include <csignal>
 #include <iostream>
 
+#ifndef ZIREZID_VERSION
+#define ZIREZID_VERSION "0"
+#endif
+
 namespace cli {
 namespace {
 
@@ -16,11 +20,13 @@ std::vector<Command> allCommands() {
         all.push_back(c);
     for (auto& c : transferCommands())
         all.push_back(c);
+    for (auto& c : portCommands())
+        all.push_back(c);
     return all;
 }
 
 void printUsage(std::ostream& out) {
-    out << "usage: zirezid-cli COMMAND ARGS\n";
+    out << "usage: zirezid-cli COMMAND ARGS\n       zirezid-cli --version\n";
     for (const auto& c : allCommands())
         out << "  zirezid-cli " << c.name << ' ' << c.usage << '\n';
     out << "OBJECT is an object name (SYSPARAM, TRK(1), MENU(3), MAILBOX(2), TIMETABLE, DEVICEINFO), KEY a "
@@ -68,6 +74,10 @@ int main(int argc, char** argv) {
         cli::printUsage(std::cout);
         return cli::kOk;
     }
+    if (name == "--version") {
+        std::cout << "zirezid-cli " << ZIREZID_VERSION << '\n';
+        return cli::kOk;
+    }
     const cli::Command* command = cli::findCommand(name);
     if (!command) {
         std::cerr << "zirezid-cli: unknown command \"" << name << "\"\n";
@@ -77,6 +87,7 @@ int main(int argc, char** argv) {
     // A file-size limit (ulimit -f) must end a write with an error the command reports, not kill the process
     // half-way through with its temporary files left behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    cli::installPortPreferences();
     cli::CliHost host;
     host::ScopedHost scoped(host);
     try {

@@ -11,6 +11,7 @@ packages=(
   qt6-translations-l10n
   clang libclang-rt-14-dev
   clang-format clang-tidy python3
+  dpkg-dev fakeroot lintian desktop-file-utils appstream man-db shared-mime-info
 )
 
 missing=()

@@ -1,3 +1,4 @@
+#include "app/scratch_folder.h"
 #include "app/startup.h"
 #include "ui_helpers.h"
 
@@ -27,19 +28,27 @@ TEST(StartUp, ExpandsPercentReferencesRepeatedlyAndStopsAtAnUnpairedSign) {
 TEST(StartUp, ScratchFolderIsEmptiedWithoutFollowingLinks) {
     test::TestEnvironment env;
     const QString vida = env.scratch();
-    QDir().mkpath(vida + QStringLiteral("menu/sub"));
-    QFile(vida + QStringLiteral("menu/sub/a.wav")).open(QIODevice::WriteOnly);
-    QFile(vida + QStringLiteral("noname.qor")).open(QIODevice::WriteOnly);
+    // What this process number left last time, and what an ended process left in a folder of its own.
+    const QString ended = env.path(QStringLiteral("tmp/vida/4000001/"));
+    for (const QString& folder : {vida, ended}) {
+        QDir().mkpath(folder + QStringLiteral("menu/sub"));
+        QFile(folder + QStringLiteral("menu/sub/a.wav")).open(QIODevice::WriteOnly);
+        QFile(folder + QStringLiteral("noname.qor")).open(QIODevice::WriteOnly);
+    }
     // A link out of the scratch folder: what it points at must survive.
     QDir().mkpath(env.path(QStringLiteral("keep")));
     const QString precious = env.path(QStringLiteral("keep/precious.qor"));
     QFile(precious).open(QIODevice::WriteOnly);
     QFile::link(env.path(QStringLiteral("keep")), vida + QStringLiteral("link"));
+    QFile::link(env.path(QStringLiteral("keep")), ended + QStringLiteral("link"));
 
     EXPECT_EQ(prepareScratchFolder(QStringLiteral("/nonexistent")), vida);
     EXPECT_TRUE(QDir(vida).exists());
     EXPECT_TRUE(QDir(vida).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    EXPECT_FALSE(QDir(ended).exists());
     EXPECT_TRUE(QFile::exists(precious));
+    EXPECT_TRUE(processFolderInUse(vida));
+    EXPECT_FALSE(processFolderInUse(ended));
 }
 
 TEST(StartUp, ScratchFolderFallsBackWhenTempCannotBeUsed) {
@@ -48,8 +57,9 @@ TEST(StartUp, ScratchFolderFallsBackWhenTempCannotBeUsed) {
     qputenv("TEMP", env.path(QStringLiteral("file")).toLocal8Bit()); // a file, so vida/ cannot be made in it
     const QString program = env.path(QStringLiteral("program"));
     QDir().mkpath(program);
-    EXPECT_EQ(prepareScratchFolder(program), program + QStringLiteral("/Temp/"));
-    EXPECT_TRUE(QDir(program + QStringLiteral("/Temp")).exists());
+    const QString own = QStringLiteral("/Temp/%1/").arg(QCoreApplication::applicationPid());
+    EXPECT_EQ(prepareScratchFolder(program), program + own);
+    EXPECT_TRUE(QDir(program + own).exists());
     qunsetenv("TEMP");
     qputenv("TMPDIR", env.path(QStringLiteral("tmp")).toLocal8Bit());
     EXPECT_EQ(prepareScratchFolder(program), env.scratch());

@@ -20,7 +20,10 @@ public:
     TestEnvironment();
     ~TestEnvironment();
     QString path(const QString& name) const { return dir_.filePath(name); }
-    QString scratch() const { return dir_.filePath(QStringLiteral("tmp/vida/")); }
+    // This process's own scratch folder (each running program has one below the shared "vida/").
+    QString scratch() const {
+        return dir_.filePath(QStringLiteral("tmp/vida/%1/").arg(QCoreApplication::applicationPid()));
+    }
     QString preferences() const;
 
 private:

@@ -1,5 +1,6 @@
 #include "model/atomic_file.h"
 #include "model/cp1251.h"
+#include "tests/support/fake_system.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -626,4 +627,45 @@ TEST_F(Cli, DiffOfAFileThatDoesNotLoadExitsWithTwoAndItsMessage) {
     EXPECT_EQ(run({"diff", "--brief", a, a}).rc, 2);
     r = run({});
     EXPECT_NE(r.err.find("zirezid-cli diff FILE_A FILE_B"), std::string::npos);
+}
+
+TEST_F(Cli, PortsListsTheAdaptersAndCheckExitsZeroOnlyForAPortThatOpens) {
+    port_test::FakeSystem sys;
+    port_test::Pty pty;
+    ASSERT_FALSE(pty.path.empty());
+    const std::string byId = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    sys.usbAdapter("ttyUSB0", "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "ftdi_sio", pty.path, byId);
+    // The window's choice of COM3, read from its preferences so that COM3 means the same adapter here.
+    const fs::path config = dir / "config";
+    fs::create_directories(config / "NORDAL");
+    writeBytesTo((config / "NORDAL/ZIRezid.conf").string(), "[Ports]\nCOM3=/dev/serial/by-id/" + byId + "\n");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+
+    Result list = run({"ports", "--root", sys.root()});
+    EXPECT_EQ(list.rc, 0) << list.err;
+    EXPECT_NE(list.out.find("/dev/ttyUSB0 — FTDI FT232R USB UART (№ A50285BI) — COM3\n    /dev/serial/by-id/" + byId),
+              std::string::npos)
+        << list.out;
+
+    Result free = run({"ports", "--root", sys.root(), "--check", "COM3"});
+    EXPECT_EQ(free.rc, 0) << free.out;
+    EXPECT_NE(free.out.find("/dev/ttyUSB0 свободен"), std::string::npos) << free.out;
+
+    const int holder = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    Result busy = run({"ports", "--root", sys.root(), "--check", "ttyUSB0"});
+    EXPECT_EQ(busy.rc, 1);
+    EXPECT_NE(busy.out.find("занят"), std::string::npos) << busy.out;
+    ::close(holder);
+
+    Result missing = run({"ports", "--root", sys.root(), "--check", "/dev/ttyUSB7"});
+    EXPECT_EQ(missing.rc, 1);
+    EXPECT_NE(missing.out.find("/dev/ttyUSB7 сейчас нет"), std::string::npos) << missing.out;
+    EXPECT_EQ(run({"ports", "--bogus"}).rc, 2);
+    ::unsetenv("XDG_CONFIG_HOME");
+
+    Result version = run({"--version"});
+    EXPECT_EQ(version.rc, 0);
+    EXPECT_EQ(version.out.rfind("zirezid-cli ", 0), 0u) << version.out;
 }

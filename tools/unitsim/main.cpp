@@ -18,6 +18,10 @@
 #include "tools/unitsim/line.h"
 #include "tools/unitsim/unit.h"
 
+#ifndef ZIREZID_VERSION
+#define ZIREZID_VERSION "0"
+#endif
+
 namespace fs = std::filesystem;
 using namespace unitsim;
 
@@ -53,6 +57,7 @@ unit until SIGTERM or SIGINT. When a peer closes the slave, the unit waits for t
   --config-key N         device information: configuration key (default 305419896)
   --clock "DDMMYY HHMM SS"  start the clock at this value (default: the host's local time)
   --help                 this text
+  --version              the version of the program
 )";
 
 void onSignal(int) {
@@ -149,6 +154,9 @@ int main(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "unitsim " << ZIREZID_VERSION << '\n';
             return 0;
         } else if (a == "--type") {
             std::string t = value();
