@@ -51,5 +51,7 @@ const Command* findCommand(const std::string& name);
 std::vector<Command> offlineCommands();
 std::vector<Command> deviceCommands();
 std::vector<Command> transferCommands();
+// lint, call and flow: the call flow of a settings file (cli/flow_commands.cpp).
+std::vector<Command> flowCommands();
 
 } // namespace cli

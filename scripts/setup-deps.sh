@@ -10,6 +10,7 @@ packages=(
   lrzsz sox xvfb xauth
   qt6-translations-l10n
   clang libclang-rt-14-dev
+  libgraphviz-dev graphviz qt6-svg-dev poppler-utils
 )
 
 missing=()
