@@ -92,6 +92,13 @@ public:
             pathEvents.insert({menu, event});
         pathMenus.insert(opt.pathMenus.begin(), opt.pathMenus.end());
 
+        computeDepths();
+        if (dense) {
+            // Dot's own limits on its searches; a dense flow is better drawn a little rougher than not at all.
+            set(g, "mclimit", "0.3");
+            set(g, "nslimit", "2");
+            set(g, "nslimit1", "2");
+        }
         Agraph_t* left = agsubg(g, c("lines"), 1);
         set(left, "rank", "source");
         for (const Line& l : flow.lines) {
@@ -108,9 +115,9 @@ public:
             std::map<int, std::string> byMenu;
             for (const auto& [period, menu] : entries)
                 byMenu[menu] += (byMenu[menu].empty() ? "" : ", ") + std::string(period);
-            for (const auto& [menu, label] : byMenu) {
+            for (const auto& [menu, text] : byMenu) {
                 Agedge_t* e = agedge(g, n, menuNode(menu), nullptr, 1);
-                set(e, "label", label);
+                edgeLabel(e, text);
                 if (opt.pathLine == l.number && pathMenus.count(menu))
                     bold(e);
             }
@@ -127,6 +134,42 @@ private:
     std::map<int, int> worst;
     std::set<std::pair<int, int>> pathEvents;
     std::set<int> pathMenus;
+    std::map<int, int> depth; // steps from a line, by the shortest way
+    bool dense = false;
+
+    // Dot ranks boxes by every arrow; with fifty menus all leading to each other the ranks stretch into long
+    // chains and every arrow across them costs dot hundreds of hidden nodes (seconds of layout). So only the
+    // arrows that go one step further from the lines rank the boxes; the others are drawn without pulling.
+    void computeDepths() {
+        std::vector<int> queue;
+        for (const Line& l : flow.lines)
+            if (l.exists)
+                for (int k : {l.dayMenu, l.nightMenu, l.holidayMenu})
+                    if (depth.emplace(k, 1).second)
+                        queue.push_back(k);
+        int arrows = 0;
+        for (std::size_t i = 0; i < queue.size(); ++i) {
+            const Menu* m = flow.menu(queue[i]);
+            if (!m)
+                continue;
+            for (const Action& a : m->actions) {
+                if (a.kind == Action::Kind::None)
+                    continue;
+                ++arrows;
+                if ((a.kind == Action::Kind::ToMenu || a.kind == Action::Kind::ToOperator) &&
+                    depth.emplace(a.menu, depth[queue[i]] + 1).second)
+                    queue.push_back(a.menu);
+            }
+        }
+        dense = arrows > 120;
+    }
+    // Whether an arrow between two menus ranks them.
+    bool ranks(int from, int to) const {
+        const auto f = depth.find(from), t = depth.find(to);
+        return f == depth.end() || t == depth.end() || t->second == f->second + 1;
+    }
+    // Labels on dense arrows are placed beside them, not as boxes of their own in the ranking.
+    void edgeLabel(Agedge_t* e, const std::string& text) { set(e, dense ? "xlabel" : "label", text); }
 
     void bold(Agedge_t* e) {
         set(e, "penwidth", "3");
@@ -172,7 +215,10 @@ private:
         return n;
     }
 
-    Agnode_t* endNode(const std::string& id, const std::string& label, const std::string& shape, bool exists) {
+    Agnode_t* endNode(std::string id, const std::string& label, const std::string& shape, bool exists, int menu) {
+        // In a dense flow every menu gets its own end shapes, so no arrow crosses the whole picture to reach one.
+        if (dense)
+            id += "_m" + std::to_string(menu);
         if (Agnode_t* n = agnode(g, c(id), 0))
             return n;
         Agnode_t* n = agnode(g, c(id), 1);
@@ -190,42 +236,45 @@ private:
         Agnode_t* from = menuNode(m.number);
         // Digits that do the same thing share one arrow.
         std::map<std::pair<Agnode_t*, bool>, std::pair<std::string, bool>> arrows; // (target, fall-back) -> label, on path
-        auto addArrow = [&](Agnode_t* to, bool fallBack, const std::string& label, bool onPath) {
+        auto addArrow = [&](Agnode_t* to, bool fallBack, const std::string& text1, bool onPath) {
             auto& [text, path] = arrows[{to, fallBack}];
-            text += (text.empty() ? "" : ",") + label;
+            text += (text.empty() ? "" : ",") + text1;
             path = path || onPath;
         };
         for (int ev = 0; ev < kEventCount; ++ev) {
             const Action& a = m.actions[static_cast<std::size_t>(ev)];
             const bool onPath = pathEvents.count({m.number, ev}) > 0;
-            const std::string label = eventLabel(ev);
+            const std::string digit = eventLabel(ev);
             switch (a.kind) {
             case Action::Kind::None:
                 break;
             case Action::Kind::ToMenu:
-                addArrow(menuNode(a.menu), false, label, onPath);
+                addArrow(menuNode(a.menu), false, digit, onPath);
                 break;
             case Action::Kind::ToOperator: {
                 const std::string name = a.operatorLine == 0 ? "Все операторы" : "Оператор " + std::to_string(a.operatorLine);
                 Agnode_t* op = endNode("operator_" + std::to_string(a.operatorLine), name, "doubleoctagon",
-                                       flow.operatorExists(a.operatorLine));
-                addArrow(op, false, label + " (" + std::to_string(a.waitSeconds) + " с)", onPath);
-                addArrow(menuNode(a.menu), true, label, false);
+                                       flow.operatorExists(a.operatorLine), m.number);
+                addArrow(op, false, digit + " (" + std::to_string(a.waitSeconds) + " с)", onPath);
+                addArrow(menuNode(a.menu), true, digit, false);
                 break;
             }
             case Action::Kind::Mailbox:
                 addArrow(endNode("mailbox_" + std::to_string(a.mailbox + 1), "Ящик " + std::to_string(a.mailbox + 1),
-                                 "cylinder", flow.mailboxExists(a.mailbox)),
-                         false, label, onPath);
+                                 "cylinder", flow.mailboxExists(a.mailbox), m.number),
+                         false, digit, onPath);
                 break;
             case Action::Kind::Back:
-                addArrow(endNode("back", "Назад", "larrow", true), false, label, onPath);
+                addArrow(endNode("back", "Назад", "larrow", true, m.number), false, digit, onPath);
                 break;
             }
         }
         for (const auto& [key, value] : arrows) {
             Agedge_t* e = agedge(g, from, key.first, nullptr, 1);
-            set(e, "label", key.second ? value.first + ": нет ответа" : value.first);
+            edgeLabel(e, key.second ? value.first + ": нет ответа" : value.first);
+            const int to = menuOfElementId(agnameof(key.first));
+            if (to >= 0 && !ranks(m.number, to))
+                set(e, "constraint", "false");
             if (key.second) {
                 set(e, "style", "dashed");
                 set(e, "color", "#707070");
@@ -236,9 +285,9 @@ private:
         if (m.callOperatorOnStart) {
             Agnode_t* op = endNode("operator_" + std::to_string(m.operatorOnStart),
                                    m.operatorOnStart == 0 ? "Все операторы" : "Оператор " + std::to_string(m.operatorOnStart),
-                                   "doubleoctagon", flow.operatorExists(m.operatorOnStart));
+                                   "doubleoctagon", flow.operatorExists(m.operatorOnStart), m.number);
             Agedge_t* e = agedge(g, from, op, nullptr, 1);
-            set(e, "label", "во время сообщения");
+            edgeLabel(e, "во время сообщения");
             set(e, "style", "dotted");
         }
     }
