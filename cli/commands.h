@@ -53,5 +53,7 @@ std::vector<Command> deviceCommands();
 std::vector<Command> transferCommands();
 // lint, call and flow: the call flow of a settings file (cli/flow_commands.cpp).
 std::vector<Command> flowCommands();
+// report: the site report as PDF; built with Qt Gui where the shell is built (app/report/report_command.cpp).
+std::vector<Command> reportCommands();
 
 } // namespace cli

@@ -18,6 +18,10 @@ std::vector<Command> allCommands() {
         all.push_back(c);
     for (auto& c : flowCommands())
         all.push_back(c);
+#ifdef ZIREZID_HAVE_REPORT
+    for (auto& c : reportCommands())
+        all.push_back(c);
+#endif
     return all;
 }
 
