@@ -433,8 +433,21 @@ void Tfrm_check::openFinding(QTreeWidgetItem* item) {
     showObjectField(main_, f.object, f.key);
 }
 
-bool preWriteCheckAllows(Tfrm_main& w) {
-    const auto findings = flow::checkCallFlow(currentCallFlow(w));
+std::vector<flow::Finding> findingsForWrite(const std::vector<flow::Finding>& all,
+                                            const std::vector<std::string>& objectsWritten) {
+    const bool menus = std::any_of(objectsWritten.begin(), objectsWritten.end(),
+                                   [](const std::string& n) { return n.rfind("MENU(", 0) == 0; });
+    std::vector<flow::Finding> out;
+    for (const auto& f : all)
+        if (std::find(objectsWritten.begin(), objectsWritten.end(), f.object) != objectsWritten.end() ||
+            (f.object == "DEVICEINFO" && menus))
+            out.push_back(f);
+    return out;
+}
+
+bool preWriteCheckAllows(Tfrm_main& w, const std::vector<std::string>& objectsWritten) {
+    // What this write does not send is already in the unit as it is: only its own findings stop it.
+    const auto findings = findingsForWrite(flow::checkCallFlow(currentCallFlow(w)), objectsWritten);
     if (flow::countGrade(findings, flow::Grade::Error) + flow::countGrade(findings, flow::Grade::Warning) == 0)
         return true;
     auto* dialog = windowOf<Tfrm_check>(w, "frm_check");

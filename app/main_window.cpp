@@ -1074,7 +1074,10 @@ void Tfrm_main::runDeviceJob(bool write) {
         return;
     }
     // The call flow is checked before anything goes to the unit; the technician may stop here and mend it.
-    if (write && !preWriteCheckAllows(*this)) {
+    std::vector<std::string> written;
+    for (const auto& [caption, object] : frm_read->linkObjects)
+        written.push_back(object->name);
+    if (write && !preWriteCheckAllows(*this, written)) {
         if (current != nullptr && kt_treeview->currentItem() == current)
             kt_treeviewChange(current, nullptr);
         return;

@@ -153,14 +153,15 @@ private:
             const bool reached = isReachable(m.number);
             const std::string& obj = m.objectName;
             const std::string name = "Меню " + std::to_string(m.number);
+            // A menu nobody reaches harms no caller: worth a word, not a stop before the write.
             if (!reached && !m.isBlank())
-                add(Grade::Warning, obj, "",
+                add(Grade::Note, obj, "",
                     name + " заполнено, но ни одна линия и ни одно действие к нему не ведут: звонящий его не "
                            "услышит. Назначьте его линии или действию другого меню либо очистите.",
                     m.number);
 
             if (m.message.named() && !m.message.decodable) {
-                add(reached ? Grade::Error : Grade::Warning, obj, "Message",
+                add(reached ? Grade::Error : Grade::Note, obj, "Message",
                     name + ": файл сообщения «" + m.message.fileName + "» — " + m.message.problem +
                         ". Выберите файл заново в редакторе меню (" + m.message.path + ").",
                     m.number);

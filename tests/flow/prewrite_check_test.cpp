@@ -71,7 +71,7 @@ TEST_F(PreWriteCheck, TargetsThatDoNotExistInThisUnitTypeAreErrors) {
 TEST_F(PreWriteCheck, AMenuNothingReachesIsReportedOnlyWhenItHoldsSomething) {
     set("MENU(9)", "Desc", "'Склад'");
     const auto all = check();
-    EXPECT_TRUE(has(all, Grade::Warning, "MENU(9)", "", "ни одна линия"));
+    EXPECT_TRUE(has(all, Grade::Note, "MENU(9)", "", "ни одна линия"));
     // Forty-eight untouched menus are not worth a word.
     EXPECT_TRUE(about(all, "MENU(10)", "").empty());
     set("MENU(0)", "ActionDTMF[9]", "0109");
@@ -92,14 +92,14 @@ TEST_F(PreWriteCheck, RecordingsOfReachableMenusMustBeThereAndPlayable) {
     set("MENU(3)", "Message", "noise.wav");
     flowtest::writeWav(messageFile(4, "float.wav"), 1.0, 8000, 32, 1, 3);
     set("MENU(4)", "Message", "float.wav");
-    // Unreached menu 5 with a missing file: only a warning.
+    // Unreached menu 5 with a missing file: only a note.
     set("MENU(5)", "Message", "other.wav");
     const auto all = check();
     EXPECT_TRUE(has(all, Grade::Warning, "MENU(1)", "Message", "не записано"));
     EXPECT_TRUE(has(all, Grade::Error, "MENU(2)", "Message", "файла нет"));
     EXPECT_TRUE(has(all, Grade::Error, "MENU(3)", "Message", "не файл WAV"));
     EXPECT_TRUE(has(all, Grade::Error, "MENU(4)", "Message", "PCM"));
-    EXPECT_TRUE(has(all, Grade::Warning, "MENU(5)", "Message", "файла нет"));
+    EXPECT_TRUE(has(all, Grade::Note, "MENU(5)", "Message", "файла нет"));
     EXPECT_TRUE(about(all, "MENU(0)", "Message").empty());
 }
 
