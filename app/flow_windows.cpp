@@ -124,6 +124,7 @@ void showObjectField(Tfrm_main& w, const std::string& objectName, const std::str
                     tabs->setCurrentWidget(page);
         if (!control->isEnabled() || control->focusPolicy() == Qt::NoFocus)
             continue;
+        w.activateWindow();
         control->setFocus(Qt::OtherFocusReason);
         return;
     }
