@@ -142,3 +142,72 @@ TEST_F(FlowCli, FlowWritesSvgPngAndPdf) {
 }
 
 } // namespace
+
+namespace {
+
+// Runs a tool from the system and gives its standard output.
+std::string toolOutput(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+// pdftotext breaks table cells over lines: compare with every run of white space as one blank.
+std::string flat(const std::string& text) {
+    std::string r;
+    for (char ch : text) {
+        const bool space = ch == '\n' || ch == ' ' || ch == '\t' || ch == '\f';
+        if (space && (r.empty() || r.back() == ' '))
+            continue;
+        r += space ? ' ' : ch;
+    }
+    return r;
+}
+
+TEST_F(FlowCli, TheSiteReportHasEveryCaptionThePictureAndNoPasswords) {
+    if (std::system("command -v pdftotext >/dev/null && command -v pdftoppm >/dev/null") != 0)
+        GTEST_SKIP() << "poppler-utils are not installed (scripts/setup-deps.sh installs them)";
+    set("SYSPARAM", "Password", "5555");
+    set("MAILBOX(1)", "Pwd", "4321");
+    set("MENU(0)", "Desc", "'Приёмная'");
+    set("MENU(0)", "ActionDTMF[1]", "0102");
+    set("MENU(2)", "ActionTO", "0300");
+    set("TIMETABLE", "UseHoliday[0]", "1");
+    set("TIMETABLE", "HolidayStart[0]", "3012");
+    set("TIMETABLE", "HolidayEnd[0]", "0801");
+    flowtest::writeWav(dir / "site.messages" / "50001" / "hello.wav", 2.0);
+    set("MENU(0)", "Message", "hello.wav");
+    const std::string pdf = (dir / "site.pdf").string();
+    const Result r = run({"report", site, "-o", pdf});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    const std::string text = flat(toolOutput("pdftotext -enc UTF-8 '" + pdf + "' -"));
+    for (const char* caption :
+         {"Отчёт о настройке устройства", "Тип устройства и данные о системе", "QOR22", "Расписание работы",
+          "Рабочие часы", "Праздники", "Праздник[0]: с 30.12 по 08.01", "Схема вызова", "Результаты проверки",
+          "Все настройки", "системные параметры", "линия 1", "линия 2", "оператор 1", "оператор 2",
+          "расписание работы", "меню 0 : Приёмная", "меню 2", "ящик 1", "ящик 2", "Серийный номер устройства",
+          "Число звонков до ответа на вызов", "Дневное меню", "Пароль ящика", "hello.wav", "2,0 с",
+          "Оставить сообщение"})
+        EXPECT_NE(text.find(caption), std::string::npos) << caption;
+    EXPECT_EQ(text.find("5555"), std::string::npos);
+    EXPECT_EQ(text.find("4321"), std::string::npos);
+    // Untouched menus are summed up, not printed fifty times.
+    EXPECT_EQ(text.find("меню 37"), std::string::npos);
+    // The pages render.
+    const std::string png = (dir / "page").string();
+    ASSERT_EQ(std::system(("pdftoppm -r 40 -png -f 1 -l 1 '" + pdf + "' '" + png + "'").c_str()), 0);
+    bool page = false;
+    for (const auto& e : fs::directory_iterator(dir))
+        page = page || (e.path().filename().string().rfind("page", 0) == 0 && e.file_size() > 1000);
+    EXPECT_TRUE(page);
+
+    EXPECT_EQ(run({"report", site, "-o", (dir / "site.txt").string()}).rc, 2);
+    EXPECT_EQ(run({"report", (dir / "none.qor").string(), "-o", pdf}).rc, 2);
+}
+
+} // namespace
