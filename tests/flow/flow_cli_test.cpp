@@ -173,7 +173,7 @@ TEST_F(FlowCli, TheSiteReportHasEveryCaptionThePictureAndNoPasswords) {
     if (std::system("command -v pdftotext >/dev/null && command -v pdftoppm >/dev/null") != 0)
         GTEST_SKIP() << "poppler-utils are not installed (scripts/setup-deps.sh installs them)";
     set("SYSPARAM", "Password", "5555");
-    set("MAILBOX(1)", "Pwd", "4321");
+    set("MAILBOX(1)", "Password", "4321");
     set("MENU(0)", "Desc", "'Приёмная'");
     set("MENU(0)", "ActionDTMF[1]", "0102");
     set("MENU(2)", "ActionTO", "0300");
