@@ -334,6 +334,7 @@ Tfrm_week::Tfrm_week(Tfrm_main& w) : QDialog(&w), main_(w) {
     right->addWidget(new QLabel(QStringLiteral("Праздники"), this));
     lst_Holidays = new QListWidget(this);
     lst_Holidays->setObjectName(QStringLiteral("lst_Holidays"));
+    lst_Holidays->setWordWrap(true);
     right->addWidget(lst_Holidays, 1);
     layout->addLayout(right, 1);
     resize(900, 520);
@@ -377,6 +378,15 @@ Tfrm_check::Tfrm_check(Tfrm_main& w) : QDialog(&w), main_(w) {
     lv_Findings->setColumnWidth(1, 150);
     lv_Findings->setColumnWidth(2, 170);
     layout->addWidget(lv_Findings, 1);
+    lbl_Detail = new QLabel(this);
+    lbl_Detail->setObjectName(QStringLiteral("lbl_Detail"));
+    lbl_Detail->setWordWrap(true);
+    lbl_Detail->setMinimumHeight(lbl_Detail->fontMetrics().lineSpacing() * 3);
+    lbl_Detail->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    layout->addWidget(lbl_Detail);
+    connect(lv_Findings, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        lbl_Detail->setText(item ? item->text(3) : QString());
+    });
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(new QLabel(QStringLiteral("Двойной щелчок открывает поле в редакторе"), this));
     buttons->addStretch();
@@ -410,6 +420,10 @@ void Tfrm_check::setFindings(const std::vector<flow::Finding>& findings, bool be
         for (int c = 0; c < 4; ++c)
             item->setBackground(c, gradeColour(f.grade));
     }
+    if (lv_Findings->topLevelItemCount() > 0)
+        lv_Findings->setCurrentItem(lv_Findings->topLevelItem(0));
+    else
+        lbl_Detail->clear();
     const bool errors = flow::hasErrors(findings);
     lbl_Summary->setText(QStringLiteral("Ошибок: %1, предупреждений: %2, замечаний: %3.%4")
                              .arg(flow::countGrade(findings, flow::Grade::Error))
@@ -504,6 +518,7 @@ Tfrm_trial::Tfrm_trial(Tfrm_main& w) : QDialog(&w), main_(w) {
     left->addWidget(lbl_End);
     lst_Steps = new QListWidget(this);
     lst_Steps->setObjectName(QStringLiteral("lst_Steps"));
+    lst_Steps->setWordWrap(true);
     left->addWidget(lst_Steps, 1);
     layout->addLayout(left, 2);
     auto* scrollArea = new QScrollArea(this);

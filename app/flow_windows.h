@@ -129,6 +129,7 @@ public:
     void setFindings(const std::vector<flow::Finding>& findings, bool beforeWrite);
     QTreeWidget* lv_Findings;
     QLabel* lbl_Summary;
+    QLabel* lbl_Detail; // the whole text of the selected finding
     QPushButton* bt_Write;
     QPushButton* bt_Cancel;
 
