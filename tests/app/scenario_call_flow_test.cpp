@@ -107,3 +107,85 @@ TEST_F(TechnicianAndTheCallFlow, ATrialCallByKeypadEndsAtTheOperatorInWords) {
 }
 
 } // namespace
+
+#ifdef UNITSIM_BINARY
+#include <QFile>
+#include <QProcess>
+
+namespace {
+
+// The same technician with the simulated unit on the line.
+class TechnicianWritesTheCallFlow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port = env.path(QStringLiteral("port"));
+        unit.setProgram(QStringLiteral(UNITSIM_BINARY));
+        unit.setArguments({QStringLiteral("--state"), env.path(QStringLiteral("unit")), QStringLiteral("--link"), port});
+        unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        unit.start();
+        ASSERT_TRUE(unit.waitForStarted());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 20000));
+        qputenv("ZIREZID_COM1", port.toLocal8Bit());
+        window = std::make_unique<Tfrm_main>();
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    void TearDown() override {
+        if (window) {
+            window->shellState = Tfrm_main::stSaved;
+            window->close();
+            window.reset();
+        }
+        qunsetenv("ZIREZID_COM1");
+        unit.terminate();
+        unit.waitForFinished();
+    }
+    test::TestEnvironment env;
+    QString port;
+    QProcess unit;
+    std::unique_ptr<Tfrm_main> window;
+};
+
+} // namespace
+
+TEST_F(TechnicianWritesTheCallFlow, AWriteOfAMenuLeadingNowhereStopsAtTheCheckUntilWrittenAnyway) {
+    // A changed menu goes without a mark; its digit 4 leads to a menu a QOR22 does not have.
+    ASSERT_TRUE(window->db.findObject("MENU(0)")->findChild("ActionDTMF[4]")->setText("0155"));
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+
+    QString shown, writeButton;
+    {
+        test::ModalScript script;
+        script.then([&](QDialog* d) {
+            shown = d->objectName();
+            writeButton = d->findChild<QPushButton*>(QStringLiteral("bt_Write"))->text();
+            QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("bt_Cancel")), Qt::LeftButton);
+        });
+        QTest::keyClick(window.get(), Qt::Key_F6);
+        EXPECT_EQ(script.handled(), 1);
+        EXPECT_EQ(script.unexpected(), 0); // the write dialog never opened
+    }
+    EXPECT_EQ(shown, QStringLiteral("frm_check"));
+    EXPECT_EQ(writeButton, QStringLiteral("Записать всё равно"));
+
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    {
+        test::ModalScript script;
+        script.then([](QDialog* d) {
+            QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("bt_Write")), Qt::LeftButton);
+        });
+        script.then([&](QDialog* d) {
+            shown = d->objectName();
+            d->findChild<QPushButton*>(QStringLiteral("bt_Close"))->click();
+        });
+        QTest::keyClick(window.get(), Qt::Key_F6);
+        EXPECT_EQ(script.handled(), 2);
+    }
+    EXPECT_EQ(shown, window->frm_read->objectName()); // on to the write dialog
+}
+#endif
