@@ -83,7 +83,8 @@ QString chooseReportPath(Tfrm_main& w) {
     if (reportPathChooser)
         return reportPathChooser();
     QString base = QString::fromStdString(w.db.basePath);
-    base = base.isEmpty() ? QStringLiteral("site.pdf") : QFileInfo(base).completeBaseName() + QStringLiteral(".pdf");
+    base = base.isEmpty() ? QStringLiteral("site.pdf")
+                          : QFileInfo(base).completeBaseName() + QStringLiteral(".pdf");
     return QFileDialog::getSaveFileName(&w, QStringLiteral("Отчёт для заказчика"), base,
                                         QStringLiteral("Документ PDF (*.pdf)"));
 }
@@ -264,7 +265,8 @@ void WeekGrid::setFlow(const flow::CallFlow& f) {
 namespace {
 constexpr int kCell = 22, kRow = 18, kLeft = 34, kTitle = 22, kHead = 16, kGap = 14;
 int existingLines(const flow::CallFlow& f) {
-    return static_cast<int>(std::count_if(f.lines.begin(), f.lines.end(), [](const flow::Line& l) { return l.exists; }));
+    return static_cast<int>(
+        std::count_if(f.lines.begin(), f.lines.end(), [](const flow::Line& l) { return l.exists; }));
 }
 } // namespace
 
@@ -286,7 +288,10 @@ void WeekGrid::paintEvent(QPaintEvent*) {
         p.setPen(palette().text().color());
         p.drawText(QRect(0, y, width(), kTitle), Qt::AlignVCenter,
                    QStringLiteral("Линия %1: день — меню %2, ночь — меню %3, праздник — меню %4")
-                       .arg(l.number).arg(l.dayMenu).arg(l.nightMenu).arg(l.holidayMenu));
+                       .arg(l.number)
+                       .arg(l.dayMenu)
+                       .arg(l.nightMenu)
+                       .arg(l.holidayMenu));
         p.setFont(font());
         y += kTitle;
         for (int h = 0; h < 24; h += 3)
@@ -295,7 +300,8 @@ void WeekGrid::paintEvent(QPaintEvent*) {
         y += kHead;
         for (int d = 1; d <= 7; ++d) {
             p.setPen(palette().text().color());
-            p.drawText(QRect(0, y, kLeft - 4, kRow), Qt::AlignRight | Qt::AlignVCenter, QString::fromUtf8(kDayShort[d - 1]));
+            p.drawText(QRect(0, y, kLeft - 4, kRow), Qt::AlignRight | Qt::AlignVCenter,
+                       QString::fromUtf8(kDayShort[d - 1]));
             const flow::WorkingDay& wd = flow_.timetable.days[static_cast<std::size_t>(d - 1)];
             for (int h = 0; h < 24; ++h) {
                 const QRect cell(kLeft + h * kCell, y, kCell, kRow);
@@ -303,7 +309,8 @@ void WeekGrid::paintEvent(QPaintEvent*) {
                 // The day's minutes of this hour, drawn to the minute.
                 const int from = std::max(wd.start, h * 60), to = std::min(wd.end + 1, h * 60 + 60);
                 if (to > from)
-                    p.fillRect(QRectF(cell.left() + (from - h * 60) * kCell / 60.0, cell.top(), (to - from) * kCell / 60.0, kRow),
+                    p.fillRect(QRectF(cell.left() + (from - h * 60) * kCell / 60.0, cell.top(),
+                                      (to - from) * kCell / 60.0, kRow),
                                kDayColour);
                 p.setPen(QColor(255, 255, 255, 90));
                 p.drawRect(cell.adjusted(0, 0, -1, -1));
@@ -318,10 +325,11 @@ Tfrm_week::Tfrm_week(Tfrm_main& w) : QDialog(&w), main_(w) {
     setWindowTitle(kWeekCaption);
     auto* layout = new QHBoxLayout(this);
     auto* left = new QVBoxLayout;
-    auto* legend = new QLabel(QStringLiteral("<span style='background:%1'>&nbsp;&nbsp;&nbsp;&nbsp;</span> день &nbsp; "
-                                             "<span style='background:%2'>&nbsp;&nbsp;&nbsp;&nbsp;</span> ночь")
-                                  .arg(kDayColour.name(), kNightColour.name()),
-                              this);
+    auto* legend =
+        new QLabel(QStringLiteral("<span style='background:%1'>&nbsp;&nbsp;&nbsp;&nbsp;</span> день &nbsp; "
+                                  "<span style='background:%2'>&nbsp;&nbsp;&nbsp;&nbsp;</span> ночь")
+                       .arg(kDayColour.name(), kNightColour.name()),
+                   this);
     left->addWidget(legend);
     auto* scrollArea = new QScrollArea(this);
     grid = new WeekGrid;
@@ -344,11 +352,15 @@ void Tfrm_week::refresh() {
     const flow::CallFlow f = currentCallFlow(main_);
     grid->setFlow(f);
     lst_Holidays->clear();
-    auto dm = [](int d, int m) { return QStringLiteral("%1.%2").arg(d, 2, 10, QLatin1Char('0')).arg(m, 2, 10, QLatin1Char('0')); };
+    auto dm = [](int d, int m) {
+        return QStringLiteral("%1.%2").arg(d, 2, 10, QLatin1Char('0')).arg(m, 2, 10, QLatin1Char('0'));
+    };
     for (const flow::Holiday& h : f.timetable.holidays) {
         if (!h.used)
             continue;
-        QString text = QStringLiteral("Праздник[%1]: %2 – %3").arg(h.index).arg(dm(h.startDay, h.startMonth), dm(h.endDay, h.endMonth));
+        QString text = QStringLiteral("Праздник[%1]: %2 – %3")
+                           .arg(h.index)
+                           .arg(dm(h.startDay, h.startMonth), dm(h.endDay, h.endMonth));
         if (h.endMonth * 100 + h.endDay < h.startMonth * 100 + h.startDay)
             text += QStringLiteral(" (через Новый год)");
         lst_Holidays->addItem(text);
@@ -384,9 +396,8 @@ Tfrm_check::Tfrm_check(Tfrm_main& w) : QDialog(&w), main_(w) {
     lbl_Detail->setMinimumHeight(lbl_Detail->fontMetrics().lineSpacing() * 3);
     lbl_Detail->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     layout->addWidget(lbl_Detail);
-    connect(lv_Findings, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        lbl_Detail->setText(item ? item->text(3) : QString());
-    });
+    connect(lv_Findings, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { lbl_Detail->setText(item ? item->text(3) : QString()); });
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(new QLabel(QStringLiteral("Двойной щелчок открывает поле в редакторе"), this));
     buttons->addStretch();
@@ -399,7 +410,8 @@ Tfrm_check::Tfrm_check(Tfrm_main& w) : QDialog(&w), main_(w) {
     layout->addLayout(buttons);
     connect(bt_Write, &QPushButton::clicked, this, &QDialog::accept);
     connect(bt_Cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(lv_Findings, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { openFinding(item); });
+    connect(lv_Findings, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { openFinding(item); });
 }
 
 void Tfrm_check::setFindings(const std::vector<flow::Finding>& findings, bool beforeWrite) {
@@ -414,7 +426,8 @@ void Tfrm_check::setFindings(const std::vector<flow::Finding>& findings, bool be
         if (KT_TABLE* t = main_.db.findObject(f.object))
             if (KT_RECORD* r = t->findChild(f.key == "Pwd" ? std::string("Password") : f.key))
                 field = q(r->description).trimmed();
-        auto* item = new QTreeWidgetItem(lv_Findings, {q(flow::gradeName(f.grade)), object, field, q(f.text)});
+        auto* item =
+            new QTreeWidgetItem(lv_Findings, {q(flow::gradeName(f.grade)), object, field, q(f.text)});
         item->setData(0, Qt::UserRole, static_cast<int>(i));
         item->setToolTip(3, q(f.text));
         for (int c = 0; c < 4; ++c)
@@ -425,14 +438,15 @@ void Tfrm_check::setFindings(const std::vector<flow::Finding>& findings, bool be
     else
         lbl_Detail->clear();
     const bool errors = flow::hasErrors(findings);
-    lbl_Summary->setText(QStringLiteral("Ошибок: %1, предупреждений: %2, замечаний: %3.%4")
-                             .arg(flow::countGrade(findings, flow::Grade::Error))
-                             .arg(flow::countGrade(findings, flow::Grade::Warning))
-                             .arg(flow::countGrade(findings, flow::Grade::Note))
-                             .arg(beforeWrite ? (errors ? QStringLiteral(" С ошибками устройство будет работать не так, "
-                                                                         "как задумано: исправьте их перед записью.")
-                                                        : QStringLiteral(" Записать настройки в устройство?"))
-                                              : QString()));
+    lbl_Summary->setText(
+        QStringLiteral("Ошибок: %1, предупреждений: %2, замечаний: %3.%4")
+            .arg(flow::countGrade(findings, flow::Grade::Error))
+            .arg(flow::countGrade(findings, flow::Grade::Warning))
+            .arg(flow::countGrade(findings, flow::Grade::Note))
+            .arg(beforeWrite ? (errors ? QStringLiteral(" С ошибками устройство будет работать не так, "
+                                                        "как задумано: исправьте их перед записью.")
+                                       : QStringLiteral(" Записать настройки в устройство?"))
+                             : QString()));
     bt_Write->setVisible(beforeWrite);
     bt_Write->setText(errors ? kWriteAnyway : kWrite);
     bt_Cancel->setText(beforeWrite ? kCancel : kClose);
@@ -463,14 +477,16 @@ std::vector<flow::Finding> findingsForWrite(const std::vector<flow::Finding>& al
 bool preWriteCheckAllows(Tfrm_main& w, const std::vector<std::string>& objectsWritten) {
     // What this write does not send is already in the unit as it is: only its own findings stop it.
     const auto findings = findingsForWrite(flow::checkCallFlow(currentCallFlow(w)), objectsWritten);
-    if (flow::countGrade(findings, flow::Grade::Error) + flow::countGrade(findings, flow::Grade::Warning) == 0)
+    if (flow::countGrade(findings, flow::Grade::Error) + flow::countGrade(findings, flow::Grade::Warning) ==
+        0)
         return true;
     auto* dialog = windowOf<Tfrm_check>(w, "frm_check");
     dialog->setFindings(findings, true);
     return dialog->exec() == QDialog::Accepted;
 }
 
-// ---------------------------------------------------------------------------------------------- the trial call
+// ---------------------------------------------------------------------------------------------- the trial
+// call
 
 Tfrm_trial::Tfrm_trial(Tfrm_main& w) : QDialog(&w), main_(w) {
     setWindowTitle(kTrialCaption);
@@ -496,11 +512,14 @@ Tfrm_trial::Tfrm_trial(Tfrm_main& w) : QDialog(&w), main_(w) {
     const char* const labels[12] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "Таймаут", "0", nullptr};
     for (int i = 0; i < 11; ++i) {
         keys[i] = new QPushButton(QString::fromUtf8(labels[i]), this);
-        keys[i]->setObjectName(i == 9 ? QStringLiteral("key_T") : QStringLiteral("key_") + QString::fromUtf8(labels[i]));
+        keys[i]->setObjectName(i == 9 ? QStringLiteral("key_T")
+                                      : QStringLiteral("key_") + QString::fromUtf8(labels[i]));
         keys[i]->setMinimumHeight(40);
         keys[i]->setAutoDefault(false);
         pad->addWidget(keys[i], i / 3, i % 3);
-        const int event = i == 9 ? flow::kTimeoutEvent : i == 10 ? flow::eventOfDigit(0) : flow::eventOfDigit(i + 1);
+        const int event = i == 9    ? flow::kTimeoutEvent
+                          : i == 10 ? flow::eventOfDigit(0)
+                                    : flow::eventOfDigit(i + 1);
         connect(keys[i], &QPushButton::clicked, this, [this, event] { pressEvent(event); });
     }
     keys[11] = nullptr;
@@ -551,7 +570,8 @@ void Tfrm_trial::refresh() {
 void Tfrm_trial::startCall() {
     flow_ = currentCallFlow(main_);
     const QDateTime at = de_At->dateTime();
-    const flow::CallTime t{at.date().year(), at.date().month(), at.date().day(), at.time().hour(), at.time().minute()};
+    const flow::CallTime t{at.date().year(), at.date().month(), at.date().day(), at.time().hour(),
+                           at.time().minute()};
     call_ = std::make_unique<flow::TrialCall>(flow_, cb_Line->currentData().toInt(), t);
     call_->start();
     showCall();
@@ -584,7 +604,8 @@ void Tfrm_trial::showCall() {
     if (call_->ended())
         lbl_End->setText(q(call_->ending()));
     else
-        lbl_End->setText(QStringLiteral("Звонящий в меню %1: нажмите цифру или «Таймаут»").arg(call_->currentMenu()));
+        lbl_End->setText(
+            QStringLiteral("Звонящий в меню %1: нажмите цифру или «Таймаут»").arg(call_->currentMenu()));
     for (QPushButton* k : keys)
         if (k)
             k->setEnabled(!call_->ended());
@@ -609,8 +630,10 @@ void Tfrm_trial::playCurrentMenu() {
     const QString unitFile = scratch_->filePath(QStringLiteral("caller.ktm"));
     const QString heard = scratch_->filePath(QStringLiteral("caller-%1.wav").arg(m->number));
     std::string error;
-    if (sound::convertSoundFile(m->message.path, unitFile.toStdString(), false, nullptr, &error) != sound::kSoundOk ||
-        sound::convertSoundFile(unitFile.toStdString(), heard.toStdString(), true, nullptr, &error) != sound::kSoundOk) {
+    if (sound::convertSoundFile(m->message.path, unitFile.toStdString(), false, nullptr, &error) !=
+            sound::kSoundOk ||
+        sound::convertSoundFile(unitFile.toStdString(), heard.toStdString(), true, nullptr, &error) !=
+            sound::kSoundOk) {
         callerSoundError = q(error);
         lst_Steps->addItem(QStringLiteral("Сообщение не воспроизводится: ") + callerSoundError);
         return;

@@ -41,11 +41,11 @@ extern std::function<QString()> reportPathChooser;
 // Adds the "Вид" menu (flow picture, week view, check, trial call) and "Отчёт…" to the File menu.
 void installFlowCommands(Tfrm_main& w, QMenu* fileMenu);
 
-// Runs the check before a write of the named objects. True when the write may go ahead: no error or warning about
-// what this write sends, or the technician chose to write (errors need "Записать всё равно").
+// Runs the check before a write of the named objects. True when the write may go ahead: no error or warning
+// about what this write sends, or the technician chose to write (errors need "Записать всё равно").
 bool preWriteCheckAllows(Tfrm_main& w, const std::vector<std::string>& objectsWritten);
-// The findings that concern a write of those objects: those about the objects themselves, and the unit's memory
-// when a menu (and so its message) goes.
+// The findings that concern a write of those objects: those about the objects themselves, and the unit's
+// memory when a menu (and so its message) goes.
 std::vector<flow::Finding> findingsForWrite(const std::vector<flow::Finding>& all,
                                             const std::vector<std::string>& objectsWritten);
 

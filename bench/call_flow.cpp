@@ -1,8 +1,9 @@
-// The call flow of a QOR22 database with 50 menus that all lead to each other: the pre-write check, the picture's
-// layout and the site report. Goals on the 2-core machine: check < 20 ms, picture < 500 ms, report < 2 s.
+// The call flow of a QOR22 database with 50 menus that all lead to each other: the pre-write check, the
+// picture's layout and the site report. Goals on the 2-core machine: check < 20 ms, picture < 500 ms, report
+// < 2 s.
 //   bench_call_flow [rounds]
-#include "app/report/site_report.h"
 #include "flow/call_flow.h"
+#include "app/report/site_report.h"
 #include "flow/flow_picture.h"
 #include "flow/prewrite_check.h"
 #include "model/tables.h"
@@ -27,12 +28,24 @@ void writeWav(const fs::path& path, double seconds) {
     fs::create_directories(path.parent_path());
     const std::uint32_t bytes = static_cast<std::uint32_t>(seconds * 8000) * 2;
     std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) out.put(static_cast<char>(v >> (8 * i))); };
-    auto u16 = [&](std::uint32_t v) { for (int i = 0; i < 2; ++i) out.put(static_cast<char>(v >> (8 * i))); };
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out.put(static_cast<char>(v >> (8 * i)));
+    };
+    auto u16 = [&](std::uint32_t v) {
+        for (int i = 0; i < 2; ++i)
+            out.put(static_cast<char>(v >> (8 * i)));
+    };
     out << "RIFF";
     u32(36 + bytes);
     out << "WAVEfmt ";
-    u32(16); u16(1); u16(1); u32(8000); u32(16000); u16(2); u16(16);
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(8000);
+    u32(16000);
+    u16(2);
+    u16(16);
     out << "data";
     u32(bytes);
     for (std::uint32_t i = 0; i < bytes; ++i)
@@ -44,7 +57,8 @@ double medianMs(int rounds, const std::function<void()>& work) {
     for (int i = 0; i < rounds; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         work();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
@@ -90,7 +104,8 @@ int main(int argc, char** argv) {
     std::printf("rounds %d (medians)\n", rounds);
     std::printf("read the flow (50 menus, their WAV headers)  %8.2f ms\n", read);
     std::printf("check (%zu findings)                          %8.2f ms   goal < 20 ms\n", findings, check);
-    std::printf("picture, SVG, laid out %s                    %8.2f ms   goal < 500 ms\n", laidOut ? "yes" : "NO ", picture);
+    std::printf("picture, SVG, laid out %s                    %8.2f ms   goal < 500 ms\n",
+                laidOut ? "yes" : "NO ", picture);
     std::printf("site report PDF (%lld bytes)              %8.2f ms   goal < 2000 ms\n",
                 static_cast<long long>(fs::file_size(pdf)), report);
     fs::remove_all(dir);

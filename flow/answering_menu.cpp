@@ -35,7 +35,8 @@ std::optional<CallTime> parseCallTime(const std::string& text) {
         if (n != 3 || text[4] != '-' || text[7] != '-')
             return std::nullopt;
     } else if (text.size() == 16) {
-        n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute, &tail);
+        n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
+                        &tail);
         if (n != 5 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':')
             return std::nullopt;
     } else {
@@ -100,7 +101,8 @@ Answer periodAt(const Timetable& tt, const CallTime& at) {
 }
 
 std::optional<Answer> answeringMenu(const CallFlow& flow, int line, const CallTime& at) {
-    if (line < 1 || line > static_cast<int>(flow.lines.size()) || !flow.lines[static_cast<std::size_t>(line - 1)].exists)
+    if (line < 1 || line > static_cast<int>(flow.lines.size()) ||
+        !flow.lines[static_cast<std::size_t>(line - 1)].exists)
         return std::nullopt;
     const Line& l = flow.lines[static_cast<std::size_t>(line - 1)];
     Answer a = periodAt(flow.timetable, at);

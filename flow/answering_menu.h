@@ -1,10 +1,11 @@
 // Which menu answers a trunk line at a date and time.
 //
 // The timetable's rules, as this program reads them:
-// - A holiday in use covers every date from its first to its last day, both included, the whole day long. When
+// - A holiday in use covers every date from its first to its last day, both included, the whole day long.
+// When
 //   its last day comes before its first in the calendar (25.12 to 08.01), the holiday runs over the new year:
-//   it covers the first day to 31.12 and 01.01 to the last day of every year. A holiday on 29.02 exists only in
-//   leap years.
+//   it covers the first day to 31.12 and 01.01 to the last day of every year. A holiday on 29.02 exists only
+//   in leap years.
 // - Otherwise the weekday's working hours decide: from DayStart to DayEnd, both minutes included (the default
 //   00:00 to 23:59 is the whole day). A working day is one day: hours never run over midnight into the next
 //   day, so a day whose end comes before its start has no working hours and answers with the night menu all

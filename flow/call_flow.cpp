@@ -80,7 +80,8 @@ std::string eventLabel(int event) {
 bool Menu::isBlank() const {
     if (!description.empty() || message.named() || callOperatorOnStart)
         return false;
-    return std::all_of(actions.begin(), actions.end(), [](const Action& a) { return a.kind == Action::Kind::None; });
+    return std::all_of(actions.begin(), actions.end(),
+                       [](const Action& a) { return a.kind == Action::Kind::None; });
 }
 
 const Menu* CallFlow::menu(int number) const {
@@ -189,8 +190,9 @@ std::vector<Edge> flowEdges(const CallFlow& flow) {
     for (const Line& l : flow.lines) {
         if (!l.exists)
             continue;
-        const std::pair<Edge::Kind, int> entries[] = {
-            {Edge::Kind::LineDay, l.dayMenu}, {Edge::Kind::LineNight, l.nightMenu}, {Edge::Kind::LineHoliday, l.holidayMenu}};
+        const std::pair<Edge::Kind, int> entries[] = {{Edge::Kind::LineDay, l.dayMenu},
+                                                      {Edge::Kind::LineNight, l.nightMenu},
+                                                      {Edge::Kind::LineHoliday, l.holidayMenu}};
         for (const auto& [kind, menu] : entries) {
             Edge e;
             e.kind = kind;

@@ -1,7 +1,7 @@
-// The call flow of a settings database as plain data: what each trunk line enters, what each menu plays and does
-// on every digit and on time-out, the timetable, and what the checks need beside it (passwords, the unit's free
-// memory, the messages folder). Everything the check, the trial call and the picture work on is copied out of the
-// database once, so they neither touch the model's tables nor depend on its lifetime.
+// The call flow of a settings database as plain data: what each trunk line enters, what each menu plays and
+// does on every digit and on time-out, the timetable, and what the checks need beside it (passwords, the
+// unit's free memory, the messages folder). Everything the check, the trial call and the picture work on is
+// copied out of the database once, so they neither touch the model's tables nor depend on its lifetime.
 #pragma once
 
 #include <array>
@@ -17,7 +17,7 @@ namespace flow {
 struct Action {
     enum class Kind { None, ToMenu, ToOperator, Mailbox, Back };
     Kind kind = Kind::None;
-    int menu = 0;      // ToMenu: the menu number; ToOperator: the menu taken when nobody answers
+    int menu = 0;         // ToMenu: the menu number; ToOperator: the menu taken when nobody answers
     int operatorLine = 0; // ToOperator: 0 = all operators, k = operator line k
     int waitSeconds = 0;  // ToOperator
     int mailbox = 0;      // Mailbox: zero-based position in the list of mailboxes
@@ -27,7 +27,9 @@ struct Action {
 inline constexpr int kEventCount = 11;
 inline constexpr int kTimeoutEvent = 0;
 // The event index of a digit 0..9.
-inline constexpr int eventOfDigit(int digit) { return digit == 0 ? 10 : digit; }
+inline constexpr int eventOfDigit(int digit) {
+    return digit == 0 ? 10 : digit;
+}
 // The settings key of an event ("ActionTO", "ActionDTMF[3]").
 std::string eventKey(int event);
 // The caller's name of an event ("таймаут", "1" ... "0").
@@ -37,8 +39,8 @@ std::string eventLabel(int event);
 
 // The recorded message of a menu as found in the messages folder.
 struct Message {
-    std::string fileName;   // "-" or empty: none recorded
-    std::string path;       // where the file should be
+    std::string fileName; // "-" or empty: none recorded
+    std::string path;     // where the file should be
     bool named() const { return !fileName.empty() && fileName != "-"; }
     bool exists = false;
     bool readable = false;  // opened and its header understood
@@ -49,7 +51,7 @@ struct Message {
 
 struct Menu {
     int number = 0;
-    bool exists = false; // within the unit's menus and not hidden by the unit type
+    bool exists = false;    // within the unit's menus and not hidden by the unit type
     std::string objectName; // "MENU(3)"
     std::string description;
     Message message;
@@ -118,22 +120,22 @@ CallFlow readCallFlow(SettingsDatabase& db, std::optional<unsigned long long> fr
 struct Edge {
     enum class Kind { LineDay, LineNight, LineHoliday, Digit, OperatorNoAnswer };
     Kind kind = Kind::Digit;
-    int fromLine = 0;   // the line number for the three line kinds
-    int fromMenu = -1;  // the menu otherwise
-    int event = 0;      // Digit and OperatorNoAnswer: the event index
-    Action action;      // what the event does (for the line kinds: ToMenu)
+    int fromLine = 0;  // the line number for the three line kinds
+    int fromMenu = -1; // the menu otherwise
+    int event = 0;     // Digit and OperatorNoAnswer: the event index
+    Action action;     // what the event does (for the line kinds: ToMenu)
 };
 
-// Every step of the flow: each line's three menus, each existing menu's actions that are not "ignore", and the
-// fall-back of every operator call. Targets may be menus, operators or mailboxes that do not exist.
+// Every step of the flow: each line's three menus, each existing menu's actions that are not "ignore", and
+// the fall-back of every operator call. Targets may be menus, operators or mailboxes that do not exist.
 std::vector<Edge> flowEdges(const CallFlow& flow);
 
 // The menus a caller can reach from any line (the three menus of each line, then every action and fall-back),
 // indexed by menu number over the whole range of menu numbers that occur.
 std::vector<bool> reachableMenus(const CallFlow& flow);
 
-// The caller-facing sentence for an action's end ("Вызов переведён на оператора линии 2, ждать 20 с, затем меню
-// 5", "Сообщение в ящик 3"); for other kinds a short description.
+// The caller-facing sentence for an action's end ("Вызов переведён на оператора линии 2, ждать 20 с, затем
+// меню 5", "Сообщение в ящик 3"); for other kinds a short description.
 std::string describeAction(const Action& action);
 
 } // namespace flow

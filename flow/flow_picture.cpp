@@ -94,7 +94,8 @@ public:
 
         computeDepths();
         if (dense) {
-            // Dot's own limits on its searches; a dense flow is better drawn a little rougher than not at all.
+            // Dot's own limits on its searches; a dense flow is better drawn a little rougher than not at
+            // all.
             set(g, "mclimit", "0.3");
             set(g, "nslimit", "2");
             set(g, "nslimit1", "2");
@@ -110,7 +111,8 @@ public:
             set(n, "shape", "cds");
             set(n, "style", "filled");
             set(n, "fillcolor", opt.pathLine == l.number ? "#9cc3f5" : "#d0d8e8");
-            const std::pair<const char*, int> entries[] = {{"день", l.dayMenu}, {"ночь", l.nightMenu}, {"праздник", l.holidayMenu}};
+            const std::pair<const char*, int> entries[] = {
+                {"день", l.dayMenu}, {"ночь", l.nightMenu}, {"праздник", l.holidayMenu}};
             // One arrow per target menu, labelled with every period that leads there.
             std::map<int, std::string> byMenu;
             for (const auto& [period, menu] : entries)
@@ -202,7 +204,8 @@ private:
         else
             label += "\nбез сообщения";
         if (m->callOperatorOnStart)
-            label += "\n+ оператор " + (m->operatorOnStart == 0 ? std::string("все") : std::to_string(m->operatorOnStart));
+            label += "\n+ оператор " +
+                     (m->operatorOnStart == 0 ? std::string("все") : std::to_string(m->operatorOnStart));
         set(n, "label", label);
         set(n, "shape", "box");
         set(n, "style", "filled,rounded");
@@ -215,8 +218,10 @@ private:
         return n;
     }
 
-    Agnode_t* endNode(std::string id, const std::string& label, const std::string& shape, bool exists, int menu) {
-        // In a dense flow every menu gets its own end shapes, so no arrow crosses the whole picture to reach one.
+    Agnode_t* endNode(std::string id, const std::string& label, const std::string& shape, bool exists,
+                      int menu) {
+        // In a dense flow every menu gets its own end shapes, so no arrow crosses the whole picture to reach
+        // one.
         if (dense)
             id += "_m" + std::to_string(menu);
         if (Agnode_t* n = agnode(g, c(id), 0))
@@ -235,7 +240,8 @@ private:
     void menuEdges(const Menu& m) {
         Agnode_t* from = menuNode(m.number);
         // Digits that do the same thing share one arrow.
-        std::map<std::pair<Agnode_t*, bool>, std::pair<std::string, bool>> arrows; // (target, fall-back) -> label, on path
+        std::map<std::pair<Agnode_t*, bool>, std::pair<std::string, bool>>
+            arrows; // (target, fall-back) -> label, on path
         auto addArrow = [&](Agnode_t* to, bool fallBack, const std::string& text1, bool onPath) {
             auto& [text, path] = arrows[{to, fallBack}];
             text += (text.empty() ? "" : ",") + text1;
@@ -252,7 +258,8 @@ private:
                 addArrow(menuNode(a.menu), false, digit, onPath);
                 break;
             case Action::Kind::ToOperator: {
-                const std::string name = a.operatorLine == 0 ? "Все операторы" : "Оператор " + std::to_string(a.operatorLine);
+                const std::string name =
+                    a.operatorLine == 0 ? "Все операторы" : "Оператор " + std::to_string(a.operatorLine);
                 Agnode_t* op = endNode("operator_" + std::to_string(a.operatorLine), name, "doubleoctagon",
                                        flow.operatorExists(a.operatorLine), m.number);
                 addArrow(op, false, digit + " (" + std::to_string(a.waitSeconds) + " с)", onPath);
@@ -260,8 +267,9 @@ private:
                 break;
             }
             case Action::Kind::Mailbox:
-                addArrow(endNode("mailbox_" + std::to_string(a.mailbox + 1), "Ящик " + std::to_string(a.mailbox + 1),
-                                 "cylinder", flow.mailboxExists(a.mailbox), m.number),
+                addArrow(endNode("mailbox_" + std::to_string(a.mailbox + 1),
+                                 "Ящик " + std::to_string(a.mailbox + 1), "cylinder",
+                                 flow.mailboxExists(a.mailbox), m.number),
                          false, digit, onPath);
                 break;
             case Action::Kind::Back:
@@ -284,7 +292,8 @@ private:
         }
         if (m.callOperatorOnStart) {
             Agnode_t* op = endNode("operator_" + std::to_string(m.operatorOnStart),
-                                   m.operatorOnStart == 0 ? "Все операторы" : "Оператор " + std::to_string(m.operatorOnStart),
+                                   m.operatorOnStart == 0 ? "Все операторы"
+                                                          : "Оператор " + std::to_string(m.operatorOnStart),
                                    "doubleoctagon", flow.operatorExists(m.operatorOnStart), m.number);
             Agedge_t* e = agedge(g, from, op, nullptr, 1);
             edgeLabel(e, "во время сообщения");
@@ -295,7 +304,8 @@ private:
 
 // Lays the graph out and renders it in a child process, so that a layout that runs away can be stopped: the
 // library has no way to interrupt itself. The child hands the rendered bytes back through a pipe.
-bool renderInChild(GraphGuard& gg, const std::string& format, int timeoutMs, std::string& out, std::string& why) {
+bool renderInChild(GraphGuard& gg, const std::string& format, int timeoutMs, std::string& out,
+                   std::string& why) {
     int fds[2];
     if (::pipe(fds) != 0) {
         why = std::string("не удалось создать канал: ") + std::strerror(errno);
@@ -336,7 +346,9 @@ bool renderInChild(GraphGuard& gg, const std::string& format, int timeoutMs, std
     bool timedOut = false;
     char buf[65536];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) {
             timedOut = true;
             break;
@@ -378,7 +390,8 @@ std::string actionText(const Action& a) {
     case Action::Kind::ToMenu:
         return "меню " + std::to_string(a.menu);
     case Action::Kind::ToOperator:
-        return (a.operatorLine == 0 ? std::string("все операторы") : "оператор " + std::to_string(a.operatorLine)) +
+        return (a.operatorLine == 0 ? std::string("все операторы")
+                                    : "оператор " + std::to_string(a.operatorLine)) +
                ", " + std::to_string(a.waitSeconds) + " с, нет ответа: меню " + std::to_string(a.menu);
     case Action::Kind::Mailbox:
         return "ящик " + std::to_string(a.mailbox + 1);
@@ -423,7 +436,9 @@ std::vector<int> pictureMenus(const CallFlow& flow) {
     const auto reach = reachableMenus(flow);
     std::vector<int> out;
     for (const Menu& m : flow.menus)
-        if (m.exists && ((m.number < static_cast<int>(reach.size()) && reach[static_cast<std::size_t>(m.number)]) || !m.isBlank()))
+        if (m.exists &&
+            ((m.number < static_cast<int>(reach.size()) && reach[static_cast<std::size_t>(m.number)]) ||
+             !m.isBlank()))
             out.push_back(m.number);
     return out;
 }
@@ -442,15 +457,16 @@ std::vector<std::string> flowAsList(const CallFlow& flow) {
     std::vector<std::string> lines;
     for (const Line& l : flow.lines)
         if (l.exists)
-            lines.push_back("Линия " + std::to_string(l.number) + ": день — меню " + std::to_string(l.dayMenu) +
-                            ", ночь — меню " + std::to_string(l.nightMenu) + ", праздник — меню " +
-                            std::to_string(l.holidayMenu));
+            lines.push_back("Линия " + std::to_string(l.number) + ": день — меню " +
+                            std::to_string(l.dayMenu) + ", ночь — меню " + std::to_string(l.nightMenu) +
+                            ", праздник — меню " + std::to_string(l.holidayMenu));
     for (int k : pictureMenus(flow)) {
         const Menu& m = flow.menus[static_cast<std::size_t>(k)];
         std::string head = "Меню " + std::to_string(k);
         if (!m.description.empty())
             head += " «" + m.description + "»";
-        head += m.message.decodable ? ", " + secondsText(m.message.seconds) + " с" : std::string(", без сообщения");
+        head += m.message.decodable ? ", " + secondsText(m.message.seconds) + " с"
+                                    : std::string(", без сообщения");
         lines.push_back(head);
         for (int ev = 0; ev < kEventCount; ++ev) {
             const Action& a = m.actions[static_cast<std::size_t>(ev)];

@@ -1,6 +1,6 @@
-// The picture of the call flow, laid out by Graphviz's library: lines on the left, menus as boxes with number,
-// description and message length, digits on the arrows, operators and mailboxes as end shapes, the check's
-// findings in colour and a trial call's path drawn bold.
+// The picture of the call flow, laid out by Graphviz's library: lines on the left, menus as boxes with
+// number, description and message length, digits on the arrows, operators and mailboxes as end shapes, the
+// check's findings in colour and a trial call's path drawn bold.
 #pragma once
 
 #include "flow/call_flow.h"
@@ -22,13 +22,13 @@ struct PictureOptions {
 };
 
 struct Picture {
-    bool laidOut = false;  // false: the plain list stands in for the graph
-    std::string message;   // why the list stands in, in Russian (empty when laid out)
-    std::string data;      // the picture in the requested format
+    bool laidOut = false; // false: the plain list stands in for the graph
+    std::string message;  // why the list stands in, in Russian (empty when laid out)
+    std::string data;     // the picture in the requested format
 };
 
-// format: "svg", "png" or "pdf". Never throws for a bad database; a layout that fails or runs out of time gives
-// the plain list drawn in the same format.
+// format: "svg", "png" or "pdf". Never throws for a bad database; a layout that fails or runs out of time
+// gives the plain list drawn in the same format.
 Picture drawCallFlow(const CallFlow& flow, const PictureOptions& options, const std::string& format);
 
 // The format named by a file's extension ("svg", "png", "pdf"), or empty.

@@ -1,5 +1,5 @@
-// Looks at a menu's recording without decoding it: does the file exist, is it a WAV the sound conversion takes,
-// and how long does it play.
+// Looks at a menu's recording without decoding it: does the file exist, is it a WAV the sound conversion
+// takes, and how long does it play.
 #pragma once
 
 #include <string>

@@ -12,7 +12,8 @@
 namespace flow {
 namespace {
 
-const char* const kDayNames[7] = {"Понедельник", "Вторник", "Среда", "Четверг", "Пятница", "Суббота", "Воскресенье"};
+const char* const kDayNames[7] = {"Понедельник", "Вторник", "Среда",      "Четверг",
+                                  "Пятница",     "Суббота", "Воскресенье"};
 
 std::string hhmm(int minutes) {
     char buf[8];
@@ -82,7 +83,8 @@ private:
     }
 
     bool isReachable(int menu) const {
-        return menu >= 0 && menu < static_cast<int>(reachable.size()) && reachable[static_cast<std::size_t>(menu)];
+        return menu >= 0 && menu < static_cast<int>(reachable.size()) &&
+               reachable[static_cast<std::size_t>(menu)];
     }
 
     // Why a menu number leads nowhere in this unit type.
@@ -126,8 +128,8 @@ private:
             for (const auto& [key, caption, menu] : fields)
                 if (!flow.menu(menu))
                     add(Grade::Error, obj, key,
-                        std::string(caption) + " линии " + std::to_string(l.number) + ": " + missingMenu(menu) +
-                            ". Выберите существующее меню.",
+                        std::string(caption) + " линии " + std::to_string(l.number) + ": " +
+                            missingMenu(menu) + ". Выберите существующее меню.",
                         menu);
         }
     }
@@ -143,8 +145,8 @@ private:
         for (const Menu& m : flow.menus)
             if (m.exists && isReachable(m.number))
                 for (const Action& a : m.actions)
-                    if ((a.kind == Action::Kind::ToMenu || a.kind == Action::Kind::ToOperator) && a.menu != m.number &&
-                        a.menu >= 0 && a.menu < static_cast<int>(ledTo.size()))
+                    if ((a.kind == Action::Kind::ToMenu || a.kind == Action::Kind::ToOperator) &&
+                        a.menu != m.number && a.menu >= 0 && a.menu < static_cast<int>(ledTo.size()))
                         ledTo[static_cast<std::size_t>(a.menu)] = true;
 
         for (const Menu& m : flow.menus) {
@@ -179,53 +181,63 @@ private:
 
             if (m.callOperatorOnStart && !flow.operatorExists(m.operatorOnStart))
                 add(Grade::Error, obj, "SLPIndex",
-                    name + ": звонок на оператора во время сообщения — " + missingOperator(m.operatorOnStart) +
-                        ". Выберите существующего оператора.",
+                    name + ": звонок на оператора во время сообщения — " +
+                        missingOperator(m.operatorOnStart) + ". Выберите существующего оператора.",
                     m.number);
 
             bool anyAction = m.callOperatorOnStart;
             for (int ev = 0; ev < kEventCount; ++ev) {
                 const Action& a = m.actions[static_cast<std::size_t>(ev)];
                 const std::string key = eventKey(ev);
-                const std::string what = name + ", " + (ev == kTimeoutEvent ? "таймаут" : "цифра " + eventName(ev));
+                const std::string what =
+                    name + ", " + (ev == kTimeoutEvent ? "таймаут" : "цифра " + eventName(ev));
                 if (a.kind != Action::Kind::None)
                     anyAction = true;
                 switch (a.kind) {
                 case Action::Kind::ToMenu:
                     if (!flow.menu(a.menu))
-                        add(Grade::Error, obj, key, what + ": переход в " + missingMenu(a.menu) +
-                                                        ". Выберите существующее меню.", m.number);
+                        add(Grade::Error, obj, key,
+                            what + ": переход, но " + missingMenu(a.menu) + ". Выберите существующее меню.",
+                            m.number);
                     break;
                 case Action::Kind::ToOperator:
                     if (!flow.operatorExists(a.operatorLine))
                         add(Grade::Error, obj, key,
                             what + ": звонок на оператора — " + missingOperator(a.operatorLine) +
-                                ". Выберите существующего оператора.", m.number);
+                                ". Выберите существующего оператора.",
+                            m.number);
                     if (!flow.menu(a.menu))
                         add(Grade::Error, obj, key,
                             what + ": если оператор не ответит — " + missingMenu(a.menu) +
-                                ". Выберите существующее меню.", m.number);
+                                ". Выберите существующее меню.",
+                            m.number);
                     if (a.menu == m.number && a.waitSeconds == 0)
                         add(Grade::Warning, obj, key,
                             what + ": оператору дано 0 с, а без ответа вызов возвращается в это же меню — "
-                                   "звонящий будет слушать его снова и снова. Задайте время ожидания.", m.number);
+                                   "звонящий будет слушать его снова и снова. Задайте время ожидания.",
+                            m.number);
                     else if (a.waitSeconds == 0)
                         add(Grade::Note, obj, key,
                             what + ": оператору дано 0 с на ответ, вызов сразу уйдёт в меню " +
-                                std::to_string(a.menu) + ". Задайте время ожидания.", m.number);
+                                std::to_string(a.menu) + ". Задайте время ожидания.",
+                            m.number);
                     break;
                 case Action::Kind::Mailbox:
                     if (!flow.mailboxExists(a.mailbox))
                         add(Grade::Error, obj, key,
-                            what + ": сообщение в ящик — " + missingMailbox(a.mailbox) + ". Выберите существующий ящик.",
+                            what + ": сообщение в ящик — " + missingMailbox(a.mailbox) +
+                                ". Выберите существующий ящик.",
                             m.number);
                     break;
                 case Action::Kind::Back:
                     if (reached && static_cast<std::size_t>(m.number) < entry.size() &&
-                        entry[static_cast<std::size_t>(m.number)] && !ledTo[static_cast<std::size_t>(m.number)])
+                        entry[static_cast<std::size_t>(m.number)] &&
+                        !ledTo[static_cast<std::size_t>(m.number)])
                         add(Grade::Note, obj, key,
-                            what + ": возврат к предыдущему меню, но в это меню вызов приходит прямо с линии — "
-                                   "предыдущего меню нет. Задайте переход в нужное меню.", m.number);
+                            what +
+                                ": возврат к предыдущему меню, но в это меню вызов приходит прямо с линии — "
+                                "предыдущего меню нет. Задайте переход в нужное меню.",
+                            m.number);
                     break;
                 case Action::Kind::None:
                     break;
@@ -233,14 +245,15 @@ private:
             }
             if (reached && !anyAction)
                 add(Grade::Note, obj, "ActionTO",
-                    name + ": ни цифры, ни таймаут ничего не делают — после сообщения звонящему остаётся только "
-                           "положить трубку. Если так задумано, всё в порядке.",
+                    name +
+                        ": ни цифры, ни таймаут ничего не делают — после сообщения звонящему остаётся только "
+                        "положить трубку. Если так задумано, всё в порядке.",
                     m.number);
         }
     }
 
-    // Menus the call moves between (the operator's fall-back included) and whether a menu itself lets the caller
-    // out: a call to an operator, a mailbox, a return to the previous menu.
+    // Menus the call moves between (the operator's fall-back included) and whether a menu itself lets the
+    // caller out: a call to an operator, a mailbox, a return to the previous menu.
     std::vector<int> next(const Menu& m) const {
         std::vector<int> n;
         for (const Action& a : m.actions)
@@ -253,7 +266,8 @@ private:
             return true;
         for (const Action& a : m.actions)
             if ((a.kind == Action::Kind::ToOperator && flow.operatorExists(a.operatorLine)) ||
-                (a.kind == Action::Kind::Mailbox && flow.mailboxExists(a.mailbox)) || a.kind == Action::Kind::Back)
+                (a.kind == Action::Kind::Mailbox && flow.mailboxExists(a.mailbox)) ||
+                a.kind == Action::Kind::Back)
                 return true;
         return false;
     }
@@ -346,26 +360,29 @@ private:
             if (w.end < w.start)
                 add(Grade::Warning, "TIMETABLE", "DayEnd[" + std::to_string(d + 1) + "]",
                     std::string(kDayNames[d]) + ": конец рабочего дня (" + hhmm(w.end) + ") раньше начала (" +
-                        hhmm(w.start) + ") — рабочих часов нет, весь день отвечает ночное меню. Поправьте время.");
+                        hhmm(w.start) +
+                        ") — рабочих часов нет, весь день отвечает ночное меню. Поправьте время.");
         }
         const auto& hs = flow.timetable.holidays;
         for (const Holiday& h : hs) {
             if (!h.used)
                 continue;
-            const std::string range = "с " + ddmm(h.startDay, h.startMonth) + " по " + ddmm(h.endDay, h.endMonth);
+            const std::string range =
+                "с " + ddmm(h.startDay, h.startMonth) + " по " + ddmm(h.endDay, h.endMonth);
             const std::string name = "Праздник[" + std::to_string(h.index) + "]";
             const int s = dayOfYear(h.startMonth, h.startDay), e = dayOfYear(h.endMonth, h.endDay);
             if (e < s) {
                 const int length = 366 - s + e + 1;
                 if (length > 62)
                     add(Grade::Warning, "TIMETABLE", "HolidayEnd[" + std::to_string(h.index) + "]",
-                        name + " " + range + ": конец раньше начала, праздник идёт через Новый год и длится " +
+                        name + " " + range +
+                            ": конец раньше начала, праздник идёт через Новый год и длится " +
                             std::to_string(length) + " дней. Похоже, даты перепутаны — поправьте их.");
                 else
                     add(Grade::Note, "TIMETABLE", "HolidayEnd[" + std::to_string(h.index) + "]",
                         name + " " + range + " переходит через Новый год: действует с " +
-                            ddmm(h.startDay, h.startMonth) + " по 31.12 и с 01.01 по " + ddmm(h.endDay, h.endMonth) +
-                            ". Если так задумано, всё в порядке.");
+                            ddmm(h.startDay, h.startMonth) + " по 31.12 и с 01.01 по " +
+                            ddmm(h.endDay, h.endMonth) + ". Если так задумано, всё в порядке.");
             }
             if (h.startDay == 29 && h.startMonth == 2 && h.endDay == 29 && h.endMonth == 2)
                 add(Grade::Note, "TIMETABLE", "HolidayStart[" + std::to_string(h.index) + "]",
@@ -375,10 +392,12 @@ private:
             for (std::size_t j = i + 1; j < hs.size(); ++j)
                 if (hs[i].used && hs[j].used && (daysOf(hs[i]) & daysOf(hs[j])).any())
                     add(Grade::Note, "TIMETABLE", "HolidayStart[" + std::to_string(hs[j].index) + "]",
-                        "Праздник[" + std::to_string(hs[i].index) + "] и Праздник[" + std::to_string(hs[j].index) +
-                            "] пересекаются (" + ddmm(hs[i].startDay, hs[i].startMonth) + "–" +
-                            ddmm(hs[i].endDay, hs[i].endMonth) + " и " + ddmm(hs[j].startDay, hs[j].startMonth) +
-                            "–" + ddmm(hs[j].endDay, hs[j].endMonth) + "). Объедините их или поправьте даты.");
+                        "Праздник[" + std::to_string(hs[i].index) + "] и Праздник[" +
+                            std::to_string(hs[j].index) + "] пересекаются (" +
+                            ddmm(hs[i].startDay, hs[i].startMonth) + "–" +
+                            ddmm(hs[i].endDay, hs[i].endMonth) + " и " +
+                            ddmm(hs[j].startDay, hs[j].startMonth) + "–" +
+                            ddmm(hs[j].endDay, hs[j].endMonth) + "). Объедините их или поправьте даты.");
     }
 
     void checkMailboxes() {
@@ -444,7 +463,8 @@ bool hasErrors(const std::vector<Finding>& findings) {
 }
 
 int countGrade(const std::vector<Finding>& findings, Grade g) {
-    return static_cast<int>(std::count_if(findings.begin(), findings.end(), [g](const Finding& f) { return f.grade == g; }));
+    return static_cast<int>(
+        std::count_if(findings.begin(), findings.end(), [g](const Finding& f) { return f.grade == g; }));
 }
 
 } // namespace flow

@@ -21,7 +21,8 @@ std::string operatorName(int line) {
 
 } // namespace
 
-TrialCall::TrialCall(const CallFlow& flow, int line, const CallTime& at) : flow_(flow), line_(line), at_(at) {}
+TrialCall::TrialCall(const CallFlow& flow, int line, const CallTime& at)
+    : flow_(flow), line_(line), at_(at) {}
 
 void TrialCall::stop(CallEnd how, const std::string& words, int menu) {
     end_ = how;
@@ -52,7 +53,8 @@ void TrialCall::enter(int menu) {
         current_ = -1;
         const bool beyond = menu >= flow_.menuCount;
         stop(CallEnd::Nowhere,
-             "Меню " + std::to_string(menu) + (beyond ? " нет в этом типе устройства" : " скрыто в этом типе устройства") +
+             "Меню " + std::to_string(menu) +
+                 (beyond ? " нет в этом типе устройства" : " скрыто в этом типе устройства") +
                  ": вызов никуда не ведёт",
              menu);
         return;
@@ -89,8 +91,9 @@ void TrialCall::press(int event) {
     case Action::Kind::None:
         if (event == kTimeoutEvent) {
             steps_.push_back(CallStep{current_, event, label + "действие не задано"});
-            stop(CallEnd::Nowhere, "Таймаут в меню " + std::to_string(current_) +
-                                       " ничего не делает: звонящий слышит тишину", current_);
+            stop(CallEnd::Nowhere,
+                 "Таймаут в меню " + std::to_string(current_) + " ничего не делает: звонящий слышит тишину",
+                 current_);
         } else {
             steps_.push_back(CallStep{current_, event, label + "действие не задано, меню ждёт дальше"});
         }
@@ -104,7 +107,8 @@ void TrialCall::press(int event) {
         steps_.push_back(CallStep{current_, event, label + describeAction(a)});
         if (!flow_.operatorExists(a.operatorLine)) {
             stop(CallEnd::Nowhere,
-                 (a.operatorLine == 0 ? std::string("Операторов") : "Оператора линии " + std::to_string(a.operatorLine)) +
+                 (a.operatorLine == 0 ? std::string("Операторов")
+                                      : "Оператора линии " + std::to_string(a.operatorLine)) +
                      " нет в этом типе устройства: вызов никуда не ведёт",
                  current_);
             return;
@@ -118,7 +122,9 @@ void TrialCall::press(int event) {
     case Action::Kind::Mailbox:
         steps_.push_back(CallStep{current_, event, label + describeAction(a)});
         if (!flow_.mailboxExists(a.mailbox))
-            stop(CallEnd::Nowhere, "Ящика " + std::to_string(a.mailbox + 1) + " нет в этом типе устройства: вызов никуда не ведёт",
+            stop(CallEnd::Nowhere,
+                 "Ящика " + std::to_string(a.mailbox + 1) +
+                     " нет в этом типе устройства: вызов никуда не ведёт",
                  current_);
         else
             stop(CallEnd::Mailbox, describeAction(a), current_);
@@ -126,7 +132,8 @@ void TrialCall::press(int event) {
     case Action::Kind::Back:
         if (history_.empty()) {
             // The unit has nowhere to return to: the caller hears this menu again.
-            steps_.push_back(CallStep{current_, event, label + "возврат, но предыдущего меню нет: меню звучит снова"});
+            steps_.push_back(
+                CallStep{current_, event, label + "возврат, но предыдущего меню нет: меню звучит снова"});
             enter(current_);
         } else {
             const int previous = history_.back();
@@ -149,8 +156,9 @@ void TrialCall::operatorNoAnswer() {
 }
 
 void TrialCall::finish() {
-    // Only a return reads the history, and it reads the top: the menu with the top of the history says what the
-    // time-outs do next closely enough; the step limit catches the rest (returns that unwind a long history).
+    // Only a return reads the history, and it reads the top: the menu with the top of the history says what
+    // the time-outs do next closely enough; the step limit catches the rest (returns that unwind a long
+    // history).
     std::set<std::pair<int, int>> seen;
     int budget = 4 * static_cast<int>(flow_.menus.size()) + 20;
     while (!ended()) {
@@ -158,8 +166,9 @@ void TrialCall::finish() {
         if (!m)
             return;
         if (m->callOperatorOnStart && flow_.operatorExists(m->operatorOnStart)) {
-            stop(CallEnd::Operator, "Вызов переведён на " + operatorName(m->operatorOnStart) + " во время сообщения меню " +
-                                        std::to_string(current_),
+            stop(CallEnd::Operator,
+                 "Вызов переведён на " + operatorName(m->operatorOnStart) + " во время сообщения меню " +
+                     std::to_string(current_),
                  current_);
             return;
         }
@@ -171,7 +180,8 @@ void TrialCall::finish() {
                 --from;
             for (std::size_t i = from > 0 ? from - 1 : 0; i + 1 < entered_.size(); ++i)
                 round += std::to_string(entered_[i]) + " → ";
-            stop(CallEnd::Loop, "Без нажатий вызов ходит по кругу: меню " + round + std::to_string(current_), current_);
+            stop(CallEnd::Loop, "Без нажатий вызов ходит по кругу: меню " + round + std::to_string(current_),
+                 current_);
             return;
         }
         press(kTimeoutEvent);

@@ -1,6 +1,6 @@
-// A call placed through the settings on the desk: the answering menu for a line and a time, then each digit or
-// time-out follows the menu's action, as the unit would, until the call reaches an operator or a mailbox or
-// stops where nothing leads on.
+// A call placed through the settings on the desk: the answering menu for a line and a time, then each digit
+// or time-out follows the menu's action, as the unit would, until the call reaches an operator or a mailbox
+// or stops where nothing leads on.
 #pragma once
 
 #include "flow/answering_menu.h"
@@ -12,11 +12,11 @@
 namespace flow {
 
 enum class CallEnd {
-    None,      // still in a menu
-    Operator,  // handed to an operator
-    Mailbox,   // a message is being left
-    Nowhere,   // a menu, operator or mailbox that does not exist, or a time-out that does nothing
-    Loop,      // time-outs alone go round menus for ever
+    None,     // still in a menu
+    Operator, // handed to an operator
+    Mailbox,  // a message is being left
+    Nowhere,  // a menu, operator or mailbox that does not exist, or a time-out that does nothing
+    Loop,     // time-outs alone go round menus for ever
 };
 
 struct CallStep {
@@ -29,7 +29,8 @@ class TrialCall {
 public:
     TrialCall(const CallFlow& flow, int line, const CallTime& at);
 
-    // The line answers with its menu for the time. False (and ended Nowhere) when the line or its menu is missing.
+    // The line answers with its menu for the time. False (and ended Nowhere) when the line or its menu is
+    // missing.
     bool start();
     // A digit (its event index) or the time-out (kTimeoutEvent) in the current menu.
     void press(int event);
@@ -44,7 +45,8 @@ public:
     int currentMenu() const { return current_; }
     const Answer& answer() const { return answer_; }
     const std::vector<CallStep>& steps() const { return steps_; }
-    // The caller's words for how the call ended ("Вызов переведён на оператора линии 2, ждать 20 с, затем меню 5").
+    // The caller's words for how the call ended ("Вызов переведён на оператора линии 2, ждать 20 с, затем
+    // меню 5").
     const std::string& ending() const { return ending_; }
     // The (menu, event) pairs taken, for the picture.
     const std::vector<std::pair<int, int>>& path() const { return path_; }

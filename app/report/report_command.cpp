@@ -1,5 +1,5 @@
-// zirezid-cli report: the site report as PDF. The only command that needs Qt (its GUI library, on the offscreen
-// platform: no display is wanted).
+// zirezid-cli report: the site report as PDF. The only command that needs Qt (its GUI library, on the
+// offscreen platform: no display is wanted).
 #include "app/report/site_report.h"
 #include "cli/commands.h"
 #include "flow/call_flow.h"

@@ -92,7 +92,8 @@ QImage flowImage(const flow::CallFlow& f, const std::vector<flow::Finding>& find
     if (!renderer.isValid())
         return {};
     QSizeF size = renderer.viewBoxF().size();
-    // Sharp on paper without a giant image (its compression is most of the report's time): at most 1600 pixels.
+    // Sharp on paper without a giant image (its compression is most of the report's time): at most 1600
+    // pixels.
     const double scale = std::min(2.0, 1600.0 / std::max(size.width(), size.height()));
     QImage image((size * scale).toSize(), QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -101,7 +102,8 @@ QImage flowImage(const flow::CallFlow& f, const std::vector<flow::Finding>& find
     return image;
 }
 
-const char* const kDays[7] = {"Понедельник", "Вторник", "Среда", "Четверг", "Пятница", "Суббота", "Воскресенье"};
+const char* const kDays[7] = {"Понедельник", "Вторник", "Среда",      "Четверг",
+                              "Пятница",     "Суббота", "Воскресенье"};
 const char* const kDaysShort[7] = {"Пн", "Вт", "Ср", "Чт", "Пт", "Сб", "Вс"};
 
 } // namespace
@@ -110,10 +112,12 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     const auto findings = flow::checkCallFlow(f);
     QString html = QStringLiteral("<html><body style='font-family:DejaVu Sans; font-size:9pt'>");
     html += QStringLiteral("<h1>Отчёт о настройке устройства</h1>");
-    html += QStringLiteral("<p>Файл настроек: %1<br>Составлен: %2</p>")
-                .arg(esc(db.basePath), QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+    html +=
+        QStringLiteral("<p>Файл настроек: %1<br>Составлен: %2</p>")
+            .arg(esc(db.basePath), QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
 
-    html += QStringLiteral("<h2>Тип устройства и данные о системе</h2><table border='1' cellspacing='0' cellpadding='2' width='100%'>");
+    html += QStringLiteral("<h2>Тип устройства и данные о системе</h2><table border='1' cellspacing='0' "
+                           "cellpadding='2' width='100%'>");
     html += QStringLiteral("<tr><td>Тип устройства</td><td>%1 (линий: %2, меню: %3, ящиков: %4)</td></tr>")
                 .arg(esc(db.currentConfig.name))
                 .arg(db.currentConfig.lines)
@@ -122,7 +126,8 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     if (db.deviceInfo)
         for (auto& [name, record] : db.deviceInfo->children)
             if (!record->table())
-                html += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>").arg(esc(record->description), fieldValue(*record));
+                html += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>")
+                            .arg(esc(record->description), fieldValue(*record));
     html += QStringLiteral("</table>");
 
     html += QStringLiteral("<h2>Расписание работы</h2><table border='1' cellspacing='0' cellpadding='1' "
@@ -143,9 +148,12 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
         html += QStringLiteral("</tr>");
         hours += QStringLiteral("<li>%1: %2:%3 – %4:%5%6</li>")
                      .arg(QString::fromUtf8(kDays[d]))
-                     .arg(wd.start / 60, 2, 10, QLatin1Char('0')).arg(wd.start % 60, 2, 10, QLatin1Char('0'))
-                     .arg(wd.end / 60, 2, 10, QLatin1Char('0')).arg(wd.end % 60, 2, 10, QLatin1Char('0'))
-                     .arg(wd.end < wd.start ? QStringLiteral(" (конец раньше начала: весь день ночь)") : QString());
+                     .arg(wd.start / 60, 2, 10, QLatin1Char('0'))
+                     .arg(wd.start % 60, 2, 10, QLatin1Char('0'))
+                     .arg(wd.end / 60, 2, 10, QLatin1Char('0'))
+                     .arg(wd.end % 60, 2, 10, QLatin1Char('0'))
+                     .arg(wd.end < wd.start ? QStringLiteral(" (конец раньше начала: весь день ночь)")
+                                            : QString());
     }
     html += QStringLiteral("</table><h3>Рабочие часы</h3><ul>") + hours;
     html += QStringLiteral("</ul><p>Д — дневное меню, Н — ночное меню.</p><h3>Праздники</h3><ul>");
@@ -155,8 +163,10 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
             ++holidays;
             html += QStringLiteral("<li>Праздник[%1]: с %2.%3 по %4.%5</li>")
                         .arg(h.index)
-                        .arg(h.startDay, 2, 10, QLatin1Char('0')).arg(h.startMonth, 2, 10, QLatin1Char('0'))
-                        .arg(h.endDay, 2, 10, QLatin1Char('0')).arg(h.endMonth, 2, 10, QLatin1Char('0'));
+                        .arg(h.startDay, 2, 10, QLatin1Char('0'))
+                        .arg(h.startMonth, 2, 10, QLatin1Char('0'))
+                        .arg(h.endDay, 2, 10, QLatin1Char('0'))
+                        .arg(h.endMonth, 2, 10, QLatin1Char('0'));
         }
     if (holidays == 0)
         html += QStringLiteral("<li>Праздники не заданы</li>");
@@ -164,21 +174,26 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     for (const flow::Line& l : f.lines)
         if (l.exists)
             html += QStringLiteral("<li>Линия %1: днём меню %2, ночью меню %3, в праздник меню %4</li>")
-                        .arg(l.number).arg(l.dayMenu).arg(l.nightMenu).arg(l.holidayMenu);
+                        .arg(l.number)
+                        .arg(l.dayMenu)
+                        .arg(l.nightMenu)
+                        .arg(l.holidayMenu);
     html += QStringLiteral("</ul>");
 
     html += QStringLiteral("<h2>Схема вызова</h2>");
     html += QStringLiteral("<!--flow-->");
 
-    html += QStringLiteral("<h2>Меню</h2><table border='1' cellspacing='0' cellpadding='2' width='100%'>"
-                           "<tr><th>Меню</th><th>Описание</th><th>Файл сообщения</th><th>Длительность</th></tr>");
+    html +=
+        QStringLiteral("<h2>Меню</h2><table border='1' cellspacing='0' cellpadding='2' width='100%'>"
+                       "<tr><th>Меню</th><th>Описание</th><th>Файл сообщения</th><th>Длительность</th></tr>");
     for (int k : flow::pictureMenus(f)) {
         const flow::Menu& m = f.menus[static_cast<std::size_t>(k)];
-        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>")
-                    .arg(k)
-                    .arg(esc(m.description), m.message.named() ? esc(m.message.fileName) : QStringLiteral("нет"),
-                         m.message.decodable ? QString::fromStdString(secondsText(m.message.seconds) + " с")
-                                             : esc(m.message.problem));
+        html +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>")
+                .arg(k)
+                .arg(esc(m.description), m.message.named() ? esc(m.message.fileName) : QStringLiteral("нет"),
+                     m.message.decodable ? QString::fromStdString(secondsText(m.message.seconds) + " с")
+                                         : esc(m.message.problem));
     }
     html += QStringLiteral("</table><p>Остальные меню не заполнены и ни одна линия к ним не ведёт.</p>");
 
@@ -201,7 +216,8 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     return html.toStdString();
 }
 
-bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& f, const std::string& pdfPath, std::string& error) {
+bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& f, const std::string& pdfPath,
+                     std::string& error) {
     QString html = QString::fromStdString(siteReportHtml(db, f));
     QString note;
     const QImage picture = flowImage(f, flow::checkCallFlow(f), note);
@@ -235,7 +251,8 @@ bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& f, const std::s
         error = "Qt не создал PDF";
         return false;
     }
-    return atomic_file::writeAll(pdfPath, std::string_view(pdf.constData(), static_cast<std::size_t>(pdf.size())), &error);
+    return atomic_file::writeAll(
+        pdfPath, std::string_view(pdf.constData(), static_cast<std::size_t>(pdf.size())), &error);
 }
 
 } // namespace zirezid

@@ -41,7 +41,8 @@ protected:
     void chooseFromView(const QString& entry) {
         QMenu* view = window->findChild<QMenu*>(QStringLiteral("mn_View"));
         ASSERT_NE(view, nullptr);
-        QTest::mouseClick(window->menuBar(), Qt::LeftButton, {}, window->menuBar()->actionGeometry(view->menuAction()).center());
+        QTest::mouseClick(window->menuBar(), Qt::LeftButton, {},
+                          window->menuBar()->actionGeometry(view->menuAction()).center());
         ASSERT_TRUE(QTest::qWaitFor([view] { return view->isVisible(); }, 5000));
         QAction* action = nullptr;
         for (QAction* a : view->actions())
@@ -51,7 +52,8 @@ protected:
         QTest::mouseClick(view, Qt::LeftButton, {}, view->actionGeometry(action).center());
     }
     QTreeWidgetItem* nodeOf(const char* object) {
-        return dynamic_cast<QTreeWidgetItem*>(static_cast<TreeNodeItem*>(window->db.findObject(object)->node));
+        return dynamic_cast<QTreeWidgetItem*>(
+            static_cast<TreeNodeItem*>(window->db.findObject(object)->node));
     }
     test::TestEnvironment env;
     std::unique_ptr<Tfrm_main> window;
@@ -102,7 +104,8 @@ TEST_F(TechnicianAndTheCallFlow, ATrialCallByKeypadEndsAtTheOperatorInWords) {
     QTest::mouseClick(dialog->bt_Call, Qt::LeftButton);
     QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("key_1")), Qt::LeftButton);
     QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("key_T")), Qt::LeftButton);
-    EXPECT_EQ(dialog->lbl_End->text(), QStringLiteral("Вызов переведён на оператора линии 1, ждать 20 с, затем меню 4"));
+    EXPECT_EQ(dialog->lbl_End->text(),
+              QStringLiteral("Вызов переведён на оператора линии 1, ждать 20 с, затем меню 4"));
     dialog->close();
 }
 
@@ -120,7 +123,8 @@ protected:
     void SetUp() override {
         port = env.path(QStringLiteral("port"));
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments({QStringLiteral("--state"), env.path(QStringLiteral("unit")), QStringLiteral("--link"), port});
+        unit.setArguments(
+            {QStringLiteral("--state"), env.path(QStringLiteral("unit")), QStringLiteral("--link"), port});
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         unit.start();
         ASSERT_TRUE(unit.waitForStarted());

@@ -67,13 +67,14 @@ TEST(AnsweringMenu, ADayWhoseEndIsBeforeItsStartIsNightAllDayAndDoesNotSpillInto
     EXPECT_EQ(answeringMenu(f, 1, at("2026-12-07 23:00"))->period, Period::Night);
     EXPECT_EQ(answeringMenu(f, 1, at("2026-12-07 03:00"))->period, Period::Night);
     EXPECT_EQ(answeringMenu(f, 1, at("2026-12-07 12:00"))->period, Period::Night);
-    EXPECT_EQ(answeringMenu(f, 1, at("2026-12-08 03:00"))->period, Period::Day); // Tuesday keeps its own hours
+    EXPECT_EQ(answeringMenu(f, 1, at("2026-12-08 03:00"))->period,
+              Period::Day); // Tuesday keeps its own hours
 }
 
 TEST(AnsweringMenu, HolidaysWinOverWorkingHoursAndMayRunOverTheNewYear) {
     CallFlow f = oneLine();
     f.timetable.holidays[0] = holiday(0, 8, 3, 8, 3);
-    f.timetable.holidays[4] = holiday(4, 30, 12, 8, 1);        // over the new year
+    f.timetable.holidays[4] = holiday(4, 30, 12, 8, 1);       // over the new year
     f.timetable.holidays[5] = holiday(5, 1, 5, 31, 5, false); // not in use
     const auto womensDay = answeringMenu(f, 1, at("2027-03-08 12:00"));
     EXPECT_EQ(womensDay->period, Period::Holiday);
@@ -113,8 +114,9 @@ TEST(CallTimeText, AcceptsOnlyRealDatesAndTimes) {
     EXPECT_EQ(t->minute, 5);
     EXPECT_EQ(formatCallTime(*t), "2026-12-08 14:05");
     EXPECT_EQ(parseCallTime("2026-12-08")->hour, 0);
-    for (const char* bad : {"2026-02-30 10:00", "2026-1-1 10:00", "2026-12-08 24:00", "2026-12-08 10:60",
-                            "2026-12-08T10:00", "", "2026-12-08 10:00x", "abcd-12-08 10:00", "2026-12-08 +1:00"})
+    for (const char* bad :
+         {"2026-02-30 10:00", "2026-1-1 10:00", "2026-12-08 24:00", "2026-12-08 10:60", "2026-12-08T10:00",
+          "", "2026-12-08 10:00x", "abcd-12-08 10:00", "2026-12-08 +1:00"})
         EXPECT_FALSE(parseCallTime(bad)) << bad;
 }
 

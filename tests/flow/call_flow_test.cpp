@@ -3,6 +3,7 @@
 #include "tests/flow/flow_fixture.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 using namespace flow;
 using flowtest::FlowBase;
@@ -60,7 +61,8 @@ TEST_F(CallFlowGraph, ReadsLinesMenusActionsAndTheUnitsCounts) {
     // Line edges: three per line; menu 1's four actions plus the operator's fall-back.
     const auto edges = flowEdges(f);
     EXPECT_EQ(countEdges(edges, Edge::Kind::LineDay) + countEdges(edges, Edge::Kind::LineNight) +
-                  countEdges(edges, Edge::Kind::LineHoliday), 6);
+                  countEdges(edges, Edge::Kind::LineHoliday),
+              6);
     EXPECT_EQ(countEdges(edges, Edge::Kind::Digit, 1), 4);
     EXPECT_EQ(countEdges(edges, Edge::Kind::OperatorNoAnswer, 1), 1);
 }
@@ -140,6 +142,25 @@ TEST_F(CallFlowGraph, ProbesRecordingsForLengthAndUsability) {
     EXPECT_NEAR(f.menus[6].message.seconds, 0.5, 0.001);
     EXPECT_FALSE(f.menus[0].message.named());
     EXPECT_EQ(unitBytesFor(1.0), 4000u);
+}
+
+TEST_F(CallFlowGraph, AMessageThatIsAPipeOrAFolderIsRefusedWithoutWaiting) {
+    std::filesystem::create_directories(messageFile(1, "x").parent_path());
+    ASSERT_EQ(::mkfifo(messageFile(1, "pipe.wav").c_str(), 0600), 0);
+    set("MENU(1)", "Message", "pipe.wav");
+    std::filesystem::create_directories(messageFile(2, "folder.wav"));
+    set("MENU(2)", "Message", "folder.wav");
+    const CallFlow f = read(); // a pipe opened for reading would block here
+    EXPECT_TRUE(f.menus[1].message.exists);
+    EXPECT_EQ(f.menus[1].message.problem, "это не обычный файл");
+    EXPECT_FALSE(f.menus[2].message.decodable);
+
+    // A messages folder that is a plain file: every recording is simply not there.
+    std::filesystem::remove_all(db.messagesFolder);
+    { std::ofstream(db.messagesFolder.substr(0, db.messagesFolder.size() - 1)) << "x"; }
+    const CallFlow g = read();
+    EXPECT_FALSE(g.menus[1].message.exists);
+    EXPECT_FALSE(g.menus[1].message.problem.empty());
 }
 
 TEST(CallFlowText, DescribesEndsInTheCallersWords) {

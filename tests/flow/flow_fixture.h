@@ -27,7 +27,9 @@ inline void writeWav(const fs::path& path, double seconds, int rate = 8000, int 
     const std::uint32_t blockAlign = static_cast<std::uint32_t>(channels * bits / 8);
     const std::uint32_t dataBytes = frames * blockAlign;
     std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.put(char(v & 255)).put(char(v >> 8 & 255)).put(char(v >> 16 & 255)).put(char(v >> 24)); };
+    auto u32 = [&](std::uint32_t v) {
+        out.put(char(v & 255)).put(char(v >> 8 & 255)).put(char(v >> 16 & 255)).put(char(v >> 24));
+    };
     auto u16 = [&](std::uint32_t v) { out.put(char(v & 255)).put(char(v >> 8 & 255)); };
     out << "RIFF";
     u32(36 + dataBytes);
@@ -75,7 +77,9 @@ protected:
         set(object, "Message", file);
     }
     fs::path messageFile(int menu, const std::string& file) {
-        return fs::path(menuMessageFolder(db.messagesFolder, *db.findObject("MENU(" + std::to_string(menu) + ")"))) / file;
+        return fs::path(menuMessageFolder(db.messagesFolder,
+                                          *db.findObject("MENU(" + std::to_string(menu) + ")"))) /
+               file;
     }
 
     flow::CallFlow read(std::optional<unsigned long long> freeBytes = std::nullopt) {

@@ -10,7 +10,8 @@ namespace {
 
 class PreWriteCheck : public FlowBase {
 protected:
-    // A tidy starting point: both lines enter menu 0, which has a recording and hands the caller to an operator.
+    // A tidy starting point: both lines enter menu 0, which has a recording and hands the caller to an
+    // operator.
     void SetUp() override {
         FlowBase::SetUp();
         set("SYSPARAM", "Password", "5555");
@@ -21,17 +22,19 @@ protected:
         return checkCallFlow(read(freeBytes));
     }
     // The findings about one field.
-    static std::vector<Finding> about(const std::vector<Finding>& all, const std::string& object, const std::string& key) {
+    static std::vector<Finding> about(const std::vector<Finding>& all, const std::string& object,
+                                      const std::string& key) {
         std::vector<Finding> r;
         for (const auto& f : all)
             if (f.object == object && f.key == key)
                 r.push_back(f);
         return r;
     }
-    static bool has(const std::vector<Finding>& all, Grade g, const std::string& object, const std::string& key,
-                    const std::string& words = {}) {
+    static bool has(const std::vector<Finding>& all, Grade g, const std::string& object,
+                    const std::string& key, const std::string& words = {}) {
         return std::any_of(all.begin(), all.end(), [&](const Finding& f) {
-            return f.grade == g && f.object == object && f.key == key && f.text.find(words) != std::string::npos;
+            return f.grade == g && f.object == object && f.key == key &&
+                   f.text.find(words) != std::string::npos;
         });
     }
 };
@@ -63,7 +66,8 @@ TEST_F(PreWriteCheck, TargetsThatDoNotExistInThisUnitTypeAreErrors) {
     EXPECT_TRUE(hasErrors(all));
     // Errors come first, and every finding says what to do.
     EXPECT_EQ(all.front().grade, Grade::Error);
-    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const Finding& a, const Finding& b) { return a.grade < b.grade; }));
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(),
+                               [](const Finding& a, const Finding& b) { return a.grade < b.grade; }));
     for (const auto& f : all)
         EXPECT_NE(f.text.find(". "), std::string::npos) << f.text;
 }
@@ -113,7 +117,9 @@ TEST_F(PreWriteCheck, ALoopWithoutAWayOutIsFoundAndOneWayOutClearsIt) {
     auto all = check();
     EXPECT_TRUE(has(all, Grade::Warning, "MENU(1)", "ActionTO", "по кругу через меню 1, 2:"));
     // Only one finding for the whole loop.
-    EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const Finding& f) { return f.text.find("по кругу") != std::string::npos; }), 1);
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [](const Finding& f) { return f.text.find("по кругу") != std::string::npos; }),
+              1);
     // A return leads out.
     set("MENU(2)", "ActionDTMF[9]", "04");
     EXPECT_FALSE(has(check(), Grade::Warning, "MENU(1)", "ActionTO", "по кругу"));
@@ -167,7 +173,8 @@ TEST_F(PreWriteCheck, TimetableMistakes) {
     EXPECT_TRUE(has(all, Grade::Warning, "TIMETABLE", "DayEnd[3]", "Среда"));
     EXPECT_TRUE(has(all, Grade::Note, "TIMETABLE", "HolidayEnd[0]", "через Новый год"));
     EXPECT_TRUE(has(all, Grade::Warning, "TIMETABLE", "HolidayEnd[1]", "перепутаны"));
-    EXPECT_TRUE(has(all, Grade::Note, "TIMETABLE", "HolidayStart[3]", "Праздник[2] и Праздник[3] пересекаются"));
+    EXPECT_TRUE(
+        has(all, Grade::Note, "TIMETABLE", "HolidayStart[3]", "Праздник[2] и Праздник[3] пересекаются"));
     EXPECT_TRUE(has(all, Grade::Note, "TIMETABLE", "HolidayStart[5]", "високосные"));
     EXPECT_TRUE(about(all, "TIMETABLE", "HolidayStart[4]").empty());
     EXPECT_TRUE(about(all, "TIMETABLE", "DayEnd[1]").empty());
