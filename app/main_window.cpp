@@ -2,6 +2,7 @@
 
 #include "app/clock_dialog.h"
 #include "app/compare_dialog.h"
+#include "app/flow_windows.h"
 #include "app/message_boxes.h"
 #include "app/small_dialogs.h"
 #include "app/startup.h"
@@ -299,6 +300,7 @@ void Tfrm_main::createControls() {
     settings->addActions({mnCOM, mn_DeviceConfig});
     QMenu* help = menuBar()->addMenu(kMenuHelp);
     help->addAction(mnAbout);
+    installFlowCommands(*this, file);
 
     bt_New = makeAction(kBtNew, kHintNew, "bt_New");
     bt_Open = makeAction(kBtOpen, kHintOpen, "bt_Open");
@@ -1048,6 +1050,15 @@ void Tfrm_main::runDeviceJob(bool write) {
     if (frm_read->linkObjects.empty()) {
         zirezid::showMessage(this, write ? kNothingToWrite : kNothingToRead);
         if (current != nullptr)
+            kt_treeviewChange(current, nullptr);
+        return;
+    }
+    // The call flow is checked before anything goes to the unit; the technician may stop here and mend it.
+    std::vector<std::string> written;
+    for (const auto& [caption, object] : frm_read->linkObjects)
+        written.push_back(object->name);
+    if (write && !preWriteCheckAllows(*this, written)) {
+        if (current != nullptr && kt_treeview->currentItem() == current)
             kt_treeviewChange(current, nullptr);
         return;
     }

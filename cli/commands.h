@@ -54,5 +54,9 @@ std::vector<Command> transferCommands();
 std::vector<Command> portCommands();
 // Makes COMn mean the device the window's preferences chose for it (Ports/COMn), as in the window.
 void installPortPreferences();
+// lint, call and flow: the call flow of a settings file (cli/flow_commands.cpp).
+std::vector<Command> flowCommands();
+// report: the site report as PDF; built with Qt Gui where the shell is built (app/report/report_command.cpp).
+std::vector<Command> reportCommands();
 
 } // namespace cli

@@ -22,6 +22,12 @@ std::vector<Command> allCommands() {
         all.push_back(c);
     for (auto& c : portCommands())
         all.push_back(c);
+    for (auto& c : flowCommands())
+        all.push_back(c);
+#ifdef ZIREZID_HAVE_REPORT
+    for (auto& c : reportCommands())
+        all.push_back(c);
+#endif
     return all;
 }
 
@@ -38,7 +44,10 @@ void printUsage(std::ostream& out) {
            "difference in tree order: object name, key, value in FILE_A, value in FILE_B, separated by tabs\n"
            "(an object only one file has: an empty key; a menu's recording: key Message, name, size, CRC32).\n"
            "Exit status: 0 done, 1 a value refused or a file not loaded or saved, 2 wrong usage.\n"
-           "diff, like diff(1): 0 equal, 1 different, 2 wrong usage or a file that does not load.\n";
+           "diff, like diff(1): 0 equal, 1 different, 2 wrong usage or a file that does not load.\n"
+           "lint prints grade, object, key and text per finding (tabs); 1 when there are errors. call prints one\n"
+           "line per step (T = time-out, N = the operator did not answer); 0 when the call ends at an operator\n"
+           "or a mailbox, 1 when it ends nowhere. Both, and flow, answer 2 for a file that does not load.\n";
 }
 
 } // namespace

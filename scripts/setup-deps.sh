@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   clang-format clang-tidy python3
   dpkg-dev fakeroot lintian desktop-file-utils appstream man-db shared-mime-info
+  libgraphviz-dev graphviz qt6-svg-dev poppler-utils
 )
 
 missing=()

@@ -250,8 +250,8 @@ TEST_F(TechnicianWithFileTest, KeysRunTheFileCommandsAndTheMenusShowThem) {
     QStringList titles;
     for (QAction* menu : window->menuBar()->actions())
         titles << menu->text();
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("&Файл"), QStringLiteral("&Связь"), QStringLiteral("&Настройки"),
-                                   QStringLiteral("Спр&авка")}));
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("&Файл"), QStringLiteral("&Вид"), QStringLiteral("&Связь"),
+                                   QStringLiteral("&Настройки"), QStringLiteral("Спр&авка")}));
     for (QAction* item : {window->mn_New, window->mn_Open, window->mn_Save, window->mn_SaveAs, window->mn_Exit,
                           window->mn_Connect, window->mn_Disconnect, window->mn_Read, window->mn_Write}) {
         EXPECT_FALSE(item->shortcut().isEmpty()) << item->objectName().toStdString();

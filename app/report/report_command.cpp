@@ -1,0 +1,56 @@
+// zirezid-cli report: the site report as PDF. The only command that needs Qt (its GUI library, on the
+// offscreen platform: no display is wanted).
+#include "app/report/site_report.h"
+#include "cli/commands.h"
+#include "flow/call_flow.h"
+#include "model/unit_config.h"
+
+#include <QGuiApplication>
+
+#include <filesystem>
+#include <iostream>
+
+namespace cli {
+namespace {
+
+int cmdReport(const Args& args) {
+    const Command& self = *findCommand("report");
+    std::string file, output;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-o" && i + 1 < args.size())
+            output = args[++i];
+        else if (args[i].rfind("-", 0) == 0 || !file.empty())
+            return usageError(self, "unexpected argument " + args[i]);
+        else
+            file = args[i];
+    }
+    if (file.empty() || output.empty())
+        return usageError(self, "expected a settings file and -o OUTPUT.pdf");
+    if (output.size() < 4 || output.substr(output.size() - 4) != ".pdf")
+        return usageError(self, "the output must end in .pdf");
+    SettingsDatabase db;
+    std::error_code ec;
+    const auto full = std::filesystem::absolute(file, ec);
+    if (!db.loadBase(ec ? file : full.lexically_normal().string()))
+        return 2;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "zirezid-cli";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    std::string error;
+    if (!zirezid::writeSiteReport(db, flow::readCallFlow(db), output, error)) {
+        std::cerr << "Отчёт не записан: " << error << '\n';
+        return kRefused;
+    }
+    return kOk;
+}
+
+} // namespace
+
+std::vector<Command> reportCommands() {
+    return {{"report", "FILE -o OUT.pdf", cmdReport}};
+}
+
+} // namespace cli
