@@ -51,5 +51,8 @@ const Command* findCommand(const std::string& name);
 std::vector<Command> offlineCommands();
 std::vector<Command> deviceCommands();
 std::vector<Command> transferCommands();
+std::vector<Command> audioCommands();
+// "sound import": any audio file in as a message (the other "sound" directions are device commands).
+int soundImport(const Args& args);
 
 } // namespace cli

@@ -16,6 +16,8 @@ std::vector<Command> allCommands() {
         all.push_back(c);
     for (auto& c : transferCommands())
         all.push_back(c);
+    for (auto& c : audioCommands())
+        all.push_back(c);
     return all;
 }
 
