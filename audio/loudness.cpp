@@ -90,26 +90,29 @@ Loudness measureLoudness(const Sound& sound) {
 }
 
 bool normalizeLoudness(Sound& sound, double targetLufs) {
-    const Loudness before = measureLoudness(sound);
-    if (!before.valid)
+    if (!measureLoudness(sound).valid)
         return false;
-    const auto gain = static_cast<float>(linearOf(targetLufs - before.integratedLufs));
-    for (float& v : sound.samples)
-        v *= gain;
-    const double ceiling = linearOf(kPeakCeilingDbtp);
-    // The limiter works on the samples; a peak between samples can still stand a little above them, so the
-    // true peak is measured again and what is left is taken off the whole message.
-    Loudness after = measureLoudness(sound);
-    if (after.valid && after.truePeakDbtp > kPeakCeilingDbtp) {
-        limitPeaks(sound.samples, sound.rate, ceiling);
-        for (int round = 0; round < 3; ++round) {
-            after = measureLoudness(sound);
-            if (!after.valid || after.truePeakDbtp <= kPeakCeilingDbtp)
-                break;
-            const auto down = static_cast<float>(linearOf(kPeakCeilingDbtp - after.truePeakDbtp - 0.01));
-            for (float& v : sound.samples)
-                v *= down;
+    // The limiter works on the samples; a peak between samples can stand above them (a sharp click by several
+    // dB), so the true peak is measured again and the limiter runs once more with its sample ceiling lowered
+    // by what is left over. What the limiter takes off the loudness is made up in a second pass. Only if that
+    // does not settle is the rest of the peak taken off the whole message.
+    double sampleCeiling = linearOf(kPeakCeilingDbtp);
+    Loudness now = measureLoudness(sound);
+    for (int pass = 0; pass < 3 && now.valid && std::fabs(now.integratedLufs - targetLufs) > 0.05; ++pass) {
+        const auto gain = static_cast<float>(linearOf(targetLufs - now.integratedLufs));
+        for (float& v : sound.samples)
+            v *= gain;
+        now = measureLoudness(sound);
+        for (int round = 0; round < 3 && now.valid && now.truePeakDbtp > kPeakCeilingDbtp; ++round) {
+            limitPeaks(sound.samples, sound.rate, sampleCeiling);
+            now = measureLoudness(sound);
+            sampleCeiling *= linearOf(std::min(0.0, kPeakCeilingDbtp - now.truePeakDbtp));
         }
+    }
+    if (now.valid && now.truePeakDbtp > kPeakCeilingDbtp) {
+        const auto down = static_cast<float>(linearOf(kPeakCeilingDbtp - now.truePeakDbtp - 0.01));
+        for (float& v : sound.samples)
+            v *= down;
     }
     return true;
 }
