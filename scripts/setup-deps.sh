@@ -10,6 +10,8 @@ packages=(
   lrzsz sox xvfb xauth
   qt6-translations-l10n
   clang libclang-rt-14-dev
+  libsndfile1-dev libebur128-dev libespeak-ng-dev espeak-ng-data
+  ffmpeg lame flac vorbis-tools opus-tools
 )
 
 missing=()
