@@ -378,6 +378,9 @@ void Tfrm_main::createControls() {
     info->addWidget(lbl_nFreeSpace, 2, 0, 1, 2);
     info->addWidget(lbl_vFreeSpace, 3, 1, Qt::AlignRight);
     info->addWidget(lbl_nDisc, 4, 0, 1, 2, Qt::AlignCenter);
+    lbl_vMessages = label(QString(), "lbl_vMessages");
+    lbl_vMessages->setWordWrap(true);
+    info->addWidget(lbl_vMessages, 5, 0, 1, 2);
     treeLayout->addWidget(GroupBox1);
 
     pnl_editor = new QWidget(Splitter1);
@@ -621,6 +624,7 @@ void Tfrm_main::updateDeviceInfoBox() {
     for (QLabel* l : details)
         l->setVisible(isConnected);
     lbl_nDisc->setVisible(!isConnected);
+    updateMessagesSpace();
 }
 
 void Tfrm_main::fillMarkList(QTreeWidgetItem* node, LinkObjectList& list) const {
@@ -1067,6 +1071,11 @@ void Tfrm_main::runDeviceJob(bool write) {
     fillMarkList(kt_treeview->rootNode(), frm_read->linkObjects);
     if (frm_read->linkObjects.empty()) {
         zirezid::showMessage(this, write ? kNothingToWrite : kNothingToRead);
+        if (current != nullptr)
+            kt_treeviewChange(current, nullptr);
+        return;
+    }
+    if (write && !confirmMessagesFit(frm_read->linkObjects)) {
         if (current != nullptr)
             kt_treeviewChange(current, nullptr);
         return;

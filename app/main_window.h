@@ -54,6 +54,10 @@ public:
 
     void setShellState(int state, bool connected);
     void updateDeviceInfoBox();
+    // The messages' total duration and size on the unit against its last reported free memory (device box),
+    // and the question before a write whose messages may not fit; false when the technician declines.
+    void updateMessagesSpace();
+    bool confirmMessagesFit(const LinkObjectList& objects);
     void fillMarkList(QTreeWidgetItem* node, LinkObjectList& list) const;
     void rebuildTree();
 
@@ -105,6 +109,7 @@ public:
     QWidget* pnl_tree;
     KtTreeView* kt_treeview;
     QGroupBox* GroupBox1;
+    QLabel* lbl_vMessages = nullptr;
     QLabel *lbl_nType, *lbl_vType, *lbl_nSoftVer, *lbl_vSoftVer, *lbl_nFreeSpace, *lbl_vFreeSpace, *lbl_nDisc;
     QSplitter* Splitter1;
     QWidget* pnl_editor;
