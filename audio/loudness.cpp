@@ -90,19 +90,22 @@ Loudness measureLoudness(const Sound& sound) {
 }
 
 bool normalizeLoudness(Sound& sound, double targetLufs) {
-    if (!measureLoudness(sound).valid)
-        return false;
-    // The limiter works on the samples; a peak between samples can stand above them (a sharp click by several
-    // dB), so the true peak is measured again and the limiter runs once more with its sample ceiling lowered
-    // by what is left over. What the limiter takes off the loudness is made up in a second pass. Only if that
-    // does not settle is the rest of the peak taken off the whole message.
-    double sampleCeiling = linearOf(kPeakCeilingDbtp);
     Loudness now = measureLoudness(sound);
+    if (!now.valid)
+        return false;
+    // A gain moves loudness and true peak by exactly its decibels, so only the limiter's work needs measuring
+    // again. The limiter works on the samples; a peak between samples can stand above them (a sharp click by
+    // several dB), so after it the true peak is measured and the limiter runs once more with its sample ceiling
+    // lowered by what is left over. What the limiter takes off the loudness is made up in a further pass. Only
+    // if that does not settle is the rest of the peak taken off the whole message.
+    double sampleCeiling = linearOf(kPeakCeilingDbtp);
     for (int pass = 0; pass < 3 && now.valid && std::fabs(now.integratedLufs - targetLufs) > 0.05; ++pass) {
-        const auto gain = static_cast<float>(linearOf(targetLufs - now.integratedLufs));
+        const double gainDb = targetLufs - now.integratedLufs;
+        const auto gain = static_cast<float>(linearOf(gainDb));
         for (float& v : sound.samples)
             v *= gain;
-        now = measureLoudness(sound);
+        now.integratedLufs += gainDb;
+        now.truePeakDbtp += gainDb;
         for (int round = 0; round < 3 && now.valid && now.truePeakDbtp > kPeakCeilingDbtp; ++round) {
             limitPeaks(sound.samples, sound.rate, sampleCeiling);
             now = measureLoudness(sound);

@@ -219,6 +219,8 @@ MessageAudioPanel::MessageAudioPanel(QWidget* parent) : QWidget(parent) {
     lbl_Info->setObjectName(QStringLiteral("lbl_Info"));
     lbl_Loudness = new QLabel(this);
     lbl_Loudness->setObjectName(QStringLiteral("lbl_Loudness"));
+    lbl_Info->setWordWrap(true);
+    lbl_Loudness->setWordWrap(true);
     grid->addWidget(lbl_Info, 1, 0, 1, 4);
     grid->addWidget(lbl_Loudness, 2, 0, 1, 4);
     btNormalize = new QPushButton(kNormalize, this);
@@ -229,10 +231,11 @@ MessageAudioPanel::MessageAudioPanel(QWidget* parent) : QWidget(parent) {
     btCaller->setObjectName(QStringLiteral("btCaller"));
     btSpeech = new QPushButton(kSpeech, this);
     btSpeech->setObjectName(QStringLiteral("btSpeech"));
-    grid->addWidget(btNormalize, 3, 0);
-    grid->addWidget(btTrim, 3, 1);
-    grid->addWidget(btCaller, 3, 2);
-    grid->addWidget(btSpeech, 3, 3);
+    // Two buttons a row: four in one would widen the editor beyond its opening size.
+    grid->addWidget(btNormalize, 3, 0, 1, 2);
+    grid->addWidget(btTrim, 3, 2, 1, 2);
+    grid->addWidget(btCaller, 4, 0, 1, 2);
+    grid->addWidget(btSpeech, 4, 2, 1, 2);
     callerOutput_ = new QAudioOutput(this);
     callerPlayer = new QMediaPlayer(this);
     callerPlayer->setAudioOutput(callerOutput_);

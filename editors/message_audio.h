@@ -28,7 +28,7 @@ class WaveformView : public QWidget {
 public:
     explicit WaveformView(QWidget* parent);
     void setSound(const audio::Sound& sound);
-    QSize sizeHint() const override { return {360, 64}; }
+    QSize sizeHint() const override { return {300, 64}; }
     const std::vector<std::pair<float, float>>& columns() const { return columns_; }
 
 protected:
