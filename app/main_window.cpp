@@ -510,6 +510,7 @@ void Tfrm_main::createWindows() {
     frm_msg_err_ari = new Tfrm_msg_err_ari(this);
     frm_msg_warn_query = new Tfrm_msg_warn_query(this);
     frames.attach(db, [this](const QString& question) { return frm_msg_warn_query->askYesNoCancel(question) == mrYes; });
+    watchMessages();
     frm_msg_warn_query_all = new Tfrm_msg_warn_query_all(this);
     frm_editbox = new Tfrm_editbox(this);
     frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);

@@ -58,6 +58,8 @@ public:
     // and the question before a write whose messages may not fit; false when the technician declines.
     void updateMessagesSpace();
     bool confirmMessagesFit(const LinkObjectList& objects);
+    // Keeps the device box's messages line current while the menu editor writes messages.
+    void watchMessages();
     void fillMarkList(QTreeWidgetItem* node, LinkObjectList& list) const;
     void rebuildTree();
 

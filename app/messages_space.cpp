@@ -3,6 +3,7 @@
 
 #include "app/message_boxes.h"
 #include "audio/messages_total.h"
+#include "editors/ted_menu.h"
 #include "model/tables.h"
 
 #include <QLabel>
@@ -31,6 +32,11 @@ void Tfrm_main::updateMessagesSpace() {
             text += kTooBig;
     }
     lbl_vMessages->setText(text);
+}
+
+void Tfrm_main::watchMessages() {
+    if (auto* menu = dynamic_cast<Ted_menu*>(frames.ed_menu.get()))
+        menu->messageChanged = [this] { updateMessagesSpace(); };
 }
 
 bool Tfrm_main::confirmMessagesFit(const LinkObjectList& objects) {

@@ -637,11 +637,13 @@ void Ted_menu::btOpenClick() {
 void Ted_menu::messageFileChanged() {
     // The name may be the same as before while the sound is new: the menu must still count as changed, or
     // the next write would leave the unit playing the old message.
-    if (boundObject == nullptr || boundObject->markState == kMarkChanged)
-        return;
-    boundObject->markState = kMarkChanged;
-    boundObject->refreshNode();
-    markUp(*boundObject, kMarkChanged);
+    if (boundObject != nullptr && boundObject->markState != kMarkChanged) {
+        boundObject->markState = kMarkChanged;
+        boundObject->refreshNode();
+        markUp(*boundObject, kMarkChanged);
+    }
+    if (messageChanged)
+        messageChanged();
 }
 
 void Ted_menu::btRemoveClick() {

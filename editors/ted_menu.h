@@ -67,6 +67,8 @@ public:
     SettingsDatabase* database = nullptr;
     // The open dialog: the audio file chosen starting in `folder`, or empty for cancel. Tests replace it.
     std::function<QString(const QString& folder)> chooseMessageFile;
+    // Told after a message file of the bound menu was written (imported, evened, trimmed, spoken).
+    std::function<void()> messageChanged;
     // The warning query about copying another menu; true only for "Да".
     std::function<bool(const QString& question)> askCopy;
 

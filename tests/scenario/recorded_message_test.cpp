@@ -75,7 +75,7 @@ protected:
         QTest::mouseClick(window->kt_treeview->viewport(), Qt::LeftButton, {}, rect.center());
         ASSERT_EQ(window->kt_treeview->currentItem(), node);
     }
-    // Ten seconds of a voice-like sound from the studio, as an MP3 made by lame.
+    // Two seconds of silence and ten of a voice-like sound from the studio, as an MP3 made by lame.
     QString studioMp3() {
         const QString wav = env.path(QStringLiteral("studio.wav"));
         const QString mp3 = env.path(QStringLiteral("Приветствие.mp3"));
@@ -84,7 +84,8 @@ protected:
                                           QStringLiteral("-c"), QStringLiteral("2"), wav, QStringLiteral("synth"),
                                           QStringLiteral("10"), QStringLiteral("sine"), QStringLiteral("300-900"),
                                           QStringLiteral("tremolo"), QStringLiteral("4"), QStringLiteral("80"),
-                                          QStringLiteral("vol"), QStringLiteral("0.05")});
+                                          QStringLiteral("vol"), QStringLiteral("0.05"),
+                                          QStringLiteral("pad"), QStringLiteral("2"), QStringLiteral("0")});
         EXPECT_TRUE(sox.waitForFinished(30000));
         QProcess lame;
         lame.start(QStringLiteral("lame"), {QStringLiteral("--quiet"), wav, mp3});
@@ -127,6 +128,11 @@ TEST_F(RecordedMessageScenario, AStudioMp3IsEvenedHeardAsTheCallerAndAWriteThatW
     }
     EXPECT_EQ(menu->findChild("Message")->getEditText(), "Приветствие.wav");
     MessageAudioPanel* panel = editor->pnl_Audio;
+    EXPECT_TRUE(window->lbl_vMessages->text().contains(QStringLiteral("Сообщения: 1, 0:12")))
+        << window->lbl_vMessages->text().toStdString();
+    QTest::mouseClick(panel->btTrim, Qt::LeftButton);
+    EXPECT_TRUE(window->lbl_vMessages->text().contains(QStringLiteral("Сообщения: 1, 0:10")))
+        << window->lbl_vMessages->text().toStdString();
     ASSERT_TRUE(panel->btNormalize->isEnabled());
     const double before = panel->loudness().integratedLufs;
     QTest::mouseClick(panel->btNormalize, Qt::LeftButton);
@@ -134,7 +140,7 @@ TEST_F(RecordedMessageScenario, AStudioMp3IsEvenedHeardAsTheCallerAndAWriteThatW
     EXPECT_LE(panel->loudness().truePeakDbtp, audio::kPeakCeilingDbtp + 0.01);
     QTest::mouseClick(panel->btCaller, Qt::LeftButton);
     EXPECT_TRUE(QFile::exists(panel->callerFile()));
-    EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("0:10,0"))) << panel->lbl_Info->text().toStdString();
+    EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("Длительность 0:10,"))) << panel->lbl_Info->text().toStdString();
 
     // Ten seconds are 40 kB on the unit: the box says so, and a write asks first.
     EXPECT_TRUE(window->lbl_vMessages->text().contains(QStringLiteral("не поместятся")))
