@@ -57,7 +57,7 @@ QString durationText(double seconds) {
 }
 
 QString sizeText(std::uint64_t bytes) {
-    return bytes >= 10 * 1024 ? QString::number(bytes / 1024) + QStringLiteral(" КБ")
+    return bytes >= 10 * 1024 ? QString::number((bytes + 1023) / 1024) + QStringLiteral(" КБ")
                               : QString::number(bytes) + QStringLiteral(" байт");
 }
 } // namespace
