@@ -46,7 +46,8 @@ bool Tfrm_main::confirmMessagesFit(const LinkObjectList& objects) {
             menus.push_back(object);
     if (menus.empty())
         return true;
-    const std::string warning = audio::writeFitWarning(audio::totalOfMessages(db, menus), audio::lastFreeSpaceBytes(db));
+    const std::string warning =
+        audio::writeFitWarning(audio::totalOfMessages(db, menus), audio::lastFreeSpaceBytes(db));
     return warning.empty() || frm_msg_warn_query->askYesNoCancel(QString::fromStdString(warning)) == mrYes;
 }
 

@@ -84,7 +84,8 @@ bool makeCallerSound(const Sound& message, CallerSound& out, std::string* error)
     result.sound.samples.resize(count);
     const auto* p = reinterpret_cast<const unsigned char*>(back.data()) + 44;
     for (std::size_t i = 0; i < count; ++i, p += 2)
-        result.sound.samples[i] = static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8))) / 32768.0f;
+        result.sound.samples[i] =
+            static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8))) / 32768.0f;
     result.snrDb = codingSnrDb(resampleTo8000(message));
     out = std::move(result);
     return true;

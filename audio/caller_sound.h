@@ -10,9 +10,9 @@
 namespace audio {
 
 struct CallerSound {
-    Sound sound;                // 8000 samples per second, as the unit plays it
+    Sound sound;                 // 8000 samples per second, as the unit plays it
     std::uint64_t unitBytes = 0; // size of the message in the unit's memory
-    double snrDb = 0;           // signal-to-noise ratio of the 4-bit coding
+    double snrDb = 0;            // signal-to-noise ratio of the 4-bit coding
 };
 
 // Runs the message through the unit's conversion both ways, exactly as an upload and a download would: the

@@ -105,10 +105,10 @@ bool decodeFile(const std::string& path, Sound& out, std::string* error) {
         return false;
     }
     const auto limit = std::min<std::size_t>(kMaxSamples, static_cast<std::size_t>(kMaxSeconds) *
-                                                               static_cast<std::size_t>(info.samplerate));
-    const std::string tooLong = "звук длиннее " + std::to_string(limit / static_cast<std::size_t>(info.samplerate)) +
-                                " с (" + std::to_string(kMaxSeconds / 60) +
-                                " мин при частоте до 48000 Гц); столько сообщение не займёт";
+                                                              static_cast<std::size_t>(info.samplerate));
+    const std::string tooLong =
+        "звук длиннее " + std::to_string(limit / static_cast<std::size_t>(info.samplerate)) + " с (" +
+        std::to_string(kMaxSeconds / 60) + " мин при частоте до 48000 Гц); столько сообщение не займёт";
     Sound sound;
     sound.rate = info.samplerate;
     // A header's frame count can lie (a declared 4 GB, an estimate for MP3): it is only a hint for the

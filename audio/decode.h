@@ -18,8 +18,8 @@ bool decodeFile(const std::string& path, Sound& out, std::string* error = nullpt
 // scale are limited, not wrapped.
 std::string wav16Bytes(const Sound& sound);
 
-// Writes wav16Bytes through the crash-safe writer: the file appears whole under its name or not at all, and an
-// older file of that name survives a failed write.
+// Writes wav16Bytes through the crash-safe writer: the file appears whole under its name or not at all, and
+// an older file of that name survives a failed write.
 bool writeWav16(const std::string& path, const Sound& sound, std::string* error = nullptr);
 
 } // namespace audio

@@ -24,9 +24,9 @@ double linearOf(double db) {
 }
 
 // The gain each sample needs so that it stays at `ceiling`, spread so that it is reached before the peak and
-// left after it: the minimum over +-lookahead, averaged over the same window (every value in the average is at
-// most the sample's own need, so the average is too), then a release that recovers slowly and never exceeds
-// what the window allows.
+// left after it: the minimum over +-lookahead, averaged over the same window (every value in the average is
+// at most the sample's own need, so the average is too), then a release that recovers slowly and never
+// exceeds what the window allows.
 void limitPeaks(std::vector<float>& x, int rate, double ceiling) {
     const std::size_t n = x.size();
     const auto look = static_cast<std::size_t>(std::max(1, rate / 500)); // 2 ms
@@ -95,9 +95,9 @@ bool normalizeLoudness(Sound& sound, double targetLufs) {
         return false;
     // A gain moves loudness and true peak by exactly its decibels, so only the limiter's work needs measuring
     // again. The limiter works on the samples; a peak between samples can stand above them (a sharp click by
-    // several dB), so after it the true peak is measured and the limiter runs once more with its sample ceiling
-    // lowered by what is left over. What the limiter takes off the loudness is made up in a further pass. Only
-    // if that does not settle is the rest of the peak taken off the whole message.
+    // several dB), so after it the true peak is measured and the limiter runs once more with its sample
+    // ceiling lowered by what is left over. What the limiter takes off the loudness is made up in a further
+    // pass. Only if that does not settle is the rest of the peak taken off the whole message.
     double sampleCeiling = linearOf(kPeakCeilingDbtp);
     for (int pass = 0; pass < 3 && now.valid && std::fabs(now.integratedLufs - targetLufs) > 0.05; ++pass) {
         const double gainDb = targetLufs - now.integratedLufs;
@@ -148,7 +148,8 @@ bool trimSilence(Sound& sound, int marginMs) {
     std::size_t last = blocks - 1;
     while (power[last] < threshold)
         --last;
-    const auto margin = static_cast<std::size_t>(sound.rate) * static_cast<std::size_t>(std::max(0, marginMs)) / 1000;
+    const auto margin =
+        static_cast<std::size_t>(sound.rate) * static_cast<std::size_t>(std::max(0, marginMs)) / 1000;
     const std::size_t start = first * win > margin ? first * win - margin : 0;
     const std::size_t soundEnd = std::min(sound.samples.size(), (last + 1) * win);
     const std::size_t end = std::min(sound.samples.size(), soundEnd + margin);

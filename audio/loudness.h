@@ -8,11 +8,12 @@ namespace audio {
 
 // The default target for telephone prompts, in LUFS. The telephone network is planned for speech at an
 // active level of -26 dBov (ITU-T P.56), which is what a handset presents at normal listening level; prompts
-// made to exactly that sound a little quiet next to the live voices a caller has just heard, and quiet prompts
-// sit closer to the line noise and to the noise of the unit's 4-bit coding. Telephony prompt practice therefore
-// records a few dB hotter, around -20 dBFS average speech level; for speech, R128's gated integrated loudness
-// lands within a dB or two of that, so -20 LUFS. Speech peaks run 12-18 dB above its loudness, so at -20 LUFS
-// the limiter only touches the odd plosive. It is a preference: a site with loud lines may want less.
+// made to exactly that sound a little quiet next to the live voices a caller has just heard, and quiet
+// prompts sit closer to the line noise and to the noise of the unit's 4-bit coding. Telephony prompt practice
+// therefore records a few dB hotter, around -20 dBFS average speech level; for speech, R128's gated
+// integrated loudness lands within a dB or two of that, so -20 LUFS. Speech peaks run 12-18 dB above its
+// loudness, so at -20 LUFS the limiter only touches the odd plosive. It is a preference: a site with loud
+// lines may want less.
 inline constexpr double kDefaultTargetLufs = -20.0;
 // The highest true peak after normalising. Two dB below full scale rather than one: the unit's resampler and
 // 4-bit coder overshoot on steep edges, and those overshoots must not clip either.
@@ -22,9 +23,9 @@ inline constexpr double kPeakCeilingDbtp = -2.0;
 inline constexpr int kTrimMarginMs = 200;
 
 struct Loudness {
-    bool valid = false;           // false for silence (no gated block) or an empty message
-    double integratedLufs = 0;    // EBU R128 integrated loudness
-    double truePeakDbtp = 0;      // the highest true peak (4x oversampled), dB relative to full scale
+    bool valid = false;        // false for silence (no gated block) or an empty message
+    double integratedLufs = 0; // EBU R128 integrated loudness
+    double truePeakDbtp = 0;   // the highest true peak (4x oversampled), dB relative to full scale
     bool clips() const { return valid && truePeakDbtp > 0.0; }
 };
 

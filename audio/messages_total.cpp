@@ -22,7 +22,8 @@ bool probeMessage(const std::string& path, double& seconds, std::uint64_t& unitB
         return false;
     seconds = static_cast<double>(info.frames) / info.samplerate;
     // The unit's conversion gives one sample per 1/8000 s of the input and packs two to a byte.
-    const auto samples = static_cast<std::uint64_t>(static_cast<double>(info.frames) * 8000.0 / info.samplerate);
+    const auto samples =
+        static_cast<std::uint64_t>(static_cast<double>(info.frames) * 8000.0 / info.samplerate);
     unitBytes = samples / 2;
     return true;
 }

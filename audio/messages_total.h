@@ -12,7 +12,7 @@ class SettingsDatabase;
 namespace audio {
 
 struct MessagesTotal {
-    int count = 0;             // messages with a file that opens
+    int count = 0; // messages with a file that opens
     double seconds = 0;
     std::uint64_t unitBytes = 0; // in the unit's format: 4000 bytes a second
 };
@@ -28,8 +28,8 @@ MessagesTotal totalOfMessages(SettingsDatabase& db, const std::vector<KT_TABLE*>
 std::int64_t lastFreeSpaceBytes(SettingsDatabase& db);
 
 // The warning before a write whose messages need more than the unit has free, or empty when they fit or the
-// free memory is unknown. The unit deletes a menu's old file before taking the new one, so this can warn for a
-// write that would in the end fit; it says "may".
+// free memory is unknown. The unit deletes a menu's old file before taking the new one, so this can warn for
+// a write that would in the end fit; it says "may".
 std::string writeFitWarning(const MessagesTotal& writing, std::int64_t freeBytes);
 
 } // namespace audio

@@ -1,4 +1,5 @@
-// Speech from text with espeak-ng's library, for a menu that has no recording yet or whose text changes often.
+// Speech from text with espeak-ng's library, for a menu that has no recording yet or whose text changes
+// often.
 #pragma once
 
 #include "audio/sound.h"
@@ -9,8 +10,8 @@ namespace audio {
 
 struct SpeechOptions {
     std::string voice = "ru";
-    int rate = 150;  // words per minute, 80 ... 450; a little slower than espeak's 175, as prompts are
-    int pitch = 50;  // 0 ... 100, 50 is the voice's own
+    int rate = 150; // words per minute, 80 ... 450; a little slower than espeak's 175, as prompts are
+    int pitch = 50; // 0 ... 100, 50 is the voice's own
 };
 
 inline constexpr int kMinSpeechRate = 80;

@@ -40,8 +40,8 @@ int main(int argc, char** argv) {
     const fs::path mp3 = dir / "ten-minutes.mp3";
     if (!fs::exists(mp3)) {
         std::printf("making %s (sox + lame, once)...\n", mp3.c_str());
-        // Pink noise under a syllable-rate tremolo and a voice-band tone: loudness gating and the limiter both
-        // have work, as with a real programme.
+        // Pink noise under a syllable-rate tremolo and a voice-band tone: loudness gating and the limiter
+        // both have work, as with a real programme.
         if (!run("sox -n -r 44100 -c 2 -b 16 '" + (dir / "src.wav").string() +
                  "' synth 600 pinknoise synth 600 sine mix 220 tremolo 4 70 vol 0.4") ||
             !run("lame --quiet -b 128 '" + (dir / "src.wav").string() + "' '" + mp3.string() + "'")) {
@@ -55,8 +55,10 @@ int main(int argc, char** argv) {
     const std::string theirs = (dir / "ffmpeg.wav").string();
     // ffmpeg's one-run loudness normalisation is loudnorm; its output rate is pinned to the input's, as ours.
     const std::string ffmpeg = "ffmpeg -y -v error -i '" + mp3.string() +
-                               "' -ac 1 -af loudnorm=I=-20:TP=-2:LRA=20 -ar 44100 -c:a pcm_s16le '" + theirs + "'";
-    const std::string ffmpegPlain = "ffmpeg -y -v error -i '" + mp3.string() + "' -ac 1 -c:a pcm_s16le '" + theirs + "'";
+                               "' -ac 1 -af loudnorm=I=-20:TP=-2:LRA=20 -ar 44100 -c:a pcm_s16le '" + theirs +
+                               "'";
+    const std::string ffmpegPlain =
+        "ffmpeg -y -v error -i '" + mp3.string() + "' -ac 1 -c:a pcm_s16le '" + theirs + "'";
     std::vector<double> tOurs, tFfmpeg, tPlain, tSpeech;
     for (int i = 0; i < runs; ++i) {
         auto a = Clock::now();
@@ -78,7 +80,8 @@ int main(int argc, char** argv) {
     }
     // 200 characters of a prompt in Russian.
     const std::string sentence =
-        "Здравствуйте! Вы позвонили в сервисный центр. Для связи с дежурным инженером нажмите один, для справки "
+        "Здравствуйте! Вы позвонили в сервисный центр. Для связи с дежурным инженером нажмите один, для "
+        "справки "
         "о ремонте нажмите два, чтобы оставить сообщение, нажмите три. Спасибо, что позвонили нам сегодня.";
     audio::Sound warm;
     audio::speak("тест", {}, warm); // the voice's data is loaded once per process

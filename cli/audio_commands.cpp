@@ -1,8 +1,8 @@
 // The recorded-message commands of zirezid-cli: taking any audio file in as a message, and speech from text.
 #include "cli/commands.h"
 
-#include "audio/import.h"
 #include "audio/decode.h"
+#include "audio/import.h"
 #include "audio/speech.h"
 
 #include <charconv>

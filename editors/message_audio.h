@@ -1,6 +1,6 @@
-// The menu editor's audio controls: the message's waveform with its duration, size on the unit and the coding's
-// signal-to-noise ratio, its loudness and true peak, evening the loudness, trimming the silence, hearing it as
-// the caller will, and a message spoken from text.
+// The menu editor's audio controls: the message's waveform with its duration, size on the unit and the
+// coding's signal-to-noise ratio, its loudness and true peak, evening the loudness, trimming the silence,
+// hearing it as the caller will, and a message spoken from text.
 #pragma once
 
 #include "audio/caller_sound.h"
@@ -76,12 +76,13 @@ public:
     void setMessage(const QString& path);
     QString messagePath() const { return path_; }
 
-    // The loudness prompts are evened to: the preference "Audio/TargetLufs" of the program's preferences file.
+    // The loudness prompts are evened to: the preference "Audio/TargetLufs" of the program's preferences
+    // file.
     static double targetLufs();
 
     WaveformView* waveform;
-    QLabel* lbl_Info;      // duration, size on the unit, coding SNR
-    QLabel* lbl_Loudness;  // integrated loudness and true peak
+    QLabel* lbl_Info;     // duration, size on the unit, coding SNR
+    QLabel* lbl_Loudness; // integrated loudness and true peak
     QPushButton* btNormalize;
     QPushButton* btTrim;
     QPushButton* btCaller;

@@ -75,7 +75,8 @@ struct PeerLoudness {
 inline PeerLoudness ffmpegLoudness(const fs::path& file) {
     std::string out;
     PeerLoudness r;
-    if (shell("ffmpeg -nostats -hide_banner -i " + quoted(file) + " -filter_complex ebur128=peak=true -f null -",
+    if (shell("ffmpeg -nostats -hide_banner -i " + quoted(file) +
+                  " -filter_complex ebur128=peak=true -f null -",
               &out) != 0)
         return r;
     const std::size_t summary = out.rfind("Summary:");
@@ -94,9 +95,8 @@ inline PeerLoudness ffmpegLoudness(const fs::path& file) {
 class ScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("zirezid-audio-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / ("zirezid-audio-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

@@ -81,7 +81,8 @@ TEST_F(CallerSound, ReferenceResamplerKeepsTheVoiceBandAndStopsWhatTheUnitCannot
 class Speech : public ScratchTest {};
 
 TEST_F(Speech, RussianSentenceGivesAudibleSpeechOfPlausibleLength) {
-    const std::string text = "Здравствуйте! Вы позвонили в сервисный центр. Для связи с оператором нажмите ноль.";
+    const std::string text =
+        "Здравствуйте! Вы позвонили в сервисный центр. Для связи с оператором нажмите ноль.";
     audio::Sound normal;
     std::string error;
     ASSERT_TRUE(audio::speak(text, {}, normal, &error)) << error;
@@ -99,7 +100,7 @@ TEST_F(Speech, RussianSentenceGivesAudibleSpeechOfPlausibleLength) {
 
 TEST_F(Speech, TextItCannotSpeakIsSpokenAsFarAsItCanBe) {
     const std::vector<std::string> texts = {
-        "Привет \xF0\x9F\x99\x82 мир",                // an emoji
+        "Привет \xF0\x9F\x99\x82 мир",                     // an emoji
         "Нажмите \xFF\xFE один \xC0\xAF два \xED\xA0\x80", // broken and overlong sequences, a surrogate
         std::string("Линия\x01\x02\x1B[31m свободна\x7F", 27),
         "电话 телефон ☎ ∑∫≠",

@@ -18,7 +18,8 @@ void putLe(std::string& s, std::uint32_t v, int bytes) {
 }
 
 // A PCM WAV header written by hand, so that each field can lie.
-std::string wavHeader(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint32_t dataSize) {
+std::string wavHeader(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
+                      std::uint32_t dataSize) {
     std::string h = "RIFF";
     putLe(h, dataSize + 36, 4);
     h += "WAVEfmt ";
@@ -152,8 +153,8 @@ TEST_F(Decode, BadInputIsRefusedWithItsNameAndReasonAndChangesNothing) {
 
     struct Bad {
         std::string name;
-        std::string bytes;    // empty: made by `make`
-        std::string reason;   // a word the message must hold
+        std::string bytes;  // empty: made by `make`
+        std::string reason; // a word the message must hold
     };
     std::vector<Bad> bad = {
         {"empty.wav", "", "пуст"},
@@ -181,8 +182,8 @@ TEST_F(Decode, BadInputIsRefusedWithItsNameAndReasonAndChangesNothing) {
         EXPECT_NE(error.find(b.reason), std::string::npos) << error;
         EXPECT_EQ(slurp(out), "older message");
     }
-    std::vector<std::string> expected = {"empty.wav",     "fastrate.wav", "folder.wav", "nochannels.wav",
-                                         "norate.wav",    "out.wav",      "pipe.wav",   "text.mp3"};
+    std::vector<std::string> expected = {"empty.wav",  "fastrate.wav", "folder.wav", "nochannels.wav",
+                                         "norate.wav", "out.wav",      "pipe.wav",   "text.mp3"};
     EXPECT_EQ(names(), expected);
 }
 

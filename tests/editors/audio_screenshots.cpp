@@ -1,5 +1,5 @@
-// Pictures of the menu editor's audio controls in the main window: the waveform with loudness after evening it,
-// and the speech dialog. Run by hand under Xvfb with a window manager:
+// Pictures of the menu editor's audio controls in the main window: the waveform with loudness after evening
+// it, and the speech dialog. Run by hand under Xvfb with a window manager:
 // build/tests/editors/audio_screenshots docs
 #include "app/main_window.h"
 #include "audio/decode.h"
@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromStdString(db.messagesFolder) + QStringLiteral("50101/");
     QDir().mkpath(folder);
     audio::Sound take;
-    audio::speak("Здравствуйте! Вы позвонили в сервисный центр. Для связи с инженером нажмите один.", {}, take);
+    audio::speak("Здравствуйте! Вы позвонили в сервисный центр. Для связи с инженером нажмите один.", {},
+                 take);
     take.samples.insert(take.samples.begin(), static_cast<std::size_t>(take.rate), 0.0f);
     for (float& v : take.samples)
         v *= 0.25f;

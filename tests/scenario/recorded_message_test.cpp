@@ -1,5 +1,5 @@
-// A technician makes a menu's message from a studio MP3 in the real main window, evens its loudness, hears it as
-// the caller will, and is warned before a write whose messages would not fit the unit's memory.
+// A technician makes a menu's message from a studio MP3 in the real main window, evens its loudness, hears it
+// as the caller will, and is warned before a write whose messages would not fit the unit's memory.
 #include "app/main_window.h"
 #include "editors/message_audio.h"
 #include "editors/ted_menu.h"
@@ -48,7 +48,8 @@ protected:
     void startUnit(const QStringList& options) {
         QFile::remove(port);
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--link"), port} + options);
+        unit.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--link"), port} +
+                          options);
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         unit.start();
         ASSERT_TRUE(unit.waitForStarted());
@@ -80,12 +81,12 @@ protected:
         const QString wav = env.path(QStringLiteral("studio.wav"));
         const QString mp3 = env.path(QStringLiteral("Приветствие.mp3"));
         QProcess sox;
-        sox.start(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                          QStringLiteral("-c"), QStringLiteral("2"), wav, QStringLiteral("synth"),
-                                          QStringLiteral("10"), QStringLiteral("sine"), QStringLiteral("300-900"),
-                                          QStringLiteral("tremolo"), QStringLiteral("4"), QStringLiteral("80"),
-                                          QStringLiteral("vol"), QStringLiteral("0.05"),
-                                          QStringLiteral("pad"), QStringLiteral("2"), QStringLiteral("0")});
+        sox.start(QStringLiteral("sox"),
+                  {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
+                   QStringLiteral("2"), wav, QStringLiteral("synth"), QStringLiteral("10"),
+                   QStringLiteral("sine"), QStringLiteral("300-900"), QStringLiteral("tremolo"),
+                   QStringLiteral("4"), QStringLiteral("80"), QStringLiteral("vol"), QStringLiteral("0.05"),
+                   QStringLiteral("pad"), QStringLiteral("2"), QStringLiteral("0")});
         EXPECT_TRUE(sox.waitForFinished(30000));
         QProcess lame;
         lame.start(QStringLiteral("lame"), {QStringLiteral("--quiet"), wav, mp3});
@@ -140,7 +141,8 @@ TEST_F(RecordedMessageScenario, AStudioMp3IsEvenedHeardAsTheCallerAndAWriteThatW
     EXPECT_LE(panel->loudness().truePeakDbtp, audio::kPeakCeilingDbtp + 0.01);
     QTest::mouseClick(panel->btCaller, Qt::LeftButton);
     EXPECT_TRUE(QFile::exists(panel->callerFile()));
-    EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("Длительность 0:10,"))) << panel->lbl_Info->text().toStdString();
+    EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("Длительность 0:10,")))
+        << panel->lbl_Info->text().toStdString();
 
     // Ten seconds are 40 kB on the unit: the box says so, and a write asks first.
     EXPECT_TRUE(window->lbl_vMessages->text().contains(QStringLiteral("не поместятся")))
@@ -151,7 +153,8 @@ TEST_F(RecordedMessageScenario, AStudioMp3IsEvenedHeardAsTheCallerAndAWriteThatW
         press(window->bt_Write);
         ASSERT_EQ(script.handled(), 1);
         ASSERT_FALSE(script.texts.isEmpty());
-        EXPECT_TRUE(script.texts[0].contains(QStringLiteral("места может не хватить"))) << script.texts[0].toStdString();
+        EXPECT_TRUE(script.texts[0].contains(QStringLiteral("места может не хватить")))
+            << script.texts[0].toStdString();
         EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     }
     // Declined: nothing went to the unit, and the window is usable.
