@@ -169,6 +169,11 @@ SpeechDialog::SpeechDialog(QWidget* parent, const QString& text) : QDialog(paren
     resize(460, 300);
 }
 
+SpeechDialog::~SpeechDialog() {
+    player_->stop();
+    player_->setSource(QUrl());
+}
+
 QString SpeechDialog::text() const {
     return ed_Text->toPlainText();
 }
@@ -249,7 +254,10 @@ MessageAudioPanel::MessageAudioPanel(QWidget* parent) : QWidget(parent) {
 }
 
 MessageAudioPanel::~MessageAudioPanel() {
+    // Let go of the file before the player goes: a pipeline torn down while it still holds a playing source
+    // is the one path of Qt's GStreamer back end that was seen to hang.
     callerPlayer->stop();
+    callerPlayer->setSource(QUrl());
 }
 
 double MessageAudioPanel::targetLufs() {

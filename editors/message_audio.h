@@ -46,6 +46,7 @@ class SpeechDialog : public QDialog {
     Q_OBJECT
 public:
     explicit SpeechDialog(QWidget* parent, const QString& text);
+    ~SpeechDialog() override;
     QPlainTextEdit* ed_Text;
     QSpinBox* se_Rate;
     QSpinBox* se_Pitch;
