@@ -380,6 +380,9 @@ void Tfrm_main::createControls() {
     info->addWidget(lbl_nFreeSpace, 2, 0, 1, 2);
     info->addWidget(lbl_vFreeSpace, 3, 1, Qt::AlignRight);
     info->addWidget(lbl_nDisc, 4, 0, 1, 2, Qt::AlignCenter);
+    lbl_vMessages = label(QString(), "lbl_vMessages");
+    lbl_vMessages->setWordWrap(true);
+    info->addWidget(lbl_vMessages, 5, 0, 1, 2);
     treeLayout->addWidget(GroupBox1);
 
     pnl_editor = new QWidget(Splitter1);
@@ -496,6 +499,7 @@ void Tfrm_main::createWindows() {
     frm_msg_err_ari = new Tfrm_msg_err_ari(this);
     frm_msg_warn_query = new Tfrm_msg_warn_query(this);
     frames.attach(db, [this](const QString& question) { return frm_msg_warn_query->askYesNoCancel(question) == mrYes; });
+    watchMessages();
     frm_msg_warn_query_all = new Tfrm_msg_warn_query_all(this);
     frm_editbox = new Tfrm_editbox(this);
     frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);
@@ -610,6 +614,7 @@ void Tfrm_main::updateDeviceInfoBox() {
     for (QLabel* l : details)
         l->setVisible(isConnected);
     lbl_nDisc->setVisible(!isConnected);
+    updateMessagesSpace();
 }
 
 void Tfrm_main::clearTree() {
@@ -1053,11 +1058,12 @@ void Tfrm_main::runDeviceJob(bool write) {
             kt_treeviewChange(current, nullptr);
         return;
     }
-    // The call flow is checked before anything goes to the unit; the technician may stop here and mend it.
+    // The call flow is checked before anything goes to the unit; the technician may stop here and mend it. Then
+    // whether the messages fit the unit's memory.
     std::vector<std::string> written;
     for (const auto& [caption, object] : frm_read->linkObjects)
         written.push_back(object->name);
-    if (write && !preWriteCheckAllows(*this, written)) {
+    if (write && (!preWriteCheckAllows(*this, written) || !confirmMessagesFit(frm_read->linkObjects))) {
         if (current != nullptr && kt_treeview->currentItem() == current)
             kt_treeviewChange(current, nullptr);
         return;

@@ -55,6 +55,12 @@ public:
 
     void setShellState(ShellState state, bool connected);
     void updateDeviceInfoBox();
+    // The messages' total duration and size on the unit against its last reported free memory (device box),
+    // and the question before a write whose messages may not fit; false when the technician declines.
+    void updateMessagesSpace();
+    bool confirmMessagesFit(const LinkObjectList& objects);
+    // Keeps the device box's messages line current while the menu editor writes messages.
+    void watchMessages();
     void rebuildTree();
 
     // Runs the first-show steps (also run by the first showEvent): open the command-line file or build the
@@ -105,6 +111,7 @@ public:
     QWidget* pnl_tree;
     KtTreeView* kt_treeview;
     QGroupBox* GroupBox1;
+    QLabel* lbl_vMessages = nullptr;
     QLabel *lbl_nType, *lbl_vType, *lbl_nSoftVer, *lbl_vSoftVer, *lbl_nFreeSpace, *lbl_vFreeSpace, *lbl_nDisc;
     QSplitter* Splitter1;
     QWidget* pnl_editor;

@@ -58,5 +58,8 @@ void installPortPreferences();
 std::vector<Command> flowCommands();
 // report: the site report as PDF; built with Qt Gui where the shell is built (app/report/report_command.cpp).
 std::vector<Command> reportCommands();
+std::vector<Command> audioCommands();
+// "sound import": any audio file in as a message (the other "sound" directions are device commands).
+int soundImport(const Args& args);
 
 } // namespace cli

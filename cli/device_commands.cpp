@@ -495,13 +495,15 @@ int cmdClock(const Args& args) {
 }
 
 int cmdSound(const Args& args) {
+    if (!args.empty() && args[0] == "import")
+        return soundImport(args);
     int rc = kOk;
     const auto o = parse("sound", args, {}, 3, false, rc);
     if (!o)
         return rc;
     const std::string& direction = o->rest[0];
     if (direction != "to-device" && direction != "to-wav")
-        return usageError(*findCommand("sound"), "the direction is to-device or to-wav");
+        return usageError(*findCommand("sound"), "the direction is to-device, to-wav or import");
     std::string error;
     const int r = sound::convertSoundFile(o->rest[1], o->rest[2], direction == "to-wav",
                                           isatty(STDERR_FILENO) ? stderr : nullptr, &error);
@@ -521,7 +523,10 @@ std::vector<Command> deviceCommands() {
         {"write", "--port PORT [--password P] [--objects NAME,...] [--replace yes|no] [--on-error stop|skip] FILE",
          cmdWrite},
         {"clock", "--port PORT [--password P] [--set now|\"YYYY-MM-DD HH:MM:SS\"]", cmdClock},
-        {"sound", "to-device IN.wav OUT.ktm | to-wav IN.ktm OUT.wav", cmdSound},
+        {"sound",
+         "to-device IN.wav OUT.ktm | to-wav IN.ktm OUT.wav | import IN OUT.wav [--normalize] [--trim] "
+         "[--target LUFS]",
+         cmdSound},
     };
 }
 

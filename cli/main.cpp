@@ -28,6 +28,8 @@ std::vector<Command> allCommands() {
     for (auto& c : reportCommands())
         all.push_back(c);
 #endif
+    for (auto& c : audioCommands())
+        all.push_back(c);
     return all;
 }
 

@@ -1,5 +1,8 @@
 #include "editors/ted_menu.h"
 
+#include "audio/import.h"
+#include "editors/message_audio.h"
+
 #include "model/actions.h"
 #include "model/tables.h"
 #include "model/unit_config.h"
@@ -55,12 +58,12 @@ const QString kChooseMailbox = QStringLiteral("Выбрать почтовый �
 const QString kAllOperators = QStringLiteral("Все операторы");
 const QString kOperator = QStringLiteral("Оператор ");
 const QString kOpenTitle = QStringLiteral("файлы сообщений");
-const QString kOpenFilter = QStringLiteral("Файлы сообщений *.wav (*.wav)");
+const QString kOpenFilter = QStringLiteral(
+    "Звуковые файлы (*.wav *.mp3 *.flac *.ogg *.oga *.opus *.aif *.aiff *.au);;Все файлы (*)");
 const QString kPlayerError = QStringLiteral("Ошибка ");
 const QString kCopyQuestion = QStringLiteral("Копировать данные из ");
 const QString kCopyInto = QStringLiteral(" в ");
 const QString kWaitNotNumber = QStringLiteral("Время ожидания должно быть целым числом секунд: ");
-const QString kCannotCopy = QStringLiteral("Невозможно скопировать файл сообщения в ");
 const QString kPlayerNoAnswer = QStringLiteral("проигрыватель не ответил");
 // How long a file may take to open before the player counts as failed; a WAV opens at once.
 constexpr int kOpenWaitMs = 5000;
@@ -234,6 +237,8 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
     messageGrid->addWidget(btOpen, 1, 1);
     messageGrid->addWidget(btRemove, 1, 2);
     messageGrid->addWidget(mp1, 1, 3, Qt::AlignRight);
+    pnl_Audio = new MessageAudioPanel(messageGroup);
+    messageGrid->addWidget(pnl_Audio, 2, 0, 1, 4);
     mainGrid->addWidget(messageGroup);
 
     auto* operatorGroup = new QGroupBox(mainGroup);
@@ -327,6 +332,16 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         if (attached())
             cb_CopyChange(index);
     });
+    pnl_Audio->beforeRewrite = [this] { mp1->close(); };
+    pnl_Audio->folder = [this] { return messageFolder(); };
+    pnl_Audio->messageWritten = [this](const QString& name) {
+        if (boundObject == nullptr)
+            return;
+        loadPlayer(messageFolder() + name);
+        me_Message->setText(name);
+        controlExit(me_Message);
+        messageFileChanged();
+    };
     chooseMessageFile = [this](const QString& folder) {
         return QFileDialog::getOpenFileName(this, kOpenTitle, folder, kOpenFilter);
     };
@@ -394,13 +409,18 @@ void Ted_menu::bindObject(KT_TABLE* object) {
     stCaption->setText(object != nullptr ? QString::fromStdString(object->getDescription()) : QString());
     if (object == nullptr) {
         mp1->close();
+        pnl_Audio->setMessage(QString());
         return;
     }
     loadControl(me_Desc, "Desc");
     loadControl(me_Message, "Message");
     mp1->close();
-    if (KT_RECORD* message = object->findChild("Message"))
-        loadPlayer(messageFolder() + QString::fromStdString(message->getEditText()));
+    pnl_Audio->setMessage(QString());
+    if (KT_RECORD* message = object->findChild("Message")) {
+        const QString path = messageFolder() + QString::fromStdString(message->getEditText());
+        if (loadPlayer(path))
+            pnl_Audio->setMessage(path);
+    }
 
     loadControl(ch_CallSlpOnStart, "CallSLPOnStart");
     const QStringList operators = operatorList();
@@ -589,37 +609,48 @@ void Ted_menu::btOpenClick() {
     const QString chosen = chooseMessageFile(folderStart);
     if (chosen.isEmpty())
         return;
-    const QString target = folder + QFileInfo(chosen).fileName();
+    // Whatever the file's format, the menu keeps a 16-bit PCM WAV of it under the chosen name.
+    const QString target = folder + QFileInfo(chosen).completeBaseName() + QStringLiteral(".wav");
     mp1->close();
+    pnl_Audio->setMessage(QString());
     // The messages folder itself may not exist yet (a database never saved with messages).
     std::error_code error;
     std::filesystem::create_directories(folder.toStdString(), error);
-    const std::filesystem::path from = chosen.toStdString();
-    const std::filesystem::path to = target.toStdString();
-    bool copied = false;
-    if (std::filesystem::exists(to, error) && std::filesystem::equivalent(from, to, error)) {
-        copied =
-            true; // the chosen file is the menu's own copy already; copying it onto itself would empty it
-    } else {
-        error.clear();
-        copied =
-            std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error) &&
-            !error;
-    }
-    if (!copied) {
-        host::current().showMessage((kCannotCopy + target).toStdString(), host::MessageIcon::Error);
+    // Decoded whole before the target is touched, then written through the crash-safe writer: choosing the
+    // menu's own file keeps it, and a failed write leaves the older message as it was.
+    std::string reason;
+    if (!audio::importFile(chosen.toStdString(), target.toStdString(), {}, &reason)) {
+        host::current().showMessage(reason, host::MessageIcon::Error);
+        if (KT_RECORD* message = boundObject->findChild("Message"))
+            if (loadPlayer(folder + QString::fromStdString(message->getEditText())))
+                pnl_Audio->setMessage(folder + QString::fromStdString(message->getEditText()));
         return;
     }
     if (!loadPlayer(target))
         return;
+    pnl_Audio->setMessage(target);
     me_Message->setText(QFileInfo(target).fileName());
     controlExit(me_Message);
+    messageFileChanged();
+}
+
+void Ted_menu::messageFileChanged() {
+    // The name may be the same as before while the sound is new: the menu must still count as changed, or
+    // the next write would leave the unit playing the old message.
+    if (boundObject != nullptr && boundObject->markState != kMarkChanged) {
+        boundObject->markState = kMarkChanged;
+        boundObject->refreshNode();
+        markUp(*boundObject, kMarkChanged);
+    }
+    if (messageChanged)
+        messageChanged();
 }
 
 void Ted_menu::btRemoveClick() {
     if (boundObject == nullptr)
         return;
     mp1->close();
+    pnl_Audio->setMessage(QString());
     me_Message->setText(QStringLiteral("-"));
     controlExit(me_Message);
 }

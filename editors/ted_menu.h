@@ -9,6 +9,9 @@
 #include <functional>
 
 class KT_ACTION;
+namespace zirezid {
+class MessageAudioPanel;
+}
 class QAudioOutput;
 class QCheckBox;
 class QComboBox;
@@ -62,8 +65,10 @@ public:
 
     // The database whose messages folder holds the menus' files; set by the window that owns the frames.
     SettingsDatabase* database = nullptr;
-    // The open dialog: the WAV file chosen starting in `folder`, or empty for cancel. Tests replace it.
+    // The open dialog: the audio file chosen starting in `folder`, or empty for cancel. Tests replace it.
     std::function<QString(const QString& folder)> chooseMessageFile;
+    // Told after a message file of the bound menu was written (imported, evened, trimmed, spoken).
+    std::function<void()> messageChanged;
     // The warning query about copying another menu; true only for "Да".
     std::function<bool(const QString& question)> askCopy;
 
@@ -89,6 +94,7 @@ public:
     QPushButton* btOpen;
     QPushButton* btRemove;
     KtWavePlayer* mp1;
+    MessageAudioPanel* pnl_Audio;
     QCheckBox* ch_CallSlpOnStart;
     QComboBox* cb_SlpIndex;
 
@@ -99,6 +105,7 @@ private:
     void showRow(ActionRow& row);
     void rowChanged(ActionRow& row);
     bool loadPlayer(const QString& path);
+    void messageFileChanged();
     void enableSlpIndex();
     QStringList menuList() const;
     QStringList mailboxList() const;

@@ -13,6 +13,8 @@ packages=(
   clang-format clang-tidy python3
   dpkg-dev fakeroot lintian desktop-file-utils appstream man-db shared-mime-info
   libgraphviz-dev graphviz qt6-svg-dev poppler-utils
+  libsndfile1-dev libebur128-dev libespeak-ng-dev espeak-ng-data
+  ffmpeg lame flac vorbis-tools opus-tools
 )
 
 missing=()

@@ -215,10 +215,13 @@ TEST_F(MenuEditorTest, ChosenWavIsCopiedIntoTheMenuFolderAndReplacedWhenChosenAg
     EXPECT_TRUE(ed->mp1->isEnabled());
     EXPECT_EQ(dialogFolders.value(0), QString::fromStdString(db.messagesFolder));
 
-    // The same name chosen again: the new content replaces the copy.
+    // The same name chosen again: the new content replaces the copy, and the menu counts as changed so the
+    // next write sends the new sound.
     writeWav(source, 4000);
+    object("MENU(3)")->markState = kMarkNone;
     chosen = {source};
     ed->btOpen->click();
+    EXPECT_EQ(object("MENU(3)")->markState, kMarkChanged);
     EXPECT_EQ(QFileInfo(copy).size(), QFileInfo(source).size());
     EXPECT_EQ(field("MENU(3)", "Message"), "greeting.wav");
     EXPECT_EQ(QDir(QFileInfo(copy).path()).entryList(QDir::Files).size(), 1);
@@ -271,9 +274,9 @@ TEST_F(MenuEditorTest, FileThePlayerCannotOpenShowsItsErrorAndKeepsTheName) {
     show(ed, object("MENU(6)"));
     chosen = {bad};
     ed->btOpen->click();
+    // Every file is decoded on the way in now: one that does not decode is refused with its name and why.
     ASSERT_EQ(recorder.messages.size(), 1);
-    EXPECT_TRUE(recorder.messages[0].startsWith(QStringLiteral("Ошибка ")))
-        << recorder.messages[0].toStdString();
+    EXPECT_TRUE(recorder.messages[0].contains(bad)) << recorder.messages[0].toStdString();
     EXPECT_TRUE(recorder.messages[0].contains(QStringLiteral(": ")));
     EXPECT_FALSE(ed->mp1->isEnabled());
     EXPECT_EQ(field("MENU(6)", "Message"), "-");
