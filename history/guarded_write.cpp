@@ -3,6 +3,7 @@
 #include "link/device_link.h"
 #include "link/link_ui.h"
 #include "link/result_codes.h"
+#include "model/atomic_file.h"
 #include "model/host.h"
 #include "model/tables.h"
 #include "model/unit_config.h"
@@ -85,6 +86,37 @@ std::string joinNames(const std::vector<std::string>& names) {
         out += (out.empty() ? "" : ", ") + n;
     return out;
 }
+
+// The unit's recording exactly as it came, beside its WAV: the unit's sound format does not survive a round trip
+// through WAV byte for byte, and what a restore puts back must be what the unit had.
+std::string keptRecordingOf(const std::string& wav) { return fs::path(wav).replace_extension(".ktm").string(); }
+
+bool copyFile(const std::string& from, const std::string& to) {
+    std::string bytes;
+    return atomic_file::readAll(from, bytes, nullptr, std::size_t{1} << 31) && atomic_file::writeAll(to, bytes);
+}
+
+bool isWithin(const std::string& path, const std::string& folder) {
+    const std::string p = absolute(path), f = absolute(folder);
+    return !f.empty() && p.size() > f.size() && p.compare(0, f.size(), f) == 0;
+}
+
+// Swaps the link's sound converter for the time of a scope.
+class ConverterSwap {
+public:
+    ConverterSwap(DeviceLink& link, devlink::SoundConverter replacement)
+        : link_(link), saved_(link.soundConverter) {
+        link_.soundConverter = std::move(replacement);
+    }
+    ~ConverterSwap() { link_.soundConverter = saved_; }
+    ConverterSwap(const ConverterSwap&) = delete;
+    ConverterSwap& operator=(const ConverterSwap&) = delete;
+    const devlink::SoundConverter& saved() const { return saved_; }
+
+private:
+    DeviceLink& link_;
+    devlink::SoundConverter saved_;
+};
 
 } // namespace
 
@@ -188,7 +220,18 @@ WriteOutcome GuardedWrite::run() {
             toWrite.push_back(entry);
     link_.linkObjects = toWrite;
     link_.writeMode = true;
-    out.written = link_.writeAll();
+    {
+        // A recording from the history goes back as the unit had it, not converted once more.
+        ConverterSwap swap(link_, nullptr);
+        const devlink::SoundConverter convert = swap.saved();
+        const std::string root = store_.root();
+        link_.soundConverter = [convert, root](const std::string& in, const std::string& outFile, bool toWav) {
+            if (!toWav && isWithin(in, root) && isFile(keptRecordingOf(in)))
+                return copyFile(keptRecordingOf(in), outFile) ? 0 : -1;
+            return convert ? convert(in, outFile, toWav) : -1;
+        };
+        out.written = link_.writeAll();
+    }
     out.status = WriteOutcome::Status::Written;
     if (withHistory) {
         std::vector<std::string> names;
@@ -242,6 +285,14 @@ bool GuardedWrite::preRead(SettingsDatabase& unitNow, PendingSnapshot& pending, 
         preview.messagesDownloaded = menusWithMessage.empty();
         return true;
     }
+    ConverterSwap swap(link_, nullptr);
+    const devlink::SoundConverter convert = swap.saved();
+    link_.soundConverter = [convert](const std::string& in, const std::string& outFile, bool toWav) {
+        const int r = convert ? convert(in, outFile, toWav) : -1;
+        if (r == 0 && toWav && !copyFile(in, keptRecordingOf(outFile)))
+            return -1;
+        return r;
+    };
     for (int k : menusWithMessage) {
         KT_TABLE& object = *objects[static_cast<std::size_t>(k)].second;
         KT_TABLE& mine = *unitNow.findObject(object.name);
@@ -416,6 +467,9 @@ std::optional<Snapshot> GuardedWrite::afterWrite(SettingsDatabase& unitNow, cons
             source = menuMessageFolder(unitNow.messagesFolder, *t) + n;
         if (source.empty() || !pending.addMessage(source, menuMessageFolderName(*t), n, error))
             continue;
+        if (isFile(keptRecordingOf(source)) && isWithin(source, store_.root()))
+            pending.addMessage(keptRecordingOf(source), menuMessageFolderName(*t),
+                               fs::path(keptRecordingOf(n)).filename().string(), error);
         index.messages.push_back(name + ":" + n);
     }
     std::vector<std::string> missed;
