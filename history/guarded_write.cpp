@@ -185,13 +185,23 @@ WriteOutcome GuardedWrite::run() {
         out.status = out.preview.unchanged() ? WriteOutcome::Status::Unchanged : WriteOutcome::Status::WouldChange;
         return out;
     }
+    // A write that does not happen leaves no before-write: the newest one must be what the last write replaced.
+    const auto dropBefore = [&] {
+        if (out.before) {
+            std::error_code ec;
+            fs::remove_all(out.before->path, ec);
+            out.before.reset();
+        }
+    };
     if (approve) {
         if (!approve(out.preview)) {
+            dropBefore();
             out.status = WriteOutcome::Status::Cancelled;
             ui_.setStatusPanel(1, text::cancelled);
             return out;
         }
     } else if (!out.preview.conflicts.empty()) {
+        dropBefore();
         out.status = WriteOutcome::Status::Refused;
         out.message = "Поля изменены и на устройстве, и в базе: выберите, что оставить.\n" +
                       std::string(text::nothingSent);
