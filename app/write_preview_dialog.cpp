@@ -32,7 +32,7 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
     : QDialog(parent), preview_(preview) {
     setObjectName(QStringLiteral("frm_writePreview"));
     setWindowTitle(kCaption);
-    resize(760, 480);
+    resize(1000, 480);
     auto* layout = new QVBoxLayout(this);
 
     QString head = QStringLiteral("Устройство %1. ").arg(q(preview.unit.folderName())) + q(history::previewSummary(preview));
@@ -54,9 +54,9 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
     tv_Changes->setHeaderLabels({QStringLiteral("Объект / поле"), QStringLiteral("На устройстве сейчас"),
                                  QStringLiteral("В базе"), QStringLiteral("Выбор")});
     tv_Changes->header()->setSectionResizeMode(QHeaderView::Interactive);
-    tv_Changes->setColumnWidth(0, 260);
-    tv_Changes->setColumnWidth(1, 170);
-    tv_Changes->setColumnWidth(2, 170);
+    tv_Changes->setColumnWidth(0, 380);
+    tv_Changes->setColumnWidth(1, 220);
+    tv_Changes->setColumnWidth(2, 220);
     layout->addWidget(tv_Changes, 1);
 
     const auto group = [&](const QString& title) {
