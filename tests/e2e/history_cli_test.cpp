@@ -271,3 +271,28 @@ TEST_F(HistoryCli, TheSizeLimitRemovesTheOldestButKeepsTheNewestBeforeWrite) {
     EXPECT_TRUE(names[0].ends_with("-before-write"));
     EXPECT_TRUE(names[1].ends_with("-read"));
 }
+
+TEST_F(HistoryCli, ALineCutDuringTheWriteIsSummedUpAndARestoreStillWorks) {
+    startUnit({"--hangup-after", "4000", "--serial", "31"});
+    const auto before = filesOf(unitDir());
+    ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
+    ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 6").status, 0);
+    ASSERT_EQ(cli("set " + file("site.qor") + " 'MENU(1)' SLPIndex 2").status, 0);
+    fs::create_directories(file("site.messages/50001"));
+    writeWav(file("site.messages/50001/long.wav"), 8000, 40000);
+    ASSERT_EQ(cli("set --stored " + file("site.qor") + " 'MENU(0)' Message long.wav").status, 0);
+    const CliResult w = cli("write --port " + port() + " --objects SYSPARAM,'MENU(0)','MENU(1)' " + file("site.qor"));
+    EXPECT_EQ(w.status, 1);
+    EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "6");
+    EXPECT_EQ(unitField("MENU(1)", "SLPIndex"), "0");
+    // The after-write says which objects reached the unit before the line went.
+    const CliResult h = cli("history --unit QOR22-31");
+    const auto line = h.out.substr(0, h.out.find('\n'));
+    EXPECT_NE(line.find("after-write"), std::string::npos) << h.out;
+    EXPECT_NE(line.find("записано объектов: 2 из 3; не дошли до устройства: MENU(1)"), std::string::npos) << h.out;
+
+    ASSERT_TRUE(unitsim_test::waitForText(log(), " ul 50001 "));
+    const CliResult r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(differences(before, filesOf(unitDir())), "");
+}
