@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -67,6 +69,32 @@ protected:
         ASSERT_EQ(window->kt_treeview->currentItem(), node);
     }
 
+    // Opens a menu of the menu bar with the mouse and clicks its item of that object name.
+    void chooseMenu(const QString& menuTitle, const QString& itemName) {
+        QMenuBar* bar = window->menuBar();
+        QAction* menuAction = nullptr;
+        for (QAction* a : bar->actions())
+            if (QString(a->text()).remove(QLatin1Char('&')) == menuTitle)
+                menuAction = a;
+        ASSERT_NE(menuAction, nullptr) << menuTitle.toStdString();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menuAction).center());
+        QMenu* menu = menuAction->menu();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 5000));
+        QAction* item = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->objectName() == itemName)
+                item = a;
+        ASSERT_NE(item, nullptr) << itemName.toStdString();
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    }
+    // The write dialog's step: start the write, wait until it is over, close.
+    static void writeAndClose(QDialog* dialog) {
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("bt_Write")), Qt::LeftButton);
+        auto* close = dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"));
+        EXPECT_TRUE(QTest::qWaitFor([close] { return close->isEnabled(); }, 20000));
+        QTest::mouseClick(close, Qt::LeftButton);
+    }
+
     test::TestEnvironment env;
     QString port;
     QProcess unit;
@@ -122,6 +150,47 @@ TEST_F(WriteWithPreviewTest, TheTechnicianSeesTheChangeCancelsThenWrites) {
     const QStringList names = snapshots();
     EXPECT_EQ(names.filter(QStringLiteral("-before-write")).size(), 1) << names.join('|').toStdString();
     EXPECT_EQ(names.filter(QStringLiteral("-after-write")).size(), 1) << names.join('|').toStdString();
+}
+
+TEST_F(WriteWithPreviewTest, TheTechnicianRollsTheLastWriteBackFromTheConnectionMenu) {
+    ASSERT_NO_FATAL_FAILURE(clickNode(window->db.findObject("SYSPARAM")));
+    QTest::keyClick(window->kt_treeview, Qt::Key_Space);
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    const QString before = unitObject(QStringLiteral("SYSPARAM"));
+    ASSERT_TRUE(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->setText("7"));
+    {
+        ModalScript script;
+        script.then(writeAndClose).then([](QDialog* dialog) {
+            QTest::mouseClick(qobject_cast<WritePreviewDialog*>(dialog)->bt_Go, Qt::LeftButton);
+        });
+        QTest::keyClick(window.get(), Qt::Key_F6);
+        EXPECT_EQ(script.handled(), 2);
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+    ASSERT_TRUE(unitObject(QStringLiteral("SYSPARAM")).contains(QStringLiteral("NRingsToPickup=7")));
+
+    QStringList previewRows;
+    {
+        ModalScript script;
+        script.then(writeAndClose).then([&](QDialog* dialog) {
+            auto* preview = qobject_cast<WritePreviewDialog*>(dialog);
+            ASSERT_NE(preview, nullptr);
+            for (int i = 0; i < preview->tv_Changes->topLevelItemCount(); ++i)
+                for (int k = 0; k < preview->tv_Changes->topLevelItem(i)->childCount(); ++k) {
+                    QTreeWidgetItem* row = preview->tv_Changes->topLevelItem(i)->child(k);
+                    previewRows << row->text(1) + QStringLiteral("->") + row->text(2);
+                }
+            QTest::mouseClick(preview->bt_Go, Qt::LeftButton);
+        });
+        ASSERT_NO_FATAL_FAILURE(chooseMenu(QStringLiteral("Связь"), QStringLiteral("mn_Rollback")));
+        EXPECT_EQ(script.handled(), 2);
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_EQ(previewRows, QStringList{QStringLiteral("7->1")});
+    EXPECT_EQ(unitObject(QStringLiteral("SYSPARAM")), before);
+    // The technician's database keeps its edit; only the unit went back.
+    EXPECT_EQ(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "7");
 }
 
 #endif
