@@ -296,3 +296,33 @@ TEST_F(HistoryCli, ALineCutDuringTheWriteIsSummedUpAndARestoreStillWorks) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(differences(before, filesOf(unitDir())), "");
 }
+
+TEST_F(HistoryCli, ADamagedSnapshotIsNeverWrittenToTheUnit) {
+    unitHolds("50001", "old0.ktm", recording(800, 6));
+    startUnit({"--serial", "77"});
+    ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
+    ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 6").status, 0);
+    ASSERT_EQ(cli("write --replace no --port " + port() + " --objects SYSPARAM,'MENU(0)' " + file("site.qor")).status, 0);
+    const auto unitFolder = historyRoot() / "QOR22-77";
+    fs::path before;
+    for (const auto& e : fs::directory_iterator(unitFolder))
+        if (e.path().filename().string().ends_with("-before-write"))
+            before = e.path();
+    ASSERT_FALSE(before.empty());
+    const auto afterWrite = filesOf(unitDir());
+    fs::remove_all(log());
+
+    // The recording it names is gone: refused before anything is sent.
+    fs::remove(before / "unit.messages" / "50001" / "old0.wav");
+    CliResult r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("old0.wav"), std::string::npos) << r.err;
+    // A settings file spoilt by hand: the usual message, nothing sent.
+    std::ofstream(before / "unit.qor") << "[DEVICEINFO]\r\nConfigID=12345\r\n";
+    r = cli("restore --port " + port() + " " + before.filename().string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Неизвестная конфигурация"), std::string::npos) << r.err;
+    EXPECT_EQ(changingCommands(), "");
+    EXPECT_EQ(differences(afterWrite, filesOf(unitDir())), "");
+    EXPECT_EQ(cli("restore --port " + port() + " no-such-snapshot").status, 1);
+}
