@@ -27,7 +27,9 @@ struct UnitHistory::State {
 
 UnitHistory::UnitHistory(QWidget* window) : QObject(window), state_(new State), window_(window) {}
 
-UnitHistory::~UnitHistory() { delete state_; }
+UnitHistory::~UnitHistory() {
+    delete state_;
+}
 
 std::string UnitHistory::folder() {
 #if ZIREZID_HAVE_HISTORY
@@ -43,12 +45,13 @@ void UnitHistory::attach(Tfrm_read& dialog) {
     dialog.onRead = [this](devlink::DeviceLink& link) {
         history::SnapshotStore store(folder());
         std::string error;
-        state_->lastRead = history::recordRead(store, history::readPreferences(preferencesPath().toStdString()),
-                                               link, error);
+        state_->lastRead = history::recordRead(
+            store, history::readPreferences(preferencesPath().toStdString()), link, error);
         state_->lastReadLink = &link;
         // The read itself stands; a history that cannot take it is said, not hidden.
         if (!state_->lastRead && !error.empty())
-            QMessageBox::warning(window_, QStringLiteral("История устройства"), QString::fromStdString(error));
+            QMessageBox::warning(window_, QStringLiteral("История устройства"),
+                                 QString::fromStdString(error));
     };
     dialog.onApplied = [this, d] {
         if (!state_->lastRead || !d->link() || !d->link()->database)
@@ -64,8 +67,9 @@ void UnitHistory::attach(Tfrm_read& dialog) {
         history::GuardedWrite write(link, *d, store, preferences);
         write.objects = link.linkObjects;
         write.askWithoutHistory = [d](const std::string& question) {
-            return QMessageBox::question(d, QStringLiteral("История устройства"), QString::fromStdString(question),
-                                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+            return QMessageBox::question(d, QStringLiteral("История устройства"),
+                                         QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
         };
         write.approve = [d, preferences](history::Preview& preview) {
             // Conflicts are never decided silently: the preview comes whatever the preference says.
@@ -84,7 +88,8 @@ void UnitHistory::attach(Tfrm_read& dialog) {
 
 void UnitHistory::showHistory(const SettingsDatabase& open, bool connected) {
 #if ZIREZID_HAVE_HISTORY
-    UnitHistoryDialog dialog(window_, folder(), open, connected ? history::identify(open).folderName() : std::string());
+    UnitHistoryDialog dialog(window_, folder(), open,
+                             connected ? history::identify(open).folderName() : std::string());
     dialog.exec();
 #else
     (void)open;
@@ -92,7 +97,8 @@ void UnitHistory::showHistory(const SettingsDatabase& open, bool connected) {
 #endif
 }
 
-void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QString& tempFolder, bool connected) {
+void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QString& tempFolder,
+                           bool connected) {
 #if ZIREZID_HAVE_HISTORY && ZIREZID_HAVE_LINK
     const QString caption = QStringLiteral("Откат последней записи");
     if (!connected) {
@@ -104,7 +110,8 @@ void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QStr
     const auto snapshot = store.newest(unit.folderName(), history::kKindBeforeWrite);
     if (!snapshot) {
         QMessageBox::information(window_, caption,
-                                 QStringLiteral("В истории нет записи на устройство %1.").arg(QString::fromStdString(unit.folderName())));
+                                 QStringLiteral("В истории нет записи на устройство %1.")
+                                     .arg(QString::fromStdString(unit.folderName())));
         return;
     }
     SettingsDatabase restored;

@@ -1,6 +1,6 @@
-// The window's side of the unit's history: every read of the read/write dialog leaves a snapshot, a write runs
-// through the pre-write read and the preview dialog, and a read taken into the database is remembered as the
-// database's origin (for conflicts).
+// The window's side of the unit's history: every read of the read/write dialog leaves a snapshot, a write
+// runs through the pre-write read and the preview dialog, and a read taken into the database is remembered as
+// the database's origin (for conflicts).
 #pragma once
 
 #include <QObject>
@@ -21,7 +21,8 @@ public:
     void attach(Tfrm_read& dialog);
     // The history folder the window uses.
     static std::string folder();
-    // "История устройства…": the snapshots of the connected unit (or any other), compared with the open database.
+    // "История устройства…": the snapshots of the connected unit (or any other), compared with the open
+    // database.
     void showHistory(const SettingsDatabase& open, bool connected);
     // "Откатить последнюю запись": the newest before-write of the connected unit goes back through the write
     // dialog, with its preview; the dialog works on the snapshot for that time.

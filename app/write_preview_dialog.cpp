@@ -25,7 +25,9 @@ const QString kOverwrite = QStringLiteral("записать значение б�
 const QString kNotKept = QStringLiteral(" — не сохранено в истории");
 const QString kNothing = QStringLiteral("Устройство уже совпадает с базой.");
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 } // namespace
 
 WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& preview)
@@ -35,9 +37,11 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
     resize(1000, 480);
     auto* layout = new QVBoxLayout(this);
 
-    QString head = QStringLiteral("Устройство %1. ").arg(q(preview.unit.folderName())) + q(history::previewSummary(preview));
+    QString head = QStringLiteral("Устройство %1. ").arg(q(preview.unit.folderName())) +
+                   q(history::previewSummary(preview));
     if (!preview.unit.identified())
-        head = q(history::text::unitNotIdentified) + q(preview.unit.folderName()) + QStringLiteral(".\n") + head;
+        head =
+            q(history::text::unitNotIdentified) + q(preview.unit.folderName()) + QStringLiteral(".\n") + head;
     if (!preview.beforeSnapshot.empty())
         head += QStringLiteral("\nТо, что запись заменит, сохранено: ") + q(preview.beforeSnapshot);
     else
@@ -74,7 +78,8 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
         for (const auto& c : preview.conflicts) {
             auto* item = new QTreeWidgetItem(g, {q(c.caption) + QStringLiteral(": ") + q(c.description),
                                                  q(c.unitValue), q(c.databaseValue), kKeepUnit});
-            item->setToolTip(0, QStringLiteral("%1 %2; при чтении: %3").arg(q(c.objectName), q(c.key), q(c.readValue)));
+            item->setToolTip(
+                0, QStringLiteral("%1 %2; при чтении: %3").arg(q(c.objectName), q(c.key), q(c.readValue)));
             item->setCheckState(kChoiceColumn, c.keepUnit ? Qt::Checked : Qt::Unchecked);
             conflictItems_.push_back(item);
         }

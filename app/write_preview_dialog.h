@@ -1,6 +1,6 @@
 // The preview before a write: what will change on the unit (unit now -> database) object by object, the
-// recordings replaced or deleted, and first the conflicts with changes made on the unit since the database was
-// read from it, each with its choice. "Записать" goes on, "Отмена" sends nothing.
+// recordings replaced or deleted, and first the conflicts with changes made on the unit since the database
+// was read from it, each with its choice. "Записать" goes on, "Отмена" sends nothing.
 #pragma once
 
 #if ZIREZID_HAVE_HISTORY
@@ -29,8 +29,8 @@ public:
     QPushButton* bt_Go;
     QPushButton* bt_Cancel;
 
-    // The column of the choice: checked = the unit's value stays (conflicts) or the database's is written (the
-    // unit's own changes).
+    // The column of the choice: checked = the unit's value stays (conflicts) or the database's is written
+    // (the unit's own changes).
     static constexpr int kChoiceColumn = 3;
 
 protected:

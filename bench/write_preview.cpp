@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
     std::printf("Every object of a QOR22 database, no recordings on the unit:\n");
     const double plain = measure(binary, runs, 0, 0);
     std::printf("median %.3f s (goal: under 5 s)\n\n", plain);
-    std::printf("The same with %d recordings of %zu bytes on the unit, downloaded before the write:\n", menus, recording);
+    std::printf("The same with %d recordings of %zu bytes on the unit, downloaded before the write:\n", menus,
+                recording);
     const double withMessages = measure(binary, runs, recording, menus);
     const double wire = static_cast<double>(recording) * menus * 11.0 / 38400.0;
     const double extra = withMessages - plain;

@@ -14,7 +14,8 @@ struct Preferences {
     bool preview = true;
     // The most the history folder may hold; the oldest snapshots go beyond it.
     std::uintmax_t sizeLimit = std::uintmax_t{1} << 30;
-    // A write may go on without history after the technician agreed to it (the folder cannot take a snapshot).
+    // A write may go on without history after the technician agreed to it (the folder cannot take a
+    // snapshot).
     bool allowWithoutHistory = false;
 };
 

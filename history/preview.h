@@ -49,15 +49,17 @@ struct MessageChange {
 
 struct Preview {
     UnitIdentity unit;
-    std::string beforeSnapshot; // the snapshot that holds what the write destroys (path); empty without history
-    std::string baseSnapshot;   // the read the database came from, when the history knows it
+    std::string
+        beforeSnapshot;       // the snapshot that holds what the write destroys (path); empty without history
+    std::string baseSnapshot; // the read the database came from, when the history knows it
     compare::Comparison changes; // A = the unit now, B = the database; only the objects to be written
     std::vector<Conflict> conflicts;
     std::vector<UnitChange> unitChanges;
     std::vector<MessageChange> messages;
     std::vector<std::string> notRead; // objects the pre-write read skipped: they are not written
     bool messagesDownloaded = true;
-    // Nothing would change on the unit (conflicts and unit changes count as changes only when they are written).
+    // Nothing would change on the unit (conflicts and unit changes count as changes only when they are
+    // written).
     bool unchanged() const;
     int changedObjects() const;
 };
@@ -79,7 +81,8 @@ inline constexpr const char* messageDeleted = "сообщение будет у�
 inline constexpr const char* messageAdded = "сообщение будет записано";
 inline constexpr const char* notDownloaded = " (не сохранено в истории)";
 inline constexpr const char* conflictsNeedChoice =
-    "Поля изменены и на устройстве после чтения, и в базе: запись не выполнена, на устройство ничего не передано. "
+    "Поля изменены и на устройстве после чтения, и в базе: запись не выполнена, на устройство ничего не "
+    "передано. "
     "Укажите, что оставить: --conflicts database (значения базы) или --conflicts unit (значения устройства).";
 inline constexpr const char* unchanged = "Устройство уже совпадает с базой: записывать нечего.";
 } // namespace text

@@ -102,8 +102,8 @@ public:
 
     // The bytes the history folder holds.
     std::uintmax_t size() const;
-    // Removes the oldest snapshots until the folder holds at most `limit` bytes; never the newest before-write
-    // of a unit nor the snapshot at `keep`. The names of the removed snapshots.
+    // Removes the oldest snapshots until the folder holds at most `limit` bytes; never the newest
+    // before-write of a unit nor the snapshot at `keep`. The names of the removed snapshots.
     std::vector<std::string> prune(std::uintmax_t limit, const std::string& keep = {}) const;
 
 private:

@@ -12,7 +12,8 @@ struct UnitIdentity {
     std::string serial;      // decimal; empty when the unit could not be identified
     std::string softVersion; // the unit's software version, as the device information says
     bool identified() const { return !serial.empty(); }
-    // The unit's folder in the history: "QOR22-100001", or "QOR22-unknown" for a unit without a serial number.
+    // The unit's folder in the history: "QOR22-100001", or "QOR22-unknown" for a unit without a serial
+    // number.
     std::string folderName() const;
 };
 

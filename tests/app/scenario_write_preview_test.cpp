@@ -31,8 +31,9 @@ protected:
         QSettings(env.preferences(), QSettings::IniFormat).setValue(QStringLiteral("History/Preview"), true);
         port = env.path(QStringLiteral("port"));
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments({QStringLiteral("--state"), env.path(QStringLiteral("unit")), QStringLiteral("--link"), port,
-                           QStringLiteral("--serial"), QStringLiteral("5150")});
+        unit.setArguments({QStringLiteral("--state"), env.path(QStringLiteral("unit")),
+                           QStringLiteral("--link"), port, QStringLiteral("--serial"),
+                           QStringLiteral("5150")});
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         unit.start();
         ASSERT_TRUE(unit.waitForStarted());
@@ -58,7 +59,8 @@ protected:
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
     QStringList snapshots() const {
-        return QDir(env.path(QStringLiteral("data/zirezid/units/QOR22-5150"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        return QDir(env.path(QStringLiteral("data/zirezid/units/QOR22-5150")))
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     }
     void clickNode(KT_TABLE* table) {
         auto* node = static_cast<TreeNodeItem*>(table->node);
@@ -120,9 +122,9 @@ TEST_F(WriteWithPreviewTest, TheTechnicianSeesTheChangeCancelsThenWrites) {
             afterCancel = unitObject(QStringLiteral("SYSPARAM"));
             EXPECT_TRUE(write->isEnabled());
             QTest::mouseClick(write, Qt::LeftButton); // again: this time the technician goes on
-            EXPECT_TRUE(QTest::qWaitFor([dialog] {
-                return dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->isEnabled();
-            }, 20000));
+            EXPECT_TRUE(QTest::qWaitFor(
+                [dialog] { return dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->isEnabled(); },
+                20000));
             QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("bt_Close")), Qt::LeftButton);
         })
         .then([&](QDialog* dialog) {

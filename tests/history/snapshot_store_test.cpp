@@ -66,7 +66,7 @@ TEST(SnapshotStore, ASnapshotAppearsWholeOnlyWhenCommittedAndItsIndexReadsBack) 
         ASSERT_TRUE(abandoned.valid());
         std::ofstream(abandoned.dir() + kDatabaseFile) << "half";
         EXPECT_TRUE(store.list("QOR22-100001").empty()); // never listed while being written
-    } // an unfinished snapshot goes with its writer
+    }                                                    // an unfinished snapshot goes with its writer
     EXPECT_TRUE(fs::is_empty(dir.path / "QOR22-100001"));
 
     const Snapshot s = take(store, unit, kKindRead, 10);
