@@ -6,6 +6,7 @@
 #include "app/message_boxes.h"
 #include "app/small_dialogs.h"
 #include "app/startup.h"
+#include "app/unit_history.h"
 #include "app/terminal_window.h"
 #include "link/device_link.h"
 #include "model/tables.h"
@@ -296,6 +297,14 @@ void Tfrm_main::createControls() {
     link->addActions({mn_Read, mn_Write});
     link->addSeparator();
     link->addAction(mn_DateTime);
+    link->addSeparator();
+    QAction* rollback = link->addAction(QStringLiteral("Откатить последнюю запись"), this, [this] {
+        unitHistory->rollback(*frm_read, db, tempFolder, isConnected);
+    });
+    rollback->setObjectName(QStringLiteral("mn_Rollback"));
+    QAction* unitHistoryAction = link->addAction(QStringLiteral("История устройства…"), this,
+                                                 [this] { unitHistory->showHistory(db, isConnected); });
+    unitHistoryAction->setObjectName(QStringLiteral("mn_UnitHistory"));
     QMenu* settings = menuBar()->addMenu(kMenuSettings);
     settings->addActions({mnCOM, mn_DeviceConfig});
     QMenu* help = menuBar()->addMenu(kMenuHelp);
@@ -504,6 +513,8 @@ void Tfrm_main::createWindows() {
     frm_editbox = new Tfrm_editbox(this);
     frm_read = new Tfrm_read(this, frm_msg_err_ari, frm_msg_warn_query_all, frm_editbox);
     frm_read->setDatabase(&db, tempFolder);
+    unitHistory = new UnitHistory(this);
+    unitHistory->attach(*frm_read);
     frm_compare = new Tfrm_compare(this);
     frm_compare->selectObject = [this](const QString& objectName) {
         // By name in the database open now; an object the other file alone has, or the device information,

@@ -23,6 +23,8 @@ class QSplitter;
 
 namespace zirezid {
 
+class UnitHistory;
+
 class Tfrm_msg_err_ari;
 class Tfrm_msg_warn_query;
 class Tfrm_msg_warn_query_all;
@@ -118,6 +120,7 @@ public:
 
     // The program's other windows, created once after the main window and reused.
     Tfrm_read* frm_read;
+    UnitHistory* unitHistory = nullptr;
     Tfrm_msg_err_ari* frm_msg_err_ari;
     Tfrm_msg_warn_query* frm_msg_warn_query;
     Tfrm_msg_warn_query_all* frm_msg_warn_query_all;

@@ -293,6 +293,8 @@ void Tfrm_read::bt_SaveClick() {
     link_->applyPendingAnswers();
     if (!staged.commit(error))
         zirezid::showMessage(this, QString::fromStdString(error), true);
+    else if (onApplied)
+        onApplied();
     done(mrOk);
 }
 
@@ -405,14 +407,17 @@ int Tfrm_read::readAll() {
     link_->writeMode = false;
     link_->isLoadMsg = cb_isLoadMsg->isChecked();
     link_->comPortNumber = comPortNumber;
-    return guarded([this] { return link_->readAll(); });
+    const int done = guarded([this] { return link_->readAll(); });
+    if (onRead)
+        onRead(*link_);
+    return done;
 }
 
 int Tfrm_read::writeAll() {
     link_->linkObjects = linkObjects;
     link_->writeMode = true;
     link_->comPortNumber = comPortNumber;
-    return guarded([this] { return link_->writeAll(); });
+    return guarded([this] { return writeJob ? writeJob(*link_) : link_->writeAll(); });
 }
 
 bool Tfrm_read::openSession() {

@@ -63,6 +63,12 @@ public:
     std::function<void()> onLineLost;
     bool lineIsLost() const { return lineLost_; }
 
+    // The unit's history: a write runs through writeJob when set (the pre-write read, the preview, the write);
+    // onRead is told of every read, onApplied when a read has been taken into the database.
+    std::function<int(devlink::DeviceLink&)> writeJob;
+    std::function<void(devlink::DeviceLink&)> onRead;
+    std::function<void()> onApplied;
+
     // What the link works on; set by the main window.
     void setDatabase(SettingsDatabase* database, const QString& tempFolder);
     devlink::DeviceLink* link() const { return link_.get(); }

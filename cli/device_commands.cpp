@@ -3,6 +3,8 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 
+#include "cli/history_output.h"
+#include "history/guarded_write.h"
 #include "link/device_link.h"
 #include "link/sound_conversion.h"
 #include "model/atomic_file.h"
@@ -85,8 +87,15 @@ public:
         std::cerr << text << (replaceAll ? " Да - для всех\n" : " Нет - для всех\n");
         return replaceAll ? devlink::mrYesToAll : devlink::mrNoToAll;
     }
-    bool editText(const std::string& caption, const std::string&, std::string&) override {
+    // Passwords to try when the unit refuses the one given (a restore after a write that changed it).
+    std::vector<std::string> passwordCandidates;
+    bool editText(const std::string& caption, const std::string&, std::string& text) override {
         endProgress();
+        if (!passwordCandidates.empty()) {
+            text = passwordCandidates.front();
+            passwordCandidates.erase(passwordCandidates.begin());
+            return true;
+        }
         std::cerr << caption << '\n';
         return false;
     }
@@ -117,15 +126,26 @@ struct Options {
     std::string onError = "stop";
     std::string replace = "no";
     bool messages = false;
+    bool dryRun = false;
+    bool overwriteUnitChanges = false;
+    bool withoutHistory = false;
+    std::string conflicts; // database or unit: which side wins every conflict
+    std::string unit;      // TYPE-SERIAL
     Args rest;
 };
+
+// The plain argument count of a command whose one argument may be left out.
+constexpr std::size_t kAtMostOne = static_cast<std::size_t>(-1);
 
 // Parses the options a command allows ("--messages" is a flag, the others take a value).
 std::optional<Options> parse(const char* name, const Args& args, const std::vector<std::string>& allowed,
                              std::size_t plain, bool needPort, int& rc) {
     std::vector<OptionSpec> specs;
     for (const auto& x : allowed)
-        specs.push_back({x.c_str(), x == "--messages" ? nullptr : "a value"});
+        specs.push_back({x.c_str(), x == "--messages" || x == "--dry-run" || x == "--overwrite-unit-changes" ||
+                                            x == "--without-history"
+                                        ? nullptr
+                                        : "a value"});
     ParsedOptions parsed;
     std::string problem = parseOptions(args, specs, parsed);
     Options o;
@@ -136,15 +156,23 @@ std::optional<Options> parse(const char* name, const Args& args, const std::vect
     o.onError = parsed.value("--on-error").value_or(o.onError);
     o.replace = parsed.value("--replace").value_or(o.replace);
     o.messages = parsed.has("--messages");
+    o.dryRun = parsed.has("--dry-run");
+    o.overwriteUnitChanges = parsed.has("--overwrite-unit-changes");
+    o.withoutHistory = parsed.has("--without-history");
+    o.conflicts = parsed.value("--conflicts").value_or("");
+    o.unit = parsed.value("--unit").value_or("");
     o.rest = std::move(parsed.plain);
     if (problem.empty() && needPort && o.port.empty())
         problem = "--port is required";
-    if (problem.empty() && o.rest.size() != plain)
-        problem = "expected " + std::to_string(plain) + " argument(s)";
+    if (problem.empty() && (plain == kAtMostOne ? o.rest.size() > 1 : o.rest.size() != plain))
+        problem = plain == kAtMostOne ? "expected at most one argument"
+                                      : "expected " + std::to_string(plain) + " argument(s)";
     if (problem.empty() && o.onError != "stop" && o.onError != "skip")
         problem = "--on-error wants stop or skip";
     if (problem.empty() && o.replace != "yes" && o.replace != "no")
         problem = "--replace wants yes or no";
+    if (problem.empty() && !o.conflicts.empty() && o.conflicts != "database" && o.conflicts != "unit")
+        problem = "--conflicts wants database or unit";
     if (!problem.empty()) {
         rc = usageError(*findCommand(name), problem);
         return std::nullopt;
@@ -370,6 +398,12 @@ int cmdRead(const Args& args) {
         std::cerr << e.what() << '\n';
         return kRefused;
     }
+    // What was read is kept in the unit's history whether or not it reaches the file.
+    std::string historyError;
+    history::SnapshotStore store(history::SnapshotStore::defaultRoot());
+    const auto readSnapshot = history::recordRead(store, history::readPreferences(), s.link, historyError);
+    if (!readSnapshot && !historyError.empty())
+        std::cerr << historyError << '\n';
     if (!s.ui.allOk(s.link.linkObjects.size()))
         return kRefused;
     // A field the unit sent that its kind refuses is shown and keeps its old value: saving then would store a mix
@@ -393,13 +427,67 @@ int cmdRead(const Args& args) {
         std::cerr << error << '\n';
         return kRefused;
     }
+    // The file now holds what the snapshot holds: a later write compares against it.
+    if (readSnapshot && !store.noteDatabase(*readSnapshot, path, historyError))
+        std::cerr << historyError << '\n';
     return kOk;
+}
+
+// The write of the listed objects through the history: pre-write read, before-write snapshot, the change
+// list on standard output, the write, the after-write snapshot. The exit status of write and restore.
+int guardedWrite(Session& s, const Options& o) {
+    history::Preferences preferences = history::readPreferences();
+    preferences.allowWithoutHistory = o.withoutHistory;
+    history::SnapshotStore store(history::SnapshotStore::defaultRoot());
+    history::GuardedWrite write(s.link, s.ui, store, preferences);
+    write.objects = s.link.linkObjects;
+    write.dryRun = o.dryRun;
+    write.askWithoutHistory = [](const std::string& question) {
+        std::cerr << question << " Да (--without-history)\n";
+        return true;
+    };
+    bool conflictsLeft = false;
+    write.approve = [&](history::Preview& preview) {
+        for (auto& c : preview.conflicts)
+            c.keepUnit = o.conflicts == "unit";
+        for (auto& u : preview.unitChanges)
+            u.overwrite = o.overwriteUnitChanges;
+        printPreview(preview, std::cout);
+        conflictsLeft = !preview.conflicts.empty() && o.conflicts.empty();
+        if (conflictsLeft)
+            std::cerr << history::text::conflictsNeedChoice << '\n';
+        return !conflictsLeft;
+    };
+    try {
+        const history::WriteOutcome out = write.run();
+        using Status = history::WriteOutcome::Status;
+        switch (out.status) {
+        case Status::Unchanged:
+        case Status::WouldChange:
+            printPreview(out.preview, std::cout);
+            return out.status == Status::Unchanged ? kOk : kRefused;
+        case Status::Written:
+            return out.written == static_cast<int>(s.link.linkObjects.size()) &&
+                           s.ui.allOk(s.link.linkObjects.size())
+                       ? kOk
+                       : kRefused;
+        default:
+            if (!out.message.empty() && out.status != Status::Refused)
+                std::cerr << out.message << '\n';
+            return kRefused;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return kRefused;
+    }
 }
 
 int cmdWrite(const Args& args) {
     int rc = kOk;
-    const auto o =
-        parse("write", args, {"--port", "--password", "--objects", "--replace", "--on-error"}, 1, true, rc);
+    const auto o = parse("write", args,
+                         {"--port", "--password", "--objects", "--replace", "--on-error", "--dry-run", "--conflicts",
+                          "--overwrite-unit-changes", "--without-history"},
+                         1, true, rc);
     if (!o)
         return rc;
     SettingsDatabase db;
@@ -417,15 +505,96 @@ int cmdWrite(const Args& args) {
     if (connect(s) != kOk)
         return kRefused;
     s.link.writeMode = true;
-    try {
-        const int done = s.link.writeAll();
-        return done == static_cast<int>(s.link.linkObjects.size()) && s.ui.allOk(s.link.linkObjects.size())
-                   ? kOk
-                   : kRefused;
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
+    return guardedWrite(s, *o);
+}
+
+// The unit on the line, or the one named with --unit: its folder name in the history.
+std::optional<std::string> chosenUnit(const char* name, const Options& o, int& rc) {
+    if (!o.unit.empty()) {
+        history::UnitIdentity unit;
+        if (!history::parseFolderName(o.unit, unit)) {
+            rc = usageError(*findCommand(name), "--unit wants TYPE-SERIAL (QOR22-100001, QOR22-unknown)");
+            return std::nullopt;
+        }
+        return unit.folderName();
+    }
+    return std::nullopt;
+}
+
+int cmdHistory(const Args& args) {
+    int rc = kOk;
+    const auto o = parse("history", args, {"--port", "--password", "--unit"}, 0, false, rc);
+    if (!o)
+        return rc;
+    if (o->port.empty() == o->unit.empty())
+        return usageError(*findCommand("history"), "give either --port or --unit");
+    std::optional<std::string> unit = chosenUnit("history", *o, rc);
+    if (rc != kOk)
+        return rc;
+    if (!unit) {
+        SettingsDatabase db;
+        db.selectUnitConfig(kDefaultConfigId);
+        db.buildNewBase("noname.qor");
+        Session s(*o, db);
+        if (s.scratch.path().empty() || connect(s) != kOk)
+            return kRefused;
+        unit = history::identify(db).folderName();
+    }
+    const history::SnapshotStore store(history::SnapshotStore::defaultRoot());
+    printHistory(store.list(*unit), std::cout);
+    return kOk;
+}
+
+int cmdRestore(const Args& args) {
+    int rc = kOk;
+    const auto o = parse("restore", args,
+                         {"--port", "--password", "--on-error", "--conflicts", "--without-history"}, kAtMostOne,
+                         true, rc);
+    if (!o)
+        return rc;
+    SettingsDatabase connectDb;
+    connectDb.selectUnitConfig(kDefaultConfigId);
+    connectDb.buildNewBase("noname.qor"); // its device information says which unit answers
+    Session s(*o, connectDb);
+    if (s.scratch.path().empty())
+        return kRefused;
+    const history::SnapshotStore store(history::SnapshotStore::defaultRoot());
+    s.ui.replaceAll = true; // the snapshot's recordings go back in place of what the unit holds now
+    if (!o->password)
+        s.ui.passwordCandidates = knownPasswords(store);
+    if (connect(s) != kOk)
+        return kRefused;
+    const history::UnitIdentity unit = history::identify(connectDb);
+    std::optional<history::Snapshot> snapshot = o->rest.empty()
+                                                     ? store.newest(unit.folderName(), history::kKindBeforeWrite)
+                                                     : store.find(o->rest[0], unit.folderName());
+    if (!snapshot) {
+        std::cerr << (o->rest.empty() ? "В истории нет снимка перед записью для устройства " + unit.folderName()
+                                      : "Снимок " + o->rest[0] + " не найден в истории устройства " +
+                                            unit.folderName())
+                  << '\n';
         return kRefused;
     }
+    if (snapshot->index.unit != unit.folderName()) {
+        std::cerr << "Снимок " << snapshot->name << " относится к устройству " << snapshot->index.unit
+                  << ", а подключено " << unit.folderName() << ": восстановление не выполняется.\n";
+        return kRefused;
+    }
+    SettingsDatabase restoreDb;
+    std::string error;
+    if (!history::prepareRestore(*snapshot, restoreDb, s.link.linkObjects, error)) {
+        std::cerr << error << '\n';
+        return kRefused;
+    }
+    // The device information is the connected unit's, as the link read it.
+    for (auto& [key, record] : connectDb.deviceInfo->children)
+        if (KT_RECORD* mine = restoreDb.deviceInfo->findChild(key); mine && !record->table())
+            mine->value->setText(record->getText());
+    s.link.database = &restoreDb;
+    for (auto& [caption, object] : s.link.linkObjects)
+        s.ui.names.push_back(object->name);
+    std::cerr << "Восстановление из снимка " << snapshot->path << '\n';
+    return guardedWrite(s, *o);
 }
 
 int daysInMonth(int year, int month) {
@@ -520,8 +689,12 @@ std::vector<Command> deviceCommands() {
     return {
         {"info", "--port PORT [--password P]", cmdInfo},
         {"read", "--port PORT [--password P] [--messages] [--objects NAME,...] [--on-error stop|skip] FILE", cmdRead},
-        {"write", "--port PORT [--password P] [--objects NAME,...] [--replace yes|no] [--on-error stop|skip] FILE",
+        {"write",
+         "--port PORT [--password P] [--objects NAME,...] [--replace yes|no] [--on-error stop|skip] [--dry-run] "
+         "[--conflicts database|unit] [--overwrite-unit-changes] [--without-history] FILE",
          cmdWrite},
+        {"history", "--port PORT [--password P] | --unit TYPE-SERIAL", cmdHistory},
+        {"restore", "--port PORT [--password P] [--on-error stop|skip] [--without-history] [SNAPSHOT]", cmdRestore},
         {"clock", "--port PORT [--password P] [--set now|\"YYYY-MM-DD HH:MM:SS\"]", cmdClock},
         {"sound",
          "to-device IN.wav OUT.ktm | to-wav IN.ktm OUT.wav | import IN OUT.wav [--normalize] [--trim] "

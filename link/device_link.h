@@ -107,6 +107,9 @@ public:
     bool writeMode = false;
     bool isLoadMsg = false; // the check box "загружать файлы сообщений"
     std::vector<std::string> pendingAnswers; // device texts read (UTF-8), one per listed object
+    // The object names whose values the unit took in the last writeAll, in order: what reached the unit when
+    // a write ended early.
+    std::vector<std::string> objectsWritten;
 
     // ---- Event handlers.
     // A Stop stays pending until it has ended the operation it was pressed in and the user has been told (or a

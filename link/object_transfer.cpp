@@ -80,6 +80,7 @@ int DeviceLink::writeAll() {
     const auto noteSilenced = [&](KT_TABLE& menu) {
         silenced += (silenced.empty() ? "" : ", ") + menu.getDescription();
     };
+    objectsWritten.clear();
     for (int k = 0; k < total; ++k) {
         KT_TABLE& object = *linkObjects[static_cast<std::size_t>(k)].second;
         ui_.selectRow(k + 1);
@@ -99,6 +100,7 @@ int DeviceLink::writeAll() {
             ui_.setRowStatus(k + 1, text::statusSkipped);
             continue;
         }
+        objectsWritten.push_back(object.name);
         if (isMenu(object)) {
             int failures = 0;
             bool deleted = false;

@@ -5,15 +5,19 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSettings>
 #include <gtest/gtest.h>
 
 namespace zirezid::test {
 
 TestEnvironment::TestEnvironment() {
     QDir(dir_.path()).mkpath(QStringLiteral("tmp"));
-    QDir(dir_.path()).mkpath(QStringLiteral("config"));
+    QDir(dir_.path()).mkpath(QStringLiteral("config/NORDAL"));
     qputenv("TEMP", dir_.filePath(QStringLiteral("tmp")).toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toLocal8Bit());
+    // The unit's history goes with the test; its preview is asked for only by the tests of the preview.
+    qputenv("XDG_DATA_HOME", dir_.filePath(QStringLiteral("data")).toLocal8Bit());
+    QSettings(preferences(), QSettings::IniFormat).setValue(QStringLiteral("History/Preview"), false);
     for (int n = 1; n <= 9; ++n)
         qunsetenv(QStringLiteral("ZIREZID_COM%1").arg(n).toLatin1());
 }
@@ -21,6 +25,7 @@ TestEnvironment::TestEnvironment() {
 TestEnvironment::~TestEnvironment() {
     qunsetenv("TEMP");
     qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_DATA_HOME");
 }
 
 QString TestEnvironment::preferences() const { return dir_.filePath(QStringLiteral("config/NORDAL/ZIRezid.conf")); }

@@ -1,0 +1,198 @@
+// A technician writes to the unit from the real main window: the preview comes before anything is sent;
+// cancelling it leaves the unit as it was, going on writes, and the history keeps what the write replaced.
+#ifdef UNITSIM_BINARY
+
+#include "app/main_window.h"
+#include "app/write_preview_dialog.h"
+#include "model/tables.h"
+#include "ui_helpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+using namespace zirezid;
+using test::ModalScript;
+
+namespace {
+
+class WriteWithPreviewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings(env.preferences(), QSettings::IniFormat).setValue(QStringLiteral("History/Preview"), true);
+        port = env.path(QStringLiteral("port"));
+        unit.setProgram(QStringLiteral(UNITSIM_BINARY));
+        unit.setArguments({QStringLiteral("--state"), env.path(QStringLiteral("unit")),
+                           QStringLiteral("--link"), port, QStringLiteral("--serial"),
+                           QStringLiteral("5150")});
+        unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        unit.start();
+        ASSERT_TRUE(unit.waitForStarted());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 20000));
+        qputenv("ZIREZID_COM1", port.toLocal8Bit());
+        window = std::make_unique<Tfrm_main>();
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    void TearDown() override {
+        if (window) {
+            window->shellState = Tfrm_main::stSaved;
+            window->close();
+            window.reset();
+        }
+        qunsetenv("ZIREZID_COM1");
+        unit.terminate();
+        unit.waitForFinished();
+    }
+    QString unitObject(const QString& name) const {
+        QFile f(env.path(QStringLiteral("unit/objects/") + name + QStringLiteral(".txt")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    QStringList snapshots() const {
+        return QDir(env.path(QStringLiteral("data/zirezid/units/QOR22-5150")))
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+    void clickNode(KT_TABLE* table) {
+        auto* node = static_cast<TreeNodeItem*>(table->node);
+        ASSERT_NE(node, nullptr);
+        window->kt_treeview->scrollToItem(node);
+        const QRect rect = window->kt_treeview->visualItemRect(node);
+        QTest::mouseClick(window->kt_treeview->viewport(), Qt::LeftButton, {}, rect.center());
+        ASSERT_EQ(window->kt_treeview->currentItem(), node);
+    }
+
+    // Opens a menu of the menu bar with the mouse and clicks its item of that object name.
+    void chooseMenu(const QString& menuTitle, const QString& itemName) {
+        QMenuBar* bar = window->menuBar();
+        QAction* menuAction = nullptr;
+        for (QAction* a : bar->actions())
+            if (QString(a->text()).remove(QLatin1Char('&')) == menuTitle)
+                menuAction = a;
+        ASSERT_NE(menuAction, nullptr) << menuTitle.toStdString();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menuAction).center());
+        QMenu* menu = menuAction->menu();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 5000));
+        QAction* item = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->objectName() == itemName)
+                item = a;
+        ASSERT_NE(item, nullptr) << itemName.toStdString();
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    }
+    // The write dialog's step: start the write, wait until it is over, close.
+    static void writeAndClose(QDialog* dialog) {
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("bt_Write")), Qt::LeftButton);
+        auto* close = dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"));
+        EXPECT_TRUE(QTest::qWaitFor([close] { return close->isEnabled(); }, 20000));
+        QTest::mouseClick(close, Qt::LeftButton);
+    }
+
+    test::TestEnvironment env;
+    QString port;
+    QProcess unit;
+    std::unique_ptr<Tfrm_main> window;
+};
+
+} // namespace
+
+TEST_F(WriteWithPreviewTest, TheTechnicianSeesTheChangeCancelsThenWrites) {
+    ASSERT_NO_FATAL_FAILURE(clickNode(window->db.findObject("SYSPARAM")));
+    QTest::keyClick(window->kt_treeview, Qt::Key_Space); // marked for the write
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    ASSERT_TRUE(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->setText("7"));
+
+    QStringList previewRows;
+    QString afterCancel;
+    ModalScript script;
+    script
+        .then([&](QDialog* dialog) {
+            auto* write = dialog->findChild<QPushButton*>(QStringLiteral("bt_Write"));
+            QTest::mouseClick(write, Qt::LeftButton); // the preview comes and is cancelled inside
+            afterCancel = unitObject(QStringLiteral("SYSPARAM"));
+            EXPECT_TRUE(write->isEnabled());
+            QTest::mouseClick(write, Qt::LeftButton); // again: this time the technician goes on
+            EXPECT_TRUE(QTest::qWaitFor(
+                [dialog] { return dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->isEnabled(); },
+                20000));
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("bt_Close")), Qt::LeftButton);
+        })
+        .then([&](QDialog* dialog) {
+            auto* preview = qobject_cast<WritePreviewDialog*>(dialog);
+            ASSERT_NE(preview, nullptr);
+            for (int i = 0; i < preview->tv_Changes->topLevelItemCount(); ++i) {
+                QTreeWidgetItem* g = preview->tv_Changes->topLevelItem(i);
+                for (int k = 0; k < g->childCount(); ++k)
+                    previewRows << g->child(k)->text(1) + QStringLiteral("->") + g->child(k)->text(2);
+            }
+            QTest::mouseClick(preview->bt_Cancel, Qt::LeftButton);
+        })
+        .then([&](QDialog* dialog) {
+            auto* preview = qobject_cast<WritePreviewDialog*>(dialog);
+            ASSERT_NE(preview, nullptr);
+            QTest::mouseClick(preview->bt_Go, Qt::LeftButton);
+        });
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(script.handled(), 3);
+    EXPECT_EQ(previewRows, QStringList{QStringLiteral("1->7")});
+    EXPECT_TRUE(afterCancel.contains(QStringLiteral("NRingsToPickup=1"))) << afterCancel.toStdString();
+    EXPECT_TRUE(unitObject(QStringLiteral("SYSPARAM")).contains(QStringLiteral("NRingsToPickup=7")));
+    // The write that went on kept what the unit had and what it has now; the cancelled one left nothing.
+    const QStringList names = snapshots();
+    EXPECT_EQ(names.filter(QStringLiteral("-before-write")).size(), 1) << names.join('|').toStdString();
+    EXPECT_EQ(names.filter(QStringLiteral("-after-write")).size(), 1) << names.join('|').toStdString();
+}
+
+TEST_F(WriteWithPreviewTest, TheTechnicianRollsTheLastWriteBackFromTheConnectionMenu) {
+    ASSERT_NO_FATAL_FAILURE(clickNode(window->db.findObject("SYSPARAM")));
+    QTest::keyClick(window->kt_treeview, Qt::Key_Space);
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    const QString before = unitObject(QStringLiteral("SYSPARAM"));
+    ASSERT_TRUE(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->setText("7"));
+    {
+        ModalScript script;
+        script.then(writeAndClose).then([](QDialog* dialog) {
+            QTest::mouseClick(qobject_cast<WritePreviewDialog*>(dialog)->bt_Go, Qt::LeftButton);
+        });
+        QTest::keyClick(window.get(), Qt::Key_F6);
+        EXPECT_EQ(script.handled(), 2);
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+    ASSERT_TRUE(unitObject(QStringLiteral("SYSPARAM")).contains(QStringLiteral("NRingsToPickup=7")));
+
+    QStringList previewRows;
+    {
+        ModalScript script;
+        script.then(writeAndClose).then([&](QDialog* dialog) {
+            auto* preview = qobject_cast<WritePreviewDialog*>(dialog);
+            ASSERT_NE(preview, nullptr);
+            for (int i = 0; i < preview->tv_Changes->topLevelItemCount(); ++i)
+                for (int k = 0; k < preview->tv_Changes->topLevelItem(i)->childCount(); ++k) {
+                    QTreeWidgetItem* row = preview->tv_Changes->topLevelItem(i)->child(k);
+                    previewRows << row->text(1) + QStringLiteral("->") + row->text(2);
+                }
+            QTest::mouseClick(preview->bt_Go, Qt::LeftButton);
+        });
+        ASSERT_NO_FATAL_FAILURE(chooseMenu(QStringLiteral("Связь"), QStringLiteral("mn_Rollback")));
+        EXPECT_EQ(script.handled(), 2);
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_EQ(previewRows, QStringList{QStringLiteral("7->1")});
+    EXPECT_EQ(unitObject(QStringLiteral("SYSPARAM")), before);
+    // The technician's database keeps its edit; only the unit went back.
+    EXPECT_EQ(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "7");
+}
+
+#endif
