@@ -3,7 +3,7 @@
 #include "app/startup.h"
 #include "app/unit_history_dialog.h"
 #include "app/write_preview_dialog.h"
-#include "link/ui/read_dialog.h"
+#include "app/read_dialog.h"
 
 #include "history/guarded_write.h"
 #include "link/device_link.h"

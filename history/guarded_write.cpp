@@ -27,7 +27,7 @@ class QuietHost : public host::Host {
 public:
     void showMessage(const std::string&, host::MessageIcon) override { ++count; }
     void processEvents() override {}
-    void applyShellState(int) override {}
+    void applyShellState(host::ShellState) override {}
     int count = 0;
 };
 

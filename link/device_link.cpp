@@ -55,7 +55,7 @@ void configureUnitLine(serial::TVaComm& port) {
 
 void selectUnitPort(serial::TVaComm& port, int comPortNumber, const std::string& devicePath) {
     if (devicePath.empty()) {
-        port.SetDeviceName("\\\\.\\COM%d");
+        port.SetDeviceName(R"(\\.\COM%d)");
         port.SetPortNum(comPortNumber);
     } else {
         port.SetDeviceName(devicePath);

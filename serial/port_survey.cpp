@@ -343,10 +343,13 @@ std::vector<SerialDevice> ListSerialDevices(const SurveyPlace& place) {
     std::vector<std::string> byIds = entries(under(place.Root, byIdDir));
     std::sort(byIds.begin(), byIds.end());
     for (const std::string& link : byIds) {
-        const std::string target = followOnce(place.Root, byIdDir + "/" + link);
+        std::string path = byIdDir;
+        path += "/";
+        path += link;
+        const std::string target = followOnce(place.Root, path);
         for (Found& f : found)
             if (f.device.Path == target)
-                f.device.ByIdPaths.push_back(byIdDir + "/" + link);
+                f.device.ByIdPaths.push_back(path);
     }
     const auto comDevice = place.ComDevice ? place.ComDevice : [](int n) {
         return ResolveDevicePath("COM" + std::to_string(n));
@@ -366,6 +369,7 @@ std::vector<SerialDevice> ListSerialDevices(const SurveyPlace& place) {
                                                       : a.number < b.number;
     });
     std::vector<SerialDevice> devices;
+    devices.reserve(found.size());
     for (Found& f : found)
         devices.push_back(std::move(f.device));
     return devices;
