@@ -1069,12 +1069,12 @@ void Tfrm_main::runDeviceJob(bool write) {
             kt_treeviewChange(current, nullptr);
         return;
     }
-    // The call flow is checked before anything goes to the unit; the technician may stop here and mend it. Then
-    // whether the messages fit the unit's memory.
+    // Whether the messages fit the unit's memory, then the call flow, are checked before anything goes to the
+    // unit; the technician may stop at either and mend it.
     std::vector<std::string> written;
     for (const auto& [caption, object] : frm_read->linkObjects)
         written.push_back(object->name);
-    if (write && (!preWriteCheckAllows(*this, written) || !confirmMessagesFit(frm_read->linkObjects))) {
+    if (write && (!confirmMessagesFit(frm_read->linkObjects) || !preWriteCheckAllows(*this, written))) {
         if (current != nullptr && kt_treeview->currentItem() == current)
             kt_treeviewChange(current, nullptr);
         return;
