@@ -5,6 +5,7 @@
 #include "editors/editor_base.h"
 #include "model/tables.h"
 #include "ui_helpers.h"
+#include "window_with_unit.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -118,38 +119,7 @@ TEST_F(TechnicianAndTheCallFlow, ATrialCallByKeypadEndsAtTheOperatorInWords) {
 namespace {
 
 // The same technician with the simulated unit on the line.
-class TechnicianWritesTheCallFlow : public ::testing::Test {
-protected:
-    void SetUp() override {
-        port = env.path(QStringLiteral("port"));
-        unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments(
-            {QStringLiteral("--state"), env.path(QStringLiteral("unit")), QStringLiteral("--link"), port});
-        unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        unit.start();
-        ASSERT_TRUE(unit.waitForStarted());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 20000));
-        qputenv("ZIREZID_COM1", port.toLocal8Bit());
-        window = std::make_unique<Tfrm_main>();
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
-    void TearDown() override {
-        if (window) {
-            window->shellState = Tfrm_main::stSaved;
-            window->close();
-            window.reset();
-        }
-        qunsetenv("ZIREZID_COM1");
-        unit.terminate();
-        unit.waitForFinished();
-    }
-    test::TestEnvironment env;
-    QString port;
-    QProcess unit;
-    std::unique_ptr<Tfrm_main> window;
-};
+class TechnicianWritesTheCallFlow : public WindowWithUnit {};
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "model/tables.h"
 #include "ui_helpers.h"
+#include "window_with_unit.h"
 
 #include <QFile>
 #include <QProcess>
@@ -15,32 +16,8 @@ using test::ModalScript;
 
 namespace {
 
-class TechnicianAtTheUnitTest : public ::testing::Test {
+class TechnicianAtTheUnitTest : public WindowWithUnit {
 protected:
-    void SetUp() override {
-        port = env.path(QStringLiteral("port"));
-        unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments({QStringLiteral("--state"), env.path(QStringLiteral("unit")), QStringLiteral("--link"), port});
-        unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        unit.start();
-        ASSERT_TRUE(unit.waitForStarted());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 20000));
-        qputenv("ZIREZID_COM1", port.toLocal8Bit());
-        window = std::make_unique<Tfrm_main>();
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
-    void TearDown() override {
-        if (window) {
-            window->shellState = Tfrm_main::stSaved;
-            window->close();
-            window.reset();
-        }
-        qunsetenv("ZIREZID_COM1");
-        unit.terminate();
-        unit.waitForFinished();
-    }
     KT_TABLE* object(const char* name) const { return window->db.findObject(name); }
     void clickNode(KT_TABLE* table) {
         auto* node = static_cast<TreeNodeItem*>(table->node);
@@ -65,11 +42,6 @@ protected:
                 shown << frame->objectName();
         return shown;
     }
-
-    test::TestEnvironment env;
-    QString port;
-    QProcess unit;
-    std::unique_ptr<Tfrm_main> window;
 };
 
 } // namespace

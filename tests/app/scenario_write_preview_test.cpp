@@ -6,6 +6,7 @@
 #include "app/write_preview_dialog.h"
 #include "model/tables.h"
 #include "ui_helpers.h"
+#include "window_with_unit.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,35 +26,13 @@ using test::ModalScript;
 
 namespace {
 
-class WriteWithPreviewTest : public ::testing::Test {
+class WriteWithPreviewTest : public WindowWithUnit {
 protected:
     void SetUp() override {
         QSettings(env.preferences(), QSettings::IniFormat).setValue(QStringLiteral("History/Preview"), true);
-        port = env.path(QStringLiteral("port"));
-        unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments({QStringLiteral("--state"), env.path(QStringLiteral("unit")),
-                           QStringLiteral("--link"), port, QStringLiteral("--serial"),
-                           QStringLiteral("5150")});
-        unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        unit.start();
-        ASSERT_TRUE(unit.waitForStarted());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 20000));
-        qputenv("ZIREZID_COM1", port.toLocal8Bit());
-        window = std::make_unique<Tfrm_main>();
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        WindowWithUnit::SetUp();
     }
-    void TearDown() override {
-        if (window) {
-            window->shellState = Tfrm_main::stSaved;
-            window->close();
-            window.reset();
-        }
-        qunsetenv("ZIREZID_COM1");
-        unit.terminate();
-        unit.waitForFinished();
-    }
+    QStringList extraUnitArguments() const override { return {QStringLiteral("--serial"), QStringLiteral("5150")}; }
     QString unitObject(const QString& name) const {
         QFile f(env.path(QStringLiteral("unit/objects/") + name + QStringLiteral(".txt")));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
@@ -96,11 +75,6 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([close] { return close->isEnabled(); }, 20000));
         QTest::mouseClick(close, Qt::LeftButton);
     }
-
-    test::TestEnvironment env;
-    QString port;
-    QProcess unit;
-    std::unique_ptr<Tfrm_main> window;
 };
 
 } // namespace
