@@ -85,6 +85,8 @@ protected:
     void pullTheLine() {
         ::kill(static_cast<pid_t>(unit.processId()), SIGKILL);
         unit.waitForFinished();
+        // The link would point at a freed terminal number that a unit of another test may be given next.
+        QFile::remove(port);
     }
     QString unitMessages(const QString& menuCode) const {
         return state + QStringLiteral("/messages/") + menuCode + QStringLiteral("01");

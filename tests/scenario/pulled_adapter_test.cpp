@@ -53,10 +53,12 @@ protected:
         ASSERT_TRUE(unit.waitForStarted());
         ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(byId).exists(); }, 20000));
     }
-    // Pulled out: the device is gone at once and its node with it; the stable name is left dangling.
+    // Pulled out: the device is gone at once, and udev takes its stable name away with it. The name must not be
+    // left pointing at the freed terminal number: a unit of another test may get that number next and be opened.
     void pullOut() {
         ::kill(static_cast<pid_t>(unit.processId()), SIGKILL);
         unit.waitForFinished();
+        QFile::remove(byId);
     }
     void pressConnect() {
         QWidget* button = window->findChild<QToolBar*>()->widgetForAction(window->bt_Connect);
