@@ -6,7 +6,9 @@
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/report/site_report.h"
+#include "audio/loudness.h"
 #include "editors/editor_base.h"
+#include "flow/message_probe.h"
 #include "model/tables.h"
 
 #include <QApplication>
@@ -102,6 +104,12 @@ flow::CallFlow currentCallFlow(Tfrm_main& w) {
                 freeBytes = n;
         }
     return flow::readCallFlow(w.db, freeBytes);
+}
+
+flow::CallFlow checkedCallFlow(Tfrm_main& w) {
+    flow::CallFlow f = currentCallFlow(w);
+    flow::measureLevels(f, audio::measureFileLoudness);
+    return f;
 }
 
 void showObjectField(Tfrm_main& w, const std::string& objectName, const std::string& key) {
@@ -476,7 +484,7 @@ std::vector<flow::Finding> findingsForWrite(const std::vector<flow::Finding>& al
 
 bool preWriteCheckAllows(Tfrm_main& w, const std::vector<std::string>& objectsWritten) {
     // What this write does not send is already in the unit as it is: only its own findings stop it.
-    const auto findings = findingsForWrite(flow::checkCallFlow(currentCallFlow(w)), objectsWritten);
+    const auto findings = findingsForWrite(flow::checkCallFlow(checkedCallFlow(w)), objectsWritten);
     if (flow::countGrade(findings, flow::Grade::Error) + flow::countGrade(findings, flow::Grade::Warning) ==
         0)
         return true;
@@ -669,7 +677,7 @@ void installFlowCommands(Tfrm_main& w, QMenu* fileMenu) {
     });
     QObject::connect(add(kCheckCaption, "mn_Check"), &QAction::triggered, &w, [&w] {
         auto* d = windowOf<Tfrm_check>(w, "frm_check");
-        d->setFindings(flow::checkCallFlow(currentCallFlow(w)), false);
+        d->setFindings(flow::checkCallFlow(checkedCallFlow(w)), false);
         d->show();
         d->raise();
     });
@@ -689,7 +697,7 @@ void installFlowCommands(Tfrm_main& w, QMenu* fileMenu) {
             return;
         std::string error;
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        const bool ok = writeSiteReport(w.db, currentCallFlow(w), path.toStdString(), error);
+        const bool ok = writeSiteReport(w.db, checkedCallFlow(w), path.toStdString(), error);
         QApplication::restoreOverrideCursor();
         if (!ok)
             showMessage(&w, QStringLiteral("Отчёт не записан: ") + q(error), true);

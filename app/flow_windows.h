@@ -34,6 +34,8 @@ class Tfrm_main;
 
 // The call flow of the open database, with the unit's free memory when a device information was read.
 flow::CallFlow currentCallFlow(Tfrm_main& w);
+// The same with the level of every recording measured, for the checks (it decodes them all).
+flow::CallFlow checkedCallFlow(Tfrm_main& w);
 
 // Where "Отчёт…" writes; tests put their own choice here (empty: the save dialog asks).
 extern std::function<QString()> reportPathChooser;

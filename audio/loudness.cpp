@@ -1,5 +1,7 @@
 #include "audio/loudness.h"
 
+#include "audio/decode.h"
+
 #include <ebur128.h>
 
 #include <algorithm>
@@ -157,6 +159,18 @@ bool trimSilence(Sound& sound, int marginMs) {
         return false;
     sound.samples.erase(sound.samples.begin() + static_cast<std::ptrdiff_t>(end), sound.samples.end());
     sound.samples.erase(sound.samples.begin(), sound.samples.begin() + static_cast<std::ptrdiff_t>(start));
+    return true;
+}
+
+bool measureFileLoudness(const std::string& path, double& integratedLufs, double& truePeakDbtp) {
+    Sound sound;
+    if (!decodeFile(path, sound))
+        return false;
+    const Loudness l = measureLoudness(sound);
+    if (!l.valid)
+        return false;
+    integratedLufs = l.integratedLufs;
+    truePeakDbtp = l.truePeakDbtp;
     return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include "audio/sound.h"
 
+#include <string>
+
 namespace audio {
 
 // The default target for telephone prompts, in LUFS. The telephone network is planned for speech at an
@@ -30,6 +32,10 @@ struct Loudness {
 };
 
 Loudness measureLoudness(const Sound& sound);
+
+// Decodes the file and measures it; false when it does not decode or has no level (silence). Fits the call
+// flow's level meter, for the check before a write.
+bool measureFileLoudness(const std::string& path, double& integratedLufs, double& truePeakDbtp);
 
 // Brings the message to `targetLufs`, then limits its true peak to kPeakCeilingDbtp with a look-ahead limiter
 // (gain falls smoothly before a peak and recovers over 50 ms), so nothing clips. False and unchanged for a

@@ -2,9 +2,12 @@
 // settings file without a unit.
 #include "cli/commands.h"
 
+#include "audio/loudness.h"
+
 #include "flow/answering_menu.h"
 #include "flow/call_flow.h"
 #include "flow/flow_picture.h"
+#include "flow/message_probe.h"
 #include "flow/prewrite_check.h"
 #include "flow/trial_call.h"
 #include "model/atomic_file.h"
@@ -51,7 +54,9 @@ int cmdLint(const Args& args) {
     SettingsDatabase db;
     if (!load(db, file))
         return kNotLoaded;
-    const auto findings = flow::checkCallFlow(flow::readCallFlow(db, freeBytes));
+    flow::CallFlow cf = flow::readCallFlow(db, freeBytes);
+    flow::measureLevels(cf, audio::measureFileLoudness);
+    const auto findings = flow::checkCallFlow(cf);
     for (const auto& f : findings)
         std::cout << flow::gradeName(f.grade) << '\t' << f.object << '\t' << f.key << '\t' << f.text << '\n';
     std::cerr << "ошибок: " << flow::countGrade(findings, flow::Grade::Error)

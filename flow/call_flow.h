@@ -47,6 +47,11 @@ struct Message {
     bool decodable = false; // a layout the sound conversion takes (PCM, 8 or 16 bits, mono or stereo)
     double seconds = 0;     // duration, 0 when unknown
     std::string problem;    // why it is not usable, in Russian
+    // Its level, once measured (measureLevels): decoding every recording is too slow for the picture, so only
+    // the check before a write and the check on demand measure.
+    bool levelMeasured = false;
+    double loudnessLufs = 0; // integrated loudness after EBU R128
+    double truePeakDbtp = 0;
 };
 
 struct Menu {

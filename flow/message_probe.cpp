@@ -103,4 +103,11 @@ unsigned long long unitBytesFor(double seconds) {
     return static_cast<unsigned long long>(std::ceil(seconds * 8000.0 * 4.0 / 8.0));
 }
 
+void measureLevels(CallFlow& flow, const LevelMeter& meter) {
+    for (Menu& m : flow.menus) {
+        Message& msg = m.message;
+        msg.levelMeasured = m.exists && msg.decodable && meter(msg.path, msg.loudnessLufs, msg.truePeakDbtp);
+    }
+}
+
 } // namespace flow

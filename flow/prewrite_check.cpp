@@ -27,7 +27,7 @@ std::string ddmm(int day, int month) {
     return buf;
 }
 
-std::string seconds(double s) {
+std::string oneDecimal(double s) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f", s);
     std::string t = buf;
@@ -56,6 +56,9 @@ std::bitset<366> daysOf(const Holiday& h) {
     return days;
 }
 
+// The largest difference of loudness between two menus' recordings that a caller takes in stride.
+constexpr double kMaxLevelSpreadLu = 6.0;
+
 class Checker {
 public:
     explicit Checker(const CallFlow& f) : flow(f), reachable(reachableMenus(f)) {}
@@ -68,6 +71,7 @@ public:
         checkTimetable();
         checkMailboxes();
         checkMemory();
+        checkLevels();
         std::stable_sort(out.begin(), out.end(),
                          [](const Finding& a, const Finding& b) { return a.grade < b.grade; });
         return out;
@@ -174,7 +178,7 @@ private:
                     m.number);
             } else if (m.message.decodable && m.message.seconds < 0.5 && reached) {
                 add(Grade::Note, obj, "Message",
-                    name + ": сообщение короче полусекунды (" + seconds(m.message.seconds) +
+                    name + ": сообщение короче полусекунды (" + oneDecimal(m.message.seconds) +
                         " с). Проверьте, та ли это запись.",
                     m.number);
             }
@@ -421,6 +425,36 @@ private:
         }
     }
 
+    // Levels, where they were measured. A caller going from menu to menu hears the difference of their
+    // loudness at once; beyond 6 LU one of them is either strained to hear or too loud. A clipped recording
+    // crackles on the line, and the unit's coding makes it worse.
+    void checkLevels() {
+        const Menu* loudest = nullptr;
+        for (const Menu& m : flow.menus)
+            if (m.exists && m.message.levelMeasured &&
+                (!loudest || m.message.loudnessLufs > loudest->message.loudnessLufs))
+                loudest = &m;
+        for (const Menu& m : flow.menus) {
+            if (!m.exists || !m.message.levelMeasured)
+                continue;
+            const std::string name = "Меню " + std::to_string(m.number);
+            const double quieter = loudest->message.loudnessLufs - m.message.loudnessLufs;
+            if (quieter > kMaxLevelSpreadLu)
+                add(Grade::Warning, m.objectName, "Message",
+                    name + ": сообщение тише сообщения меню " + std::to_string(loudest->number) + " на " +
+                        oneDecimal(quieter) + " LU (" + oneDecimal(m.message.loudnessLufs) + " и " +
+                        oneDecimal(loudest->message.loudnessLufs) +
+                        " LUFS): звонящий будет прислушиваться. Выровняйте громкость сообщений в редакторе "
+                        "меню.",
+                    m.number);
+            if (m.message.truePeakDbtp > 0.0)
+                add(Grade::Warning, m.objectName, "Message",
+                    name + ": сообщение перегружено (пик +" + oneDecimal(m.message.truePeakDbtp) +
+                        " dBTP): звонящий услышит треск. Выровняйте громкость в редакторе меню.",
+                    m.number);
+        }
+    }
+
     void checkMemory() {
         if (!flow.freeSpaceBytes)
             return;
@@ -433,7 +467,7 @@ private:
             }
         if (total > *flow.freeSpaceBytes)
             add(Grade::Warning, "DEVICEINFO", "FreeSpaceBytes",
-                "Сообщения вместе (" + seconds(secondsTotal) + " с, " + std::to_string(total) +
+                "Сообщения вместе (" + oneDecimal(secondsTotal) + " с, " + std::to_string(total) +
                     " байт в устройстве) не помещаются в свободную память устройства (" +
                     std::to_string(*flow.freeSpaceBytes) +
                     " байт по последнему чтению). Укоротите или уберите часть сообщений.");

@@ -2,7 +2,10 @@
 #include "model/atomic_file.h"
 #include "tests/flow/flow_fixture.h"
 
+#include <algorithm>
+#include <cmath>
 #include <fcntl.h>
+#include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -87,6 +90,57 @@ TEST_F(FlowCli, LintPrintsGradeObjectKeyAndTextAndFailsOnErrors) {
     EXPECT_EQ(run({"lint"}).rc, 2);
     EXPECT_EQ(run({"lint", "--free-bytes", "lots", site}).rc, 2);
     EXPECT_EQ(run({"lint", (dir / "missing.qor").string()}).rc, 2);
+}
+
+// A 997 Hz tone of the given amplitude (1.0 = full scale) at 8000 samples a second, clipped where it goes
+// beyond full scale, as a 16-bit PCM WAV.
+void writeTone(const fs::path& path, double amplitude, double seconds) {
+    fs::create_directories(path.parent_path());
+    const auto frames = static_cast<std::uint32_t>(seconds * 8000);
+    std::string data;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const double v = std::clamp(amplitude * std::sin(2 * M_PI * 997 * i / 8000.0), -1.0, 1.0);
+        const auto s = static_cast<std::int16_t>(std::lround(v * 32767));
+        data.push_back(static_cast<char>(s & 0xff));
+        data.push_back(static_cast<char>((s >> 8) & 0xff));
+    }
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) {
+        out.put(char(v & 255)).put(char(v >> 8 & 255)).put(char(v >> 16 & 255)).put(char(v >> 24));
+    };
+    auto u16 = [&](std::uint32_t v) { out.put(char(v & 255)).put(char(v >> 8 & 255)); };
+    out << "RIFF";
+    u32(36 + static_cast<std::uint32_t>(data.size()));
+    out << "WAVEfmt ";
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(8000);
+    u32(16000);
+    u16(2);
+    u16(16);
+    out << "data";
+    u32(static_cast<std::uint32_t>(data.size()));
+    out << data;
+}
+
+TEST_F(FlowCli, LintMeasuresTheRecordingsAndWarnsOfUnevenLoudnessAndClipping) {
+    set("SYSPARAM", "Password", "5555");
+    set("MENU(0)", "ActionTO", "0101");
+    set("MENU(1)", "ActionTO", "02002000");
+    // Menu 0 a hard-clipped tone (true peak about +1 dBTP), menu 1 a tone 34 dB below full scale.
+    writeTone(dir / "site.messages" / "50001" / "loud.wav", 2.0, 3.0);
+    writeTone(dir / "site.messages" / "50101" / "quiet.wav", 0.02, 3.0);
+    set("MENU(0)", "Message", "loud.wav");
+    set("MENU(1)", "Message", "quiet.wav");
+    const Result r = run({"lint", site});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err; // warnings do not refuse
+    EXPECT_NE(r.out.find("предупреждение\tMENU(0)\tMessage\tМеню 0: сообщение перегружено"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("предупреждение\tMENU(1)\tMessage\tМеню 1: сообщение тише сообщения меню 0"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("предупреждений: 2"), std::string::npos) << r.err;
 }
 
 TEST_F(FlowCli, CallPrintsTheWalkAndAnswersWhetherItEndsSomewhere) {

@@ -1,3 +1,4 @@
+#include "flow/message_probe.h"
 #include "flow/prewrite_check.h"
 #include "tests/flow/flow_fixture.h"
 
@@ -188,6 +189,41 @@ TEST_F(PreWriteCheck, MessagesMustFitTheUnitsFreeMemoryWhenItIsKnown) {
     EXPECT_TRUE(has(check(51999), Grade::Warning, "DEVICEINFO", "FreeSpaceBytes", "52000"));
     EXPECT_TRUE(about(check(52000), "DEVICEINFO", "FreeSpaceBytes").empty());
     EXPECT_TRUE(about(check(), "DEVICEINFO", "FreeSpaceBytes").empty());
+}
+
+TEST_F(PreWriteCheck, MenusFarApartInLoudnessAndClippedRecordingsAreWarnedOfOnceMeasured) {
+    record(1, "quiet.wav", 3.0);
+    record(2, "near.wav", 3.0);
+    record(3, "clipped.wav", 3.0);
+    record(4, "silent.wav", 3.0);
+    set("MENU(5)", "Message", "gone.wav");
+    std::vector<std::string> measured;
+    const LevelMeter meter = [&](const std::string& path, double& lufs, double& peak) {
+        const std::string file = std::filesystem::path(path).filename().string();
+        measured.push_back(file);
+        peak = file == "clipped.wav" ? 0.4 : -3.0;
+        lufs = file == "quiet.wav" ? -26.5 : file == "near.wav" ? -25.5 : -20.0;
+        return file != "silent.wav"; // silence has no level
+    };
+    CallFlow f = read();
+    // Unmeasured levels say nothing: the picture never decodes the recordings.
+    EXPECT_TRUE(about(checkCallFlow(f), "MENU(1)", "Message").empty());
+
+    measureLevels(f, meter);
+    std::sort(measured.begin(), measured.end());
+    EXPECT_EQ(measured, (std::vector<std::string>{"clipped.wav", "main.wav", "near.wav", "quiet.wav", "silent.wav"}))
+        << "a missing file is not decoded";
+    const auto all = checkCallFlow(f);
+    // Menu 1 is 6.5 LU below the loudest (menus 0 and 3 at -20), menu 2 only 5.5: within what a caller takes.
+    const auto quiet = about(all, "MENU(1)", "Message");
+    ASSERT_EQ(quiet.size(), 1u);
+    EXPECT_EQ(quiet[0].grade, Grade::Warning);
+    EXPECT_NE(quiet[0].text.find("на 6,5 LU"), std::string::npos) << quiet[0].text;
+    EXPECT_NE(quiet[0].text.find("меню 0"), std::string::npos) << quiet[0].text;
+    EXPECT_TRUE(about(all, "MENU(2)", "Message").empty());
+    EXPECT_TRUE(has(all, Grade::Warning, "MENU(3)", "Message", "пик +0,4 dBTP"));
+    EXPECT_TRUE(about(all, "MENU(4)", "Message").empty());
+    EXPECT_FALSE(hasErrors(all));
 }
 
 TEST_F(PreWriteCheck, PasswordsATechnicianWouldChange) {
