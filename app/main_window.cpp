@@ -23,6 +23,8 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -394,10 +396,20 @@ void Tfrm_main::createControls() {
     info->addWidget(lbl_vMessages, 5, 0, 1, 2);
     treeLayout->addWidget(GroupBox1);
 
-    pnl_editor = new QWidget(Splitter1);
+    // The menu editor with its sound controls is taller than the opening window: in a window that small it
+    // scrolls, where a plain panel would squeeze its controls over one another.
+    auto* editorScroll = new QScrollArea(Splitter1);
+    editorScroll->setObjectName(QStringLiteral("sc_editor"));
+    editorScroll->setFrameShape(QFrame::NoFrame);
+    editorScroll->setWidgetResizable(true);
+    editorScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    pnl_editor = new QWidget;
     pnl_editor->setObjectName(QStringLiteral("pnl_editor"));
-    // The splitter may not leave the editor less than this: the editors are laid out for it.
-    pnl_editor->setMinimumWidth(kEditorMinWidth);
+    // The splitter may not leave the editor less than this: the editors are laid out for it, and a scroll bar
+    // beside a tall editor takes its width from it rather than bringing a second scroll bar.
+    editorScroll->setMinimumWidth(kEditorMinWidth);
+    pnl_editor->setMinimumWidth(kEditorMinWidth - editorScroll->verticalScrollBar()->sizeHint().width());
+    editorScroll->setWidget(pnl_editor);
     auto* editorLayout = new QVBoxLayout(pnl_editor);
     editorLayout->setContentsMargins(0, 0, 0, 0);
     Splitter1->setStretchFactor(0, 0);

@@ -336,6 +336,24 @@ QStringList cutTexts(QWidget* top) {
         if (!w->isVisibleTo(top) || !w->isVisible())
             continue;
         const QFontMetrics fm = w->fontMetrics();
+        // Squeezed in height, a control is drawn over its neighbours.
+        auto* wrapped = qobject_cast<QLabel*>(w);
+        if (wrapped != nullptr && wrapped->wordWrap() && !wrapped->text().isEmpty()) {
+            if (wrapped->heightForWidth(wrapped->width()) > wrapped->height())
+                cut << QStringLiteral("%1 squeezed: %2 > %3")
+                           .arg(w->objectName())
+                           .arg(wrapped->heightForWidth(wrapped->width()))
+                           .arg(w->height());
+        } else if (w->objectName().startsWith(QStringLiteral("qt_"))) {
+            // Qt's own parts of a compound control (a spin box's field) are sized by their control.
+        } else if (qobject_cast<QAbstractButton*>(w) != nullptr || qobject_cast<QLineEdit*>(w) != nullptr ||
+                   qobject_cast<QComboBox*>(w) != nullptr || (wrapped != nullptr && !wrapped->text().isEmpty())) {
+            if (w->height() < w->minimumSizeHint().height())
+                cut << QStringLiteral("%1 squeezed: %2 < %3")
+                           .arg(w->objectName())
+                           .arg(w->height())
+                           .arg(w->minimumSizeHint().height());
+        }
         if (auto* label = qobject_cast<QLabel*>(w)) {
             if (label->text().isEmpty() || label->wordWrap() || !label->pixmap().isNull())
                 continue;
