@@ -8,12 +8,14 @@
 #include "app/startup.h"
 #include "app/unit_history.h"
 #include "app/terminal_window.h"
+#include "history/snapshot_store.h"
 #include "link/device_link.h"
 #include "model/tables.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -102,6 +104,8 @@ const QString kConvertLossy =
 const QString kConvert = QStringLiteral("База настроек будет преобразована. Продолжить?");
 const QString kRootCaption = QStringLiteral("База настроек: ");
 const QString kUnnamedFile = QStringLiteral("noname.qor");
+const QString kReadOnlyMark = QStringLiteral(" (только чтение)");
+const QString kSnapshotCaption = QStringLiteral("Снимок устройства ");
 // Device commands.
 const QString kReadCaption = QStringLiteral("Чтение данных из автоинформатора...");
 const QString kWriteCaption = QStringLiteral("Запись данных в автоинформатор...");
@@ -305,7 +309,11 @@ void Tfrm_main::createControls() {
     });
     rollback->setObjectName(QStringLiteral("mn_Rollback"));
     QAction* unitHistoryAction = link->addAction(QStringLiteral("История устройства…"), this,
-                                                 [this] { unitHistory->showHistory(db, isConnected); });
+                                                 [this] {
+                                                     const std::string chosen = unitHistory->showHistory(db, isConnected);
+                                                     if (!chosen.empty())
+                                                         openSnapshot(chosen);
+                                                 });
     unitHistoryAction->setObjectName(QStringLiteral("mn_UnitHistory"));
     QMenu* settings = menuBar()->addMenu(kMenuSettings);
     settings->addActions({mnCOM, mn_DeviceConfig});
@@ -499,7 +507,7 @@ void Tfrm_main::updateTitle() {
         setWindowTitle(kTitle);
         return;
     }
-    const QString name = isUnnamed ? kUnnamedFile : fileNameOf(QString::fromStdString(db.basePath));
+    const QString name = isUnnamed ? unnamedName_ : fileNameOf(QString::fromStdString(db.basePath));
     setWindowTitle(name + (shellState == stModified ? QStringLiteral("*") : QString()) + QStringLiteral(" — ") +
                    kTitle);
 }
@@ -761,6 +769,7 @@ void Tfrm_main::showEvent(QShowEvent* event) {
 void Tfrm_main::FormShow() {
     shown_ = true;
     isUnnamed = true;
+    unnamedName_ = kUnnamedFile;
     clearTree();
     if (!settingsFile_.isEmpty()) {
         const QString path = QFileInfo(settingsFile_).absoluteFilePath();
@@ -909,6 +918,44 @@ void Tfrm_main::loadFile(const QString& path) {
         frames.releaseAll();
         applyShellState(stNoBase);
     }
+}
+
+void Tfrm_main::openSnapshot(const std::string& snapshotFolder) {
+    if (shellState == stBusy)
+        return;
+    const std::optional<history::Snapshot> snapshot =
+        history::SnapshotStore(UnitHistory::folder()).find(snapshotFolder);
+    if (!snapshot)
+        return;
+    commitEditor();
+    if (shellState == stModified && !askSaveChanges())
+        return;
+    // The window works on a copy in the scratch folder: an edit, a levelled or replaced recording never reach
+    // the history, and the copy has no name of its own, so a save asks where the technician wants it.
+    const QString copyFolder = tempFolder + QStringLiteral("snapshot/");
+    QDir(copyFolder).removeRecursively();
+    const QString title = QString::fromStdString(snapshot->index.unit + "-" + snapshot->name);
+    const QString copy = copyFolder + title + QStringLiteral(".qor");
+    frm_compare->hide();
+    applyShellState(stBusy);
+    clearTree();
+    bool opened = prepareFolder(copyFolder) && history::loadSnapshot(*snapshot, db);
+    if (opened) {
+        db.basePath = copy.toStdString();
+        // The tree is narrow: the unit is enough there, the title bar names the snapshot whole.
+        db.root->description = (kSnapshotCaption + QString::fromStdString(snapshot->index.unit)).toStdString();
+        opened = db.saveBase(db.basePath);
+    }
+    if (!opened) {
+        frames.releaseAll();
+        applyShellState(stNoBase);
+        return;
+    }
+    isUnnamed = true;
+    unnamedName_ = title + kReadOnlyMark;
+    rebuildTree();
+    expandAndSelectRoot();
+    applyShellState(stSaved);
 }
 
 void Tfrm_main::bt_SaveClick() {

@@ -87,6 +87,8 @@ public:
     void mnAboutClick();
     // Opens a settings file, asking about unsaved changes first (the recent-files entries).
     void openFile(const QString& path);
+    // Opens a snapshot of the unit's history read-only: its copy, which a save puts under a new name.
+    void openSnapshot(const std::string& snapshotFolder);
 
     // Which file the open and save dialogs chose; empty for cancel. Tests put their own choice here.
     enum class FileDialogKind { Open, Save };
@@ -168,6 +170,7 @@ private:
     QFileDialog* openDialog_;
     QFileDialog* saveDialog_;
     QString settingsFile_;
+    QString unnamedName_; // what the title calls a database without a file of its own
     bool shown_ = false;
     bool busyCursor_ = false;
     bool closing_ = false;

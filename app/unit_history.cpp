@@ -74,10 +74,11 @@ void UnitHistory::attach(Tfrm_read& dialog) {
     };
 }
 
-void UnitHistory::showHistory(const SettingsDatabase& open, bool connected) {
+std::string UnitHistory::showHistory(const SettingsDatabase& open, bool connected) {
     UnitHistoryDialog dialog(window_, folder(), open,
                              connected ? history::identify(open).folderName() : std::string());
     dialog.exec();
+    return dialog.snapshotToOpen();
 }
 
 void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QString& tempFolder,

@@ -22,8 +22,8 @@ public:
     // The history folder the window uses.
     static std::string folder();
     // "История устройства…": the snapshots of the connected unit (or any other), compared with the open
-    // database.
-    void showHistory(const SettingsDatabase& open, bool connected);
+    // database. Answers the folder of the snapshot the technician chose to open, or empty.
+    std::string showHistory(const SettingsDatabase& open, bool connected);
     // "Откатить последнюю запись": the newest before-write of the connected unit goes back through the write
     // dialog, with its preview; the dialog works on the snapshot for that time.
     void rollback(Tfrm_read& dialog, SettingsDatabase& open, const QString& tempFolder, bool connected);

@@ -18,6 +18,7 @@ namespace zirezid {
 
 namespace {
 const QString kCaption = QStringLiteral("История устройства");
+const QString kOpen = QStringLiteral("Открыть (только чтение)");
 const QString kCompare = QStringLiteral("Сравнить с базой");
 const QString kClose = QStringLiteral("Закрыть");
 constexpr int kPathRole = Qt::UserRole + 1;
@@ -49,11 +50,14 @@ UnitHistoryDialog::UnitHistoryDialog(QWidget* parent, const std::string& history
     tbl_Snapshots->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(tbl_Snapshots, 1);
     auto* buttons = new QHBoxLayout;
+    bt_Open = new QPushButton(kOpen, this);
+    bt_Open->setObjectName(QStringLiteral("bt_Open"));
     bt_Compare = new QPushButton(kCompare, this);
     bt_Compare->setObjectName(QStringLiteral("bt_Compare"));
     bt_Close = new QPushButton(kClose, this);
     bt_Close->setObjectName(QStringLiteral("bt_Close"));
     buttons->addStretch(1);
+    buttons->addWidget(bt_Open);
     buttons->addWidget(bt_Compare);
     buttons->addWidget(bt_Close);
     layout->addLayout(buttons);
@@ -65,6 +69,11 @@ UnitHistoryDialog::UnitHistoryDialog(QWidget* parent, const std::string& history
     if (const int at = cb_Unit->findText(QString::fromStdString(unit)); at >= 0)
         cb_Unit->setCurrentIndex(at);
     connect(cb_Unit, &QComboBox::currentIndexChanged, this, [this] { fill(); });
+    connect(bt_Open, &QPushButton::clicked, this, [this] {
+        toOpen_ = selectedSnapshot();
+        if (!toOpen_.empty())
+            accept();
+    });
     connect(bt_Compare, &QPushButton::clicked, this, [this] { compareSelected(); });
     connect(tbl_Snapshots, &QTableWidget::cellDoubleClicked, this, [this] { compareSelected(); });
     connect(bt_Close, &QPushButton::clicked, this, &QDialog::accept);
@@ -94,6 +103,7 @@ void UnitHistoryDialog::fill() {
     if (!snapshots.empty())
         tbl_Snapshots->selectRow(0);
     bt_Compare->setEnabled(tbl_Snapshots->rowCount() > 0);
+    bt_Open->setEnabled(tbl_Snapshots->rowCount() > 0);
 }
 
 std::string UnitHistoryDialog::selectedSnapshot() const {

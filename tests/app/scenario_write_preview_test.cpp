@@ -1,6 +1,5 @@
 // A technician writes to the unit from the real main window: the preview comes before anything is sent;
 // cancelling it leaves the unit as it was, going on writes, and the history keeps what the write replaced.
-#ifdef UNITSIM_BINARY
 
 #include "app/main_window.h"
 #include "app/write_preview_dialog.h"
@@ -16,6 +15,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <QtTest/QTest>
@@ -169,4 +171,68 @@ TEST_F(WriteWithPreviewTest, TheTechnicianRollsTheLastWriteBackFromTheConnection
     EXPECT_EQ(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "7");
 }
 
-#endif
+TEST_F(WriteWithPreviewTest, TheTechnicianOpensWhatTheUnitHadBeforeAWriteAndKeepsItUnderANewName) {
+    ASSERT_NO_FATAL_FAILURE(clickNode(window->db.findObject("SYSPARAM")));
+    QTest::keyClick(window->kt_treeview, Qt::Key_Space);
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    ASSERT_TRUE(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->setText("7"));
+    {
+        ModalScript script;
+        script.then(writeAndClose).then([](QDialog* dialog) {
+            QTest::mouseClick(qobject_cast<WritePreviewDialog*>(dialog)->bt_Go, Qt::LeftButton);
+        });
+        QTest::keyClick(window.get(), Qt::Key_F6);
+        ASSERT_EQ(script.handled(), 2);
+    }
+    const QStringList before = snapshots().filter(QStringLiteral("-before-write"));
+    ASSERT_EQ(before.size(), 1);
+    const QString snapshotFile =
+        env.path(QStringLiteral("data/zirezid/units/QOR22-5150/") + before[0] + QStringLiteral("/unit.qor"));
+    QFile original(snapshotFile);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray snapshotBytes = original.readAll();
+    original.close();
+
+    // The history window, the before-write row, "Открыть (только чтение)"; then the window asks about the edit
+    // the write did not save, and the technician lets it go.
+    ModalScript script;
+    script.then([&](QDialog* dialog) {
+        auto* table = dialog->findChild<QTableWidget*>(QStringLiteral("tbl_Snapshots"));
+        ASSERT_NE(table, nullptr);
+        int row = -1;
+        for (int r = 0; r < table->rowCount(); ++r)
+            if (table->item(r, 1)->text() == QStringLiteral("before-write"))
+                row = r;
+        ASSERT_GE(row, 0);
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("bt_Open")), Qt::LeftButton);
+    });
+    script.click(QStringLiteral("btn_No"));
+    ASSERT_NO_FATAL_FAILURE(chooseMenu(QStringLiteral("Связь"), QStringLiteral("mn_UnitHistory")));
+    EXPECT_EQ(script.handled(), 2);
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "1") << "what the unit had";
+    EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("QOR22-5150-") + before[0] + QStringLiteral(" (только чтение)")))
+        << window->windowTitle().toStdString();
+
+    // An edit, then the tool bar's Save: it asks for a new name, and the snapshot stays as it was.
+    ASSERT_TRUE(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->setText("5"));
+    const QString kept = env.path(QStringLiteral("kept.qor"));
+    QString askedFor;
+    window->askFileName = [&](Tfrm_main::FileDialogKind, const QString&, const QString& fileName) {
+        askedFor = fileName;
+        return kept;
+    };
+    QWidget* save = window->findChild<QToolBar*>()->widgetForAction(window->bt_Save);
+    ASSERT_TRUE(save->isEnabled());
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_TRUE(QFileInfo(askedFor).fileName().startsWith(QStringLiteral("QOR22-5150-"))) << askedFor.toStdString();
+    EXPECT_EQ(QString::fromStdString(window->db.basePath), kept);
+    EXPECT_FALSE(window->windowTitle().contains(QStringLiteral("только чтение")));
+    SettingsDatabase reread;
+    ASSERT_TRUE(reread.loadBase(kept.toStdString()));
+    EXPECT_EQ(reread.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "5");
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(original.readAll(), snapshotBytes) << "the history is never written by an edit";
+}
