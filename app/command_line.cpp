@@ -25,9 +25,7 @@ const char* const kUsage =
     "Без окон: zirezid-cli --help; порты компьютера и их проблемы: zirezid-cli ports.\n";
 } // namespace
 
-const char* programVersion() {
-    return ZIREZID_VERSION;
-}
+const char* programVersion() { return ZIREZID_VERSION; }
 
 std::optional<int> handleCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
     for (int i = 1; i < argc; ++i) {

@@ -20,9 +20,7 @@ const QString kDiffer = QStringLiteral("Базы настроек %1 (%2) и %3 
 const QString kRecording = QStringLiteral("Записанное сообщение");
 const QString kOnlyHere = QStringLiteral("объект есть только в одной из баз");
 
-QString q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+QString q(const std::string& s) { return QString::fromStdString(s); }
 } // namespace
 
 Tfrm_compare::Tfrm_compare(QWidget* parent) : QDialog(parent) {
@@ -55,14 +53,12 @@ Tfrm_compare::Tfrm_compare(QWidget* parent) : QDialog(parent) {
             [this](QTreeWidgetItem* item, int) { itemDoubleClicked(item); });
 }
 
-void Tfrm_compare::showComparison(const compare::Comparison& comparison, const QString& nameA,
-                                  const QString& nameB) {
+void Tfrm_compare::showComparison(const compare::Comparison& comparison, const QString& nameA, const QString& nameB) {
     tv_Differences->clear();
     tv_Differences->setHeaderLabels({kColumnField, kColumnKey, nameA, nameB});
     const QString typeA = q(comparison.unitTypeA), typeB = q(comparison.unitTypeB);
-    lbl_Summary->setText(comparison.equal()
-                             ? kEqual.arg(nameA, typeA, nameB, typeB)
-                             : kDiffer.arg(nameA, typeA, nameB, typeB).arg(comparison.objects.size()));
+    lbl_Summary->setText(comparison.equal() ? kEqual.arg(nameA, typeA, nameB, typeB)
+                                            : kDiffer.arg(nameA, typeA, nameB, typeB).arg(comparison.objects.size()));
     for (const compare::ObjectDifference& d : comparison.objects) {
         const QString name = q(d.objectName);
         auto* group = new QTreeWidgetItem(tv_Differences);

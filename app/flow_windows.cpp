@@ -56,9 +56,7 @@ const char* const kDayShort[7] = {"Пн", "Вт", "Ср", "Чт", "Пт", "Сб"
 const QColor kDayColour(0xf7, 0xd7, 0x74);
 const QColor kNightColour(0x2f, 0x3e, 0x5c);
 
-QString q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+QString q(const std::string& s) { return QString::fromStdString(s); }
 
 QColor gradeColour(flow::Grade g) {
     switch (g) {
@@ -85,8 +83,7 @@ QString chooseReportPath(Tfrm_main& w) {
     if (reportPathChooser)
         return reportPathChooser();
     QString base = QString::fromStdString(w.db.basePath);
-    base = base.isEmpty() ? QStringLiteral("site.pdf")
-                          : QFileInfo(base).completeBaseName() + QStringLiteral(".pdf");
+    base = base.isEmpty() ? QStringLiteral("site.pdf") : QFileInfo(base).completeBaseName() + QStringLiteral(".pdf");
     return QFileDialog::getSaveFileName(&w, QStringLiteral("Отчёт для заказчика"), base,
                                         QStringLiteral("Документ PDF (*.pdf)"));
 }
@@ -333,11 +330,10 @@ Tfrm_week::Tfrm_week(Tfrm_main& w) : QDialog(&w), main_(w) {
     setWindowTitle(kWeekCaption);
     auto* layout = new QHBoxLayout(this);
     auto* left = new QVBoxLayout;
-    auto* legend =
-        new QLabel(QStringLiteral("<span style='background:%1'>&nbsp;&nbsp;&nbsp;&nbsp;</span> день &nbsp; "
-                                  "<span style='background:%2'>&nbsp;&nbsp;&nbsp;&nbsp;</span> ночь")
-                       .arg(kDayColour.name(), kNightColour.name()),
-                   this);
+    auto* legend = new QLabel(QStringLiteral("<span style='background:%1'>&nbsp;&nbsp;&nbsp;&nbsp;</span> день &nbsp; "
+                                             "<span style='background:%2'>&nbsp;&nbsp;&nbsp;&nbsp;</span> ночь")
+                                  .arg(kDayColour.name(), kNightColour.name()),
+                              this);
     left->addWidget(legend);
     auto* scrollArea = new QScrollArea(this);
     grid = new WeekGrid;
@@ -418,8 +414,7 @@ Tfrm_check::Tfrm_check(Tfrm_main& w) : QDialog(&w), main_(w) {
     layout->addLayout(buttons);
     connect(bt_Write, &QPushButton::clicked, this, &QDialog::accept);
     connect(bt_Cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(lv_Findings, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item) { openFinding(item); });
+    connect(lv_Findings, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { openFinding(item); });
 }
 
 void Tfrm_check::setFindings(const std::vector<flow::Finding>& findings, bool beforeWrite) {
@@ -434,8 +429,7 @@ void Tfrm_check::setFindings(const std::vector<flow::Finding>& findings, bool be
         if (KT_TABLE* t = main_.db.findObject(f.object))
             if (KT_RECORD* r = t->findChild(f.key == "Pwd" ? std::string("Password") : f.key))
                 field = q(r->description).trimmed();
-        auto* item =
-            new QTreeWidgetItem(lv_Findings, {q(flow::gradeName(f.grade)), object, field, q(f.text)});
+        auto* item = new QTreeWidgetItem(lv_Findings, {q(flow::gradeName(f.grade)), object, field, q(f.text)});
         item->setData(0, Qt::UserRole, static_cast<int>(i));
         item->setToolTip(3, q(f.text));
         for (int c = 0; c < 4; ++c)
@@ -446,15 +440,15 @@ void Tfrm_check::setFindings(const std::vector<flow::Finding>& findings, bool be
     else
         lbl_Detail->clear();
     const bool errors = flow::hasErrors(findings);
-    lbl_Summary->setText(
-        QStringLiteral("Ошибок: %1, предупреждений: %2, замечаний: %3.%4")
-            .arg(flow::countGrade(findings, flow::Grade::Error))
-            .arg(flow::countGrade(findings, flow::Grade::Warning))
-            .arg(flow::countGrade(findings, flow::Grade::Note))
-            .arg(beforeWrite ? (errors ? QStringLiteral(" С ошибками устройство будет работать не так, "
-                                                        "как задумано: исправьте их перед записью.")
-                                       : QStringLiteral(" Записать настройки в устройство?"))
-                             : QString()));
+    lbl_Summary->setText(QStringLiteral("Ошибок: %1, предупреждений: %2, замечаний: %3.%4")
+                             .arg(flow::countGrade(findings, flow::Grade::Error))
+                             .arg(flow::countGrade(findings, flow::Grade::Warning))
+                             .arg(flow::countGrade(findings, flow::Grade::Note))
+                             .arg(beforeWrite
+                                      ? (errors ? QStringLiteral(" С ошибками устройство будет работать не так, "
+                                                                 "как задумано: исправьте их перед записью.")
+                                                : QStringLiteral(" Записать настройки в устройство?"))
+                                      : QString()));
     bt_Write->setVisible(beforeWrite);
     bt_Write->setText(errors ? kWriteAnyway : kWrite);
     bt_Cancel->setText(beforeWrite ? kCancel : kClose);
@@ -485,8 +479,7 @@ std::vector<flow::Finding> findingsForWrite(const std::vector<flow::Finding>& al
 bool preWriteCheckAllows(Tfrm_main& w, const std::vector<std::string>& objectsWritten) {
     // What this write does not send is already in the unit as it is: only its own findings stop it.
     const auto findings = findingsForWrite(flow::checkCallFlow(checkedCallFlow(w)), objectsWritten);
-    if (flow::countGrade(findings, flow::Grade::Error) + flow::countGrade(findings, flow::Grade::Warning) ==
-        0)
+    if (flow::countGrade(findings, flow::Grade::Error) + flow::countGrade(findings, flow::Grade::Warning) == 0)
         return true;
     auto* dialog = windowOf<Tfrm_check>(w, "frm_check");
     dialog->setFindings(findings, true);
@@ -525,9 +518,7 @@ Tfrm_trial::Tfrm_trial(Tfrm_main& w) : QDialog(&w), main_(w) {
         keys[i]->setMinimumHeight(40);
         keys[i]->setAutoDefault(false);
         pad->addWidget(keys[i], i / 3, i % 3);
-        const int event = i == 9    ? flow::kTimeoutEvent
-                          : i == 10 ? flow::eventOfDigit(0)
-                                    : flow::eventOfDigit(i + 1);
+        const int event = i == 9 ? flow::kTimeoutEvent : i == 10 ? flow::eventOfDigit(0) : flow::eventOfDigit(i + 1);
         connect(keys[i], &QPushButton::clicked, this, [this, event] { pressEvent(event); });
     }
     keys[11] = nullptr;
@@ -578,8 +569,7 @@ void Tfrm_trial::refresh() {
 void Tfrm_trial::startCall() {
     flow_ = currentCallFlow(main_);
     const QDateTime at = de_At->dateTime();
-    const flow::CallTime t{at.date().year(), at.date().month(), at.date().day(), at.time().hour(),
-                           at.time().minute()};
+    const flow::CallTime t{at.date().year(), at.date().month(), at.date().day(), at.time().hour(), at.time().minute()};
     call_ = std::make_unique<flow::TrialCall>(flow_, cb_Line->currentData().toInt(), t);
     call_->start();
     showCall();
@@ -612,8 +602,7 @@ void Tfrm_trial::showCall() {
     if (call_->ended())
         lbl_End->setText(q(call_->ending()));
     else
-        lbl_End->setText(
-            QStringLiteral("Звонящий в меню %1: нажмите цифру или «Таймаут»").arg(call_->currentMenu()));
+        lbl_End->setText(QStringLiteral("Звонящий в меню %1: нажмите цифру или «Таймаут»").arg(call_->currentMenu()));
     for (QPushButton* k : keys)
         if (k)
             k->setEnabled(!call_->ended());
@@ -638,8 +627,7 @@ void Tfrm_trial::playCurrentMenu() {
     const QString unitFile = scratch_->filePath(QStringLiteral("caller.ktm"));
     const QString heard = scratch_->filePath(QStringLiteral("caller-%1.wav").arg(m->number));
     std::string error;
-    if (sound::convertSoundFile(m->message.path, unitFile.toStdString(), false, nullptr, &error) !=
-            sound::kSoundOk ||
+    if (sound::convertSoundFile(m->message.path, unitFile.toStdString(), false, nullptr, &error) != sound::kSoundOk ||
         sound::convertSoundFile(unitFile.toStdString(), heard.toStdString(), true, nullptr, &error) !=
             sound::kSoundOk) {
         callerSoundError = q(error);

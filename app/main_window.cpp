@@ -95,9 +95,9 @@ const QString kNewTitle = QStringLiteral("Новая база настроек")
 const QString kCompareTitle = QStringLiteral("Сравнить с файлом");
 const QString kFilter = QStringLiteral("VIDA Configuration Files (*.qor)");
 const QString kNotSaved = QStringLiteral("База настроек не сохранена. Сохранить?");
-const QString kChangedOnDisk = QStringLiteral(
-    "Файл %1 изменён другой программой после того, как он был открыт или сохранён здесь.\n"
-    "Сохранить и заменить изменения другой программы?");
+const QString kChangedOnDisk =
+    QStringLiteral("Файл %1 изменён другой программой после того, как он был открыт или сохранён здесь.\n"
+                   "Сохранить и заменить изменения другой программы?");
 const QString kFileBusy = QStringLiteral("База настроек не сохранена: %1");
 const QString kConvertLossy =
     QStringLiteral("База настроек будет преобразована. Часть информации может быть утеряна. Продолжить?");
@@ -304,16 +304,14 @@ void Tfrm_main::createControls() {
     link->addSeparator();
     link->addAction(mn_DateTime);
     link->addSeparator();
-    QAction* rollback = link->addAction(QStringLiteral("Откатить последнюю запись"), this, [this] {
-        unitHistory->rollback(*frm_read, db, tempFolder, isConnected);
-    });
+    QAction* rollback = link->addAction(QStringLiteral("Откатить последнюю запись"), this,
+                                        [this] { unitHistory->rollback(*frm_read, db, tempFolder, isConnected); });
     rollback->setObjectName(QStringLiteral("mn_Rollback"));
-    QAction* unitHistoryAction = link->addAction(QStringLiteral("История устройства…"), this,
-                                                 [this] {
-                                                     const std::string chosen = unitHistory->showHistory(db, isConnected);
-                                                     if (!chosen.empty())
-                                                         openSnapshot(chosen);
-                                                 });
+    QAction* unitHistoryAction = link->addAction(QStringLiteral("История устройства…"), this, [this] {
+        const std::string chosen = unitHistory->showHistory(db, isConnected);
+        if (!chosen.empty())
+            openSnapshot(chosen);
+    });
     unitHistoryAction->setObjectName(QStringLiteral("mn_UnitHistory"));
     QMenu* settings = menuBar()->addMenu(kMenuSettings);
     settings->addActions({mnCOM, mn_DeviceConfig});
@@ -527,7 +525,8 @@ void Tfrm_main::FormCreate() {
 void Tfrm_main::createWindows() {
     frm_msg_err_ari = new Tfrm_msg_err_ari(this);
     frm_msg_warn_query = new Tfrm_msg_warn_query(this);
-    frames.attach(db, [this](const QString& question) { return frm_msg_warn_query->askYesNoCancel(question) == mrYes; });
+    frames.attach(db,
+                  [this](const QString& question) { return frm_msg_warn_query->askYesNoCancel(question) == mrYes; });
     watchMessages();
     frm_msg_warn_query_all = new Tfrm_msg_warn_query_all(this);
     frm_editbox = new Tfrm_editbox(this);

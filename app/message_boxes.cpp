@@ -39,8 +39,8 @@ QPixmap stopPicture() {
     p.setRenderHint(QPainter::Antialiasing);
     QPolygonF octagon;
     const double a = 9.5, b = 31.0 - 9.5;
-    octagon << QPointF(a, 1) << QPointF(b, 1) << QPointF(31, a) << QPointF(31, b) << QPointF(b, 31)
-            << QPointF(a, 31) << QPointF(1, b) << QPointF(1, a);
+    octagon << QPointF(a, 1) << QPointF(b, 1) << QPointF(31, a) << QPointF(31, b) << QPointF(b, 31) << QPointF(a, 31)
+            << QPointF(1, b) << QPointF(1, a);
     p.setBrush(QColor(200, 20, 20));
     p.setPen(QPen(Qt::darkRed, 1));
     p.drawPolygon(octagon);

@@ -13,16 +13,14 @@ namespace zirezid {
 
 namespace {
 const QString kDevicesCaption = QStringLiteral("Последовательные порты этого компьютера:");
-const QStringList kColumns{QStringLiteral("Устройство"), QStringLiteral("Адаптер"),
-                           QStringLiteral("Серийный номер"), QStringLiteral("COM")};
+const QStringList kColumns{QStringLiteral("Устройство"), QStringLiteral("Адаптер"), QStringLiteral("Серийный номер"),
+                           QStringLiteral("COM")};
 const QString kAssign = QStringLiteral("Назначить выбранному COM");
 const QString kCheck = QStringLiteral("Проверить порт");
 const QString kNoDevices = QStringLiteral("(последовательных портов не найдено)");
 const QString kNoUart = QStringLiteral(" — без UART");
 
-QString fromStd(const std::string& text) {
-    return QString::fromStdString(text);
-}
+QString fromStd(const std::string& text) { return QString::fromStdString(text); }
 } // namespace
 
 PortSurveyPanel::PortSurveyPanel(QWidget* parent) : QWidget(parent) {

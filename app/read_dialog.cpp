@@ -260,9 +260,7 @@ void Tfrm_read::bt_ReadClick() {
     if (lineLost_)
         setDialogState(done > 0 ? devlink::dsLostReadKept : devlink::dsNotConnected);
     else
-        setDialogState(done == 0       ? devlink::dsReady
-                       : done == count ? devlink::dsAllRead
-                                       : devlink::dsReadWithErrors);
+        setDialogState(done == 0 ? devlink::dsReady : done == count ? devlink::dsAllRead : devlink::dsReadWithErrors);
 }
 
 void Tfrm_read::bt_WriteClick() {
@@ -275,9 +273,7 @@ void Tfrm_read::bt_WriteClick() {
         setDialogState(done == static_cast<int>(linkObjects.size()) ? devlink::dsAllWritten : devlink::dsReady);
 }
 
-void Tfrm_read::bt_StopClick() {
-    link_->bt_StopClick();
-}
+void Tfrm_read::bt_StopClick() { link_->bt_StopClick(); }
 
 void Tfrm_read::bt_SaveClick() {
     // The downloaded messages are put beside their places first; only when all of them could be does the read
@@ -324,7 +320,6 @@ void Tfrm_read::done(int result) {
     if (onClosed)
         onClosed();
 }
-
 
 void Tfrm_read::setDatabase(SettingsDatabase* database, const QString& tempFolder) {
     link_->database = database;
@@ -434,9 +429,8 @@ bool Tfrm_read::openSession() {
         return false;
     }
     if (!diagnosis.Opens() && diagnosis.Problem != serial::PortDiagnosis::kUnknown) {
-        zirezid::showMessage(parentWidget(),
-                             kPortUnusable.arg(comPortNumber).arg(where) + QString::fromStdString(diagnosis.Text),
-                             true);
+        zirezid::showMessage(
+            parentWidget(), kPortUnusable.arg(comPortNumber).arg(where) + QString::fromStdString(diagnosis.Text), true);
         return false;
     }
     lineLost_ = lostSessionEnded_ = lineLossSaid_ = false;
@@ -512,7 +506,8 @@ void Tfrm_read::setStatusPanel(int panel, const std::string& text) {
     // A write's summary may name menus left without a message: it must be read whole, so what the panel
     // cannot hold is shown in the free room under the buttons (a read has its check box there).
     if (panel == 1) {
-        const bool tooWide = sb1Panels[1]->fontMetrics().horizontalAdvance(value) > sb1Panels[1]->contentsRect().width();
+        const bool tooWide =
+            sb1Panels[1]->fontMetrics().horizontalAdvance(value) > sb1Panels[1]->contentsRect().width();
         lbl_Summary->setText(value);
         lbl_Summary->setVisible(writeMode && tooWide);
     }
@@ -529,8 +524,8 @@ void Tfrm_read::showMessage(const std::string& text, const std::string& caption)
             onLineLost();
     }
     QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+                    parent);
     box.exec();
 }
 
@@ -539,9 +534,7 @@ int Tfrm_read::askAbortRetryIgnore(const std::string& text, bool allowSkip) {
     return allowSkip ? errorBox_->askAbortRetryIgnore(message) : errorBox_->askAbortRetry(message);
 }
 
-int Tfrm_read::askYesNoAll(const std::string& text) {
-    return queryAllBox_->askYesNoAll(QString::fromStdString(text));
-}
+int Tfrm_read::askYesNoAll(const std::string& text) { return queryAllBox_->askYesNoAll(QString::fromStdString(text)); }
 
 bool Tfrm_read::editText(const std::string& caption, const std::string& label, std::string& text) {
     QString value = QString::fromStdString(text);
@@ -555,6 +548,5 @@ void Tfrm_read::deviceInfoChanged() {
     if (onDeviceInfoChanged)
         onDeviceInfoChanged();
 }
-
 
 } // namespace zirezid

@@ -34,8 +34,7 @@ using LinkObjectList = std::vector<std::pair<std::string, KT_TABLE*>>;
 class Tfrm_read : public QDialog, public DeviceClock, public devlink::LinkUi {
     Q_OBJECT
 public:
-    Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox,
-              Tfrm_editbox* editBox);
+    Tfrm_read(QWidget* parent, Tfrm_msg_err_ari* errorBox, Tfrm_msg_warn_query_all* queryAllBox, Tfrm_editbox* editBox);
     ~Tfrm_read() override;
 
     // Filled by the main window before each job.

@@ -118,8 +118,7 @@ QString Tfrm_ComPort::deviceProblem(const QString& device) {
         return QString();
     // Asked of sysfs, not by opening the device: opening a real port would pulse its modem lines.
     const QString subsystem =
-        QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(::minor(st.st_rdev)))
-            .symLinkTarget();
+        QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(::minor(st.st_rdev))).symLinkTarget();
     if (QFileInfo(subsystem).fileName() == QLatin1String("tty"))
         return QString();
     return kNotAPort + QStringLiteral(" (") + kOtherDevice + QStringLiteral(")");

@@ -17,9 +17,7 @@ namespace zirezid {
 
 namespace {
 
-QColor toQColor(serial::TColor c) {
-    return QColor::fromRgb(static_cast<QRgb>(c));
-}
+QColor toQColor(serial::TColor c) { return QColor::fromRgb(static_cast<QRgb>(c)); }
 
 // What a byte on the line looks like: the unit speaks Windows-1251; control bytes show as blanks.
 QChar glyph(std::uint8_t ch) {
@@ -62,9 +60,7 @@ TVaTerminalScreen::TVaTerminalScreen(QWidget* parent) : QWidget(parent) {
     updateScrollBar();
 }
 
-TVaTerminalScreen::~TVaTerminalScreen() {
-    terminal_.OnUpdate = nullptr;
-}
+TVaTerminalScreen::~TVaTerminalScreen() { terminal_.OnUpdate = nullptr; }
 
 void TVaTerminalScreen::setTerminalFont(const QFont& font) {
     setFont(font);

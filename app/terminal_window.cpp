@@ -102,8 +102,8 @@ void Tfrm_terminal::FormActivate() {
         p->Open();
     } catch (...) {
         // Reported once the window is up, so the message box stands over it.
-        QTimer::singleShot(
-            0, this, [error = std::current_exception()] { serial::MainThreadHost().HandleException(error); });
+        QTimer::singleShot(0, this,
+                           [error = std::current_exception()] { serial::MainThreadHost().HandleException(error); });
     }
 }
 

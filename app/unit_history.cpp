@@ -23,26 +23,21 @@ struct UnitHistory::State {
 
 UnitHistory::UnitHistory(QWidget* window) : QObject(window), state_(new State), window_(window) {}
 
-UnitHistory::~UnitHistory() {
-    delete state_;
-}
+UnitHistory::~UnitHistory() { delete state_; }
 
-std::string UnitHistory::folder() {
-    return history::SnapshotStore::defaultRoot();
-}
+std::string UnitHistory::folder() { return history::SnapshotStore::defaultRoot(); }
 
 void UnitHistory::attach(Tfrm_read& dialog) {
     Tfrm_read* d = &dialog;
     dialog.onRead = [this](devlink::DeviceLink& link) {
         history::SnapshotStore store(folder());
         std::string error;
-        state_->lastRead = history::recordRead(
-            store, history::readPreferences(preferencesPath().toStdString()), link, error);
+        state_->lastRead =
+            history::recordRead(store, history::readPreferences(preferencesPath().toStdString()), link, error);
         state_->lastReadLink = &link;
         // The read itself stands; a history that cannot take it is said, not hidden.
         if (!state_->lastRead && !error.empty())
-            QMessageBox::warning(window_, QStringLiteral("История устройства"),
-                                 QString::fromStdString(error));
+            QMessageBox::warning(window_, QStringLiteral("История устройства"), QString::fromStdString(error));
     };
     dialog.onApplied = [this, d] {
         if (!state_->lastRead || !d->link() || !d->link()->database)
@@ -58,9 +53,8 @@ void UnitHistory::attach(Tfrm_read& dialog) {
         history::GuardedWrite write(link, *d, store, preferences);
         write.objects = link.linkObjects;
         write.askWithoutHistory = [d](const std::string& question) {
-            return QMessageBox::question(d, QStringLiteral("История устройства"),
-                                         QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No,
-                                         QMessageBox::No) == QMessageBox::Yes;
+            return QMessageBox::question(d, QStringLiteral("История устройства"), QString::fromStdString(question),
+                                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
         };
         write.approve = [d, preferences](history::Preview& preview) {
             // Conflicts are never decided silently: the preview comes whatever the preference says.
@@ -75,14 +69,12 @@ void UnitHistory::attach(Tfrm_read& dialog) {
 }
 
 std::string UnitHistory::showHistory(const SettingsDatabase& open, bool connected) {
-    UnitHistoryDialog dialog(window_, folder(), open,
-                             connected ? history::identify(open).folderName() : std::string());
+    UnitHistoryDialog dialog(window_, folder(), open, connected ? history::identify(open).folderName() : std::string());
     dialog.exec();
     return dialog.snapshotToOpen();
 }
 
-void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QString& tempFolder,
-                           bool connected) {
+void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QString& tempFolder, bool connected) {
     const QString caption = QStringLiteral("Откат последней записи");
     if (!connected) {
         QMessageBox::information(window_, caption, QStringLiteral("Сначала подключитесь к устройству."));
@@ -92,9 +84,9 @@ void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QStr
     const history::SnapshotStore store(folder());
     const auto snapshot = store.newest(unit.folderName(), history::kKindBeforeWrite);
     if (!snapshot) {
-        QMessageBox::information(window_, caption,
-                                 QStringLiteral("В истории нет записи на устройство %1.")
-                                     .arg(QString::fromStdString(unit.folderName())));
+        QMessageBox::information(
+            window_, caption,
+            QStringLiteral("В истории нет записи на устройство %1.").arg(QString::fromStdString(unit.folderName())));
         return;
     }
     SettingsDatabase restored;

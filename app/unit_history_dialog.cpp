@@ -24,8 +24,8 @@ const QString kClose = QStringLiteral("Закрыть");
 constexpr int kPathRole = Qt::UserRole + 1;
 } // namespace
 
-UnitHistoryDialog::UnitHistoryDialog(QWidget* parent, const std::string& historyFolder,
-                                     const SettingsDatabase& open, const std::string& unit)
+UnitHistoryDialog::UnitHistoryDialog(QWidget* parent, const std::string& historyFolder, const SettingsDatabase& open,
+                                     const std::string& unit)
     : QDialog(parent), folder_(historyFolder), open_(open) {
     setObjectName(QStringLiteral("frm_unitHistory"));
     setWindowTitle(kCaption);
@@ -40,9 +40,9 @@ UnitHistoryDialog::UnitHistoryDialog(QWidget* parent, const std::string& history
     tbl_Snapshots = new QTableWidget(this);
     tbl_Snapshots->setObjectName(QStringLiteral("tbl_Snapshots"));
     tbl_Snapshots->setColumnCount(5);
-    tbl_Snapshots->setHorizontalHeaderLabels(
-        {QStringLiteral("Время (UTC)"), QStringLiteral("Снимок"), QStringLiteral("Версия ПО"),
-         QStringLiteral("Объектов / сообщений"), QStringLiteral("Что изменилось")});
+    tbl_Snapshots->setHorizontalHeaderLabels({QStringLiteral("Время (UTC)"), QStringLiteral("Снимок"),
+                                              QStringLiteral("Версия ПО"), QStringLiteral("Объектов / сообщений"),
+                                              QStringLiteral("Что изменилось")});
     tbl_Snapshots->setSelectionBehavior(QAbstractItemView::SelectRows);
     tbl_Snapshots->setSelectionMode(QAbstractItemView::SingleSelection);
     tbl_Snapshots->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -87,11 +87,10 @@ void UnitHistoryDialog::fill() {
     tbl_Snapshots->setRowCount(static_cast<int>(snapshots.size()));
     for (int row = 0; row < static_cast<int>(snapshots.size()); ++row) {
         const auto& s = snapshots[static_cast<std::size_t>(row)];
-        const QString cells[] = {
-            QString::fromStdString(s.index.time).replace(QLatin1Char('T'), QLatin1Char(' ')),
-            QString::fromStdString(s.index.kind), QString::fromStdString(s.index.softVersion),
-            QStringLiteral("%1 / %2").arg(s.index.objects.size()).arg(s.index.messages.size()),
-            QString::fromStdString(s.index.summary)};
+        const QString cells[] = {QString::fromStdString(s.index.time).replace(QLatin1Char('T'), QLatin1Char(' ')),
+                                 QString::fromStdString(s.index.kind), QString::fromStdString(s.index.softVersion),
+                                 QStringLiteral("%1 / %2").arg(s.index.objects.size()).arg(s.index.messages.size()),
+                                 QString::fromStdString(s.index.summary)};
         for (int c = 0; c < 5; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             item->setData(kPathRole, QString::fromStdString(s.path));

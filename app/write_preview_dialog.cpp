@@ -24,9 +24,7 @@ const QString kOverwrite = QStringLiteral("записать значение б�
 const QString kNotKept = QStringLiteral(" — не сохранено в истории");
 const QString kNothing = QStringLiteral("Устройство уже совпадает с базой.");
 
-QString q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+QString q(const std::string& s) { return QString::fromStdString(s); }
 } // namespace
 
 WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& preview)
@@ -36,11 +34,10 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
     resize(1000, 480);
     auto* layout = new QVBoxLayout(this);
 
-    QString head = QStringLiteral("Устройство %1. ").arg(q(preview.unit.folderName())) +
-                   q(history::previewSummary(preview));
+    QString head =
+        QStringLiteral("Устройство %1. ").arg(q(preview.unit.folderName())) + q(history::previewSummary(preview));
     if (!preview.unit.identified())
-        head =
-            q(history::text::unitNotIdentified) + q(preview.unit.folderName()) + QStringLiteral(".\n") + head;
+        head = q(history::text::unitNotIdentified) + q(preview.unit.folderName()) + QStringLiteral(".\n") + head;
     if (!preview.beforeSnapshot.empty())
         head += QStringLiteral("\nТо, что запись заменит, сохранено: ") + q(preview.beforeSnapshot);
     else
@@ -75,10 +72,9 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
         QTreeWidgetItem* g = group(kConflicts);
         g->setForeground(0, QBrush(Qt::darkRed));
         for (const auto& c : preview.conflicts) {
-            auto* item = new QTreeWidgetItem(g, {q(c.caption) + QStringLiteral(": ") + q(c.description),
-                                                 q(c.unitValue), q(c.databaseValue), kKeepUnit});
-            item->setToolTip(
-                0, QStringLiteral("%1 %2; при чтении: %3").arg(q(c.objectName), q(c.key), q(c.readValue)));
+            auto* item = new QTreeWidgetItem(g, {q(c.caption) + QStringLiteral(": ") + q(c.description), q(c.unitValue),
+                                                 q(c.databaseValue), kKeepUnit});
+            item->setToolTip(0, QStringLiteral("%1 %2; при чтении: %3").arg(q(c.objectName), q(c.key), q(c.readValue)));
             item->setCheckState(kChoiceColumn, c.keepUnit ? Qt::Checked : Qt::Unchecked);
             conflictItems_.push_back(item);
         }
@@ -86,8 +82,8 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
     if (!preview.unitChanges.empty()) {
         QTreeWidgetItem* g = group(kUnitChanges);
         for (const auto& u : preview.unitChanges) {
-            auto* item = new QTreeWidgetItem(g, {q(u.caption) + QStringLiteral(": ") + q(u.description),
-                                                 q(u.unitValue), q(u.databaseValue), kOverwrite});
+            auto* item = new QTreeWidgetItem(g, {q(u.caption) + QStringLiteral(": ") + q(u.description), q(u.unitValue),
+                                                 q(u.databaseValue), kOverwrite});
             item->setCheckState(kChoiceColumn, u.overwrite ? Qt::Checked : Qt::Unchecked);
             unitChangeItems_.push_back(item);
         }
@@ -104,8 +100,8 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
                                : m.fate == history::MessageFate::Deleted ? history::text::messageDeleted
                                                                          : history::text::messageAdded;
             const bool lost = m.fate != history::MessageFate::Added && !m.kept;
-            new QTreeWidgetItem(g, {q(m.caption), q(m.unitMessage), q(m.databaseMessage),
-                                    q(what) + (lost ? kNotKept : QString())});
+            new QTreeWidgetItem(
+                g, {q(m.caption), q(m.unitMessage), q(m.databaseMessage), q(what) + (lost ? kNotKept : QString())});
         }
     }
     if (preview.unchanged() && preview.conflicts.empty() && preview.unitChanges.empty())

@@ -66,9 +66,7 @@ bool convert(const std::string& in, bool toWav, std::string& out, std::string* e
     return true;
 }
 
-double sinc(double x) {
-    return x == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
-}
+double sinc(double x) { return x == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x); }
 
 } // namespace
 
@@ -84,8 +82,7 @@ bool makeCallerSound(const Sound& message, CallerSound& out, std::string* error)
     result.sound.samples.resize(count);
     const auto* p = reinterpret_cast<const unsigned char*>(back.data()) + 44;
     for (std::size_t i = 0; i < count; ++i, p += 2)
-        result.sound.samples[i] =
-            static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8))) / 32768.0f;
+        result.sound.samples[i] = static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8))) / 32768.0f;
     result.snrDb = codingSnrDb(resampleTo8000(message));
     out = std::move(result);
     return true;

@@ -84,8 +84,7 @@ bool decodeFile(const std::string& path, Sound& out, std::string* error) {
     SndFile snd;
     snd.file = sf_open_fd(fd.fd, SFM_READ, &info, SF_FALSE);
     if (!snd.file) {
-        setError(error, path,
-                 std::string("формат не распознан или файл повреждён (") + sf_strerror(nullptr) + ")");
+        setError(error, path, std::string("формат не распознан или файл повреждён (") + sf_strerror(nullptr) + ")");
         return false;
     }
     if (info.channels <= 0 || info.samplerate <= 0) {
@@ -94,8 +93,7 @@ bool decodeFile(const std::string& path, Sound& out, std::string* error) {
     }
     if (info.channels > kMaxChannels) {
         setError(error, path,
-                 std::to_string(info.channels) + " каналов, а принимается не больше " +
-                     std::to_string(kMaxChannels));
+                 std::to_string(info.channels) + " каналов, а принимается не больше " + std::to_string(kMaxChannels));
         return false;
     }
     if (info.samplerate < kMinRate || info.samplerate > kMaxRate) {
@@ -106,9 +104,9 @@ bool decodeFile(const std::string& path, Sound& out, std::string* error) {
     }
     const auto limit = std::min<std::size_t>(kMaxSamples, static_cast<std::size_t>(kMaxSeconds) *
                                                               static_cast<std::size_t>(info.samplerate));
-    const std::string tooLong =
-        "звук длиннее " + std::to_string(limit / static_cast<std::size_t>(info.samplerate)) + " с (" +
-        std::to_string(kMaxSeconds / 60) + " мин при частоте до 48000 Гц); столько сообщение не займёт";
+    const std::string tooLong = "звук длиннее " + std::to_string(limit / static_cast<std::size_t>(info.samplerate)) +
+                                " с (" + std::to_string(kMaxSeconds / 60) +
+                                " мин при частоте до 48000 Гц); столько сообщение не займёт";
     Sound sound;
     sound.rate = info.samplerate;
     // A header's frame count can lie (a declared 4 GB, an estimate for MP3): it is only a hint for the

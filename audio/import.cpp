@@ -4,8 +4,7 @@
 
 namespace audio {
 
-bool importFile(const std::string& input, const std::string& output, const ImportOptions& options,
-                std::string* error) {
+bool importFile(const std::string& input, const std::string& output, const ImportOptions& options, std::string* error) {
     Sound sound;
     if (!decodeFile(input, sound, error))
         return false;

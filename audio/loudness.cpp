@@ -17,13 +17,9 @@ struct StateDeleter {
     void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
 };
 
-double dbOf(double linear) {
-    return 20.0 * std::log10(linear);
-}
+double dbOf(double linear) { return 20.0 * std::log10(linear); }
 
-double linearOf(double db) {
-    return std::pow(10.0, db / 20.0);
-}
+double linearOf(double db) { return std::pow(10.0, db / 20.0); }
 
 // The gain each sample needs so that it stays at `ceiling`, spread so that it is reached before the peak and
 // left after it: the minimum over +-lookahead, averaged over the same window (every value in the average is
@@ -150,8 +146,7 @@ bool trimSilence(Sound& sound, int marginMs) {
     std::size_t last = blocks - 1;
     while (power[last] < threshold)
         --last;
-    const auto margin =
-        static_cast<std::size_t>(sound.rate) * static_cast<std::size_t>(std::max(0, marginMs)) / 1000;
+    const auto margin = static_cast<std::size_t>(sound.rate) * static_cast<std::size_t>(std::max(0, marginMs)) / 1000;
     const std::size_t start = first * win > margin ? first * win - margin : 0;
     const std::size_t soundEnd = std::min(sound.samples.size(), (last + 1) * win);
     const std::size_t end = std::min(sound.samples.size(), soundEnd + margin);

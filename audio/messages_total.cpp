@@ -22,8 +22,7 @@ bool probeMessage(const std::string& path, double& seconds, std::uint64_t& unitB
         return false;
     seconds = static_cast<double>(info.frames) / info.samplerate;
     // The unit's conversion gives one sample per 1/8000 s of the input and packs two to a byte.
-    const auto samples =
-        static_cast<std::uint64_t>(static_cast<double>(info.frames) * 8000.0 / info.samplerate);
+    const auto samples = static_cast<std::uint64_t>(static_cast<double>(info.frames) * 8000.0 / info.samplerate);
     unitBytes = samples / 2;
     return true;
 }
@@ -71,8 +70,7 @@ std::string writeFitWarning(const MessagesTotal& writing, std::int64_t freeBytes
     if (freeBytes < 0 || writing.unitBytes <= static_cast<std::uint64_t>(freeBytes))
         return {};
     return "Сообщения этой записи займут в устройстве " + std::to_string(writing.unitBytes / 1024) +
-           " КБ, а свободно " + std::to_string(freeBytes / 1024) +
-           " КБ: места может не хватить. Всё равно записать?";
+           " КБ, а свободно " + std::to_string(freeBytes / 1024) + " КБ: места может не хватить. Всё равно записать?";
 }
 
 } // namespace audio

@@ -99,8 +99,8 @@ bool speak(const std::string& text, const SpeechOptions& options, Sound& out, st
     if (chars > kMaxSpeechChars)
         return fail("текст длиннее " + std::to_string(kMaxSpeechChars) + " знаков");
     if (options.rate < kMinSpeechRate || options.rate > kMaxSpeechRate)
-        return fail("темп " + std::to_string(options.rate) + " вне пределов " +
-                    std::to_string(kMinSpeechRate) + "…" + std::to_string(kMaxSpeechRate) + " слов в минуту");
+        return fail("темп " + std::to_string(options.rate) + " вне пределов " + std::to_string(kMinSpeechRate) + "…" +
+                    std::to_string(kMaxSpeechRate) + " слов в минуту");
     if (options.pitch < 0 || options.pitch > 100)
         return fail("высота голоса " + std::to_string(options.pitch) + " вне пределов 0…100");
 

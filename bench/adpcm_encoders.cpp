@@ -2,8 +2,8 @@
 // file, as convertSound does), the runs alternating so that both see the same machine load. An 8000 Hz file is
 // the case where the encoder is the whole conversion: nothing is resampled or filtered.
 // Usage: bench_adpcm_encoders [runs] [folder]   (defaults: 9 runs, /tmp)
-// Prints the median wall-clock and processor time of each, how much of the portable conversion the x86-64 encoder saves, and
-// whether the outputs are the same bytes.
+// Prints the median wall-clock and processor time of each, how much of the portable conversion the x86-64 encoder
+// saves, and whether the outputs are the same bytes.
 #include "link/sound_conversion.h"
 #include "sweep_wav.h"
 
@@ -89,8 +89,8 @@ int main(int argc, char** argv) {
     // Processor time as well: on a busy machine the wall clock also counts the time spent waiting for a core.
     for (auto [what, p, f] : {std::tuple{"wall clock", median(portableWall), median(fastWall)},
                               std::tuple{"processor", median(portableCpu), median(fastCpu)}})
-        std::printf("%-10s  portable %.4f s   x86-64 %.4f s   x86-64 saves %.1f %% of the whole conversion\n", what,
-                    p, f, 100.0 * (p - f) / p);
+        std::printf("%-10s  portable %.4f s   x86-64 %.4f s   x86-64 saves %.1f %% of the whole conversion\n", what, p,
+                    f, 100.0 * (p - f) / p);
     const bool same = contents(portableOut) == contents(fastOut);
     std::printf("outputs %s (%lld bytes)\n", same ? "identical" : "DIFFER",
                 static_cast<long long>(std::filesystem::file_size(portableOut)));

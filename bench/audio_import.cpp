@@ -23,13 +23,9 @@ double median(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-double seconds(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-bool run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 } // namespace
 
@@ -55,8 +51,7 @@ int main(int argc, char** argv) {
     const std::string theirs = (dir / "ffmpeg.wav").string();
     // ffmpeg's one-run loudness normalisation is loudnorm; its output rate is pinned to the input's, as ours.
     const std::string ffmpeg = "ffmpeg -y -v error -i '" + mp3.string() +
-                               "' -ac 1 -af loudnorm=I=-20:TP=-2:LRA=20 -ar 44100 -c:a pcm_s16le '" + theirs +
-                               "'";
+                               "' -ac 1 -af loudnorm=I=-20:TP=-2:LRA=20 -ar 44100 -c:a pcm_s16le '" + theirs + "'";
     const std::string ffmpegPlain =
         "ffmpeg -y -v error -i '" + mp3.string() + "' -ac 1 -c:a pcm_s16le '" + theirs + "'";
     std::vector<double> tOurs, tFfmpeg, tPlain, tSpeech;

@@ -57,8 +57,7 @@ double medianMs(int rounds, const std::function<void()>& work) {
     for (int i = 0; i < rounds; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         work();
-        ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
@@ -104,8 +103,8 @@ int main(int argc, char** argv) {
     std::printf("rounds %d (medians)\n", rounds);
     std::printf("read the flow (50 menus, their WAV headers)  %8.2f ms\n", read);
     std::printf("check (%zu findings)                          %8.2f ms   goal < 20 ms\n", findings, check);
-    std::printf("picture, SVG, laid out %s                    %8.2f ms   goal < 500 ms\n",
-                laidOut ? "yes" : "NO ", picture);
+    std::printf("picture, SVG, laid out %s                    %8.2f ms   goal < 500 ms\n", laidOut ? "yes" : "NO ",
+                picture);
     std::printf("site report PDF (%lld bytes)              %8.2f ms   goal < 2000 ms\n",
                 static_cast<long long>(fs::file_size(pdf)), report);
     fs::remove_all(dir);

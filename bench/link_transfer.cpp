@@ -24,9 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 class QuietUi : public devlink::LinkUi {
 public:
@@ -45,7 +43,9 @@ public:
     void setStatusPanel(int, const std::string&) override {}
     void setDialogState(devlink::DialogState) override {}
     void deviceInfoChanged() override {}
-    void showMessage(const std::string& text, const std::string&) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+    void showMessage(const std::string& text, const std::string&) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
     int askAbortRetryIgnore(const std::string& text, bool) override {
         std::fprintf(stderr, "%s\n", text.c_str());
         return devlink::mrAbort;
@@ -153,8 +153,8 @@ int main(int argc, char** argv) {
         const double t0 = now(), c0 = cpuSeconds();
         const int r = link.cmdGetObject("0", payload);
         const double wall = now() - t0, cpu = cpuSeconds() - c0;
-        std::printf("waiting for a silent unit: result %d after %.2f s, cpu %.3f s = %.2f%% of one core\n", r, wall, cpu,
-                    100.0 * cpu / wall);
+        std::printf("waiting for a silent unit: result %d after %.2f s, cpu %.3f s = %.2f%% of one core\n", r, wall,
+                    cpu, 100.0 * cpu / wall);
     }
     serial::SetMainThreadHost(nullptr);
     return 0;

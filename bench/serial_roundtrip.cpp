@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
         us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
     std::sort(us.begin(), us.end());
-    std::printf("round trip of one byte, %d trips: median %.1f us, 99th percentile %.1f us, max %.1f us\n",
-                trips, us[us.size() / 2], us[us.size() * 99 / 100], us.back());
+    std::printf("round trip of one byte, %d trips: median %.1f us, 99th percentile %.1f us, max %.1f us\n", trips,
+                us[us.size() / 2], us[us.size() * 99 / 100], us.back());
 
     stop = true;
     echo.join();

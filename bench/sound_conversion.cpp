@@ -74,10 +74,9 @@ int main(int argc, char** argv) {
         }
         double ma = median(a);
         double mb = median(b);
-        std::printf(
-            "%-16s convertSound %.4f s   sox %.4f s   sox/convertSound %.2fx   (ours %lld bytes, sox %lld)\n",
-            c.label, ma, mb, mb / ma, static_cast<long long>(std::filesystem::file_size(ours)),
-            static_cast<long long>(std::filesystem::file_size(theirs)));
+        std::printf("%-16s convertSound %.4f s   sox %.4f s   sox/convertSound %.2fx   (ours %lld bytes, sox %lld)\n",
+                    c.label, ma, mb, mb / ma, static_cast<long long>(std::filesystem::file_size(ours)),
+                    static_cast<long long>(std::filesystem::file_size(theirs)));
         std::printf("  sox command: %s\n", sox.c_str());
         std::filesystem::remove(in);
         std::filesystem::remove(ours);

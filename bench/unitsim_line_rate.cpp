@@ -15,8 +15,7 @@ int main(int argc, char** argv) {
     std::size_t size = argc > 2 ? std::stoul(argv[2]) : 20000;
     TempDir state;
     std::filesystem::create_directories(state.path() / "messages" / "50001");
-    std::ofstream(state.path() / "messages" / "50001" / "bench.ktm", std::ios::binary)
-        << std::string(size, 'x');
+    std::ofstream(state.path() / "messages" / "50001" / "bench.ktm", std::ios::binary) << std::string(size, 'x');
     UnitsimProcess unit({"--state", state.str(), "--baud", "38400"}, binary);
     auto path = unit.readLine();
     if (!path) {
@@ -57,7 +56,7 @@ int main(int argc, char** argv) {
         }
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%zu bytes in %.3f s: %.1f bytes/s (line: %.1f), largest single read %zu bytes\n", total,
-                seconds, total / seconds, 38400.0 / 11.0, largest);
+    std::printf("%zu bytes in %.3f s: %.1f bytes/s (line: %.1f), largest single read %zu bytes\n", total, seconds,
+                total / seconds, 38400.0 / 11.0, largest);
     return 0;
 }

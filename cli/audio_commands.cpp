@@ -37,8 +37,8 @@ int soundImport(const Args& args) {
         } else if (args[i] == "--trim") {
             options.trim = true;
         } else if (args[i] == "--target") {
-            if (i + 1 >= args.size() || !parseNumber(args[i + 1], options.targetLufs) ||
-                options.targetLufs < -40 || options.targetLufs > -6)
+            if (i + 1 >= args.size() || !parseNumber(args[i + 1], options.targetLufs) || options.targetLufs < -40 ||
+                options.targetLufs > -6)
                 return usageError(self, "--target takes a loudness in LUFS from -40 to -6");
             options.normalize = true;
             ++i;

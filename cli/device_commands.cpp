@@ -230,8 +230,7 @@ std::string tempRoot() {
     struct stat st {};
     const int err = ::stat(root.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
     if (err != 0) {
-        std::cerr << "Временная папка недоступна (TMPDIR): " << root << ": " << atomic_file::reasonText(err)
-                  << '\n';
+        std::cerr << "Временная папка недоступна (TMPDIR): " << root << ": " << atomic_file::reasonText(err) << '\n';
         return {};
     }
     return root;
@@ -368,8 +367,7 @@ int cmdInfo(const Args& args) {
 
 int cmdRead(const Args& args) {
     int rc = kOk;
-    const auto o =
-        parse("read", args, {"--port", "--password", "--objects", "--messages", "--on-error"}, 1, true, rc);
+    const auto o = parse("read", args, {"--port", "--password", "--objects", "--messages", "--on-error"}, 1, true, rc);
     if (!o)
         return rc;
     const std::string path = fullPath(o->rest[0]);
@@ -467,8 +465,7 @@ int guardedWrite(Session& s, const Options& o) {
             printPreview(out.preview, std::cout);
             return out.status == Status::Unchanged ? kOk : kRefused;
         case Status::Written:
-            return out.written == static_cast<int>(s.link.linkObjects.size()) &&
-                           s.ui.allOk(s.link.linkObjects.size())
+            return out.written == static_cast<int>(s.link.linkObjects.size()) && s.ui.allOk(s.link.linkObjects.size())
                        ? kOk
                        : kRefused;
         default:
@@ -547,9 +544,8 @@ int cmdHistory(const Args& args) {
 
 int cmdRestore(const Args& args) {
     int rc = kOk;
-    const auto o = parse("restore", args,
-                         {"--port", "--password", "--on-error", "--conflicts", "--without-history"}, kAtMostOne,
-                         true, rc);
+    const auto o = parse("restore", args, {"--port", "--password", "--on-error", "--conflicts", "--without-history"},
+                         kAtMostOne, true, rc);
     if (!o)
         return rc;
     SettingsDatabase connectDb;
@@ -566,12 +562,11 @@ int cmdRestore(const Args& args) {
         return kRefused;
     const history::UnitIdentity unit = history::identify(connectDb);
     std::optional<history::Snapshot> snapshot = o->rest.empty()
-                                                     ? store.newest(unit.folderName(), history::kKindBeforeWrite)
-                                                     : store.find(o->rest[0], unit.folderName());
+                                                    ? store.newest(unit.folderName(), history::kKindBeforeWrite)
+                                                    : store.find(o->rest[0], unit.folderName());
     if (!snapshot) {
         std::cerr << (o->rest.empty() ? "В истории нет снимка перед записью для устройства " + unit.folderName()
-                                      : "Снимок " + o->rest[0] + " не найден в истории устройства " +
-                                            unit.folderName())
+                                      : "Снимок " + o->rest[0] + " не найден в истории устройства " + unit.folderName())
                   << '\n';
         return kRefused;
     }
@@ -613,8 +608,8 @@ std::optional<devlink::DeviceDateTime> parseDateTime(const std::string& text) {
         return t;
     }
     char tail = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
-                    &t.second, &tail) != 6)
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute, &t.second,
+                    &tail) != 6)
         return std::nullopt;
     if (t.year < 2000 || t.year > 2099 || t.month < 1 || t.month > 12 || t.day < 1 ||
         t.day > daysInMonth(t.year, t.month) || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 ||

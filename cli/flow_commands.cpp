@@ -87,8 +87,7 @@ int cmdCall(const Args& args) {
         } else if (a == "--digits" && hasValue) {
             std::string bad;
             if (!flow::parseDigits(args[++i], events, bad))
-                return usageError(self,
-                                  "--digits: \"" + bad + "\" is not a digit, T (time-out) or N (no answer)");
+                return usageError(self, "--digits: \"" + bad + "\" is not a digit, T (time-out) or N (no answer)");
         } else if (a.rfind("--", 0) == 0 || !file.empty()) {
             return usageError(self, "unexpected argument " + a);
         } else {
@@ -152,8 +151,7 @@ int cmdFlow(const Args& args) {
         std::cerr << pic.message << '\n';
     std::string error;
     if (pic.data.empty() || !atomic_file::writeAll(output, pic.data, &error)) {
-        std::cerr << "Схема не записана: " << (error.empty() ? "Graphviz ничего не нарисовал" : error)
-                  << '\n';
+        std::cerr << "Схема не записана: " << (error.empty() ? "Graphviz ничего не нарисовал" : error) << '\n';
         return kRefused;
     }
     return kOk;

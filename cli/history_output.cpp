@@ -11,8 +11,7 @@ void printPreview(const history::Preview& preview, std::ostream& out) {
     const auto lines = history::previewLines(preview);
     for (const auto& line : lines)
         out << line << '\n';
-    out << (preview.unchanged() ? std::string(history::text::unchanged) : history::previewSummary(preview))
-        << '\n';
+    out << (preview.unchanged() ? std::string(history::text::unchanged) : history::previewSummary(preview)) << '\n';
     if (!preview.beforeSnapshot.empty())
         out << "Снимок: " << preview.beforeSnapshot << '\n';
 }

@@ -68,8 +68,8 @@ const Command* findCommand(const std::string& name) {
 }
 
 int usageError(const Command& command, const std::string& problem) {
-    std::cerr << "zirezid-cli " << command.name << ": " << problem << "\nusage: zirezid-cli " << command.name
-              << ' ' << command.usage << '\n';
+    std::cerr << "zirezid-cli " << command.name << ": " << problem << "\nusage: zirezid-cli " << command.name << ' '
+              << command.usage << '\n';
     return kUsage;
 }
 

@@ -35,8 +35,8 @@ std::string fullPath(const std::string& path) {
 }
 
 // Parses the options and checks the number of plain arguments; nullopt after reporting wrong usage.
-std::optional<Options> prepare(const char* name, const Args& args, std::size_t count, bool allowType,
-                               bool allowStored, int& exitCode) {
+std::optional<Options> prepare(const char* name, const Args& args, std::size_t count, bool allowType, bool allowStored,
+                               int& exitCode) {
     std::vector<OptionSpec> allowed;
     if (allowType)
         allowed.push_back({"--type", "a unit type"});
@@ -58,9 +58,7 @@ std::optional<Options> prepare(const char* name, const Args& args, std::size_t c
     return o;
 }
 
-KT_RECORD* findField(KT_TABLE& object, const std::string& key) {
-    return object.findChild(key);
-}
+KT_RECORD* findField(KT_TABLE& object, const std::string& key) { return object.findChild(key); }
 
 int cmdNew(const Args& args) {
     int rc = kOk;
@@ -148,8 +146,7 @@ int cmdSet(const Args& args) {
     // The device information is the unit's and is never loaded from the file; a ConfigID written here would
     // make the file open as another unit type. convert is the way to change the type.
     if (t->object == db.deviceInfo.get())
-        return usageError(*findCommand("set"),
-                          "DEVICEINFO comes from the unit and cannot be set (see convert)");
+        return usageError(*findCommand("set"), "DEVICEINFO comes from the unit and cannot be set (see convert)");
     auto& h = static_cast<CliHost&>(host::current());
     const int shownBefore = h.messageCount;
     const bool ok = o->stored ? t->field->setText(o->rest[3]) : t->field->setEditText(o->rest[3]);
@@ -185,8 +182,8 @@ int cmdConvert(const Args& args) {
 
 // The objects as the tree shows them: visible object and list tables, depth first in order of addition.
 void dumpTree(KT_TABLE& table, std::ostream& out) {
-    out << table.name << '\t' << table.getDescription() << '\t' << table.getText() << '\t'
-        << table.buildDeviceText() << '\n';
+    out << table.name << '\t' << table.getDescription() << '\t' << table.getText() << '\t' << table.buildDeviceText()
+        << '\n';
     for (auto& child : table.children) {
         KT_TABLE* sub = child.second->table();
         if (sub && sub->isVisible && isTreeTable(*sub))
@@ -205,8 +202,8 @@ int cmdDump(const Args& args) {
     dumpTree(*db.root, std::cout);
     // The device information is not in the tree; it ends the dump as the window shows it beside the tree.
     KT_TABLE& info = *db.deviceInfo;
-    std::cout << info.name << '\t' << info.getDescription() << '\t' << info.getText() << '\t'
-              << info.buildDeviceText() << '\n';
+    std::cout << info.name << '\t' << info.getDescription() << '\t' << info.getText() << '\t' << info.buildDeviceText()
+              << '\n';
     return kOk;
 }
 

@@ -82,12 +82,8 @@ const Command& portsCommand() {
 
 } // namespace
 
-void installPortPreferences() {
-    serial::SetDeviceResolver(preferredComDevice);
-}
+void installPortPreferences() { serial::SetDeviceResolver(preferredComDevice); }
 
-std::vector<Command> portCommands() {
-    return {portsCommand()};
-}
+std::vector<Command> portCommands() { return {portsCommand()}; }
 
 } // namespace cli

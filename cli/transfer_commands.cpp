@@ -76,8 +76,7 @@ int runTransfer(serial::TVaXYModem& component, const std::string& portName) {
         };
         // The line is ready for the other side from here on: what it sent before is purged by the start.
         component.OnTransferStart = [&](serial::TVaProtocol*) {
-            std::cerr << (component.Mode() == serial::tmUpload ? "sending on " : "receiving on ") << portName
-                      << '\n';
+            std::cerr << (component.Mode() == serial::tmUpload ? "sending on " : "receiving on ") << portName << '\n';
         };
         component.OnError = [](serial::TVaProtocol*, int code, int count) {
             std::cerr << "transfer error " << code << " (" << count << ")\n";

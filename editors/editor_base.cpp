@@ -79,9 +79,8 @@ QPixmap headingPicture(int kind) {
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    static const QColor colours[] = {QColor(0, 0, 128),  QColor(0, 110, 140), QColor(40, 120, 40),
-                                     QColor(140, 90, 0), QColor(120, 40, 120), QColor(160, 40, 40),
-                                     QColor(60, 60, 160), QColor(0, 90, 90)};
+    static const QColor colours[] = {QColor(0, 0, 128),    QColor(0, 110, 140), QColor(40, 120, 40), QColor(140, 90, 0),
+                                     QColor(120, 40, 120), QColor(160, 40, 40), QColor(60, 60, 160), QColor(0, 90, 90)};
     const QColor colour = colours[qBound(0, kind, 7)];
     p.setBrush(colour);
     p.setPen(Qt::NoPen);
@@ -393,9 +392,8 @@ bool TKT_EDITOR::eventFilter(QObject* watched, QEvent* event) {
         for (QAction* action : menu->actions()) {
             if (action->objectName() == QLatin1String("edit-paste")) {
                 action->disconnect();
-                connect(action, &QAction::triggered, edit, [this, edit] {
-                    typeInto(edit, QApplication::clipboard()->text());
-                });
+                connect(action, &QAction::triggered, edit,
+                        [this, edit] { typeInto(edit, QApplication::clipboard()->text()); });
             }
         }
         menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());

@@ -9,7 +9,7 @@
 namespace zirezid {
 
 std::vector<TKT_EDITOR*> EditorFrames::all() const {
-    return {ed_base.get(), ed_sysparam.get(), ed_trk.get(),  ed_menu.get(),
+    return {ed_base.get(),    ed_sysparam.get(),  ed_trk.get(), ed_menu.get(),
             ed_mailbox.get(), ed_timetable.get(), ed_slp.get(), ed_empty.get()};
 }
 

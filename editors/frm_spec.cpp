@@ -97,9 +97,7 @@ void KtUpDown::setPosition(int position) {
     emit positionChanged(position_);
 }
 
-void KtUpDown::step(int delta) {
-    setPosition(position_ + delta);
-}
+void KtUpDown::step(int delta) { setPosition(position_ + delta); }
 
 // ---- Tfrm_spec1 ----
 
@@ -226,9 +224,7 @@ Tfrm_spec::Tfrm_spec(QWidget* parent) : QDialog(parent) {
 
 Tfrm_spec::~Tfrm_spec() = default;
 
-void Tfrm_spec::takeContext(host::WindowHandle context) {
-    calling_ = static_cast<QLineEdit*>(context);
-}
+void Tfrm_spec::takeContext(host::WindowHandle context) { calling_ = static_cast<QLineEdit*>(context); }
 
 void Tfrm_spec::editObject(KT_TYPE& object) {
     // For an action the dial string is its parameter.
@@ -253,8 +249,7 @@ void Tfrm_spec::editObject(KT_TYPE& object) {
 void Tfrm_spec::setText(const QString& text, int caret) {
     const QString cut = text.left(maxLength_);
     me->setText(cut);
-    me->setCursorPosition(caret < 0 ? static_cast<int>(cut.size())
-                                    : qMin(caret, static_cast<int>(cut.size())));
+    me->setCursorPosition(caret < 0 ? static_cast<int>(cut.size()) : qMin(caret, static_cast<int>(cut.size())));
 }
 
 void Tfrm_spec::refresh() {
@@ -268,8 +263,7 @@ void Tfrm_spec::refresh() {
 int Tfrm_spec::menuCount() const {
     if (database != nullptr)
         return database->currentConfig.menus;
-    const KT_TABLE* t =
-        field_ != nullptr && field_->ownerRecord != nullptr ? field_->ownerRecord->ownerTable : nullptr;
+    const KT_TABLE* t = field_ != nullptr && field_->ownerRecord != nullptr ? field_->ownerRecord->ownerTable : nullptr;
     while (t != nullptr && t->ownerRecord != nullptr && t->ownerRecord->ownerTable != nullptr)
         t = t->ownerRecord->ownerTable;
     const KT_TABLE* menus = t != nullptr ? t->findTable("MENUS") : nullptr;
@@ -351,8 +345,7 @@ void Tfrm_spec::bt_OkClick() {
 bool Tfrm_spec::eventFilter(QObject* watched, QEvent* event) {
     if (watched == me && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->matches(QKeySequence::Paste) || key->key() == Qt::Key_Backspace ||
-            key->key() == Qt::Key_Delete)
+        if (key->matches(QKeySequence::Paste) || key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete)
             return true;
         const QString text = key->text();
         if (!text.isEmpty() && text.at(0).isPrint() && !(key->modifiers() & Qt::ControlModifier)) {

@@ -76,9 +76,7 @@ void WaveformView::setSound(const audio::Sound& sound) {
     update();
 }
 
-void WaveformView::resizeEvent(QResizeEvent*) {
-    rebuild();
-}
+void WaveformView::resizeEvent(QResizeEvent*) { rebuild(); }
 
 void WaveformView::rebuild() {
     columns_.clear();
@@ -89,8 +87,7 @@ void WaveformView::rebuild() {
     columns_.reserve(static_cast<std::size_t>(w));
     for (int x = 0; x < w; ++x) {
         const std::size_t from = n * static_cast<std::size_t>(x) / static_cast<std::size_t>(w);
-        const std::size_t to =
-            std::max(from + 1, n * static_cast<std::size_t>(x + 1) / static_cast<std::size_t>(w));
+        const std::size_t to = std::max(from + 1, n * static_cast<std::size_t>(x + 1) / static_cast<std::size_t>(w));
         float lo = 0;
         float hi = 0;
         for (std::size_t i = from; i < to && i < n; ++i) {
@@ -174,9 +171,7 @@ SpeechDialog::~SpeechDialog() {
     player_->setSource(QUrl());
 }
 
-QString SpeechDialog::text() const {
-    return ed_Text->toPlainText();
-}
+QString SpeechDialog::text() const { return ed_Text->toPlainText(); }
 
 audio::SpeechOptions SpeechDialog::options() const {
     audio::SpeechOptions o;
@@ -285,8 +280,7 @@ void MessageAudioPanel::setMessage(const QString& path) {
     bool loaded = false;
     if (!path.isEmpty() && QFileInfo(path).isFile()) {
         std::string error;
-        loaded =
-            audio::decodeFile(path.toStdString(), sound_, &error) && audio::makeCallerSound(sound_, caller_);
+        loaded = audio::decodeFile(path.toStdString(), sound_, &error) && audio::makeCallerSound(sound_, caller_);
     }
     if (!loaded) {
         sound_ = audio::Sound{};
@@ -296,15 +290,14 @@ void MessageAudioPanel::setMessage(const QString& path) {
     } else {
         loudness_ = audio::measureLoudness(sound_);
         waveform->setSound(sound_);
-        lbl_Info->setText(
-            QStringLiteral("Длительность %1 · в устройстве %2 · сигнал/шум кодирования %3 дБ")
-                .arg(durationText(sound_.seconds()), sizeText(caller_.unitBytes), number(caller_.snrDb)));
+        lbl_Info->setText(QStringLiteral("Длительность %1 · в устройстве %2 · сигнал/шум кодирования %3 дБ")
+                              .arg(durationText(sound_.seconds()), sizeText(caller_.unitBytes), number(caller_.snrDb)));
         if (!loudness_.valid) {
             lbl_Loudness->setText(kSilence);
         } else {
-            QString text = QStringLiteral("Громкость %1 LUFS (цель %2) · пик %3 dBTP")
-                               .arg(number(loudness_.integratedLufs), number(targetLufs()),
-                                    number(loudness_.truePeakDbtp));
+            QString text =
+                QStringLiteral("Громкость %1 LUFS (цель %2) · пик %3 dBTP")
+                    .arg(number(loudness_.integratedLufs), number(targetLufs()), number(loudness_.truePeakDbtp));
             if (loudness_.clips())
                 text += QStringLiteral(" · перегрузка!");
             lbl_Loudness->setText(text);

@@ -131,9 +131,8 @@ Ted_mailbox::Ted_mailbox(QWidget* parent) : TKT_FIELD_EDITOR(parent) {
     inner->addWidget(rg_ReverseOrder);
     top->addWidget(group);
     top->addStretch();
-    bindings = {{me_Password, "Password"},       {me_MaxSizeMin, "MaxSizeMin"},
-                {me_MaxMsgs, "MaxMsgs"},         {me_DaysToKeep, "DaysToKeep"},
-                {ch_AutoRemoveOld, "AutoRemoveOld"}, {rg_ReverseOrder, "ReverseOrder"}};
+    bindings = {{me_Password, "Password"},     {me_MaxSizeMin, "MaxSizeMin"},       {me_MaxMsgs, "MaxMsgs"},
+                {me_DaysToKeep, "DaysToKeep"}, {ch_AutoRemoveOld, "AutoRemoveOld"}, {rg_ReverseOrder, "ReverseOrder"}};
 }
 
 Ted_base::Ted_base(QWidget* parent) : TKT_EDITOR(parent) {

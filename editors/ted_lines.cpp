@@ -112,9 +112,8 @@ Ted_slp::Ted_slp(QWidget* parent) : TKT_FIELD_EDITOR(parent) {
     inner->addWidget(ch_Passthrough);
     top->addWidget(group);
     top->addStretch();
-    bindings = {{ch_Passthrough, "Passthrough"},
-                {ch_SetupAllowed, "SetupAllowed"},
-                {ch_MBAccessAllowed, "MBAccessAllowed"}};
+    bindings = {
+        {ch_Passthrough, "Passthrough"}, {ch_SetupAllowed, "SetupAllowed"}, {ch_MBAccessAllowed, "MBAccessAllowed"}};
 }
 
 void Ted_slp::bindObject(KT_TABLE* object) {

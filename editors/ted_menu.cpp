@@ -58,8 +58,8 @@ const QString kChooseMailbox = QStringLiteral("Выбрать почтовый �
 const QString kAllOperators = QStringLiteral("Все операторы");
 const QString kOperator = QStringLiteral("Оператор ");
 const QString kOpenTitle = QStringLiteral("файлы сообщений");
-const QString kOpenFilter = QStringLiteral(
-    "Звуковые файлы (*.wav *.mp3 *.flac *.ogg *.oga *.opus *.aif *.aiff *.au);;Все файлы (*)");
+const QString kOpenFilter =
+    QStringLiteral("Звуковые файлы (*.wav *.mp3 *.flac *.ogg *.oga *.opus *.aif *.aiff *.au);;Все файлы (*)");
 const QString kPlayerError = QStringLiteral("Ошибка ");
 const QString kCopyQuestion = QStringLiteral("Копировать данные из ");
 const QString kCopyInto = QStringLiteral(" в ");
@@ -72,9 +72,7 @@ constexpr int kOpenWaitMs = 5000;
 constexpr int kLongList = 20;
 constexpr int kNextMenuList = 15;
 
-QString twoDigits(int n) {
-    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-}
+QString twoDigits(int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
 
 QToolButton* playerButton(QWidget* parent, const char* name, QStyle::StandardPixmap icon) {
     auto* button = new QToolButton(parent);
@@ -128,9 +126,7 @@ KtWavePlayer::KtWavePlayer(QWidget* parent) : QFrame(parent) {
     setEnabled(false);
 }
 
-KtWavePlayer::~KtWavePlayer() {
-    player->stop();
-}
+KtWavePlayer::~KtWavePlayer() { player->stop(); }
 
 void KtWavePlayer::renewPlayer() {
     // A GStreamer pipeline that once failed on a file keeps failing on every file after it ("Internal data
@@ -268,8 +264,7 @@ Ted_menu::Ted_menu(QWidget* parent) : TKT_EDITOR(parent) {
         const QString nn = twoDigits(r);
         ActionRow row{};
         row.key = keys[r];
-        row.label =
-            new QLabel(r == 0 ? kTimeoutRow : kDigitRow + QString::number(r == 10 ? 0 : r), actionGroup);
+        row.label = new QLabel(r == 0 ? kTimeoutRow : kDigitRow + QString::number(r == 10 ? 0 : r), actionGroup);
         row.cb_1 = new QComboBox(actionGroup);
         row.cb_1->setObjectName(QStringLiteral("cb_1") + nn);
         row.cb_1->setMaxVisibleItems(kLongList);
@@ -468,9 +463,9 @@ void Ted_menu::showRow(ActionRow& row) {
     selectPosition(row.cb_1, action->getInt());
     const QString p = QString::fromStdString(action->getEditText());
     if (action->param == nullptr) {
-        for (QWidget* w : {static_cast<QWidget*>(row.cb_2), static_cast<QWidget*>(row.st_2),
-                           static_cast<QWidget*>(row.ed_2), static_cast<QWidget*>(row.st_3),
-                           static_cast<QWidget*>(row.cb_3)})
+        for (QWidget* w :
+             {static_cast<QWidget*>(row.cb_2), static_cast<QWidget*>(row.st_2), static_cast<QWidget*>(row.ed_2),
+              static_cast<QWidget*>(row.st_3), static_cast<QWidget*>(row.cb_3)})
             showControl(w, false);
         showingRow_ = false;
         return;
@@ -535,8 +530,7 @@ void Ted_menu::rowChanged(ActionRow& row) {
         bool whole = false;
         const int wait = row.ed_2->text().trimmed().toInt(&whole);
         if (!whole || wait < 0) {
-            host::current().showMessage((kWaitNotNumber + row.ed_2->text()).toStdString(),
-                                        host::MessageIcon::Error);
+            host::current().showMessage((kWaitNotNumber + row.ed_2->text()).toStdString(), host::MessageIcon::Error);
             showRow(row);
             return;
         }
@@ -592,17 +586,15 @@ bool Ted_menu::loadPlayer(const QString& path) {
     QString text;
     if (mp1->open(path, number, text))
         return true;
-    host::current().showMessage(
-        (kPlayerError + QString::number(number) + QStringLiteral(": ") + text).toStdString(),
-        host::MessageIcon::Error);
+    host::current().showMessage((kPlayerError + QString::number(number) + QStringLiteral(": ") + text).toStdString(),
+                                host::MessageIcon::Error);
     return false;
 }
 
 void Ted_menu::btOpenClick() {
     if (boundObject == nullptr || !chooseMessageFile)
         return;
-    const QString folderStart =
-        database != nullptr ? QString::fromStdString(database->messagesFolder) : QString();
+    const QString folderStart = database != nullptr ? QString::fromStdString(database->messagesFolder) : QString();
     const QString folder = messageFolder();
     if (folder.isEmpty())
         return; // no database to keep the copy in

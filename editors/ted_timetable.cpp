@@ -219,8 +219,8 @@ void Ted_timetable::controlExit(QWidget* control) {
     if (record == nullptr)
         return;
     const bool isDate = qobject_cast<QDateEdit*>(picker) != nullptr;
-    const QString text = isDate ? picker->date().toString(QStringLiteral("ddMM"))
-                                : picker->time().toString(QStringLiteral("HHmm"));
+    const QString text =
+        isDate ? picker->date().toString(QStringLiteral("ddMM")) : picker->time().toString(QStringLiteral("HHmm"));
     if (!record->setEditText(text.toStdString()))
         picker->setFocus();
     const QString stored = QString::fromStdString(record->getEditText());

@@ -5,9 +5,7 @@
 
 namespace flow {
 
-bool isLeapYear(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
+bool isLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 bool isValidDate(int y, int m, int d) {
     static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -35,8 +33,7 @@ std::optional<CallTime> parseCallTime(const std::string& text) {
         if (n != 3 || text[4] != '-' || text[7] != '-')
             return std::nullopt;
     } else if (text.size() == 16) {
-        n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
-                        &tail);
+        n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute, &tail);
         if (n != 5 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':')
             return std::nullopt;
     } else {
@@ -52,8 +49,8 @@ std::optional<CallTime> parseCallTime(const std::string& text) {
 
 std::string formatCallTime(const CallTime& t) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", t.year % 10000, t.month % 100, t.day % 100,
-                  t.hour % 100, t.minute % 100);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", t.year % 10000, t.month % 100, t.day % 100, t.hour % 100,
+                  t.minute % 100);
     return buf;
 }
 

@@ -34,9 +34,7 @@ std::string fieldText(KT_TABLE* object, const std::string& key) {
 }
 
 // An object is there for a call when it is visible and so is the list it belongs to.
-bool shown(KT_TABLE* object, KT_TABLE* list) {
-    return object && object->isVisible && (!list || list->isVisible);
-}
+bool shown(KT_TABLE* object, KT_TABLE* list) { return object && object->isVisible && (!list || list->isVisible); }
 
 Action actionOf(KT_RECORD* record) {
     Action a;
@@ -73,15 +71,12 @@ std::string eventName(int event) {
     return event == kTimeoutEvent ? "таймаут" : std::to_string(event == 10 ? 0 : event);
 }
 
-std::string eventLabel(int event) {
-    return event == kTimeoutEvent ? "T" : std::to_string(event == 10 ? 0 : event);
-}
+std::string eventLabel(int event) { return event == kTimeoutEvent ? "T" : std::to_string(event == 10 ? 0 : event); }
 
 bool Menu::isBlank() const {
     if (!description.empty() || message.named() || callOperatorOnStart)
         return false;
-    return std::all_of(actions.begin(), actions.end(),
-                       [](const Action& a) { return a.kind == Action::Kind::None; });
+    return std::all_of(actions.begin(), actions.end(), [](const Action& a) { return a.kind == Action::Kind::None; });
 }
 
 const Menu* CallFlow::menu(int number) const {

@@ -27,9 +27,7 @@ struct Action {
 inline constexpr int kEventCount = 11;
 inline constexpr int kTimeoutEvent = 0;
 // The event index of a digit 0..9.
-inline constexpr int eventOfDigit(int digit) {
-    return digit == 0 ? 10 : digit;
-}
+inline constexpr int eventOfDigit(int digit) { return digit == 0 ? 10 : digit; }
 // The settings key of an event ("ActionTO", "ActionDTMF[3]").
 std::string eventKey(int event);
 // The caller's name of an event ("таймаут", "1" ... "0").

@@ -29,9 +29,7 @@ std::string secondsText(double s) {
 }
 
 // Graphviz's C interface takes non-const strings it does not change.
-char* c(const std::string& s) {
-    return const_cast<char*>(s.c_str());
-}
+char* c(const std::string& s) { return const_cast<char*>(s.c_str()); }
 void set(void* obj, const std::string& name, const std::string& value) {
     agsafeset(obj, c(name), c(value), c(std::string()));
 }
@@ -204,8 +202,8 @@ private:
         else
             label += "\nбез сообщения";
         if (m->callOperatorOnStart)
-            label += "\n+ оператор " +
-                     (m->operatorOnStart == 0 ? std::string("все") : std::to_string(m->operatorOnStart));
+            label +=
+                "\n+ оператор " + (m->operatorOnStart == 0 ? std::string("все") : std::to_string(m->operatorOnStart));
         set(n, "label", label);
         set(n, "shape", "box");
         set(n, "style", "filled,rounded");
@@ -218,8 +216,7 @@ private:
         return n;
     }
 
-    Agnode_t* endNode(std::string id, const std::string& label, const std::string& shape, bool exists,
-                      int menu) {
+    Agnode_t* endNode(std::string id, const std::string& label, const std::string& shape, bool exists, int menu) {
         // In a dense flow every menu gets its own end shapes, so no arrow crosses the whole picture to reach
         // one.
         if (dense)
@@ -267,9 +264,8 @@ private:
                 break;
             }
             case Action::Kind::Mailbox:
-                addArrow(endNode("mailbox_" + std::to_string(a.mailbox + 1),
-                                 "Ящик " + std::to_string(a.mailbox + 1), "cylinder",
-                                 flow.mailboxExists(a.mailbox), m.number),
+                addArrow(endNode("mailbox_" + std::to_string(a.mailbox + 1), "Ящик " + std::to_string(a.mailbox + 1),
+                                 "cylinder", flow.mailboxExists(a.mailbox), m.number),
                          false, digit, onPath);
                 break;
             case Action::Kind::Back:
@@ -291,10 +287,10 @@ private:
                 bold(e);
         }
         if (m.callOperatorOnStart) {
-            Agnode_t* op = endNode("operator_" + std::to_string(m.operatorOnStart),
-                                   m.operatorOnStart == 0 ? "Все операторы"
-                                                          : "Оператор " + std::to_string(m.operatorOnStart),
-                                   "doubleoctagon", flow.operatorExists(m.operatorOnStart), m.number);
+            Agnode_t* op =
+                endNode("operator_" + std::to_string(m.operatorOnStart),
+                        m.operatorOnStart == 0 ? "Все операторы" : "Оператор " + std::to_string(m.operatorOnStart),
+                        "doubleoctagon", flow.operatorExists(m.operatorOnStart), m.number);
             Agedge_t* e = agedge(g, from, op, nullptr, 1);
             edgeLabel(e, "во время сообщения");
             set(e, "style", "dotted");
@@ -304,8 +300,7 @@ private:
 
 // Lays the graph out and renders it in a child process, so that a layout that runs away can be stopped: the
 // library has no way to interrupt itself. The child hands the rendered bytes back through a pipe.
-bool renderInChild(GraphGuard& gg, const std::string& format, int timeoutMs, std::string& out,
-                   std::string& why) {
+bool renderInChild(GraphGuard& gg, const std::string& format, int timeoutMs, std::string& out, std::string& why) {
     int fds[2];
     if (::pipe(fds) != 0) {
         why = std::string("не удалось создать канал: ") + std::strerror(errno);
@@ -347,8 +342,7 @@ bool renderInChild(GraphGuard& gg, const std::string& format, int timeoutMs, std
     char buf[65536];
     for (;;) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             timedOut = true;
             break;
@@ -390,8 +384,7 @@ std::string actionText(const Action& a) {
     case Action::Kind::ToMenu:
         return "меню " + std::to_string(a.menu);
     case Action::Kind::ToOperator:
-        return (a.operatorLine == 0 ? std::string("все операторы")
-                                    : "оператор " + std::to_string(a.operatorLine)) +
+        return (a.operatorLine == 0 ? std::string("все операторы") : "оператор " + std::to_string(a.operatorLine)) +
                ", " + std::to_string(a.waitSeconds) + " с, нет ответа: меню " + std::to_string(a.menu);
     case Action::Kind::Mailbox:
         return "ящик " + std::to_string(a.mailbox + 1);
@@ -416,9 +409,7 @@ std::string escapeLabel(const std::string& s) {
 
 } // namespace
 
-std::string menuElementId(int menu) {
-    return "menu_" + std::to_string(menu);
-}
+std::string menuElementId(int menu) { return "menu_" + std::to_string(menu); }
 
 int menuOfElementId(const std::string& id) {
     if (id.rfind("menu_", 0) != 0 || id.size() == 5 || id.size() > 9)
@@ -437,8 +428,7 @@ std::vector<int> pictureMenus(const CallFlow& flow) {
     std::vector<int> out;
     for (const Menu& m : flow.menus)
         if (m.exists &&
-            ((m.number < static_cast<int>(reach.size()) && reach[static_cast<std::size_t>(m.number)]) ||
-             !m.isBlank()))
+            ((m.number < static_cast<int>(reach.size()) && reach[static_cast<std::size_t>(m.number)]) || !m.isBlank()))
             out.push_back(m.number);
     return out;
 }
@@ -457,16 +447,15 @@ std::vector<std::string> flowAsList(const CallFlow& flow) {
     std::vector<std::string> lines;
     for (const Line& l : flow.lines)
         if (l.exists)
-            lines.push_back("Линия " + std::to_string(l.number) + ": день — меню " +
-                            std::to_string(l.dayMenu) + ", ночь — меню " + std::to_string(l.nightMenu) +
-                            ", праздник — меню " + std::to_string(l.holidayMenu));
+            lines.push_back("Линия " + std::to_string(l.number) + ": день — меню " + std::to_string(l.dayMenu) +
+                            ", ночь — меню " + std::to_string(l.nightMenu) + ", праздник — меню " +
+                            std::to_string(l.holidayMenu));
     for (int k : pictureMenus(flow)) {
         const Menu& m = flow.menus[static_cast<std::size_t>(k)];
         std::string head = "Меню " + std::to_string(k);
         if (!m.description.empty())
             head += " «" + m.description + "»";
-        head += m.message.decodable ? ", " + secondsText(m.message.seconds) + " с"
-                                    : std::string(", без сообщения");
+        head += m.message.decodable ? ", " + secondsText(m.message.seconds) + " с" : std::string(", без сообщения");
         lines.push_back(head);
         for (int ev = 0; ev < kEventCount; ++ev) {
             const Action& a = m.actions[static_cast<std::size_t>(ev)];

@@ -12,8 +12,7 @@
 namespace flow {
 namespace {
 
-const char* const kDayNames[7] = {"Понедельник", "Вторник", "Среда",      "Четверг",
-                                  "Пятница",     "Суббота", "Воскресенье"};
+const char* const kDayNames[7] = {"Понедельник", "Вторник", "Среда", "Четверг", "Пятница", "Суббота", "Воскресенье"};
 
 std::string hhmm(int minutes) {
     char buf[8];
@@ -72,8 +71,7 @@ public:
         checkMailboxes();
         checkMemory();
         checkLevels();
-        std::stable_sort(out.begin(), out.end(),
-                         [](const Finding& a, const Finding& b) { return a.grade < b.grade; });
+        std::stable_sort(out.begin(), out.end(), [](const Finding& a, const Finding& b) { return a.grade < b.grade; });
         return out;
     }
 
@@ -87,8 +85,7 @@ private:
     }
 
     bool isReachable(int menu) const {
-        return menu >= 0 && menu < static_cast<int>(reachable.size()) &&
-               reachable[static_cast<std::size_t>(menu)];
+        return menu >= 0 && menu < static_cast<int>(reachable.size()) && reachable[static_cast<std::size_t>(menu)];
     }
 
     // Why a menu number leads nowhere in this unit type.
@@ -132,8 +129,8 @@ private:
             for (const auto& [key, caption, menu] : fields)
                 if (!flow.menu(menu))
                     add(Grade::Error, obj, key,
-                        std::string(caption) + " линии " + std::to_string(l.number) + ": " +
-                            missingMenu(menu) + ". Выберите существующее меню.",
+                        std::string(caption) + " линии " + std::to_string(l.number) + ": " + missingMenu(menu) +
+                            ". Выберите существующее меню.",
                         menu);
         }
     }
@@ -149,8 +146,8 @@ private:
         for (const Menu& m : flow.menus)
             if (m.exists && isReachable(m.number))
                 for (const Action& a : m.actions)
-                    if ((a.kind == Action::Kind::ToMenu || a.kind == Action::Kind::ToOperator) &&
-                        a.menu != m.number && a.menu >= 0 && a.menu < static_cast<int>(ledTo.size()))
+                    if ((a.kind == Action::Kind::ToMenu || a.kind == Action::Kind::ToOperator) && a.menu != m.number &&
+                        a.menu >= 0 && a.menu < static_cast<int>(ledTo.size()))
                         ledTo[static_cast<std::size_t>(a.menu)] = true;
 
         for (const Menu& m : flow.menus) {
@@ -185,24 +182,22 @@ private:
 
             if (m.callOperatorOnStart && !flow.operatorExists(m.operatorOnStart))
                 add(Grade::Error, obj, "SLPIndex",
-                    name + ": звонок на оператора во время сообщения — " +
-                        missingOperator(m.operatorOnStart) + ". Выберите существующего оператора.",
+                    name + ": звонок на оператора во время сообщения — " + missingOperator(m.operatorOnStart) +
+                        ". Выберите существующего оператора.",
                     m.number);
 
             bool anyAction = m.callOperatorOnStart;
             for (int ev = 0; ev < kEventCount; ++ev) {
                 const Action& a = m.actions[static_cast<std::size_t>(ev)];
                 const std::string key = eventKey(ev);
-                const std::string what =
-                    name + ", " + (ev == kTimeoutEvent ? "таймаут" : "цифра " + eventName(ev));
+                const std::string what = name + ", " + (ev == kTimeoutEvent ? "таймаут" : "цифра " + eventName(ev));
                 if (a.kind != Action::Kind::None)
                     anyAction = true;
                 switch (a.kind) {
                 case Action::Kind::ToMenu:
                     if (!flow.menu(a.menu))
                         add(Grade::Error, obj, key,
-                            what + ": переход, но " + missingMenu(a.menu) + ". Выберите существующее меню.",
-                            m.number);
+                            what + ": переход, но " + missingMenu(a.menu) + ". Выберите существующее меню.", m.number);
                     break;
                 case Action::Kind::ToOperator:
                     if (!flow.operatorExists(a.operatorLine))
@@ -222,8 +217,8 @@ private:
                             m.number);
                     else if (a.waitSeconds == 0)
                         add(Grade::Note, obj, key,
-                            what + ": оператору дано 0 с на ответ, вызов сразу уйдёт в меню " +
-                                std::to_string(a.menu) + ". Задайте время ожидания.",
+                            what + ": оператору дано 0 с на ответ, вызов сразу уйдёт в меню " + std::to_string(a.menu) +
+                                ". Задайте время ожидания.",
                             m.number);
                     break;
                 case Action::Kind::Mailbox:
@@ -235,12 +230,10 @@ private:
                     break;
                 case Action::Kind::Back:
                     if (reached && static_cast<std::size_t>(m.number) < entry.size() &&
-                        entry[static_cast<std::size_t>(m.number)] &&
-                        !ledTo[static_cast<std::size_t>(m.number)])
+                        entry[static_cast<std::size_t>(m.number)] && !ledTo[static_cast<std::size_t>(m.number)])
                         add(Grade::Note, obj, key,
-                            what +
-                                ": возврат к предыдущему меню, но в это меню вызов приходит прямо с линии — "
-                                "предыдущего меню нет. Задайте переход в нужное меню.",
+                            what + ": возврат к предыдущему меню, но в это меню вызов приходит прямо с линии — "
+                                   "предыдущего меню нет. Задайте переход в нужное меню.",
                             m.number);
                     break;
                 case Action::Kind::None:
@@ -249,9 +242,8 @@ private:
             }
             if (reached && !anyAction)
                 add(Grade::Note, obj, "ActionTO",
-                    name +
-                        ": ни цифры, ни таймаут ничего не делают — после сообщения звонящему остаётся только "
-                        "положить трубку. Если так задумано, всё в порядке.",
+                    name + ": ни цифры, ни таймаут ничего не делают — после сообщения звонящему остаётся только "
+                           "положить трубку. Если так задумано, всё в порядке.",
                     m.number);
         }
     }
@@ -270,8 +262,7 @@ private:
             return true;
         for (const Action& a : m.actions)
             if ((a.kind == Action::Kind::ToOperator && flow.operatorExists(a.operatorLine)) ||
-                (a.kind == Action::Kind::Mailbox && flow.mailboxExists(a.mailbox)) ||
-                a.kind == Action::Kind::Back)
+                (a.kind == Action::Kind::Mailbox && flow.mailboxExists(a.mailbox)) || a.kind == Action::Kind::Back)
                 return true;
         return false;
     }
@@ -364,29 +355,26 @@ private:
             if (w.end < w.start)
                 add(Grade::Warning, "TIMETABLE", "DayEnd[" + std::to_string(d + 1) + "]",
                     std::string(kDayNames[d]) + ": конец рабочего дня (" + hhmm(w.end) + ") раньше начала (" +
-                        hhmm(w.start) +
-                        ") — рабочих часов нет, весь день отвечает ночное меню. Поправьте время.");
+                        hhmm(w.start) + ") — рабочих часов нет, весь день отвечает ночное меню. Поправьте время.");
         }
         const auto& hs = flow.timetable.holidays;
         for (const Holiday& h : hs) {
             if (!h.used)
                 continue;
-            const std::string range =
-                "с " + ddmm(h.startDay, h.startMonth) + " по " + ddmm(h.endDay, h.endMonth);
+            const std::string range = "с " + ddmm(h.startDay, h.startMonth) + " по " + ddmm(h.endDay, h.endMonth);
             const std::string name = "Праздник[" + std::to_string(h.index) + "]";
             const int s = dayOfYear(h.startMonth, h.startDay), e = dayOfYear(h.endMonth, h.endDay);
             if (e < s) {
                 const int length = 366 - s + e + 1;
                 if (length > 62)
                     add(Grade::Warning, "TIMETABLE", "HolidayEnd[" + std::to_string(h.index) + "]",
-                        name + " " + range +
-                            ": конец раньше начала, праздник идёт через Новый год и длится " +
+                        name + " " + range + ": конец раньше начала, праздник идёт через Новый год и длится " +
                             std::to_string(length) + " дней. Похоже, даты перепутаны — поправьте их.");
                 else
                     add(Grade::Note, "TIMETABLE", "HolidayEnd[" + std::to_string(h.index) + "]",
                         name + " " + range + " переходит через Новый год: действует с " +
-                            ddmm(h.startDay, h.startMonth) + " по 31.12 и с 01.01 по " +
-                            ddmm(h.endDay, h.endMonth) + ". Если так задумано, всё в порядке.");
+                            ddmm(h.startDay, h.startMonth) + " по 31.12 и с 01.01 по " + ddmm(h.endDay, h.endMonth) +
+                            ". Если так задумано, всё в порядке.");
             }
             if (h.startDay == 29 && h.startMonth == 2 && h.endDay == 29 && h.endMonth == 2)
                 add(Grade::Note, "TIMETABLE", "HolidayStart[" + std::to_string(h.index) + "]",
@@ -396,11 +384,9 @@ private:
             for (std::size_t j = i + 1; j < hs.size(); ++j)
                 if (hs[i].used && hs[j].used && (daysOf(hs[i]) & daysOf(hs[j])).any())
                     add(Grade::Note, "TIMETABLE", "HolidayStart[" + std::to_string(hs[j].index) + "]",
-                        "Праздник[" + std::to_string(hs[i].index) + "] и Праздник[" +
-                            std::to_string(hs[j].index) + "] пересекаются (" +
-                            ddmm(hs[i].startDay, hs[i].startMonth) + "–" +
-                            ddmm(hs[i].endDay, hs[i].endMonth) + " и " +
-                            ddmm(hs[j].startDay, hs[j].startMonth) + "–" +
+                        "Праздник[" + std::to_string(hs[i].index) + "] и Праздник[" + std::to_string(hs[j].index) +
+                            "] пересекаются (" + ddmm(hs[i].startDay, hs[i].startMonth) + "–" +
+                            ddmm(hs[i].endDay, hs[i].endMonth) + " и " + ddmm(hs[j].startDay, hs[j].startMonth) + "–" +
                             ddmm(hs[j].endDay, hs[j].endMonth) + "). Объедините их или поправьте даты.");
     }
 
@@ -488,13 +474,9 @@ std::string gradeName(Grade g) {
     return {};
 }
 
-std::vector<Finding> checkCallFlow(const CallFlow& flow) {
-    return Checker(flow).run();
-}
+std::vector<Finding> checkCallFlow(const CallFlow& flow) { return Checker(flow).run(); }
 
-bool hasErrors(const std::vector<Finding>& findings) {
-    return countGrade(findings, Grade::Error) > 0;
-}
+bool hasErrors(const std::vector<Finding>& findings) { return countGrade(findings, Grade::Error) > 0; }
 
 int countGrade(const std::vector<Finding>& findings, Grade g) {
     return static_cast<int>(

@@ -15,11 +15,10 @@ std::string gradeName(Grade g);
 
 struct Finding {
     Grade grade = Grade::Note;
-    std::string
-        object;       // the settings-file section: "MENU(3)", "TRK(1)", "TIMETABLE", "MAILBOX(2)", "SYSPARAM"
-    std::string key;  // the settings-file key, or empty when the finding is about the whole object
-    std::string text; // what is wrong and what to do, in Russian
-    int menu = -1;    // the menu the finding is about, for the picture
+    std::string object; // the settings-file section: "MENU(3)", "TRK(1)", "TIMETABLE", "MAILBOX(2)", "SYSPARAM"
+    std::string key;    // the settings-file key, or empty when the finding is about the whole object
+    std::string text;   // what is wrong and what to do, in Russian
+    int menu = -1;      // the menu the finding is about, for the picture
 };
 
 // Findings in grade order (errors first), within a grade in the order of the tree.

@@ -15,14 +15,11 @@ std::string secondsText(double s) {
     return t;
 }
 
-std::string operatorName(int line) {
-    return line == 0 ? "всех операторов" : "оператора линии " + std::to_string(line);
-}
+std::string operatorName(int line) { return line == 0 ? "всех операторов" : "оператора линии " + std::to_string(line); }
 
 } // namespace
 
-TrialCall::TrialCall(const CallFlow& flow, int line, const CallTime& at)
-    : flow_(flow), line_(line), at_(at) {}
+TrialCall::TrialCall(const CallFlow& flow, int line, const CallTime& at) : flow_(flow), line_(line), at_(at) {}
 
 void TrialCall::stop(CallEnd how, const std::string& words, int menu) {
     end_ = how;
@@ -92,8 +89,7 @@ void TrialCall::press(int event) {
         if (event == kTimeoutEvent) {
             steps_.push_back(CallStep{current_, event, label + "действие не задано"});
             stop(CallEnd::Nowhere,
-                 "Таймаут в меню " + std::to_string(current_) + " ничего не делает: звонящий слышит тишину",
-                 current_);
+                 "Таймаут в меню " + std::to_string(current_) + " ничего не делает: звонящий слышит тишину", current_);
         } else {
             steps_.push_back(CallStep{current_, event, label + "действие не задано, меню ждёт дальше"});
         }
@@ -123,8 +119,7 @@ void TrialCall::press(int event) {
         steps_.push_back(CallStep{current_, event, label + describeAction(a)});
         if (!flow_.mailboxExists(a.mailbox))
             stop(CallEnd::Nowhere,
-                 "Ящика " + std::to_string(a.mailbox + 1) +
-                     " нет в этом типе устройства: вызов никуда не ведёт",
+                 "Ящика " + std::to_string(a.mailbox + 1) + " нет в этом типе устройства: вызов никуда не ведёт",
                  current_);
         else
             stop(CallEnd::Mailbox, describeAction(a), current_);
@@ -132,8 +127,7 @@ void TrialCall::press(int event) {
     case Action::Kind::Back:
         if (history_.empty()) {
             // The unit has nowhere to return to: the caller hears this menu again.
-            steps_.push_back(
-                CallStep{current_, event, label + "возврат, но предыдущего меню нет: меню звучит снова"});
+            steps_.push_back(CallStep{current_, event, label + "возврат, но предыдущего меню нет: меню звучит снова"});
             enter(current_);
         } else {
             const int previous = history_.back();
@@ -180,8 +174,7 @@ void TrialCall::finish() {
                 --from;
             for (std::size_t i = from > 0 ? from - 1 : 0; i + 1 < entered_.size(); ++i)
                 round += std::to_string(entered_[i]) + " → ";
-            stop(CallEnd::Loop, "Без нажатий вызов ходит по кругу: меню " + round + std::to_string(current_),
-                 current_);
+            stop(CallEnd::Loop, "Без нажатий вызов ходит по кругу: меню " + round + std::to_string(current_), current_);
             return;
         }
         press(kTimeoutEvent);

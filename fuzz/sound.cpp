@@ -12,8 +12,8 @@ namespace {
 
 // Converts bytes to bytes in memory; the result code of the conversion.
 int convert(const std::string& input, bool toWav, std::string& output) {
-    std::FILE* in = input.empty() ? std::fopen("/dev/null", "rb")
-                                  : fmemopen(const_cast<char*>(input.data()), input.size(), "rb");
+    std::FILE* in =
+        input.empty() ? std::fopen("/dev/null", "rb") : fmemopen(const_cast<char*>(input.data()), input.size(), "rb");
     char* buffer = nullptr;
     std::size_t length = 0;
     std::FILE* out = open_memstream(&buffer, &length);

@@ -31,18 +31,14 @@ public:
     int count = 0;
 };
 
-bool namesFile(const std::string& name) {
-    return !name.empty() && name != "-";
-}
+bool namesFile(const std::string& name) { return !name.empty() && name != "-"; }
 
 std::string messageNameOf(KT_TABLE& menu) {
     KT_RECORD* field = menu.findChild("Message");
     return field && !field->table() ? field->getText() : std::string();
 }
 
-bool isMenu(KT_TABLE& t) {
-    return kt_cast<KT_TABLE_MENU>(&t) != nullptr;
-}
+bool isMenu(KT_TABLE& t) { return kt_cast<KT_TABLE_MENU>(&t) != nullptr; }
 
 bool isFile(const std::string& path) {
     std::error_code ec;
@@ -93,14 +89,11 @@ std::string joinNames(const std::vector<std::string>& names) {
 
 // The unit's recording exactly as it came, beside its WAV: the unit's sound format does not survive a round
 // trip through WAV byte for byte, and what a restore puts back must be what the unit had.
-std::string keptRecordingOf(const std::string& wav) {
-    return fs::path(wav).replace_extension(".ktm").string();
-}
+std::string keptRecordingOf(const std::string& wav) { return fs::path(wav).replace_extension(".ktm").string(); }
 
 bool copyFile(const std::string& from, const std::string& to) {
     std::string bytes;
-    return atomic_file::readAll(from, bytes, nullptr, std::size_t{1} << 31) &&
-           atomic_file::writeAll(to, bytes);
+    return atomic_file::readAll(from, bytes, nullptr, std::size_t{1} << 31) && atomic_file::writeAll(to, bytes);
 }
 
 bool isWithin(const std::string& path, const std::string& folder) {
@@ -111,8 +104,7 @@ bool isWithin(const std::string& path, const std::string& folder) {
 // Swaps the link's sound converter for the time of a scope.
 class ConverterSwap {
 public:
-    ConverterSwap(DeviceLink& link, devlink::SoundConverter replacement)
-        : link_(link), saved_(link.soundConverter) {
+    ConverterSwap(DeviceLink& link, devlink::SoundConverter replacement) : link_(link), saved_(link.soundConverter) {
         link_.soundConverter = std::move(replacement);
     }
     ~ConverterSwap() { link_.soundConverter = saved_; }
@@ -145,9 +137,8 @@ WriteOutcome GuardedWrite::run() {
 
     std::string error;
     bool withHistory = store_.ready(error);
-    if (!withHistory &&
-        !(preferences_.allowWithoutHistory && askWithoutHistory &&
-          askWithoutHistory(error + "\nЗаписать без сохранения того, что заменится на устройстве?")))
+    if (!withHistory && !(preferences_.allowWithoutHistory && askWithoutHistory &&
+                          askWithoutHistory(error + "\nЗаписать без сохранения того, что заменится на устройстве?")))
         return refuse(error);
     PendingSnapshot pending;
     if (withHistory) {
@@ -177,8 +168,7 @@ WriteOutcome GuardedWrite::run() {
                 t && isMenu(*t) && namesFile(messageNameOf(*t)) &&
                 isFile(menuMessageFolder(unitNow.messagesFolder, *t) + messageNameOf(*t)))
                 index.messages.push_back(name + ":" + messageNameOf(*t));
-        index.summary =
-            (dryRun ? "проверка перед записью: " : "перед записью: ") + previewSummary(out.preview);
+        index.summary = (dryRun ? "проверка перед записью: " : "перед записью: ") + previewSummary(out.preview);
         index.database = absolute(db.basePath);
         if (!pending.writeDatabase(unitNow, error))
             return refuse(error);
@@ -191,8 +181,7 @@ WriteOutcome GuardedWrite::run() {
     }
 
     if (dryRun) {
-        out.status =
-            out.preview.unchanged() ? WriteOutcome::Status::Unchanged : WriteOutcome::Status::WouldChange;
+        out.status = out.preview.unchanged() ? WriteOutcome::Status::Unchanged : WriteOutcome::Status::WouldChange;
         return out;
     }
     // A write that does not happen leaves no before-write: the newest one must be what the last write
@@ -214,16 +203,15 @@ WriteOutcome GuardedWrite::run() {
     } else if (!out.preview.conflicts.empty()) {
         dropBefore();
         out.status = WriteOutcome::Status::Refused;
-        out.message = "Поля изменены и на устройстве, и в базе: выберите, что оставить.\n" +
-                      std::string(text::nothingSent);
+        out.message =
+            "Поля изменены и на устройстве, и в базе: выберите, что оставить.\n" + std::string(text::nothingSent);
         ui_.setStatusPanel(1, text::nothingSent);
         return out;
     }
 
     // The technician's choices go into the database, so that what is written is what was chosen and the
     // database says afterwards what the unit holds.
-    const auto keepUnitValue = [&](const std::string& objectName, const std::string& key,
-                                   const std::string& v) {
+    const auto keepUnitValue = [&](const std::string& objectName, const std::string& key, const std::string& v) {
         if (KT_TABLE* t = db.findObject(objectName))
             if (KT_RECORD* r = t->findChild(key); r && !r->table())
                 r->setText(v);
@@ -247,8 +235,7 @@ WriteOutcome GuardedWrite::run() {
         ConverterSwap swap(link_, nullptr);
         const devlink::SoundConverter convert = swap.saved();
         const std::string root = store_.root();
-        link_.soundConverter = [convert, root](const std::string& in, const std::string& outFile,
-                                               bool toWav) {
+        link_.soundConverter = [convert, root](const std::string& in, const std::string& outFile, bool toWav) {
             if (!toWav && isWithin(in, root) && isFile(keptRecordingOf(in)))
                 return copyFile(keptRecordingOf(in), outFile) ? 0 : -1;
             return convert ? convert(in, outFile, toWav) : -1;
@@ -270,8 +257,7 @@ bool GuardedWrite::preRead(SettingsDatabase& unitNow, PendingSnapshot& pending, 
                            WriteOutcome& outcome) {
     const int total = static_cast<int>(objects.size());
     const auto stopped = [&](int row) {
-        ui_.setRowStatus(row,
-                         link_.lineLost() ? devlink::text::statusLineLost : devlink::text::statusStopped);
+        ui_.setRowStatus(row, link_.lineLost() ? devlink::text::statusLineLost : devlink::text::statusStopped);
         ui_.setStatusPanel(1, text::nothingSent);
         outcome.status = WriteOutcome::Status::Stopped;
         outcome.message = text::nothingSent;
@@ -352,8 +338,8 @@ void GuardedWrite::findConflicts(SettingsDatabase& unitNow, Preview& preview) {
             continue;
         const Snapshot* base = nullptr;
         for (const auto& s : snapshots)
-            if ((s.index.kind == kKindRead || s.index.kind == kKindAfterWrite) &&
-                s.index.database == dbPath && s.holds(name)) {
+            if ((s.index.kind == kKindRead || s.index.kind == kKindAfterWrite) && s.index.database == dbPath &&
+                s.holds(name)) {
                 base = &s;
                 break;
             }
@@ -387,9 +373,8 @@ void GuardedWrite::findConflicts(SettingsDatabase& unitNow, Preview& preview) {
                 preview.unitChanges.push_back({name, object->getDescription(), key, field->description,
                                                uf->getEditText(), field->getEditText(), uv, false});
             else
-                preview.conflicts.push_back({name, object->getDescription(), key, field->description,
-                                             bf->getEditText(), uf->getEditText(), field->getEditText(), uv,
-                                             false});
+                preview.conflicts.push_back({name, object->getDescription(), key, field->description, bf->getEditText(),
+                                             uf->getEditText(), field->getEditText(), uv, false});
         }
     }
 }
@@ -446,8 +431,7 @@ void GuardedWrite::buildChanges(SettingsDatabase& unitNow, Preview& preview) {
     }
 }
 
-std::optional<Snapshot> GuardedWrite::afterWrite(SettingsDatabase& unitNow,
-                                                 const std::optional<Snapshot>& before,
+std::optional<Snapshot> GuardedWrite::afterWrite(SettingsDatabase& unitNow, const std::optional<Snapshot>& before,
                                                  const std::vector<std::string>& names) {
     SettingsDatabase& db = *link_.database;
     std::string error;
@@ -487,8 +471,7 @@ std::optional<Snapshot> GuardedWrite::afterWrite(SettingsDatabase& unitNow,
         std::string source;
         KT_TABLE* sent = db.findObject(name);
         const bool wasWritten = std::find(reached.begin(), reached.end(), name) != reached.end();
-        if (wasWritten && sent && messageNameOf(*sent) == n &&
-            isFile(menuMessageFolder(db.messagesFolder, *sent) + n))
+        if (wasWritten && sent && messageNameOf(*sent) == n && isFile(menuMessageFolder(db.messagesFolder, *sent) + n))
             source = menuMessageFolder(db.messagesFolder, *sent) + n;
         else if (isFile(menuMessageFolder(unitNow.messagesFolder, *t) + n))
             source = menuMessageFolder(unitNow.messagesFolder, *t) + n;
@@ -503,8 +486,7 @@ std::optional<Snapshot> GuardedWrite::afterWrite(SettingsDatabase& unitNow,
     for (const auto& name : names)
         if (std::find(reached.begin(), reached.end(), name) == reached.end())
             missed.push_back(name);
-    index.summary =
-        "записано объектов: " + std::to_string(reached.size()) + " из " + std::to_string(names.size());
+    index.summary = "записано объектов: " + std::to_string(reached.size()) + " из " + std::to_string(names.size());
     if (!missed.empty())
         index.summary += "; не дошли до устройства: " + joinNames(missed);
     if (!unknown.empty())
@@ -516,8 +498,8 @@ std::optional<Snapshot> GuardedWrite::afterWrite(SettingsDatabase& unitNow,
     return pending.commit(index, error);
 }
 
-std::optional<Snapshot> recordRead(SnapshotStore& store, const Preferences& preferences,
-                                   const DeviceLink& link, std::string& error) {
+std::optional<Snapshot> recordRead(SnapshotStore& store, const Preferences& preferences, const DeviceLink& link,
+                                   std::string& error) {
     if (!link.database)
         return std::nullopt;
     const SettingsDatabase& db = *link.database;
@@ -567,8 +549,7 @@ std::optional<Snapshot> recordRead(SnapshotStore& store, const Preferences& pref
             const compare::Comparison c = compare::compareDatabases(last, snap);
             for (const auto& d : c.objects)
                 if (previous.front().holds(d.objectName) &&
-                    std::find(index.objects.begin(), index.objects.end(), d.objectName) !=
-                        index.objects.end())
+                    std::find(index.objects.begin(), index.objects.end(), d.objectName) != index.objects.end())
                     ++changed;
             index.summary += ", изменилось с прошлого снимка объектов: " + std::to_string(changed);
         }
@@ -595,8 +576,8 @@ bool prepareRestore(const Snapshot& snapshot, SettingsDatabase& db, ObjectList& 
         }
         if (isMenu(*t) && namesFile(messageNameOf(*t)) &&
             !isFile(menuMessageFolder(db.messagesFolder, *t) + messageNameOf(*t))) {
-            error = "В снимке " + snapshot.path + " нет сообщения " + messageNameOf(*t) + " (" +
-                    t->getDescription() + "): восстановление не выполняется.";
+            error = "В снимке " + snapshot.path + " нет сообщения " + messageNameOf(*t) + " (" + t->getDescription() +
+                    "): восстановление не выполняется.";
             return false;
         }
         objects.emplace_back(t->getDescription(), t);

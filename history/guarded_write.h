@@ -56,8 +56,7 @@ struct WriteOutcome {
 class GuardedWrite {
 public:
     // The link must be connected; its database is the one written (link.database). ui is the link's own.
-    GuardedWrite(devlink::DeviceLink& link, devlink::LinkUi& ui, SnapshotStore& store,
-                 Preferences preferences);
+    GuardedWrite(devlink::DeviceLink& link, devlink::LinkUi& ui, SnapshotStore& store, Preferences preferences);
 
     ObjectList objects; // (caption, object of the link's database), as the link's job lists them
     bool dryRun = false;
@@ -70,8 +69,7 @@ public:
     WriteOutcome run();
 
 private:
-    bool preRead(SettingsDatabase& unitNow, PendingSnapshot& pending, Preview& preview,
-                 WriteOutcome& outcome);
+    bool preRead(SettingsDatabase& unitNow, PendingSnapshot& pending, Preview& preview, WriteOutcome& outcome);
     void findConflicts(SettingsDatabase& unitNow, Preview& preview);
     void buildChanges(SettingsDatabase& unitNow, Preview& preview);
     std::optional<Snapshot> afterWrite(SettingsDatabase& unitNow, const std::optional<Snapshot>& before,

@@ -14,9 +14,7 @@ bool Preview::unchanged() const {
     return true;
 }
 
-int Preview::changedObjects() const {
-    return static_cast<int>(changes.objects.size());
-}
+int Preview::changedObjects() const { return static_cast<int>(changes.objects.size()); }
 
 std::string previewSummary(const Preview& preview) {
     int replaced = 0, deleted = 0, added = 0;
@@ -41,12 +39,11 @@ std::vector<std::string> previewLines(const Preview& preview) {
     if (!preview.unit.identified())
         lines.push_back(std::string(text::unitNotIdentified) + preview.unit.folderName());
     for (const auto& c : preview.conflicts)
-        lines.push_back(std::string(text::conflict) + "\t" + c.objectName + "\t" + c.key + "\t" +
-                        c.unitValue + "\t" + c.databaseValue + "\t(при чтении: " + c.readValue + ")");
+        lines.push_back(std::string(text::conflict) + "\t" + c.objectName + "\t" + c.key + "\t" + c.unitValue + "\t" +
+                        c.databaseValue + "\t(при чтении: " + c.readValue + ")");
     for (const auto& u : preview.unitChanges)
-        lines.push_back(std::string(text::unitChange) + "\t" + u.objectName + "\t" + u.key + "\t" +
-                        u.unitValue + "\t" + u.databaseValue +
-                        (u.overwrite ? "\t(будет перезаписано)" : "\t(сохраняется)"));
+        lines.push_back(std::string(text::unitChange) + "\t" + u.objectName + "\t" + u.key + "\t" + u.unitValue + "\t" +
+                        u.databaseValue + (u.overwrite ? "\t(будет перезаписано)" : "\t(сохраняется)"));
     for (const auto& row : compare::rowsOf(preview.changes))
         if (row.key != "Message")
             lines.push_back(row.objectName + "\t" + row.key + "\t" + row.valueA + "\t" + row.valueB);
@@ -54,8 +51,8 @@ std::vector<std::string> previewLines(const Preview& preview) {
         const char* what = m.fate == MessageFate::Replaced  ? text::messageReplaced
                            : m.fate == MessageFate::Deleted ? text::messageDeleted
                                                             : text::messageAdded;
-        lines.push_back(m.objectName + "\tMessage\t" + m.unitMessage + "\t" + m.databaseMessage + "\t" +
-                        what + (m.fate != MessageFate::Added && !m.kept ? text::notDownloaded : ""));
+        lines.push_back(m.objectName + "\tMessage\t" + m.unitMessage + "\t" + m.databaseMessage + "\t" + what +
+                        (m.fate != MessageFate::Added && !m.kept ? text::notDownloaded : ""));
     }
     for (const auto& name : preview.notRead)
         lines.push_back(name + "\t\tне прочитано перед записью: не записывается");

@@ -49,9 +49,8 @@ struct MessageChange {
 
 struct Preview {
     UnitIdentity unit;
-    std::string
-        beforeSnapshot;       // the snapshot that holds what the write destroys (path); empty without history
-    std::string baseSnapshot; // the read the database came from, when the history knows it
+    std::string beforeSnapshot;  // the snapshot that holds what the write destroys (path); empty without history
+    std::string baseSnapshot;    // the read the database came from, when the history knows it
     compare::Comparison changes; // A = the unit now, B = the database; only the objects to be written
     std::vector<Conflict> conflicts;
     std::vector<UnitChange> unitChanges;

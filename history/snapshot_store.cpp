@@ -32,9 +32,7 @@ std::string withSlash(std::string path) {
     return path;
 }
 
-std::string reasonOf(const std::error_code& ec) {
-    return atomic_file::reasonText(ec.value());
-}
+std::string reasonOf(const std::error_code& ec) { return atomic_file::reasonText(ec.value()); }
 
 std::string folderError(const std::string& folder, const std::string& reason) {
     return "Папка истории устройства " + folder + " недоступна: " + reason;
@@ -49,15 +47,14 @@ struct Stamp {
 Stamp nowStamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t secs = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm utc{};
     gmtime_r(&secs, &utc);
     char name[80], text[80];
-    std::snprintf(name, sizeof name, "%04d%02d%02dT%02d%02d%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+    std::snprintf(name, sizeof name, "%04d%02d%02dT%02d%02d%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
     return {name, text};
 }
 
@@ -117,8 +114,7 @@ std::uintmax_t folderSize(const fs::path& folder) {
 
 bool isSnapshotName(const std::string& name) {
     return !name.empty() && name[0] != '.' &&
-           (name.ends_with(std::string("-") + kKindRead) ||
-            name.ends_with(std::string("-") + kKindBeforeWrite) ||
+           (name.ends_with(std::string("-") + kKindRead) || name.ends_with(std::string("-") + kKindBeforeWrite) ||
             name.ends_with(std::string("-") + kKindAfterWrite));
 }
 
@@ -176,9 +172,7 @@ std::optional<SnapshotIndex> readIndex(const std::string& path) {
 
 // ---------------------------------------------------------------------------------------------------------------
 
-PendingSnapshot::~PendingSnapshot() {
-    discard();
-}
+PendingSnapshot::~PendingSnapshot() { discard(); }
 
 PendingSnapshot::PendingSnapshot(PendingSnapshot&& other) noexcept
     : dir_(std::move(other.dir_)), unitFolder_(std::move(other.unitFolder_)), kind_(std::move(other.kind_)) {
@@ -218,8 +212,8 @@ bool PendingSnapshot::writeDatabase(SettingsDatabase& db, std::string& error) {
     return atomic_file::writeAll(dir_ + kDatabaseFile, bytes, &error);
 }
 
-bool PendingSnapshot::addMessage(const std::string& source, const std::string& menuFolder,
-                                 const std::string& name, std::string& error) {
+bool PendingSnapshot::addMessage(const std::string& source, const std::string& menuFolder, const std::string& name,
+                                 std::string& error) {
     const std::string folder = messagesFolder() + menuFolder;
     std::error_code ec;
     fs::create_directories(folder, ec);
@@ -302,8 +296,7 @@ bool SnapshotStore::ready(std::string& error) const {
     return true;
 }
 
-PendingSnapshot SnapshotStore::begin(const UnitIdentity& unit, const std::string& kind,
-                                     std::string& error) const {
+PendingSnapshot SnapshotStore::begin(const UnitIdentity& unit, const std::string& kind, std::string& error) const {
     PendingSnapshot pending;
     const std::string unitFolder = root_ + unit.folderName() + "/";
     std::error_code ec;
@@ -390,16 +383,13 @@ std::optional<Snapshot> SnapshotStore::find(const std::string& spec, const std::
     return std::nullopt;
 }
 
-bool SnapshotStore::noteDatabase(const Snapshot& snapshot, const std::string& databasePath,
-                                 std::string& error) const {
+bool SnapshotStore::noteDatabase(const Snapshot& snapshot, const std::string& databasePath, std::string& error) const {
     SnapshotIndex index = snapshot.index;
     index.database = databasePath;
     return atomic_file::writeAll(snapshot.path + kIndexFile, indexText(index), &error);
 }
 
-std::uintmax_t SnapshotStore::size() const {
-    return folderSize(root_);
-}
+std::uintmax_t SnapshotStore::size() const { return folderSize(root_); }
 
 std::vector<std::string> SnapshotStore::prune(std::uintmax_t limit, const std::string& keep) const {
     std::vector<std::string> removed;
@@ -426,8 +416,7 @@ std::vector<std::string> SnapshotStore::prune(std::uintmax_t limit, const std::s
         }
     }
     // Oldest first across units: the names start with the UTC time.
-    std::sort(all.begin(), all.end(),
-              [](const Entry& a, const Entry& b) { return a.snapshot.name < b.snapshot.name; });
+    std::sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) { return a.snapshot.name < b.snapshot.name; });
     for (const auto& e : all) {
         if (total <= limit)
             break;

@@ -5,9 +5,7 @@
 
 namespace history {
 
-std::string UnitIdentity::folderName() const {
-    return type + "-" + (identified() ? serial : "unknown");
-}
+std::string UnitIdentity::folderName() const { return type + "-" + (identified() ? serial : "unknown"); }
 
 UnitIdentity identify(const SettingsDatabase& db) {
     UnitIdentity unit;
@@ -27,8 +25,7 @@ UnitIdentity identify(const SettingsDatabase& db) {
     if (KT_RECORD* version = info.findChild("SoftVer")) {
         unit.softVersion = version->getText();
         // The stored form of a text carries the unit's apostrophes.
-        if (unit.softVersion.size() >= 2 && unit.softVersion.front() == '\'' &&
-            unit.softVersion.back() == '\'')
+        if (unit.softVersion.size() >= 2 && unit.softVersion.front() == '\'' && unit.softVersion.back() == '\'')
             unit.softVersion = unit.softVersion.substr(1, unit.softVersion.size() - 2);
     }
     return unit;

@@ -298,7 +298,8 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
     std::filesystem::remove(target, ec);
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     if (!out) {
-        ui_.setStatusPanel(1, text::filePrefix + name + ": " + resultMessage(rcCannotCreateFile, OperationKind::Download));
+        ui_.setStatusPanel(1,
+                           text::filePrefix + name + ": " + resultMessage(rcCannotCreateFile, OperationKind::Download));
         cancelTransfer(0);
         purgeRead();
         return rcCannotCreateFile;

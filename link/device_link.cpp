@@ -285,7 +285,8 @@ ResultCode DeviceLink::cmdLogout() {
 // ---------------------------------------------------------------------------------------------------------------
 // Recovery
 
-Decision DeviceLink::withRecovery(KT_TABLE& object, int timeout, OperationKind kind, const std::function<int()>& command) {
+Decision DeviceLink::withRecovery(KT_TABLE& object, int timeout, OperationKind kind,
+                                  const std::function<int()>& command) {
     const bool file = kind == OperationKind::Download || kind == OperationKind::Upload;
     int r = rcNoAnswer;
     for (int run = 0; run < 3; ++run) {
@@ -343,8 +344,8 @@ Decision DeviceLink::setObjectChecked(KT_TABLE& object, const std::string& devic
 
 Decision DeviceLink::readObjectParam(KT_TABLE& object, std::string& payload) {
     std::string wire;
-    const Decision d = withRecovery(object, 1000, OperationKind::Read,
-                                    [&] { return cmdGetParam(object.getText() + "01", wire); });
+    const Decision d =
+        withRecovery(object, 1000, OperationKind::Read, [&] { return cmdGetParam(object.getText() + "01", wire); });
     payload = d == dcDone ? cp1251::toUtf8(wire) : std::string();
     return d;
 }
@@ -518,8 +519,8 @@ bool DeviceLink::setDeviceClock(const DeviceDateTime& value) {
         return false;
     beginJob();
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", value.day % 100, value.month % 100,
-                  value.year % 100, value.hour % 100, value.minute % 100, value.second % 100);
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", value.day % 100, value.month % 100, value.year % 100,
+                  value.hour % 100, value.minute % 100, value.second % 100);
     KT_TABLE& clock = *database->clock;
     clock.parseDeviceText(buf);
     int d = dcRetry;

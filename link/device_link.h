@@ -105,7 +105,7 @@ public:
     // ---- The job of the read/write dialog.
     std::vector<std::pair<std::string, KT_TABLE*>> linkObjects; // (caption, object); objects not owned
     bool writeMode = false;
-    bool isLoadMsg = false; // the check box "загружать файлы сообщений"
+    bool isLoadMsg = false;                  // the check box "загружать файлы сообщений"
     std::vector<std::string> pendingAnswers; // device texts read (UTF-8), one per listed object
     // The object names whose values the unit took in the last writeAll, in order: what reached the unit when
     // a write ended early.

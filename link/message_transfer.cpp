@@ -24,9 +24,7 @@ bool isFile(const std::string& path) {
 }
 
 // A transfer that this side ended for a reason of its own (not the user's stop, not the unit's cancel).
-bool isOwnFailure(int transfer) {
-    return transfer != rcOk && transfer != rcStopped && transfer != rcFileCancelled;
-}
+bool isOwnFailure(int transfer) { return transfer != rcOk && transfer != rcStopped && transfer != rcFileCancelled; }
 
 } // namespace
 

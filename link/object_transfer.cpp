@@ -55,8 +55,8 @@ int DeviceLink::readAll() {
         pendingAnswers[static_cast<std::size_t>(k)] = payload;
         ui_.setRowStatus(k + 1, text::statusOk);
     }
-    std::string summary = successes == total ? std::string(text::readSuccess)
-                                             : text::readErrors + std::to_string(total - successes);
+    std::string summary =
+        successes == total ? std::string(text::readSuccess) : text::readErrors + std::to_string(total - successes);
     if (lineLost())
         summary = text::summaryLineLost + (". " + summary);
     ui_.setStatusPanel(1, summary);
@@ -131,8 +131,7 @@ int DeviceLink::writeAll() {
             ui_.deviceInfoChanged();
         }
     }
-    std::string summary =
-        errors == 0 ? std::string(text::writeSuccess) : text::writeErrors + std::to_string(errors);
+    std::string summary = errors == 0 ? std::string(text::writeSuccess) : text::writeErrors + std::to_string(errors);
     // After a stop "written successfully" would be untrue of the rows not reached.
     if (stopped) {
         const std::string why = lineLost() ? text::summaryLineLost : text::writeStopped;

@@ -48,9 +48,7 @@ constexpr std::array<FilterBand, 5> kFilters = {{
 
 constexpr std::size_t kIoBufferSize = std::size_t{64} * 1024;
 
-std::uint16_t le16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t le32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -64,9 +62,7 @@ void putLe32(unsigned char* p, std::uint32_t v) {
     putLe16(p + 2, v >> 16);
 }
 
-bool readExact(std::FILE* f, unsigned char* p, std::size_t n) {
-    return std::fread(p, 1, n, f) == n;
-}
+bool readExact(std::FILE* f, unsigned char* p, std::size_t n) { return std::fread(p, 1, n, f) == n; }
 
 // Skips forward; falls back to reading for streams that cannot seek. Seeking past the end is allowed by
 // stdio, so a chunk size larger than the file shows up as an early end at the next read, never as a hang.
@@ -156,8 +152,7 @@ private:
         std::memmove(buffer_.data(), buffer_.data() + pos_, keep);
         pos_ = 0;
         len_ = keep;
-        std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - keep, bytesLeft_));
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - keep, bytesLeft_));
         std::size_t got = want ? std::fread(buffer_.data() + keep, 1, want, file_) : 0;
         len_ += got;
         bytesLeft_ -= got;
@@ -238,9 +233,7 @@ private:
         if (out_)
             std::fputs(text, out_);
     }
-    std::uint64_t threshold(int percent) const {
-        return (static_cast<std::uint64_t>(percent) * total_ + 99) / 100;
-    }
+    std::uint64_t threshold(int percent) const { return (static_cast<std::uint64_t>(percent) * total_ + 99) / 100; }
 
     std::FILE* out_;
     std::uint64_t total_;
@@ -314,9 +307,9 @@ struct Codec {
         int diff = sample - predictor;
         int sign = diff < 0 ? -1 : 0;
         int a = (diff ^ sign) - sign;
-        std::size_t m = ((std::size_t{a >= w[1]} + std::size_t{a >= w[2]}) +
-                         (std::size_t{a >= w[3]} + std::size_t{a >= w[4]})) +
-                        ((std::size_t{a >= w[5]} + std::size_t{a >= w[6]}) + std::size_t{a >= w[7]});
+        std::size_t m =
+            ((std::size_t{a >= w[1]} + std::size_t{a >= w[2]}) + (std::size_t{a >= w[3]} + std::size_t{a >= w[4]})) +
+            ((std::size_t{a >= w[5]} + std::size_t{a >= w[6]}) + std::size_t{a >= w[7]});
         std::size_t code = m | (static_cast<std::size_t>(sign) & 8);
         move(code);
         return code;
@@ -376,11 +369,10 @@ class FastEncoder {
                     std::size_t next = nextIndex(i, code);
                     int n = kStepTable[next];
                     auto u16 = [](int v) { return static_cast<std::uint16_t>(v); };
-                    r[i].entries[code] = {changeOf(step, code),
-                                          u16(static_cast<int>(next * sizeof(Row) + kCode7)), u16(code)};
+                    r[i].entries[code] = {changeOf(step, code), u16(static_cast<int>(next * sizeof(Row) + kCode7)),
+                                          u16(code)};
                     // W(1) ... W(7) of the next row.
-                    r[i].low[code] = {
-                        {u16(weightOf(n, 1)), u16(weightOf(n, 2)), u16(weightOf(n, 3)), u16(n)}};
+                    r[i].low[code] = {{u16(weightOf(n, 1)), u16(weightOf(n, 2)), u16(weightOf(n, 3)), u16(n)}};
                     r[i].high[code] = {{u16(weightOf(n, 5)), u16(weightOf(n, 6)), u16(weightOf(n, 7)), 0}};
                 }
             }
@@ -426,15 +418,14 @@ public:
             "lea (%[half],%[b2],8), %[half]\n\t"
             "lea (%[half],%[b1],8), %[e]\n\t"
             "movslq (%[half],%[b1],8), %[dl]\n\t"
-            : [a] "=&r"(a), [neg] "=&r"(negated), [nh] "=&r"(negativeHalf), [b1] "=&r"(below1),
-              [b2] "=&r"(below2), [half] "+r"(half_), [e] "+r"(entry_), [dl] "+r"(delta_)
+            : [a] "=&r"(a), [neg] "=&r"(negated), [nh] "=&r"(negativeHalf), [b1] "=&r"(below1), [b2] "=&r"(below2),
+              [half] "+r"(half_), [e] "+r"(entry_), [dl] "+r"(delta_)
             : [t] "r"(t), [table] "m"(*rows_) // the table is read through the pointers
             : "cc");
         const auto* e = reinterpret_cast<const Entry*>(entry_);
         before_ = predictor_;
         predictor_ += delta_;
-        if (static_cast<unsigned long>(predictor_ - kPredictorMin) > kPredictorMax - kPredictorMin)
-            [[unlikely]] {
+        if (static_cast<unsigned long>(predictor_ - kPredictorMin) > kPredictorMax - kPredictorMin) [[unlikely]] {
             predictor_ = limited(predictor_);
             before_ = predictor_;
             delta_ = 0;
@@ -538,9 +529,7 @@ public:
         }
     }
     // Limited to the 16-bit range, then truncated toward zero.
-    [[gnu::always_inline]] void emit(double sample) {
-        emit(static_cast<int>(std::clamp(sample, -32768.0, 32767.0)));
-    }
+    [[gnu::always_inline]] void emit(double sample) { emit(static_cast<int>(std::clamp(sample, -32768.0, 32767.0))); }
     // Emits sample(0) ... sample(count - 1) as whole bytes straight into the output buffer. The state is
     // worked on in local copies: kept in the object, it would go through memory, adding a store and a load to
     // every sample's chain.
@@ -575,8 +564,8 @@ private:
 // Hz (every frame but the last is emitted as it is), below 8000 Hz (interpolation, no filter) and above
 // (interpolation of filtered values).
 template <class Coder, unsigned Bytes, unsigned Channels>
-int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double, 8>* coef,
-                 ByteWriter& writer, Progress& progress) {
+int encodeFrames(std::FILE* in, const WavFormat& format, const std::array<double, 8>* coef, ByteWriter& writer,
+                 Progress& progress) {
     FrameReader<Bytes, Channels> reader(in, format.frames);
     NibblePacker<Coder> packer(writer);
     const std::uint64_t frames = format.frames;
@@ -815,9 +804,12 @@ namespace {
 
 const char* codeWords(int code) {
     switch (code) {
-    case kSoundNotRiffWave: return "это не файл WAV (RIFF WAVE)";
-    case kSoundNotPcm: return "звук в файле WAV не в формате PCM";
-    default: return "файл повреждён или не является звуковым файлом";
+    case kSoundNotRiffWave:
+        return "это не файл WAV (RIFF WAVE)";
+    case kSoundNotPcm:
+        return "звук в файле WAV не в формате PCM";
+    default:
+        return "файл повреждён или не является звуковым файлом";
     }
 }
 
@@ -828,8 +820,8 @@ void setError(std::string* error, std::string text) {
 
 } // namespace
 
-int convertSoundFile(const std::string& inputPath, const std::string& outputPath, bool toWav,
-                     std::FILE* progress, std::string* error) {
+int convertSoundFile(const std::string& inputPath, const std::string& outputPath, bool toWav, std::FILE* progress,
+                     std::string* error) {
     // Opened without blocking and checked: a named pipe with no writer would hang the conversion for ever, and a
     // device or folder is no sound file.
     const int inFd = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -43,12 +43,8 @@ void TVaProtocol::Cancel() {
         FThread->Cancel();
 }
 
-int TVaProtocol::ErrorCode() const {
-    return FThread ? FThread->ErrorCode() : 0;
-}
-int TVaProtocol::ErrorCount() const {
-    return FThread ? FThread->ErrorCount() : 0;
-}
+int TVaProtocol::ErrorCode() const { return FThread ? FThread->ErrorCode() : 0; }
+int TVaProtocol::ErrorCount() const { return FThread ? FThread->ErrorCount() : 0; }
 
 void TVaProtocol::DataChanged(PVaData Data, int Count) {
     if (FThread && Count > 0)
@@ -57,9 +53,7 @@ void TVaProtocol::DataChanged(PVaData Data, int Count) {
 
 void TVaProtocol::TransferFinished(TVaProtocolThread&) {}
 
-void TVaProtocol::ReportException() {
-    MainThreadHost().HandleException(std::current_exception());
-}
+void TVaProtocol::ReportException() { MainThreadHost().HandleException(std::current_exception()); }
 
 void TVaProtocol::ThreadDone() {
     if (!FThread)
@@ -81,9 +75,8 @@ void TVaProtocol::ThreadDone() {
 
 TVaProtocolThread::TVaProtocolThread(TVaProtocol& Owner)
     : FOwner(Owner), FMode(Owner.Mode()), FTimeout(static_cast<std::uint32_t>(std::max(1, Owner.Timeout()))),
-      FMaxErrors(std::max(1, Owner.MaxErrors())),
-      FBuffer(static_cast<std::size_t>(std::max(1, Owner.BufferSize()))), FHost(MainThreadHost()),
-      FSync(FHost), FOwnerAlive(Owner.FAlive) {}
+      FMaxErrors(std::max(1, Owner.MaxErrors())), FBuffer(static_cast<std::size_t>(std::max(1, Owner.BufferSize()))),
+      FHost(MainThreadHost()), FSync(FHost), FOwnerAlive(Owner.FAlive) {}
 
 TVaProtocolThread::~TVaProtocolThread() {
     Terminate();
@@ -252,9 +245,7 @@ void TVaProtocolThread::WriteBuf(const void* Data, int Count) {
         FOwner.Dispatcher().WriteBuf(Data, Count);
 }
 
-void TVaProtocolThread::WriteChar(std::uint8_t Ch) {
-    WriteBuf(&Ch, 1);
-}
+void TVaProtocolThread::WriteChar(std::uint8_t Ch) { WriteBuf(&Ch, 1); }
 
 void TVaProtocolThread::RemoteCan() {
     const std::uint8_t cancel[2] = {CAN, CAN};
@@ -293,9 +284,7 @@ bool TVaProtocolThread::CloseStream(bool Complete) {
     return ok;
 }
 
-bool TVaProtocolThread::EndOfStream() {
-    return !FStream || std::feof(FStream);
-}
+bool TVaProtocolThread::EndOfStream() { return !FStream || std::feof(FStream); }
 
 void TVaProtocolThread::SetExitCode(int Code) {
     FOwner.FExitCode = Code;

@@ -14,13 +14,9 @@ namespace {
 constexpr std::uint8_t kStartCrc = 'C';
 constexpr std::uint8_t kStartStream = 'G';
 
-bool IsStartChar(int C) {
-    return C == NAK || C == kStartCrc || C == kStartStream;
-}
+bool IsStartChar(int C) { return C == NAK || C == kStartCrc || C == kStartStream; }
 
-std::uint8_t StartOf(TVaXProtocol P) {
-    return P == XModem ? NAK : P == XModem1K ? kStartCrc : kStartStream;
-}
+std::uint8_t StartOf(TVaXProtocol P) { return P == XModem ? NAK : P == XModem1K ? kStartCrc : kStartStream; }
 
 std::string BaseName(const std::string& Path) {
     const auto slash = Path.find_last_of('/');
@@ -31,13 +27,9 @@ std::string BaseName(const std::string& Path) {
 
 // ---- components ----
 
-std::unique_ptr<TVaProtocolThread> TVaXModem::CreateThread() {
-    return std::make_unique<TVaXModemThread>(*this);
-}
+std::unique_ptr<TVaProtocolThread> TVaXModem::CreateThread() { return std::make_unique<TVaXModemThread>(*this); }
 
-std::unique_ptr<TVaProtocolThread> TVaYModem::CreateThread() {
-    return std::make_unique<TVaYModemThread>(*this);
-}
+std::unique_ptr<TVaProtocolThread> TVaYModem::CreateThread() { return std::make_unique<TVaYModemThread>(*this); }
 
 void TVaYModem::TransferFinished(TVaProtocolThread& Thread) {
     if (Mode() == tmDownload)
@@ -106,9 +98,7 @@ void TVaXYModemThread::PacketEvent(int Packet, std::int64_t ByteCount) {
     });
 }
 
-void TVaXYModemThread::ResetPacket() {
-    std::memset(FPacket, 0, sizeof FPacket);
-}
+void TVaXYModemThread::ResetPacket() { std::memset(FPacket, 0, sizeof FPacket); }
 
 std::uint8_t TVaXYModemThread::RemoteTxStartup() {
     for (int tries = 0; tries < 10; ++tries) {
@@ -364,8 +354,8 @@ void TVaXYModemThread::ReadFile(const std::string& Name, std::int64_t Size, std:
         std::int64_t take = n;
         if (Size != kUnknownFileSize)
             take = std::clamp<std::int64_t>(Size - written, 0, n);
-        if (take > 0 && std::fwrite(FPacket, 1, static_cast<std::size_t>(take), FStream) !=
-                            static_cast<std::size_t>(take)) {
+        if (take > 0 &&
+            std::fwrite(FPacket, 1, static_cast<std::size_t>(take), FStream) != static_cast<std::size_t>(take)) {
             RemoteCan();
             SetExitCode(pcWriteFile);
         }
@@ -381,19 +371,14 @@ void TVaXYModemThread::ReadFile(const std::string& Name, std::int64_t Size, std:
 TVaXModemThread::TVaXModemThread(TVaXModem& Owner)
     : TVaXYModemThread(Owner), FName(Owner.FileName()), FProtocol(Owner.Protocol()) {}
 
-void TVaXModemThread::Upload() {
-    WriteFile(FName);
-}
+void TVaXModemThread::Upload() { WriteFile(FName); }
 
-void TVaXModemThread::Download() {
-    ReadFile(FName, kUnknownFileSize, StartOf(FProtocol));
-}
+void TVaXModemThread::Download() { ReadFile(FName, kUnknownFileSize, StartOf(FProtocol)); }
 
 // ---- YMODEM ----
 
 TVaYModemThread::TVaYModemThread(TVaYModem& Owner)
-    : TVaXYModemThread(Owner), FFiles(Owner.Files()), FTargetFolder(Owner.TargetFolder()),
-      FProtocol(Owner.Protocol()) {
+    : TVaXYModemThread(Owner), FFiles(Owner.Files()), FTargetFolder(Owner.TargetFolder()), FProtocol(Owner.Protocol()) {
     FBatch = true;
 }
 

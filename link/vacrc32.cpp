@@ -34,9 +34,7 @@ std::uint16_t CalcCRC16(std::uint8_t Byte, std::uint16_t Crc) {
     return static_cast<std::uint16_t>(kCrc16Table[((Crc >> 8) ^ Byte) & 0xFF] ^ (Crc << 8));
 }
 
-std::uint32_t CalcCRC32(std::uint8_t Byte, std::uint32_t Crc) {
-    return kCrc32Table[(Crc ^ Byte) & 0xFF] ^ (Crc >> 8);
-}
+std::uint32_t CalcCRC32(std::uint8_t Byte, std::uint32_t Crc) { return kCrc32Table[(Crc ^ Byte) & 0xFF] ^ (Crc >> 8); }
 
 std::uint16_t BlockCRC16(const std::uint8_t* Data, std::size_t Count) {
     std::uint16_t crc = 0;

@@ -29,9 +29,7 @@ KT_ACTION::KT_ACTION(KT_ACTIONS& kinds) : actions(&kinds) {
 
 KT_ACTION::~KT_ACTION() = default;
 
-KT_RECORD* KT_ACTION::kindRecord() const {
-    return actions ? actions->findChild(name) : nullptr;
-}
+KT_RECORD* KT_ACTION::kindRecord() const { return actions ? actions->findChild(name) : nullptr; }
 
 bool KT_ACTION::setName(const std::string& text) {
     if (text == name)
@@ -77,21 +75,13 @@ bool KT_ACTION::setText(const std::string& text) {
     return true;
 }
 
-bool KT_ACTION::setInt(std::int32_t index) {
-    return setName(actions->childNameAt(index));
-}
+bool KT_ACTION::setInt(std::int32_t index) { return setName(actions->childNameAt(index)); }
 
-bool KT_ACTION::setEditText(const std::string& text) {
-    return param ? param->setEditText(text) : false;
-}
+bool KT_ACTION::setEditText(const std::string& text) { return param ? param->setEditText(text) : false; }
 
-std::int32_t KT_ACTION::getInt() {
-    return actions->indexOfChild(name);
-}
+std::int32_t KT_ACTION::getInt() { return actions->indexOfChild(name); }
 
-std::string KT_ACTION::getEditText() {
-    return param ? param->getEditText() : "NULL";
-}
+std::string KT_ACTION::getEditText() { return param ? param->getEditText() : "NULL"; }
 
 bool KT_ACTION::isKeyAllowed(char32_t key, const std::string& current) {
     return param ? param->isKeyAllowed(key, current) : false;

@@ -18,28 +18,48 @@ namespace atomic_file {
 
 std::string reasonText(int err) {
     switch (err) {
-    case ENOENT: return "нет такого файла или папки";
+    case ENOENT:
+        return "нет такого файла или папки";
     case EACCES:
-    case EPERM: return "нет прав доступа";
-    case ENOSPC: return "нет места на диске";
-    case EDQUOT: return "превышена дисковая квота";
-    case EROFS: return "диск доступен только для чтения";
-    case EEXIST: return "файл уже существует";
-    case ENOTDIR: return "часть пути не является папкой";
-    case EISDIR: return "это папка, а не файл";
-    case ELOOP: return "слишком много символических ссылок (ссылка на саму себя?)";
-    case EFBIG: return "файл слишком велик (превышен предел размера файла)";
-    case EIO: return "ошибка ввода-вывода";
-    case EBUSY: return "файл занят";
-    case ENAMETOOLONG: return "слишком длинное имя";
+    case EPERM:
+        return "нет прав доступа";
+    case ENOSPC:
+        return "нет места на диске";
+    case EDQUOT:
+        return "превышена дисковая квота";
+    case EROFS:
+        return "диск доступен только для чтения";
+    case EEXIST:
+        return "файл уже существует";
+    case ENOTDIR:
+        return "часть пути не является папкой";
+    case EISDIR:
+        return "это папка, а не файл";
+    case ELOOP:
+        return "слишком много символических ссылок (ссылка на саму себя?)";
+    case EFBIG:
+        return "файл слишком велик (превышен предел размера файла)";
+    case EIO:
+        return "ошибка ввода-вывода";
+    case EBUSY:
+        return "файл занят";
+    case ENAMETOOLONG:
+        return "слишком длинное имя";
     case EMFILE:
-    case ENFILE: return "слишком много открытых файлов";
-    case EXDEV: return "файл на другом диске";
-    case ENOTEMPTY: return "папка не пуста";
-    case EAGAIN: return "файл занят другой программой";
-    case EINVAL: return "это не обычный файл";
-    case ENOMEM: return "недостаточно памяти";
-    default: return std::string("системная ошибка ") + std::to_string(err) + " (" + std::strerror(err) + ")";
+    case ENFILE:
+        return "слишком много открытых файлов";
+    case EXDEV:
+        return "файл на другом диске";
+    case ENOTEMPTY:
+        return "папка не пуста";
+    case EAGAIN:
+        return "файл занят другой программой";
+    case EINVAL:
+        return "это не обычный файл";
+    case ENOMEM:
+        return "недостаточно памяти";
+    default:
+        return std::string("системная ошибка ") + std::to_string(err) + " (" + std::strerror(err) + ")";
     }
 }
 
@@ -137,7 +157,8 @@ int createTemporary(const std::string& folder, const std::string& target, std::s
         const int fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd < 0)
             return -1;
-        struct stat mine {}, named {};
+        struct stat mine {
+        }, named{};
         if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 && ::stat(name.data(), &named) == 0 &&
             mine.st_ino == named.st_ino && mine.st_dev == named.st_dev) {
             tmpPath = name.data();

@@ -30,9 +30,7 @@ std::uint32_t crc32Update(std::uint32_t crc, const char* data, std::size_t size)
     return crc;
 }
 
-bool namesNoFile(const std::string& name) {
-    return name.empty() || name == "-";
-}
+bool namesNoFile(const std::string& name) { return name.empty() || name == "-"; }
 
 // Where a write to the unit takes the menu's recording from: <messages folder><menu code>01/<file>.
 MessageFile messageFileOf(const SettingsDatabase& db, KT_TABLE& menu) {
@@ -105,8 +103,7 @@ bool sameBytes(MessageFile& a, MessageFile& b) {
 
 class Comparer {
 public:
-    Comparer(const SettingsDatabase& a, const SettingsDatabase& b, Comparison& out)
-        : a_(a), b_(b), out_(out) {}
+    Comparer(const SettingsDatabase& a, const SettingsDatabase& b, Comparison& out) : a_(a), b_(b), out_(out) {}
 
     // The table's own fields, then its sub-tables in A's order, then those only B has. Both trees come from
     // the same builder and differ only in how many lines a level holds, so B's extra objects follow A's at
@@ -136,8 +133,7 @@ public:
         d.captionA = ta.getDescription();
         d.captionB = tb.getDescription();
         if (ta.isVisible != tb.isVisible)
-            d.fields.push_back(
-                {"isVisible", "показан в дереве", ta.isVisible ? "1" : "0", tb.isVisible ? "1" : "0"});
+            d.fields.push_back({"isVisible", "показан в дереве", ta.isVisible ? "1" : "0", tb.isVisible ? "1" : "0"});
         for (auto& [listName, record] : ta.children) {
             if (record->table())
                 continue;
@@ -148,8 +144,7 @@ public:
             }
             // Equal stored forms are equal values; the edit text is what a person reads.
             if (record->getText() != other->getText())
-                d.fields.push_back(
-                    {listName, record->description, record->getEditText(), other->getEditText()});
+                d.fields.push_back({listName, record->description, record->getEditText(), other->getEditText()});
         }
         for (auto& [listName, record] : tb.children) {
             if (!record->table() && !ta.findChild(listName))
@@ -223,8 +218,7 @@ std::vector<Row> rowsOf(const Comparison& comparison) {
             if (!(d.hasMessageDifference && f.key == "Message"))
                 rows.push_back({d.objectName, f.key, f.valueA, f.valueB});
         if (d.hasMessageDifference)
-            rows.push_back(
-                {d.objectName, "Message", describeMessage(d.message.a), describeMessage(d.message.b)});
+            rows.push_back({d.objectName, "Message", describeMessage(d.message.a), describeMessage(d.message.b)});
     }
     return rows;
 }

@@ -14,11 +14,9 @@ const std::vector<KT_RECORD_SPEC>& allDialSpecials() {
         {"ENTRY_TOMENU", "*94XX", "1", "Перейти к меню XX"},
         {"ENTRY_PLAYMSG", "*95XXX", "1", "Проиграть сообщение XXX из таблицы"},
         {"ENTRY_PUTNUMBER", "*0", "2", "Вставить номер "},
-        {"ENTRY_PUTLASTXFER", "*40", "3",
-         "Вставить последний номер, на который был произведен перевод звонка"},
+        {"ENTRY_PUTLASTXFER", "*40", "3", "Вставить последний номер, на который был произведен перевод звонка"},
         {"ENTRY_PUTLASTMB", "*41", "3", "Вставить последний номер почтового ящика, к которому был доступ"},
-        {"ENTRY_PUTLASTCMDEXT", "*42", "3",
-         "Вставить последний номер внутреннего абонента, полученный от УАТС"},
+        {"ENTRY_PUTLASTCMDEXT", "*42", "3", "Вставить последний номер внутреннего абонента, полученный от УАТС"},
         {"ENTRY_SKIPDIGITS", "*50X", "4", "Пропустить X цифр, X=1..9"},
         {"ENTRY_EXTDIGITS", "*51X", "4", "Следующие X цифр - цифры номера внутреннего абонента, X=1..9"},
         {"ENTRY_CALLERDIIGITS", "*52X", "4", "Следующие X цифр - цифры номера вызывающего абонента, X=1..9"},
@@ -41,9 +39,7 @@ KT_SPEC::KT_SPEC(bool group0, bool group1, bool group2, bool group3, bool group4
 
 namespace {
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::size_t placeholderCount(const std::string& pattern) {
     std::size_t n = 0;
@@ -55,8 +51,7 @@ std::size_t placeholderCount(const std::string& pattern) {
 
 } // namespace
 
-bool matchDialSpecial(const std::string& pattern, const std::string& rest, std::string& code,
-                      std::string& param) {
+bool matchDialSpecial(const std::string& pattern, const std::string& rest, std::string& code, std::string& param) {
     if (rest.size() < pattern.size())
         return false;
     const std::size_t firstX = pattern.find('X');

@@ -53,8 +53,7 @@ struct KT_DIAL_ELEMENT {
 
 // Matches a special's pattern against the start of the rest of a dial string. On a match, code receives the
 // matched characters and param the digits at the X placeholders (empty without placeholders).
-bool matchDialSpecial(const std::string& pattern, const std::string& rest, std::string& code,
-                      std::string& param);
+bool matchDialSpecial(const std::string& pattern, const std::string& rest, std::string& code, std::string& param);
 
 // Splits a dial string into its elements using the field's specials. Characters that start no element (a "*"
 // that matches no special, any character but a digit or "*") are skipped.

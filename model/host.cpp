@@ -26,8 +26,6 @@ Host& current() {
     return h ? *h : defaultHost;
 }
 
-Host* install(Host* h) {
-    return installed.exchange(h);
-}
+Host* install(Host* h) { return installed.exchange(h); }
 
 } // namespace host

@@ -159,9 +159,7 @@ const IniDocument::Line* IniDocument::findLine(const Section& section, std::stri
     return it == section.index.end() ? nullptr : &section.lines[it->second];
 }
 
-bool IniDocument::hasSection(std::string_view section) const {
-    return findSection(section) != nullptr;
-}
+bool IniDocument::hasSection(std::string_view section) const { return findSection(section) != nullptr; }
 
 bool IniDocument::hasKey(std::string_view section, std::string_view key) const {
     const Section* s = findSection(section);
@@ -184,8 +182,7 @@ std::string IniDocument::readString(std::string_view section, std::string_view k
     return v ? *v : std::string(defaultValue);
 }
 
-std::int64_t IniDocument::readInteger(std::string_view section, std::string_view key,
-                                      std::int64_t defaultValue) const {
+std::int64_t IniDocument::readInteger(std::string_view section, std::string_view key, std::int64_t defaultValue) const {
     const auto v = value(section, key);
     if (!v || v->empty())
         return defaultValue;

@@ -27,8 +27,7 @@ public:
     bool hasSection(std::string_view section) const;
     bool hasKey(std::string_view section, std::string_view key) const;
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
-    std::string readString(std::string_view section, std::string_view key,
-                           std::string_view defaultValue) const;
+    std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     // The value as a decimal integer; the default when the key is missing or its value is not a number.
     std::int64_t readInteger(std::string_view section, std::string_view key, std::int64_t defaultValue) const;
 

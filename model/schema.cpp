@@ -16,8 +16,7 @@ std::unique_ptr<KT_INT> integer(std::int64_t minValue, std::int64_t maxValue, st
     return std::make_unique<KT_INT>(minValue, maxValue, defaultValue);
 }
 
-const char* const kDayNames[] = {"Понедельник", "Вторник", "Среда",      "Четверг",
-                                 "Пятница",     "Суббота", "Воскресение"};
+const char* const kDayNames[] = {"Понедельник", "Вторник", "Среда", "Четверг", "Пятница", "Суббота", "Воскресение"};
 
 } // namespace
 
@@ -61,12 +60,10 @@ std::unique_ptr<KT_TABLE_SLP> buildSlp(const KT_OBJECT_ARGS& args) {
 std::unique_ptr<KT_TABLE_TIMETABLE> buildTimetable(const KT_OBJECT_ARGS& args) {
     auto t = makeObject<KT_TABLE_TIMETABLE>(args);
     for (int d = 1; d <= 7; ++d)
-        t->addField(std::make_unique<KT_TIME>("0000"), "DayStart[" + std::to_string(d) + "]",
-                    std::to_string(20 + d),
+        t->addField(std::make_unique<KT_TIME>("0000"), "DayStart[" + std::to_string(d) + "]", std::to_string(20 + d),
                     std::string("Время начала рабочего дня, [") + kDayNames[d - 1] + "]");
     for (int d = 1; d <= 7; ++d)
-        t->addField(std::make_unique<KT_TIME>("2359"), "DayEnd[" + std::to_string(d) + "]",
-                    std::to_string(30 + d),
+        t->addField(std::make_unique<KT_TIME>("2359"), "DayEnd[" + std::to_string(d) + "]", std::to_string(30 + d),
                     std::string("Время конца рабочего дня, [") + kDayNames[d - 1] + "]");
     for (int h = 0; h <= 9; ++h)
         t->addField(integer(0, 1, 0), "UseHoliday[" + std::to_string(h) + "]", std::to_string(40 + h),
@@ -75,8 +72,8 @@ std::unique_ptr<KT_TABLE_TIMETABLE> buildTimetable(const KT_OBJECT_ARGS& args) {
         t->addField(std::make_unique<KT_DATE_NOYEAR>(), "HolidayStart[" + std::to_string(h) + "]",
                     std::to_string(50 + h), "Дата начала для праздника[" + std::to_string(h) + "]");
     for (int h = 0; h <= 9; ++h)
-        t->addField(std::make_unique<KT_DATE_NOYEAR>(), "HolidayEnd[" + std::to_string(h) + "]",
-                    std::to_string(60 + h), "Дата конца для праздника[" + std::to_string(h) + "]");
+        t->addField(std::make_unique<KT_DATE_NOYEAR>(), "HolidayEnd[" + std::to_string(h) + "]", std::to_string(60 + h),
+                    "Дата конца для праздника[" + std::to_string(h) + "]");
     return t;
 }
 
@@ -100,8 +97,7 @@ std::unique_ptr<KT_TABLE_MAILBOX> buildMailbox(const KT_OBJECT_ARGS& args, int i
     auto t = makeObject<KT_TABLE_MAILBOX>(args);
     t->mailboxIndex = index;
     // Found as "Password" in the object, saved as "Pwd" in the settings file.
-    t->addField(std::make_unique<KT_CODE>(kDefaultMailboxPassword, 2, 10), "Pwd", "02", "Пароль ящика",
-                "Password");
+    t->addField(std::make_unique<KT_CODE>(kDefaultMailboxPassword, 2, 10), "Pwd", "02", "Пароль ящика", "Password");
     t->addField(integer(1, 500, 10), "MaxSizeMin", "03", "Емкость ящика в минутах");
     t->addField(integer(1, 500, 40), "MaxMsgs", "04", "Максимальное количество сообщений в ящике");
     // DaysToKeep and AutoRemoveOld share the code 05 on the unit.
@@ -120,8 +116,7 @@ std::unique_ptr<KT_TABLE_DEVICEINFO> buildDeviceInfo(const KT_OBJECT_ARGS& args,
     t->addField(std::make_unique<KT_STR>(8, "?.??.??"), "SoftVer", "2", "Версия ПО в формате A.BB.CC ");
     t->addField(integer(0, 9999, configId), "ConfigID", "3", "Код конфигурации");
     t->addField(integer(0, 4294967295LL, 0), "ConfigKey", "4", "Ключ конфигурации");
-    t->addField(integer(0, 4294967295LL, 0), "FreeSpaceBytes", "9",
-                "Объем свободного места в памяти в байтах ");
+    t->addField(integer(0, 4294967295LL, 0), "FreeSpaceBytes", "9", "Объем свободного места в памяти в байтах ");
     return t;
 }
 
@@ -133,18 +128,10 @@ std::unique_ptr<KT_TABLE_CLOCK> buildClock(const KT_OBJECT_ARGS& args) {
     return t;
 }
 
-std::unique_ptr<KT_BASE> buildBase(const KT_OBJECT_ARGS& args) {
-    return makeObject<KT_BASE>(args);
-}
-std::unique_ptr<KT_TABLE_TRKS> buildTrks(const KT_OBJECT_ARGS& args) {
-    return makeObject<KT_TABLE_TRKS>(args);
-}
-std::unique_ptr<KT_TABLE_SLPS> buildSlps(const KT_OBJECT_ARGS& args) {
-    return makeObject<KT_TABLE_SLPS>(args);
-}
-std::unique_ptr<KT_TABLE_MENUS> buildMenus(const KT_OBJECT_ARGS& args) {
-    return makeObject<KT_TABLE_MENUS>(args);
-}
+std::unique_ptr<KT_BASE> buildBase(const KT_OBJECT_ARGS& args) { return makeObject<KT_BASE>(args); }
+std::unique_ptr<KT_TABLE_TRKS> buildTrks(const KT_OBJECT_ARGS& args) { return makeObject<KT_TABLE_TRKS>(args); }
+std::unique_ptr<KT_TABLE_SLPS> buildSlps(const KT_OBJECT_ARGS& args) { return makeObject<KT_TABLE_SLPS>(args); }
+std::unique_ptr<KT_TABLE_MENUS> buildMenus(const KT_OBJECT_ARGS& args) { return makeObject<KT_TABLE_MENUS>(args); }
 std::unique_ptr<KT_TABLE_MAILBOXES> buildMailboxes(const KT_OBJECT_ARGS& args) {
     return makeObject<KT_TABLE_MAILBOXES>(args);
 }

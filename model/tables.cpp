@@ -15,9 +15,7 @@ bool sameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-void trimLeadingBlanks(std::string& s) {
-    s.erase(0, s.find_first_not_of(' '));
-}
+void trimLeadingBlanks(std::string& s) { s.erase(0, s.find_first_not_of(' ')); }
 
 // The name part of a file field sent by the unit: "{a:name:b}" gives "name.wav".
 std::string deviceFileName(std::string token) {
@@ -51,22 +49,12 @@ KT_RECORD::KT_RECORD(std::unique_ptr<KT_TYPE> v, std::string k, std::string c, s
 
 KT_RECORD::~KT_RECORD() = default;
 
-std::int32_t KT_RECORD::getInt() {
-    return value->getInt();
-}
-std::string KT_RECORD::getEditText() {
-    return value->getEditText();
-}
-std::string KT_RECORD::getText() {
-    return value->getText();
-}
-std::string KT_RECORD::getDescription() {
-    return value->getDescription();
-}
+std::int32_t KT_RECORD::getInt() { return value->getInt(); }
+std::string KT_RECORD::getEditText() { return value->getEditText(); }
+std::string KT_RECORD::getText() { return value->getText(); }
+std::string KT_RECORD::getDescription() { return value->getDescription(); }
 
-KT_TABLE* KT_RECORD::table() const {
-    return dynamic_cast<KT_TABLE*>(value.get());
-}
+KT_TABLE* KT_RECORD::table() const { return dynamic_cast<KT_TABLE*>(value.get()); }
 
 void KT_RECORD::showError(const std::string& message) const {
     host::current().showMessage(key + " (" + description + ") " + ": " + message);
@@ -235,8 +223,7 @@ KT_RECORD* KT_TABLE::addChild(const std::string& listName, std::unique_ptr<KT_RE
 
 KT_RECORD* KT_TABLE::addField(std::unique_ptr<KT_TYPE> value, const std::string& key, const std::string& code,
                               const std::string& desc, const std::string& listName) {
-    return addChild(listName.empty() ? key : listName,
-                    std::make_unique<KT_RECORD>(std::move(value), key, code, desc));
+    return addChild(listName.empty() ? key : listName, std::make_unique<KT_RECORD>(std::move(value), key, code, desc));
 }
 
 void KT_TABLE::addSubTable(std::unique_ptr<KT_TABLE> sub) {
@@ -253,9 +240,7 @@ int KT_TABLE::indexOfChild(std::string_view listName) const {
     return -1;
 }
 
-KT_RECORD* KT_TABLE::findChild(std::string_view listName) const {
-    return childAt(indexOfChild(listName));
-}
+KT_RECORD* KT_TABLE::findChild(std::string_view listName) const { return childAt(indexOfChild(listName)); }
 
 KT_RECORD* KT_TABLE::childAt(int position) const {
     if (position < 0 || position >= childCount())

@@ -167,9 +167,7 @@ struct SettingsDatabase::Parts {
     std::unique_ptr<KT_TABLE_CLOCK> clock;
 };
 
-SettingsDatabase::SettingsDatabase() {
-    selectUnitConfig(kDefaultConfigId);
-}
+SettingsDatabase::SettingsDatabase() { selectUnitConfig(kDefaultConfigId); }
 
 SettingsDatabase::~SettingsDatabase() {
     // Menus refer to the action kinds; the tree goes first.
@@ -191,14 +189,12 @@ SettingsDatabase::Parts SettingsDatabase::buildParts(const std::string& path) co
     const UnitConfig& c = currentConfig;
     Parts p;
     p.actions = buildActions();
-    p.root =
-        buildBase({"KT_BASE", "База настроек: " + fileNameOf(path), std::to_string(c.id), frames.ed_base});
+    p.root = buildBase({"KT_BASE", "База настроек: " + fileNameOf(path), std::to_string(c.id), frames.ed_base});
     p.root->addTable(buildSysParam({"SYSPARAM", "системные параметры", "0", frames.ed_sysparam}));
     auto* trks = p.root->addTable(buildTrks({"TRKS", "параметры внешних линий", "1X", frames.ed_base}));
     for (int i = 1; i <= c.lines; ++i) {
         const std::string n = std::to_string(i);
-        trks->addTable(
-            buildTrk({"TRK(" + n + ")", "линия " + n, std::to_string(10 + i), frames.ed_trk}, c.menus));
+        trks->addTable(buildTrk({"TRK(" + n + ")", "линия " + n, std::to_string(10 + i), frames.ed_trk}, c.menus));
     }
     auto* slps = p.root->addTable(buildSlps({"SLPS", "параметры операторов", "2X", frames.ed_base}));
     for (int i = 1; i <= c.lines; ++i) {
@@ -209,14 +205,14 @@ SettingsDatabase::Parts SettingsDatabase::buildParts(const std::string& path) co
     auto* menus = p.root->addTable(buildMenus({"MENUS", "голосовые меню", "5XX", frames.ed_base}));
     for (int k = 0; k < c.menus; ++k) {
         const std::string n = std::to_string(k);
-        menus->addTable(buildMenu({"MENU(" + n + ")", "меню " + n, std::to_string(500 + k), frames.ed_menu},
-                                  c.lines, *p.actions));
+        menus->addTable(
+            buildMenu({"MENU(" + n + ")", "меню " + n, std::to_string(500 + k), frames.ed_menu}, c.lines, *p.actions));
     }
     auto* boxes = p.root->addTable(buildMailboxes({"MAILBOXES", "почтовые ящики", "6X", frames.ed_base}));
     for (int i = 1; i <= c.mailboxes; ++i) {
         const std::string n = std::to_string(i);
-        boxes->addTable(buildMailbox(
-            {"MAILBOX(" + n + ")", "ящик " + n, std::to_string(60 + i), frames.ed_mailbox}, i - 1));
+        boxes->addTable(
+            buildMailbox({"MAILBOX(" + n + ")", "ящик " + n, std::to_string(60 + i), frames.ed_mailbox}, i - 1));
     }
     p.deviceInfo = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, c.id);
     p.clock = buildClock({"CLOCK", "часы", "91", nullptr});
@@ -321,8 +317,7 @@ bool SettingsDatabase::saveBase(const std::string& path) {
     saveTo(*deviceInfo, doc);
     std::string bytes;
     if (!doc.serialize(bytes, &error)) {
-        host::current().showMessage(kt_text::cannotWriteFileMessage + path + "\n" +
-                                        kt_text::notCp1251Message + error,
+        host::current().showMessage(kt_text::cannotWriteFileMessage + path + "\n" + kt_text::notCp1251Message + error,
                                     host::MessageIcon::Error);
         return false;
     }
@@ -393,13 +388,11 @@ void SettingsDatabase::convertBase() {
     // Menus and mailboxes added by a conversion get the names a new database gives them.
     reshape(root->findTable("MENUS"), c.menus, [&](int n) {
         const std::string k = std::to_string(n);
-        return buildMenu({"MENU(" + k + ")", "меню " + k, std::to_string(500 + n), frames.ed_menu}, c.lines,
-                         *actions);
+        return buildMenu({"MENU(" + k + ")", "меню " + k, std::to_string(500 + n), frames.ed_menu}, c.lines, *actions);
     });
     reshape(root->findTable("MAILBOXES"), c.mailboxes, [&](int n) {
         const std::string i = std::to_string(n + 1);
-        return buildMailbox({"MAILBOX(" + i + ")", "ящик " + i, std::to_string(61 + n), frames.ed_mailbox},
-                            n);
+        return buildMailbox({"MAILBOX(" + i + ")", "ящик " + i, std::to_string(61 + n), frames.ed_mailbox}, n);
     });
 
     // Fields that name a line or a menu take the new bounds: an operator line that is gone would otherwise

@@ -27,8 +27,7 @@ extern const std::array<UnitConfig, 2> unitConfigTable;
 inline constexpr int kDefaultConfigId = 29;
 
 namespace kt_text {
-inline constexpr const char* unknownConfigMessage =
-    "Неизвестная конфигурация базы данных. Загрузка невозможна";
+inline constexpr const char* unknownConfigMessage = "Неизвестная конфигурация базы данных. Загрузка невозможна";
 inline constexpr const char* cannotCreateFolderMessage = "Невозможно создать папку: ";
 // Saving and reading failures the original left to the toolkit's exception handler.
 inline constexpr const char* cannotWriteFileMessage = "Невозможно сохранить файл: ";

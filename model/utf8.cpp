@@ -78,16 +78,10 @@ std::string encode(std::u32string_view text) {
     return out;
 }
 
-std::size_t length(std::string_view text) {
-    return decode(text).size();
-}
+std::size_t length(std::string_view text) { return decode(text).size(); }
 
-bool fitsCp1251(std::string_view text) {
-    return cp1251::representable(text);
-}
+bool fitsCp1251(std::string_view text) { return cp1251::representable(text); }
 
-bool fitsCp1251(char32_t ch) {
-    return ch != U'\uFFFD' && cp1251::representable(encode(ch));
-}
+bool fitsCp1251(char32_t ch) { return ch != U'\uFFFD' && cp1251::representable(encode(ch)); }
 
 } // namespace utf8

@@ -10,13 +10,9 @@ namespace {
 const std::string kDigits = "0123456789";
 const std::string kDigitsBackspace = "0123456789\b";
 
-bool contains(const std::string& s, char c) {
-    return s.find(c) != std::string::npos;
-}
+bool contains(const std::string& s, char c) { return s.find(c) != std::string::npos; }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Characters [pos, pos+n) of s, or what there is of them.
 std::string part(const std::string& s, std::size_t pos, std::size_t n) {
@@ -24,9 +20,7 @@ std::string part(const std::string& s, std::size_t pos, std::size_t n) {
 }
 
 // Inserts before the character at pos; past the end the text is appended.
-void insertAt(std::string& s, std::size_t pos, const std::string& what) {
-    s.insert(std::min(pos, s.size()), what);
-}
+void insertAt(std::string& s, std::size_t pos, const std::string& what) { s.insert(std::min(pos, s.size()), what); }
 
 std::string removeAll(const std::string& s, char c) {
     std::string out;
@@ -65,9 +59,7 @@ bool inSet(char32_t key, const char* set) {
     return false;
 }
 
-bool keyIsDigit(char32_t key) {
-    return key >= U'0' && key <= U'9';
-}
+bool keyIsDigit(char32_t key) { return key >= U'0' && key <= U'9'; }
 
 // Control characters would break the line structure of the settings file and of the unit's command lines.
 bool hasControlChar(const std::string& text) {
@@ -95,9 +87,7 @@ bool validDate(int day, int month, int year) {
 
 } // namespace
 
-std::string kt_text::notAnInteger(const std::string& text) {
-    return "'" + text + "' is not a valid integer value";
-}
+std::string kt_text::notAnInteger(const std::string& text) { return "'" + text + "' is not a valid integer value"; }
 
 // ---- KT_TYPE ----
 
@@ -110,9 +100,7 @@ void KT_TYPE::hideEditor() {
         editor->hideAndDetach();
 }
 
-bool KT_TYPE::validate(const std::string&) {
-    return true;
-}
+bool KT_TYPE::validate(const std::string&) { return true; }
 
 bool KT_TYPE::isCharAllowed(char32_t ch) const {
     for (char32_t c : utf8::decode(allowedChars))
@@ -134,17 +122,11 @@ bool KT_TYPE::setName(const std::string& text) {
     return true;
 }
 
-void KT_TYPE::setDescription(const std::string& text) {
-    description = text;
-}
+void KT_TYPE::setDescription(const std::string& text) { description = text; }
 
-bool KT_TYPE::setInt(std::int32_t n) {
-    return setText(std::to_string(n));
-}
+bool KT_TYPE::setInt(std::int32_t n) { return setText(std::to_string(n)); }
 
-bool KT_TYPE::setEditText(const std::string& text) {
-    return setText(text);
-}
+bool KT_TYPE::setEditText(const std::string& text) { return setText(text); }
 
 std::int32_t KT_TYPE::getInt() {
     const std::string text = getText();
@@ -154,17 +136,11 @@ std::int32_t KT_TYPE::getInt() {
     return static_cast<std::int32_t>(v);
 }
 
-std::string KT_TYPE::getEditText() {
-    return getText();
-}
+std::string KT_TYPE::getEditText() { return getText(); }
 
-std::string KT_TYPE::keyRefusal(char32_t) const {
-    return {};
-}
+std::string KT_TYPE::keyRefusal(char32_t) const { return {}; }
 
-bool KT_TYPE::isKeyAllowed(char32_t, const std::string&) {
-    return true;
-}
+bool KT_TYPE::isKeyAllowed(char32_t, const std::string&) { return true; }
 
 void KT_TYPE::showEditor(host::WindowHandle parent, host::WindowHandle context) {
     if (!editor)
@@ -177,30 +153,23 @@ void KT_TYPE::showEditor(host::WindowHandle parent, host::WindowHandle context) 
     editor->editObject(*this);
 }
 
-std::string KT_TYPE::getName() {
-    return name;
-}
+std::string KT_TYPE::getName() { return name; }
 
-std::string KT_TYPE::getText() {
-    return valueText;
-}
+std::string KT_TYPE::getText() { return valueText; }
 
-std::string KT_TYPE::getDescription() {
-    return description;
-}
+std::string KT_TYPE::getDescription() { return description; }
 
 // ---- KT_INT ----
 
-KT_INT::KT_INT(std::int64_t minV, std::int64_t maxV, std::int64_t defaultValue)
-    : minValue(minV), maxValue(maxV) {
+KT_INT::KT_INT(std::int64_t minV, std::int64_t maxV, std::int64_t defaultValue) : minValue(minV), maxValue(maxV) {
     defaultText = std::to_string(defaultValue);
     allowedChars = kDigitsBackspace;
     // A maximum of 0 (a configuration with one menu) still needs room for one digit.
     maxLength = maxValue < 1 ? 1 : decimalDigits(maxValue);
     minLength = minValue + 1 < 1 ? 1 : decimalDigits(minValue + 1);
     description = "целое число от " + std::to_string(minValue) + " до " + std::to_string(maxValue);
-    rangeMessage = " - вне диапазона допустимых значений: [" + std::to_string(minValue) + "..." +
-                   std::to_string(maxValue) + "]";
+    rangeMessage =
+        " - вне диапазона допустимых значений: [" + std::to_string(minValue) + "..." + std::to_string(maxValue) + "]";
     setText(defaultText);
 }
 
@@ -249,9 +218,7 @@ bool KT_STR::setText(const std::string& text) {
     return true;
 }
 
-std::string KT_STR::getEditText() {
-    return removeAll(valueText, '\'');
-}
+std::string KT_STR::getEditText() { return removeAll(valueText, '\''); }
 
 bool KT_STR::isKeyAllowed(char32_t key, const std::string& current) {
     if (key == kBackspace)
@@ -262,18 +229,14 @@ bool KT_STR::isKeyAllowed(char32_t key, const std::string& current) {
     return key != U'\'' && key != U'#' && key >= 0x20 && key != 0x7F && utf8::fitsCp1251(key);
 }
 
-std::string KT_STR::keyRefusal(char32_t key) const {
-    return key == U'#' ? kt_text::hashMessage : std::string();
-}
+std::string KT_STR::keyRefusal(char32_t key) const { return key == U'#' ? kt_text::hashMessage : std::string(); }
 
 // ---- KT_CODE ----
 
-KT_CODE::KT_CODE() {
-    spec = std::make_unique<KT_SPEC>();
-}
+KT_CODE::KT_CODE() { spec = std::make_unique<KT_SPEC>(); }
 
-KT_CODE::KT_CODE(const std::string& defaultValue, int minLen, int maxLen, bool group0, bool group1,
-                 bool group2, bool group3, bool group4) {
+KT_CODE::KT_CODE(const std::string& defaultValue, int minLen, int maxLen, bool group0, bool group1, bool group2,
+                 bool group3, bool group4) {
     spec = std::make_unique<KT_SPEC>(group0, group1, group2, group3, group4);
     minLength = minLen;
     maxLength = maxLen;
@@ -344,8 +307,8 @@ KT_TIME::KT_TIME(const std::string& defaultValue) {
 
 bool KT_TIME::validate(const std::string& text) {
     int hh = 0, mm = 0;
-    const bool ok = text.size() == 5 && twoDigits(text, 0, hh) && text[2] == ':' && twoDigits(text, 3, mm) &&
-                    hh <= 23 && mm <= 59;
+    const bool ok =
+        text.size() == 5 && twoDigits(text, 0, hh) && text[2] == ':' && twoDigits(text, 3, mm) && hh <= 23 && mm <= 59;
     if (!ok)
         host::current().showMessage(text + " - " + rangeMessage);
     return ok;
@@ -366,9 +329,7 @@ bool KT_TIME::setText(const std::string& text) {
     }
 }
 
-std::string KT_TIME::getEditText() {
-    return part(valueText, 0, 2) + ":" + part(valueText, 2, 2);
-}
+std::string KT_TIME::getEditText() { return part(valueText, 0, 2) + ":" + part(valueText, 2, 2); }
 
 bool KT_TIME::isKeyAllowed(char32_t key, const std::string& current) {
     const std::size_t n = utf8::length(current);
@@ -467,9 +428,7 @@ bool KT_DATE_NOYEAR::setText(const std::string& text) {
     }
 }
 
-std::string KT_DATE_NOYEAR::getEditText() {
-    return part(valueText, 0, 2) + "." + part(valueText, 2, 2);
-}
+std::string KT_DATE_NOYEAR::getEditText() { return part(valueText, 0, 2) + "." + part(valueText, 2, 2); }
 
 bool KT_DATE_NOYEAR::isKeyAllowed(char32_t key, const std::string& current) {
     const std::size_t n = utf8::length(current);

@@ -170,9 +170,5 @@ public:
 };
 
 // Is-a tests by class.
-template <class T> T* kt_cast(KT_TYPE* v) {
-    return dynamic_cast<T*>(v);
-}
-template <class T> const T* kt_cast(const KT_TYPE* v) {
-    return dynamic_cast<const T*>(v);
-}
+template <class T> T* kt_cast(KT_TYPE* v) { return dynamic_cast<T*>(v); }
+template <class T> const T* kt_cast(const KT_TYPE* v) { return dynamic_cast<const T*>(v); }

@@ -44,22 +44,16 @@ TVaCustomComm::~TVaCustomComm() {
     }
 }
 
-bool TVaCustomComm::Active() const {
-    return FActive.load();
-}
+bool TVaCustomComm::Active() const { return FActive.load(); }
 
 bool TVaCustomComm::LineLost() const {
     std::lock_guard<TVaCriticalSection> lock(FWriteLock);
     return FDevice && FDevice->Gone.load();
 }
 
-IVaMainThread& TVaCustomComm::Host() const {
-    return FHost != nullptr ? *FHost : MainThreadHost();
-}
+IVaMainThread& TVaCustomComm::Host() const { return FHost != nullptr ? *FHost : MainThreadHost(); }
 
-void TVaCustomComm::ReportException() {
-    Host().HandleException(std::current_exception());
-}
+void TVaCustomComm::ReportException() { Host().HandleException(std::current_exception()); }
 
 void TVaCustomComm::Loaded() {
     TVaComponent::Loaded();
@@ -199,9 +193,7 @@ bool TVaCustomComm::WriteText(std::string_view Text) {
     return WriteBuf(Text.data(), static_cast<int>(Text.size())) == static_cast<int>(Text.size());
 }
 
-bool TVaCustomComm::WriteChar(char Ch) {
-    return WriteBuf(&Ch, 1) == 1;
-}
+bool TVaCustomComm::WriteChar(char Ch) { return WriteBuf(&Ch, 1) == 1; }
 
 int TVaCustomComm::ReadBuf(void* Buffer, int Count) {
     if (!Active() || Count <= 0)
@@ -242,22 +234,14 @@ std::string TVaCustomComm::ReadText() {
     return text;
 }
 
-bool TVaCustomComm::ReadChar(char& Ch) {
-    return ReadBuf(&Ch, 1) == 1;
-}
+bool TVaCustomComm::ReadChar(char& Ch) { return ReadBuf(&Ch, 1) == 1; }
 
 // ---------------------------------------------------------------------------------------------------------------
 // Queues
 
-void TVaCustomComm::PurgeRead() {
-    Purge(PURGE_RX);
-}
-void TVaCustomComm::PurgeWrite() {
-    Purge(PURGE_TX);
-}
-void TVaCustomComm::PurgeReadWrite() {
-    Purge(PURGE_TX | PURGE_RX);
-}
+void TVaCustomComm::PurgeRead() { Purge(PURGE_RX); }
+void TVaCustomComm::PurgeWrite() { Purge(PURGE_TX); }
+void TVaCustomComm::PurgeReadWrite() { Purge(PURGE_TX | PURGE_RX); }
 
 void TVaCustomComm::Purge(unsigned Flags) {
     if (!Active())
@@ -336,9 +320,7 @@ std::string TVaCustomComm::GetDeviceName() const {
     return name;
 }
 
-std::string TVaCustomComm::DevicePath() const {
-    return ResolveDevicePath(GetDeviceName());
-}
+std::string TVaCustomComm::DevicePath() const { return ResolveDevicePath(GetDeviceName()); }
 
 void TVaCustomComm::SetDTR(bool On) {
     if (FFlowControl->ControlDtr() == dtrHandshake)
@@ -520,18 +502,10 @@ void TVaCustomComm::SetUserBaudrate(int Value) {
         ApplyLineConfiguration();
 }
 
-void TVaCustomComm::SetParity(TVaParity Value) {
-    SetLineValue(FParity, Value);
-}
-void TVaCustomComm::SetDatabits(TVaDatabits Value) {
-    SetLineValue(FDatabits, Value);
-}
-void TVaCustomComm::SetStopbits(TVaStopbits Value) {
-    SetLineValue(FStopbits, Value);
-}
-void TVaCustomComm::SetOptions(TVaCommOptions Value) {
-    SetLineValue(FOptions, Value);
-}
+void TVaCustomComm::SetParity(TVaParity Value) { SetLineValue(FParity, Value); }
+void TVaCustomComm::SetDatabits(TVaDatabits Value) { SetLineValue(FDatabits, Value); }
+void TVaCustomComm::SetStopbits(TVaStopbits Value) { SetLineValue(FStopbits, Value); }
+void TVaCustomComm::SetOptions(TVaCommOptions Value) { SetLineValue(FOptions, Value); }
 
 void TVaCustomComm::SetPortNum(int Value) {
     RequireClosed();

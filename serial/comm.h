@@ -47,8 +47,7 @@ inline constexpr const char* sMsgOutputFull = "Output buffer is full. Please che
 inline constexpr const char* sMsgWriteError = "Write error (%d), %s";
 inline constexpr const char* sMsgReadError = "Read error (%d), %s";
 inline constexpr const char* sMsgStatistics = "Error retrieving statistics (%d), %s";
-inline constexpr const char* sMsgDtrHandshake =
-    "DTR line updates not allowed when flowcontrol is set to Handshake.";
+inline constexpr const char* sMsgDtrHandshake = "DTR line updates not allowed when flowcontrol is set to Handshake.";
 inline constexpr const char* sMsgRtsHandshake =
     "RTS line updates not allowed when flowcontrol is set to Handshake or Toggle.";
 inline constexpr const char* sMsgDcb = "Error writing dcb (%d), %s";

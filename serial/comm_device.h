@@ -63,8 +63,8 @@ private:
 
 class TVaCommEventThread {
 public:
-    TVaCommEventThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device,
-                       std::uint32_t Mask, IVaMainThread& Host);
+    TVaCommEventThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device, std::uint32_t Mask,
+                       IVaMainThread& Host);
     ~TVaCommEventThread();
     void Start(TVaThreadPriority Priority);
     // Marks the thread terminated, releases a hand-over it waits for and wakes it; does not wait.

@@ -46,9 +46,7 @@ void ApplyPriority(int tid, TVaThreadPriority Priority) {
         (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice[Priority]);
 }
 
-int CurrentTid() {
-    return static_cast<int>(syscall(SYS_gettid));
-}
+int CurrentTid() { return static_cast<int>(syscall(SYS_gettid)); }
 
 } // namespace
 
@@ -71,8 +69,7 @@ std::uint32_t TVaCustomComm::TDevice::Filter(std::uint8_t* Data, int& Count) {
     }
     if (Count > 0) {
         events |= EV_RXCHAR;
-        if (std::memchr(Data, static_cast<unsigned char>(EventChar), static_cast<std::size_t>(Count)) !=
-            nullptr)
+        if (std::memchr(Data, static_cast<unsigned char>(EventChar), static_cast<std::size_t>(Count)) != nullptr)
             events |= EV_RXFLAG;
     }
     return events;
@@ -83,8 +80,7 @@ std::uint32_t TVaCustomComm::TDevice::PullInput(bool HangupSeen) {
     const int before = RxBuf.Count();
     std::uint8_t chunk[4096];
     while (RxBuf.Free() > 0) {
-        const ssize_t n =
-            read(Fd, chunk, std::min<std::size_t>(sizeof chunk, static_cast<std::size_t>(RxBuf.Free())));
+        const ssize_t n = read(Fd, chunk, std::min<std::size_t>(sizeof chunk, static_cast<std::size_t>(RxBuf.Free())));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN)
@@ -152,9 +148,7 @@ void TVaCustomComm::TDevice::MarkGone() {
         Wake(WakeFd);
 }
 
-bool TVaCustomComm::TDevice::GoneError(int Code) {
-    return Code == EIO || Code == ENXIO || Code == ENODEV;
-}
+bool TVaCustomComm::TDevice::GoneError(int Code) { return Code == EIO || Code == ENXIO || Code == ENODEV; }
 
 void TVaCustomComm::TDevice::Kick(std::uint32_t Events) {
     if (Events != 0)
@@ -192,9 +186,7 @@ void TVaCommEventThread::Join() {
         FThread.join();
 }
 
-void TVaCommEventThread::SetPriority(TVaThreadPriority Priority) {
-    ApplyPriority(FTid, Priority);
-}
+void TVaCommEventThread::SetPriority(TVaThreadPriority Priority) { ApplyPriority(FTid, Priority); }
 
 void TVaCommEventThread::Execute() {
     TVaCustomComm::TDevice& dev = *FDevice;
@@ -317,8 +309,8 @@ void TVaCommEventThread::Execute() {
 
 TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& Port, std::shared_ptr<TVaCustomComm::TDevice> Device,
                                        int Capacity, IVaMainThread& Host)
-    : FPort(Port), FDevice(std::move(Device)), FQueue(Capacity),
-      FWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), FSync(Host), FHost(Host) {}
+    : FPort(Port), FDevice(std::move(Device)), FQueue(Capacity), FWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      FSync(Host), FHost(Host) {}
 
 TVaCommWriteThread::~TVaCommWriteThread() {
     StopThread();
@@ -349,9 +341,7 @@ void TVaCommWriteThread::Join() {
         FThread.join();
 }
 
-void TVaCommWriteThread::SetPriority(TVaThreadPriority Priority) {
-    ApplyPriority(FTid, Priority);
-}
+void TVaCommWriteThread::SetPriority(TVaThreadPriority Priority) { ApplyPriority(FTid, Priority); }
 
 TVaCommWriteThread::TWriteResult TVaCommWriteThread::WriteData(const void* Data, int Count, int TimeoutMs) {
     if (Count <= 0)

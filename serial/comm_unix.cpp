@@ -74,16 +74,14 @@ speed_t StandardSpeed(unsigned Rate) {
 }
 
 // A driver without modem lines (a pseudo-terminal) answers the modem ioctls with one of these.
-bool NoModemLines(int Code) {
-    return Code == ENOTTY || Code == EINVAL;
-}
+bool NoModemLines(int Code) { return Code == ENOTTY || Code == EINVAL; }
 
 } // namespace
 
 unsigned FillTermios(termios& tio, TVaCustomComm& Port) {
     // Raw bytes both ways: no line editing, echo, signals or character translation.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                                          IXOFF | IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                                          IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -147,9 +145,7 @@ unsigned FillTermios(termios& tio, TVaCustomComm& Port) {
     return standard == B0 ? static_cast<unsigned>(rate) : 0;
 }
 
-void TVaCustomComm::RaiseOsError(const char* Format) const {
-    RaiseErrno(Format, errno);
-}
+void TVaCustomComm::RaiseOsError(const char* Format) const { RaiseErrno(Format, errno); }
 
 void TVaCustomComm::CreateHandle() {
     const std::string path = DevicePath();
@@ -172,8 +168,7 @@ void TVaCustomComm::CreateHandle() {
     }
     (void)ioctl(fd, TIOCEXCL);
 
-    const int capacity =
-        FBuffers->ReadSize() > 0 ? FBuffers->ReadSize() : 4096; // a zero size would never read
+    const int capacity = FBuffers->ReadSize() > 0 ? FBuffers->ReadSize() : 4096; // a zero size would never read
     auto dev = std::make_shared<TDevice>(fd, capacity);
     int modem = 0;
     dev->HaveModemLines = ioctl(fd, TIOCMGET, &modem) == 0;
@@ -240,8 +235,8 @@ void TVaCustomComm::ApplyLineConfiguration() {
         RaiseErrno(sMsgDcb, code);
     // A pseudo-terminal always holds eight bits without parity whatever it is asked: there is no line to
     // frame.
-    const tcflag_t checked = dev.PseudoTerminal ? PARODD | CMSPAR | CSTOPB | CRTSCTS
-                                                : CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    const tcflag_t checked =
+        dev.PseudoTerminal ? PARODD | CMSPAR | CSTOPB | CRTSCTS : CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
     // A UART makes its rate from a divisor, so the rate it holds may be near the one asked for: within 2 %
     // the receiver at the other end still samples every bit right.
     const double drift = std::abs(static_cast<double>(backRate) - rate) / rate;
@@ -265,8 +260,7 @@ void TVaCustomComm::ApplyLineConfiguration() {
         if (ioctl(dev.Fd, dtrOn ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && !NoModemLines(errno))
             RaiseOsError(sMsgDcb);
         if (fc.ControlRts() == rtsEnabled || fc.ControlRts() == rtsDisabled) {
-            if (ioctl(dev.Fd, fc.ControlRts() == rtsEnabled ? TIOCMBIS : TIOCMBIC, &rts) != 0 &&
-                !NoModemLines(errno))
+            if (ioctl(dev.Fd, fc.ControlRts() == rtsEnabled ? TIOCMBIS : TIOCMBIC, &rts) != 0 && !NoModemLines(errno))
                 RaiseOsError(sMsgDcb);
         }
     }
@@ -326,9 +320,7 @@ void TVaCustomComm::DriverPurge(unsigned Flags) {
     }
 }
 
-bool TVaCustomComm::Drain() {
-    return DrainWithin(kDrainSlackMs);
-}
+bool TVaCustomComm::Drain() { return DrainWithin(kDrainSlackMs); }
 
 bool TVaCustomComm::DrainWithin(int SlackMs) {
     if (!Active())
@@ -360,8 +352,8 @@ bool TVaCustomComm::DrainWithin(int SlackMs) {
     // on would only keep the caller (a transfer that wants to report its end) from going on.
     const int rate = std::max(FBaudrate == brUser ? FUserBaudrate : BaudrateValue(FBaudrate), 110);
     const long long pending = static_cast<long long>(writer ? writer->Used() : 0) + queued;
-    const auto until = std::chrono::steady_clock::now() +
-                       std::chrono::milliseconds(SlackMs + pending * 12 * 1000 / rate);
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(SlackMs + pending * 12 * 1000 / rate);
     if (writer && !writer->WaitEmpty(until))
         return false;
     // The driver has no wait for its queue with a time-out, and tcdrain waits without one for as long as
@@ -508,17 +500,15 @@ TVaCommProp TVaCustomComm::GetProperties() {
     }
     p.wPacketLength = sizeof(TVaCommProp);
     p.wPacketVersion = 2;
-    p.dwServiceMask = 0x1;    // SP_SERIALCOMM
-    p.dwMaxBaud = 0x10000000; // BAUD_USER: any rate the driver can make
-    p.dwProvSubType = 0x1;    // PST_RS232
-    p.dwProvCapabilities =
-        0x2 | 0x8 | 0x10 | 0x20; // RTS/CTS, parity check, XON/XOFF, settable XON/XOFF chars
+    p.dwServiceMask = 0x1;                          // SP_SERIALCOMM
+    p.dwMaxBaud = 0x10000000;                       // BAUD_USER: any rate the driver can make
+    p.dwProvSubType = 0x1;                          // PST_RS232
+    p.dwProvCapabilities = 0x2 | 0x8 | 0x10 | 0x20; // RTS/CTS, parity check, XON/XOFF, settable XON/XOFF chars
     p.dwSettableParams = 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x20;
-    p.dwSettableBaud = 0x2 | 0x4 | 0x8 | 0x40 | 0x80 | 0x100 | 0x200 | 0x1000 | 0x2000 | 0x4000 | 0x8000 |
-                       0x10000 | 0x20000 | 0x40000 | 0x10000000;
-    p.wSettableData = 0x1 | 0x2 | 0x4 | 0x8; // 5 to 8 data bits
-    p.wSettableStopParity =
-        0x1 | 0x4 | 0x100 | 0x200 | 0x400 | 0x800 | 0x1000; // 1 or 2 stop bits, all parities
+    p.dwSettableBaud = 0x2 | 0x4 | 0x8 | 0x40 | 0x80 | 0x100 | 0x200 | 0x1000 | 0x2000 | 0x4000 | 0x8000 | 0x10000 |
+                       0x20000 | 0x40000 | 0x10000000;
+    p.wSettableData = 0x1 | 0x2 | 0x4 | 0x8;                                    // 5 to 8 data bits
+    p.wSettableStopParity = 0x1 | 0x4 | 0x100 | 0x200 | 0x400 | 0x800 | 0x1000; // 1 or 2 stop bits, all parities
     p.dwCurrentTxQueue = static_cast<std::uint32_t>(FBuffers->WriteSize());
     p.dwCurrentRxQueue = static_cast<std::uint32_t>(FBuffers->ReadSize());
     return p;

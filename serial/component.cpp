@@ -34,13 +34,10 @@ void TVaComponent::RemoveFreeNotification(TVaComponent* Component) {
 
 void TVaComponent::Notification(TVaComponent*, TOperation) {}
 
-void TVaComponent::BeginDestroy() {
-    FDestroying = true;
-}
+void TVaComponent::BeginDestroy() { FDestroying = true; }
 
 void TVaComponent::Forget(TVaComponent* Component) {
-    FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), Component),
-                        FFreeNotifies.end());
+    FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), Component), FFreeNotifies.end());
 }
 
 } // namespace serial

@@ -40,9 +40,7 @@ struct TVaSynchronizer::State {
 
 TVaSynchronizer::TVaSynchronizer(IVaMainThread& Host) : FHost(Host), FState(std::make_shared<State>()) {}
 
-TVaSynchronizer::~TVaSynchronizer() {
-    Release();
-}
+TVaSynchronizer::~TVaSynchronizer() { Release(); }
 
 bool TVaSynchronizer::Run(std::function<void()> Call) {
     if (Released())

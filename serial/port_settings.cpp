@@ -17,8 +17,7 @@ void TVaPersistent::EndUpdate() {
 }
 
 void TVaPersistent::Assign(const TVaPersistent& Source) {
-    throw std::invalid_argument(std::string("Cannot assign a ") + Source.ClassName() + " to a " +
-                                ClassName());
+    throw std::invalid_argument(std::string("Cannot assign a ") + Source.ClassName() + " to a " + ClassName());
 }
 
 void TVaBuffers::Assign(const TVaPersistent& Source) {
@@ -45,24 +44,12 @@ void TVaBuffers::SetValue(int& Field, int Value, bool Notify) {
         Changed();
 }
 
-void TVaBuffers::SetReadSize(int Value) {
-    SetValue(FReadSize, Value, true);
-}
-void TVaBuffers::SetWriteSize(int Value) {
-    SetValue(FWriteSize, Value, true);
-}
-void TVaBuffers::SetReadTimeout(int Value) {
-    SetValue(FReadTimeout, Value, false);
-}
-void TVaBuffers::SetWriteTimeout(int Value) {
-    SetValue(FWriteTimeout, Value, false);
-}
-void TVaBuffers::SetXonLimit(int Value) {
-    SetValue(FXonLimit, Value, true);
-}
-void TVaBuffers::SetXoffLimit(int Value) {
-    SetValue(FXoffLimit, Value, true);
-}
+void TVaBuffers::SetReadSize(int Value) { SetValue(FReadSize, Value, true); }
+void TVaBuffers::SetWriteSize(int Value) { SetValue(FWriteSize, Value, true); }
+void TVaBuffers::SetReadTimeout(int Value) { SetValue(FReadTimeout, Value, false); }
+void TVaBuffers::SetWriteTimeout(int Value) { SetValue(FWriteTimeout, Value, false); }
+void TVaBuffers::SetXonLimit(int Value) { SetValue(FXonLimit, Value, true); }
+void TVaBuffers::SetXoffLimit(int Value) { SetValue(FXoffLimit, Value, true); }
 
 void TVaEventChars::Assign(const TVaPersistent& Source) {
     const auto* src = dynamic_cast<const TVaEventChars*>(&Source);

@@ -28,27 +28,22 @@ namespace {
 const char* const kOpens = "Порт %1 свободен и открывается.";
 const char* const kMissing = "Устройства %1 сейчас нет: адаптер отключён, ещё не опознан системой или назван "
                              "иначе.\nЧто сделать: подключите адаптер и выберите порт из списка заново.";
-const char* const kNotSerial =
-    "%1 — не последовательный порт (это не терминальное устройство).\nЧто сделать: "
-    "выберите порт из списка.";
-const char* const kNoUart =
-    "За %1 нет микросхемы последовательного порта (UART): ядро держит это имя про "
-    "запас.\nЧто сделать: выберите другой порт или подключите USB-адаптер (ttyUSB, ttyACM).";
-const char* const kNoPermission =
-    "Нет прав на %1: он принадлежит группе «%2», а вашего пользователя в ней нет.\n"
-    "Что сделать: выполните в терминале\n  sudo usermod -aG %2 %3\nи войдите в "
-    "систему заново (выйдите из сеанса и войдите или перезагрузите компьютер): "
-    "новая группа действует только с нового входа.";
-const char* const kNeedsNewLogin =
-    "Нет прав на %1 в этом сеансе: пользователь %3 уже в группе «%2», но сеанс "
-    "начат раньше.\nЧто сделать: выйдите из сеанса и войдите заново (или "
-    "перезагрузите компьютер).";
+const char* const kNotSerial = "%1 — не последовательный порт (это не терминальное устройство).\nЧто сделать: "
+                               "выберите порт из списка.";
+const char* const kNoUart = "За %1 нет микросхемы последовательного порта (UART): ядро держит это имя про "
+                            "запас.\nЧто сделать: выберите другой порт или подключите USB-адаптер (ttyUSB, ttyACM).";
+const char* const kNoPermission = "Нет прав на %1: он принадлежит группе «%2», а вашего пользователя в ней нет.\n"
+                                  "Что сделать: выполните в терминале\n  sudo usermod -aG %2 %3\nи войдите в "
+                                  "систему заново (выйдите из сеанса и войдите или перезагрузите компьютер): "
+                                  "новая группа действует только с нового входа.";
+const char* const kNeedsNewLogin = "Нет прав на %1 в этом сеансе: пользователь %3 уже в группе «%2», но сеанс "
+                                   "начат раньше.\nЧто сделать: выйдите из сеанса и войдите заново (или "
+                                   "перезагрузите компьютер).";
 const char* const kBusyBy = "%1 занят: его держит открытым %2.\nЧто сделать: закройте эту программу (или "
                             "отключитесь в ней) и подключитесь снова.";
-const char* const kBusyUnknown =
-    "%1 занят другой программой; какой — определить не удалось (её сведения в /proc "
-    "недоступны).\nЧто сделать: закройте программы терминала и другие окна ZIRezid "
-    "и подключитесь снова.";
+const char* const kBusyUnknown = "%1 занят другой программой; какой — определить не удалось (её сведения в /proc "
+                                 "недоступны).\nЧто сделать: закройте программы терминала и другие окна ZIRezid "
+                                 "и подключитесь снова.";
 const char* const kModemManager = "%1 открывает ModemManager: он проверяет каждый ttyACM, не модем ли это, и "
                                   "мешает обмену.\nЧто сделать: запретите ему это устройство правилом udev:\n"
                                   "  echo 'ATTRS{idVendor}==\"%2\", ATTRS{idProduct}==\"%3\", "
@@ -56,10 +51,9 @@ const char* const kModemManager = "%1 открывает ModemManager: он пр
                                   "/etc/udev/rules.d/99-zirezid-modemmanager.rules\n"
                                   "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
                                   "и подключите адаптер заново.";
-const char* const kModemManagerNote =
-    "Внимание: работает ModemManager, он может открывать %1 и мешать обмену; "
-    "если связь рвётся, запретите ему это устройство правилом udev "
-    "(ENV{ID_MM_DEVICE_IGNORE}=\"1\").";
+const char* const kModemManagerNote = "Внимание: работает ModemManager, он может открывать %1 и мешать обмену; "
+                                      "если связь рвётся, запретите ему это устройство правилом udev "
+                                      "(ENV{ID_MM_DEVICE_IGNORE}=\"1\").";
 const char* const kBrltty = "Адаптер CH340 подключён, но порт %1 забрала служба brltty (дисплеи Брайля): она "
                             "принимает этот адаптер за свой.\nЧто сделать, если дисплея Брайля нет:\n"
                             "  sudo apt remove brltty\n(или sudo systemctl mask brltty-udev.service) и "
@@ -71,8 +65,7 @@ const char* const kBuiltIn = "порт на плате (UART)";
 std::string fill(std::string text, const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string mark = "%" + std::to_string(i + 1);
-        for (std::size_t at = text.find(mark); at != std::string::npos;
-             at = text.find(mark, at + args[i].size()))
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + args[i].size()))
             text.replace(at, mark.size(), args[i]);
     }
     return text;
@@ -97,8 +90,7 @@ bool serialName(const std::string& name, std::string& kind, long& number) {
     for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"}) {
         const std::size_t n = std::strlen(prefix);
         if (name.size() > n && name.size() <= n + 6 && name.compare(0, n, prefix) == 0 &&
-            std::all_of(name.begin() + static_cast<long>(n), name.end(),
-                        [](char c) { return c >= '0' && c <= '9'; })) {
+            std::all_of(name.begin() + static_cast<long>(n), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             kind = prefix;
             number = std::stol(name.substr(n));
             return true;
@@ -107,9 +99,7 @@ bool serialName(const std::string& name, std::string& kind, long& number) {
     return false;
 }
 
-int kindOrder(const std::string& kind) {
-    return kind == "ttyS" ? 0 : kind == "ttyUSB" ? 1 : 2;
-}
+int kindOrder(const std::string& kind) { return kind == "ttyS" ? 0 : kind == "ttyUSB" ? 1 : 2; }
 
 // The names in a folder; nothing when it cannot be read.
 std::vector<std::string> entries(const fs::path& dir) {
@@ -351,22 +341,19 @@ std::vector<SerialDevice> ListSerialDevices(const SurveyPlace& place) {
             if (f.device.Path == target)
                 f.device.ByIdPaths.push_back(path);
     }
-    const auto comDevice = place.ComDevice ? place.ComDevice : [](int n) {
-        return ResolveDevicePath("COM" + std::to_string(n));
-    };
+    const auto comDevice =
+        place.ComDevice ? place.ComDevice : [](int n) { return ResolveDevicePath("COM" + std::to_string(n)); };
     for (int n = 1; n <= place.ComCount; ++n) {
         const std::string device = followStableNames(place.Root, comDevice(n));
         for (Found& f : found)
             if (!device.empty() && f.device.Path == device)
                 f.device.ComNumbers.push_back(n);
     }
-    found.erase(
-        std::remove_if(found.begin(), found.end(),
-                       [](const Found& f) { return !f.device.HasUart && f.device.ComNumbers.empty(); }),
-        found.end());
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [](const Found& f) { return !f.device.HasUart && f.device.ComNumbers.empty(); }),
+                found.end());
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return kindOrder(a.kind) != kindOrder(b.kind) ? kindOrder(a.kind) < kindOrder(b.kind)
-                                                      : a.number < b.number;
+        return kindOrder(a.kind) != kindOrder(b.kind) ? kindOrder(a.kind) < kindOrder(b.kind) : a.number < b.number;
     });
     std::vector<SerialDevice> devices;
     devices.reserve(found.size());
@@ -432,9 +419,8 @@ PortDiagnosis DiagnosePort(const SurveyPlace& place, const std::string& port,
     std::set<std::string> names{result.Device, asked};
     if (const fs::path real = fs::canonical(full, ec); !ec) {
         const std::string realText = real.string();
-        names.insert(place.Root.empty() || realText.rfind(place.Root, 0) != 0
-                         ? realText
-                         : realText.substr(place.Root.size()));
+        names.insert(place.Root.empty() || realText.rfind(place.Root, 0) != 0 ? realText
+                                                                              : realText.substr(place.Root.size()));
     }
     result.Holders = holdersOf(place.Root, names);
     const bool modemManagerHolds = std::any_of(result.Holders.begin(), result.Holders.end(),

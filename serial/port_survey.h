@@ -11,13 +11,13 @@ namespace serial {
 
 // One serial device: the kernel's name, the stable names that point at it and what the adapter says it is.
 struct SerialDevice {
-    std::string Path;                   // "/dev/ttyUSB0"
-    std::vector<std::string> ByIdPaths; // "/dev/serial/by-id/usb-FTDI_..." that lead to it
-    std::string Driver;                 // "ftdi_sio", "cdc_acm", "serial8250"; empty when unknown
+    std::string Path;                                // "/dev/ttyUSB0"
+    std::vector<std::string> ByIdPaths;              // "/dev/serial/by-id/usb-FTDI_..." that lead to it
+    std::string Driver;                              // "ftdi_sio", "cdc_acm", "serial8250"; empty when unknown
     std::string Manufacturer, Product, SerialNumber; // from the USB device; empty when it does not say
     std::string VendorId, ProductId;                 // "1a86", "7523"; empty for a device without USB
-    bool HasUart = true;         // false for a ttyS the kernel reserves with no UART behind it
-    std::vector<int> ComNumbers; // the COMn that resolve to this device now
+    bool HasUart = true;                             // false for a ttyS the kernel reserves with no UART behind it
+    std::vector<int> ComNumbers;                     // the COMn that resolve to this device now
     // The name to remember for this device: its first by-id name (it survives renumbering), else Path.
     std::string StableName() const { return ByIdPaths.empty() ? Path : ByIdPaths.front(); }
     // What the adapter is, for a person: maker and model, "порт на плате (UART)" for a built-in port, else

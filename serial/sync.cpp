@@ -4,8 +4,7 @@
 
 namespace serial {
 
-TVaEvent::TVaEvent(bool ManualReset, bool InitialState)
-    : FManualReset(ManualReset), FSignaled(InitialState) {}
+TVaEvent::TVaEvent(bool ManualReset, bool InitialState) : FManualReset(ManualReset), FSignaled(InitialState) {}
 
 void TVaEvent::SetEvent() {
     {
@@ -34,8 +33,7 @@ TVaWaitResult TVaEvent::WaitFor(std::uint32_t Milliseconds) {
 
 std::uint32_t VaTickCount() {
     using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void InitTimer(TVaTimeEvent& T, std::uint32_t Milliseconds) {
@@ -43,9 +41,7 @@ void InitTimer(TVaTimeEvent& T, std::uint32_t Milliseconds) {
     T.Duration = Milliseconds;
 }
 
-bool TimerExpired(const TVaTimeEvent& T) {
-    return TimerExpiredAt(T, VaTickCount());
-}
+bool TimerExpired(const TVaTimeEvent& T) { return TimerExpiredAt(T, VaTickCount()); }
 
 bool TimerExpiredAt(const TVaTimeEvent& T, std::uint32_t Now) {
     // Unsigned subtraction would give the wrapped distance exactly; the counted form is one tick shorter

@@ -17,8 +17,7 @@ constexpr int kTabWidth = 8;
 constexpr int kMinRowsColumns = 3;
 
 std::string OsErrorText(const char* What, const std::string& Name, int Error) {
-    return std::string(What) + " " + Name + " (Error " + std::to_string(Error) + ", " + std::strerror(Error) +
-           ")";
+    return std::string(What) + " " + Name + " (Error " + std::to_string(Error) + ", " + std::strerror(Error) + ")";
 }
 } // namespace
 
@@ -99,9 +98,7 @@ void TVaTerminal::SetCursorType(TVaCursorType Value) {
     Changed(false);
 }
 
-void TVaTerminal::SetBlinkTime(int Value) {
-    FBlinkTime = std::max(Value, 1);
-}
+void TVaTerminal::SetBlinkTime(int Value) { FBlinkTime = std::max(Value, 1); }
 
 void TVaTerminal::Rebuild() {
     FBuffer = FBuffer.Resized(StoreLines(), FColumns, Blank());
@@ -223,8 +220,7 @@ void TVaTerminal::DataChanged(PVaData Data, int Count) {
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
-                captureError =
-                    OsErrorText("Error writing capture file", FCaptureFile, n < 0 ? errno : ENOSPC);
+                captureError = OsErrorText("Error writing capture file", FCaptureFile, n < 0 ? errno : ENOSPC);
                 CloseCapture();
                 FCapture = false;
                 break;

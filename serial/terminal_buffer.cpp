@@ -8,9 +8,7 @@ TVaTerminalBuffer::TVaTerminalBuffer(int Lines, int Columns, TVaTerminalCell Bla
     : FLines(std::max(Lines, 1)), FColumns(std::max(Columns, 1)),
       FCells(static_cast<std::size_t>(FLines) * static_cast<std::size_t>(FColumns), Blank) {}
 
-int TVaTerminalBuffer::Ring(int Up) const {
-    return ((FBottom - Up) % FLines + FLines) % FLines;
-}
+int TVaTerminalBuffer::Ring(int Up) const { return ((FBottom - Up) % FLines + FLines) % FLines; }
 
 TVaTerminalCell* TVaTerminalBuffer::Line(int Up) {
     return FCells.data() + static_cast<std::size_t>(Ring(Up)) * static_cast<std::size_t>(FColumns);
@@ -25,13 +23,9 @@ void TVaTerminalBuffer::ScrollUp(TVaTerminalCell Blank) {
     BlankLine(0, Blank);
 }
 
-void TVaTerminalBuffer::BlankLine(int Up, TVaTerminalCell Blank) {
-    std::fill_n(Line(Up), FColumns, Blank);
-}
+void TVaTerminalBuffer::BlankLine(int Up, TVaTerminalCell Blank) { std::fill_n(Line(Up), FColumns, Blank); }
 
-void TVaTerminalBuffer::BlankAll(TVaTerminalCell Blank) {
-    std::fill(FCells.begin(), FCells.end(), Blank);
-}
+void TVaTerminalBuffer::BlankAll(TVaTerminalCell Blank) { std::fill(FCells.begin(), FCells.end(), Blank); }
 
 TVaTerminalBuffer TVaTerminalBuffer::Resized(int Lines, int Columns, TVaTerminalCell Blank) const {
     TVaTerminalBuffer result(Lines, Columns, Blank);

@@ -19,9 +19,9 @@ void TVaTTYEmulation::DataArrived(PVaData Data, int Count) {
     TVaTerminal* terminal = Terminal();
     if (terminal == nullptr || start >= Count)
         return;
-    terminal->WriteText(std::string_view(reinterpret_cast<const char*>(Data + start),
-                                         static_cast<std::size_t>(Count - start)),
-                        terminal->FontColor(), terminal->Color());
+    terminal->WriteText(
+        std::string_view(reinterpret_cast<const char*>(Data + start), static_cast<std::size_t>(Count - start)),
+        terminal->FontColor(), terminal->Color());
 }
 
 void TVaTTYEmulation::KeyPress(char Key) {

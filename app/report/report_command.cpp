@@ -49,8 +49,6 @@ int cmdReport(const Args& args) {
 
 } // namespace
 
-std::vector<Command> reportCommands() {
-    return {{"report", "FILE -o OUT.pdf", cmdReport}};
-}
+std::vector<Command> reportCommands() { return {{"report", "FILE -o OUT.pdf", cmdReport}}; }
 
 } // namespace cli

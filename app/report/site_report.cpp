@@ -22,9 +22,7 @@
 namespace zirezid {
 namespace {
 
-QString esc(const std::string& s) {
-    return QString::fromStdString(s).toHtmlEscaped();
-}
+QString esc(const std::string& s) { return QString::fromStdString(s).toHtmlEscaped(); }
 
 std::string secondsText(double s) {
     char buf[32];
@@ -102,8 +100,7 @@ QImage flowImage(const flow::CallFlow& f, const std::vector<flow::Finding>& find
     return image;
 }
 
-const char* const kDays[7] = {"Понедельник", "Вторник", "Среда",      "Четверг",
-                              "Пятница",     "Суббота", "Воскресенье"};
+const char* const kDays[7] = {"Понедельник", "Вторник", "Среда", "Четверг", "Пятница", "Суббота", "Воскресенье"};
 const char* const kDaysShort[7] = {"Пн", "Вт", "Ср", "Чт", "Пт", "Сб", "Вс"};
 
 } // namespace
@@ -112,9 +109,8 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     const auto findings = flow::checkCallFlow(f);
     QString html = QStringLiteral("<html><body style='font-family:DejaVu Sans; font-size:9pt'>");
     html += QStringLiteral("<h1>Отчёт о настройке устройства</h1>");
-    html +=
-        QStringLiteral("<p>Файл настроек: %1<br>Составлен: %2</p>")
-            .arg(esc(db.basePath), QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+    html += QStringLiteral("<p>Файл настроек: %1<br>Составлен: %2</p>")
+                .arg(esc(db.basePath), QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
 
     html += QStringLiteral("<h2>Тип устройства и данные о системе</h2><table border='1' cellspacing='0' "
                            "cellpadding='2' width='100%'>");
@@ -152,8 +148,7 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
                      .arg(wd.start % 60, 2, 10, QLatin1Char('0'))
                      .arg(wd.end / 60, 2, 10, QLatin1Char('0'))
                      .arg(wd.end % 60, 2, 10, QLatin1Char('0'))
-                     .arg(wd.end < wd.start ? QStringLiteral(" (конец раньше начала: весь день ночь)")
-                                            : QString());
+                     .arg(wd.end < wd.start ? QStringLiteral(" (конец раньше начала: весь день ночь)") : QString());
     }
     html += QStringLiteral("</table><h3>Рабочие часы</h3><ul>") + hours;
     html += QStringLiteral("</ul><p>Д — дневное меню, Н — ночное меню.</p><h3>Праздники</h3><ul>");
@@ -183,17 +178,15 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     html += QStringLiteral("<h2>Схема вызова</h2>");
     html += QStringLiteral("<!--flow-->");
 
-    html +=
-        QStringLiteral("<h2>Меню</h2><table border='1' cellspacing='0' cellpadding='2' width='100%'>"
-                       "<tr><th>Меню</th><th>Описание</th><th>Файл сообщения</th><th>Длительность</th></tr>");
+    html += QStringLiteral("<h2>Меню</h2><table border='1' cellspacing='0' cellpadding='2' width='100%'>"
+                           "<tr><th>Меню</th><th>Описание</th><th>Файл сообщения</th><th>Длительность</th></tr>");
     for (int k : flow::pictureMenus(f)) {
         const flow::Menu& m = f.menus[static_cast<std::size_t>(k)];
-        html +=
-            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>")
-                .arg(k)
-                .arg(esc(m.description), m.message.named() ? esc(m.message.fileName) : QStringLiteral("нет"),
-                     m.message.decodable ? QString::fromStdString(secondsText(m.message.seconds) + " с")
-                                         : esc(m.message.problem));
+        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>")
+                    .arg(k)
+                    .arg(esc(m.description), m.message.named() ? esc(m.message.fileName) : QStringLiteral("нет"),
+                         m.message.decodable ? QString::fromStdString(secondsText(m.message.seconds) + " с")
+                                             : esc(m.message.problem));
     }
     html += QStringLiteral("</table><p>Остальные меню не заполнены и ни одна линия к ним не ведёт.</p>");
 
@@ -216,8 +209,7 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     return html.toStdString();
 }
 
-bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& f, const std::string& pdfPath,
-                     std::string& error) {
+bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& f, const std::string& pdfPath, std::string& error) {
     QString html = QString::fromStdString(siteReportHtml(db, f));
     QString note;
     const QImage picture = flowImage(f, flow::checkCallFlow(f), note);
@@ -251,8 +243,8 @@ bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& f, const std::s
         error = "Qt не создал PDF";
         return false;
     }
-    return atomic_file::writeAll(
-        pdfPath, std::string_view(pdf.constData(), static_cast<std::size_t>(pdf.size())), &error);
+    return atomic_file::writeAll(pdfPath, std::string_view(pdf.constData(), static_cast<std::size_t>(pdf.size())),
+                                 &error);
 }
 
 } // namespace zirezid

@@ -14,8 +14,7 @@ namespace zirezid {
 
 // Writes the report crash-safely to `pdfPath` (the old file stays when anything fails). False with the reason
 // in Russian in `error`.
-bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& flow, const std::string& pdfPath,
-                     std::string& error);
+bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& flow, const std::string& pdfPath, std::string& error);
 
 // The report as HTML (the text of the PDF), with the flow picture as the image resource "flow.png".
 std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& flow);

@@ -39,9 +39,9 @@ void writeTone(const QString& path, double seconds) {
     };
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("RIFF" + le(36 + static_cast<quint32>(data.size()), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
-               le(1, 2) + le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" +
-               le(static_cast<quint32>(data.size()), 4) + data);
+    file.write("RIFF" + le(36 + static_cast<quint32>(data.size()), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) +
+               le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" + le(static_cast<quint32>(data.size()), 4) +
+               data);
 }
 
 class CallFlowWindows : public ::testing::Test {
@@ -145,15 +145,13 @@ TEST_F(CallFlowWindows, TheWeekViewColoursEachHourAndListsTheHolidays) {
     Tfrm_week week(*window);
     week.refresh();
     ASSERT_EQ(week.lst_Holidays->count(), 1);
-    EXPECT_EQ(week.lst_Holidays->item(0)->text(),
-              QStringLiteral("Праздник[2]: 30.12 – 08.01 (через Новый год)"));
+    EXPECT_EQ(week.lst_Holidays->item(0)->text(), QStringLiteral("Праздник[2]: 30.12 – 08.01 (через Новый год)"));
     EXPECT_EQ(week.grid->sizeHint().height(), 2 * week.grid->sizeHint().height() / 2); // two lines drawn
     // The picture itself: Monday 08:00 is night blue, 12:00 day yellow.
     week.grid->resize(week.grid->sizeHint());
     const QImage img = week.grid->grab().toImage();
     const int rowY = 22 + 16 + 9; // first line's title, hour heads, middle of Monday's row
-    const QColor night = img.pixelColor(34 + 8 * 22 + 11, rowY),
-                 day = img.pixelColor(34 + 12 * 22 + 11, rowY);
+    const QColor night = img.pixelColor(34 + 8 * 22 + 11, rowY), day = img.pixelColor(34 + 12 * 22 + 11, rowY);
     EXPECT_EQ(night, QColor(0x2f, 0x3e, 0x5c));
     EXPECT_EQ(day, QColor(0xf7, 0xd7, 0x74));
 }
@@ -177,15 +175,13 @@ TEST_F(CallFlowWindows, TheTrialCallsKeypadFollowsTheActionsAndPlaysWhatTheCalle
     QTest::mouseClick(trial.findChild<QPushButton*>(QStringLiteral("key_1")), Qt::LeftButton);
     EXPECT_TRUE(trial.callerSoundPath.isEmpty()); // menu 2 has no recording
     QTest::mouseClick(trial.findChild<QPushButton*>(QStringLiteral("key_5")), Qt::LeftButton);
-    EXPECT_EQ(trial.lbl_End->text(),
-              QStringLiteral("Вызов переведён на оператора линии 2, ждать 20 с, затем меню 3"));
+    EXPECT_EQ(trial.lbl_End->text(), QStringLiteral("Вызов переведён на оператора линии 2, ждать 20 с, затем меню 3"));
     EXPECT_FALSE(trial.findChild<QPushButton*>(QStringLiteral("key_1"))->isEnabled());
     ASSERT_TRUE(trial.bt_NoAnswer->isEnabled());
     QTest::mouseClick(trial.bt_NoAnswer, Qt::LeftButton);
     QTest::mouseClick(trial.findChild<QPushButton*>(QStringLiteral("key_T")), Qt::LeftButton);
     EXPECT_EQ(trial.lbl_End->text(), QStringLiteral("Сообщение в ящик 2"));
-    EXPECT_EQ(trial.lst_Steps->item(0)->text(),
-              QStringLiteral("линия 2, 2026-12-07 10:00 (день): отвечает меню 0"));
+    EXPECT_EQ(trial.lst_Steps->item(0)->text(), QStringLiteral("линия 2, 2026-12-07 10:00 (день): отвечает меню 0"));
     // The path is drawn in the picture.
     EXPECT_FALSE(trial.canvas->menuRect(3).isEmpty());
 }

@@ -65,10 +65,17 @@ TEST(MessageBoxes, QueriesFocusNoAndAnswerNoToEscape) {
     QWidget* focusQuery = nullptr;
     QWidget* focusAll = nullptr;
     ModalScript script;
-    script.then([&](QDialog* d) { focusQuery = d->focusWidget(); pressKey(d, Qt::Key_Escape); })
+    script
+        .then([&](QDialog* d) {
+            focusQuery = d->focusWidget();
+            pressKey(d, Qt::Key_Escape);
+        })
         .click(QStringLiteral("btn_Yes"))
         .click(QStringLiteral("btn_Cancel"))
-        .then([&](QDialog* d) { focusAll = d->focusWidget(); pressKey(d, Qt::Key_Escape); })
+        .then([&](QDialog* d) {
+            focusAll = d->focusWidget();
+            pressKey(d, Qt::Key_Escape);
+        })
         .click(QStringLiteral("btn_YesToAll"))
         .click(QStringLiteral("btn_NoToAll"))
         .click(QStringLiteral("btn_Cancel"));

@@ -102,9 +102,9 @@ void writeToneWav(const QString& path, int frames, double hertz) {
         b[1] = static_cast<char>(v >> 8);
         return b;
     };
-    QByteArray wav = "RIFF" + le32(36 + static_cast<quint32>(data.size())) + "WAVEfmt " + le32(16) + le16(1) +
-                     le16(1) + le32(8000) + le32(16000) + le16(2) + le16(16) + "data" +
-                     le32(static_cast<quint32>(data.size())) + data;
+    QByteArray wav = "RIFF" + le32(36 + static_cast<quint32>(data.size())) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
+                     le32(8000) + le32(16000) + le16(2) + le16(16) + "data" + le32(static_cast<quint32>(data.size())) +
+                     data;
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     ASSERT_EQ(file.write(wav), wav.size());
@@ -297,7 +297,8 @@ TEST_F(UnitWithMessageTest, ReadingEverythingWithMessagesBringsTheMenusWavIntoTh
     const auto byteAt = [&](int i) { return static_cast<quint32>(static_cast<unsigned char>(wav[i])); };
     EXPECT_EQ(byteAt(40) | byteAt(41) << 8 | byteAt(42) << 16 | byteAt(43) << 24, static_cast<quint32>(4 * taken));
     EXPECT_EQ(wav.size(), 44 + 4 * taken);
-    EXPECT_EQ(QDir(messages + QStringLiteral("/50101")).entryList(QDir::Files), QStringList{QStringLiteral("tone.wav")});
+    EXPECT_EQ(QDir(messages + QStringLiteral("/50101")).entryList(QDir::Files),
+              QStringList{QStringLiteral("tone.wav")});
     EXPECT_TRUE(QDir(messages + QStringLiteral("/50201")).entryList(QDir::Files).isEmpty());
     EXPECT_EQ(contents(unitMessages(QStringLiteral("501")) + QStringLiteral("/tone.ktm")), unitFile);
     window->mn_DisconnectClick();
@@ -370,7 +371,8 @@ TEST_F(UnitWithMessageTest, WritingAMenuAsksBeforeReplacingTheUnitsMessage) {
     EXPECT_EQ(summary, QStringLiteral("Настройки записаны успешно"));
 
     // The old file is gone; the new one is the unit's form of the database's WAV.
-    EXPECT_EQ(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files), QStringList{QStringLiteral("bell.ktm")});
+    EXPECT_EQ(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files),
+              QStringList{QStringLiteral("bell.ktm")});
     ASSERT_NO_FATAL_FAILURE(toDevice(folder + QStringLiteral("/bell.wav"), env.path(QStringLiteral("bell.ktm"))));
     EXPECT_EQ(contents(unitMessages(QStringLiteral("501")) + QStringLiteral("/bell.ktm")),
               contents(env.path(QStringLiteral("bell.ktm"))));
@@ -424,7 +426,8 @@ TEST_F(UnitWithTwoMessagesTest, NoKeepsTheUnitsMessageAndYesDeletesOneWithoutALo
     EXPECT_EQ(writeState, devlink::dsAllWritten);
     EXPECT_EQ(statuses, (QStringList{QStringLiteral("OK"), QStringLiteral("OK")}));
     EXPECT_EQ(summary, QStringLiteral("Настройки записаны успешно"));
-    EXPECT_EQ(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files), QStringList{QStringLiteral("tone.ktm")});
+    EXPECT_EQ(QDir(unitMessages(QStringLiteral("501"))).entryList(QDir::Files),
+              QStringList{QStringLiteral("tone.ktm")});
     EXPECT_EQ(contents(unitMessages(QStringLiteral("501")) + QStringLiteral("/tone.ktm")), unitFile);
     EXPECT_TRUE(QDir(unitMessages(QStringLiteral("502"))).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(unitObject(QStringLiteral("MENU(2)")).contains(QStringLiteral("CallSLPOnStart=1")));

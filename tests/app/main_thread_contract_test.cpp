@@ -159,7 +159,8 @@ TEST_P(MainThreadContract, AnExceptionACallLetsEscapeReachesTheHandlerAndLaterCa
 
 INSTANTIATE_TEST_SUITE_P(
     Hosts, MainThreadContract,
-    ::testing::Values(HostKind{"EventQueue", []() -> std::unique_ptr<Harness> { return std::make_unique<QueueHarness>(); }},
+    ::testing::Values(HostKind{"EventQueue",
+                               []() -> std::unique_ptr<Harness> { return std::make_unique<QueueHarness>(); }},
                       HostKind{"Qt", []() -> std::unique_ptr<Harness> { return std::make_unique<QtHarness>(); }}),
     [](const ::testing::TestParamInfo<HostKind>& kind) { return std::string(kind.param.name); });
 

@@ -103,8 +103,7 @@ TEST_F(MainWindowTest, StateTableInEveryStateWithAndWithoutConnection) {
     struct Expect {
         host::ShellState state;
         bool conn;
-        bool btConnect, btRead, mnConnect, mnDisconnect, mnRead, mnDeviceConfig, mnNew, mnSave, btSave, mnSaveAs,
-            shown;
+        bool btConnect, btRead, mnConnect, mnDisconnect, mnRead, mnDeviceConfig, mnNew, mnSave, btSave, mnSaveAs, shown;
     };
     const Expect expected[] = {
         {host::stSaved, false, true, false, true, false, false, true, true, false, false, true, true},
@@ -246,8 +245,7 @@ TEST_F(MainWindowTest, ReadAndWriteWithNothingMarkedOnlyTellSo) {
 
 TEST_F(MainWindowTest, AChangedFieldIsOfferedForWritingWithoutMarking) {
     start();
-    ASSERT_TRUE(object("TRK(2)")->findChild("NRingsToPickup") != nullptr ||
-                object("TRK(2)")->childCount() > 0);
+    ASSERT_TRUE(object("TRK(2)")->findChild("NRingsToPickup") != nullptr || object("TRK(2)")->childCount() > 0);
     KT_RECORD* field = object("TRK(2)")->childAt(0);
     const std::string before = field->getText();
     // Any accepted change of a field: try the texts the kinds commonly accept.

@@ -50,9 +50,8 @@ TEST(PortDialog, ListsTheAdaptersAndRemembersTheChosenOneByItsStableName) {
         checkText = dialog.pnl_Survey->lbl_Diagnosis->text();
         // COM3 names /dev/ttyS2, which this machine does not have: said without asking.
         dialog.cb_PortNum->setCurrentIndex(2);
-        missingText = dialog.pnl_Survey->lbl_Diagnosis->isVisibleTo(&dialog)
-                          ? dialog.pnl_Survey->lbl_Diagnosis->text()
-                          : QString();
+        missingText = dialog.pnl_Survey->lbl_Diagnosis->isVisibleTo(&dialog) ? dialog.pnl_Survey->lbl_Diagnosis->text()
+                                                                             : QString();
         dialog.cb_PortNum->setCurrentIndex(1);
         QTest::mouseClick(dialog.btn_Ok, Qt::LeftButton);
     });

@@ -58,8 +58,7 @@ protected:
         QTest::mouseClick(view, Qt::LeftButton, {}, view->actionGeometry(action).center());
     }
     QTreeWidgetItem* nodeOf(const char* object) {
-        return dynamic_cast<QTreeWidgetItem*>(
-            static_cast<TreeNodeItem*>(window->db.findObject(object)->node));
+        return dynamic_cast<QTreeWidgetItem*>(static_cast<TreeNodeItem*>(window->db.findObject(object)->node));
     }
     test::TestEnvironment env;
     std::unique_ptr<Tfrm_main> window;

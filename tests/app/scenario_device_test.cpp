@@ -60,9 +60,9 @@ TEST_F(TechnicianAtTheUnitTest, ClosingTheReadAndWriteDialogsLeavesExactlyOneEdi
         script.then([run](QDialog* dialog) {
             if (run) {
                 dialog->findChild<QPushButton*>(QStringLiteral("bt_Read"))->click();
-                EXPECT_TRUE(QTest::qWaitFor([dialog] {
-                    return dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->isEnabled();
-                }, 20000));
+                EXPECT_TRUE(QTest::qWaitFor(
+                    [dialog] { return dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->isEnabled(); },
+                    20000));
             }
             dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->click();
         });

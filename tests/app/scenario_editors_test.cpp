@@ -129,8 +129,8 @@ void writeToneWav(const QString& path) {
             b[i] = static_cast<char>((v >> (8 * i)) & 0xff);
         return b;
     };
-    const QByteArray wav = "RIFF" + le(36 + static_cast<quint32>(data.size()), 4) + "WAVEfmt " + le(16, 4) +
-                           le(1, 2) + le(1, 2) + le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" +
+    const QByteArray wav = "RIFF" + le(36 + static_cast<quint32>(data.size()), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
+                           le(1, 2) + le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" +
                            le(static_cast<quint32>(data.size()), 4) + data;
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -172,8 +172,8 @@ TEST_F(TechnicianTest, TheWheelOverAClosedMenuListChangesNothing) {
     const int shownBefore = trk->cb_DayMenu->currentIndex();
     for (int notch = 0; notch < 2; ++notch) {
         const QPointF at(trk->cb_DayMenu->width() / 2.0, trk->cb_DayMenu->height() / 2.0);
-        QWheelEvent wheel(at, trk->cb_DayMenu->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(at, trk->cb_DayMenu->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
         QApplication::sendEvent(trk->cb_DayMenu, &wheel);
     }
     EXPECT_EQ(trk->cb_DayMenu->currentIndex(), shownBefore);
@@ -195,7 +195,8 @@ TEST_F(TechnicianTest, AHashTypedIntoAMenuDescriptionIsRefusedWithTheReason) {
     QTest::keyClick(editor->me_Desc, Qt::Key_Tab);
     // The stored description, the tree and the editor's heading all follow what was typed.
     EXPECT_EQ(menu->findChild("Desc")->getEditText(), "Sales 1");
-    EXPECT_TRUE(editor->stCaption->text().endsWith(QStringLiteral(": Sales 1"))) << editor->stCaption->text().toStdString();
+    EXPECT_TRUE(editor->stCaption->text().endsWith(QStringLiteral(": Sales 1")))
+        << editor->stCaption->text().toStdString();
     EXPECT_EQ(static_cast<TreeNodeItem*>(menu->node)->text(0), editor->stCaption->text());
 }
 
@@ -422,7 +423,8 @@ TEST_F(TechnicianTest, EveryEditorShowsItsTextsWholeAtTheOpeningSize) {
     QTreeWidget* tree = window->kt_treeview;
     for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
         const QRect rect = tree->visualItemRect(*it);
-        const int need = rect.left() + tree->iconSize().width() + 8 + tree->fontMetrics().horizontalAdvance((*it)->text(0));
+        const int need =
+            rect.left() + tree->iconSize().width() + 8 + tree->fontMetrics().horizontalAdvance((*it)->text(0));
         if (need > tree->viewport()->width() && (*it)->parent() != nullptr)
             cut << QStringLiteral("tree \"%1\": %2 > %3").arg((*it)->text(0)).arg(need).arg(tree->viewport()->width());
     }
@@ -440,7 +442,8 @@ TEST_F(TechnicianTest, EveryEditorShowsItsTextsWholeAtTheOpeningSize) {
 TEST_F(TechnicianTest, ImpossibleTimesAndDatesAreRefusedWithAWord) {
     KT_TABLE* timetable = nullptr;
     for (int i = 0; i < window->db.root->childCount() && timetable == nullptr; ++i)
-        if (KT_TABLE* table = window->db.root->tableAt(i); table != nullptr && table->editorFrame == window->frames.ed_timetable.get())
+        if (KT_TABLE* table = window->db.root->tableAt(i);
+            table != nullptr && table->editorFrame == window->frames.ed_timetable.get())
             timetable = table;
     ASSERT_NE(timetable, nullptr);
     ASSERT_NO_FATAL_FAILURE(clickNode(timetable));
@@ -449,7 +452,8 @@ TEST_F(TechnicianTest, ImpossibleTimesAndDatesAreRefusedWithAWord) {
     ASSERT_NO_FATAL_FAILURE(clickInto(start));
     QTest::keyClick(start, Qt::Key_Home);
     QTest::keyClicks(start, QStringLiteral("25"));
-    EXPECT_TRUE(editor->lastRefusal.startsWith(QStringLiteral("Такого времени нет"))) << editor->lastRefusal.toStdString();
+    EXPECT_TRUE(editor->lastRefusal.startsWith(QStringLiteral("Такого времени нет")))
+        << editor->lastRefusal.toStdString();
     EXPECT_NE(start->time().hour(), 25 % 24);
     EXPECT_EQ(QToolTip::text(), editor->lastRefusal);
 
@@ -458,7 +462,8 @@ TEST_F(TechnicianTest, ImpossibleTimesAndDatesAreRefusedWithAWord) {
     QDateEdit* holiday = editor->holidayStart.at(0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return holiday->isVisible(); }, 2000));
     if (!holiday->isEnabled())
-        QTest::mouseClick(editor->useHoliday.at(0), Qt::LeftButton, {}, QPoint(5, editor->useHoliday.at(0)->height() / 2));
+        QTest::mouseClick(editor->useHoliday.at(0), Qt::LeftButton, {},
+                          QPoint(5, editor->useHoliday.at(0)->height() / 2));
     ASSERT_TRUE(holiday->isEnabled());
     ASSERT_NO_FATAL_FAILURE(clickInto(holiday));
     QTest::keyClick(holiday, Qt::Key_Home);

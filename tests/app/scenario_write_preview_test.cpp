@@ -99,8 +99,7 @@ TEST_F(WriteWithPreviewTest, TheTechnicianSeesTheChangeCancelsThenWrites) {
             EXPECT_TRUE(write->isEnabled());
             QTest::mouseClick(write, Qt::LeftButton); // again: this time the technician goes on
             EXPECT_TRUE(QTest::qWaitFor(
-                [dialog] { return dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->isEnabled(); },
-                20000));
+                [dialog] { return dialog->findChild<QPushButton*>(QStringLiteral("bt_Close"))->isEnabled(); }, 20000));
             QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("bt_Close")), Qt::LeftButton);
         })
         .then([&](QDialog* dialog) {
@@ -213,7 +212,8 @@ TEST_F(WriteWithPreviewTest, TheTechnicianOpensWhatTheUnitHadBeforeAWriteAndKeep
     EXPECT_EQ(script.handled(), 2);
     EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(window->db.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "1") << "what the unit had";
-    EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("QOR22-5150-") + before[0] + QStringLiteral(" (только чтение)")))
+    EXPECT_TRUE(
+        window->windowTitle().contains(QStringLiteral("QOR22-5150-") + before[0] + QStringLiteral(" (только чтение)")))
         << window->windowTitle().toStdString();
 
     // An edit, then the tool bar's Save: it asks for a new name, and the snapshot stays as it was.

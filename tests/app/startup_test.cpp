@@ -16,7 +16,8 @@ TEST(StartUp, ExpandsPercentReferencesRepeatedlyAndStopsAtAnUnpairedSign) {
             return QStringLiteral("%USERPROFILE%/x");
         return QString();
     };
-    EXPECT_EQ(expandPercentRefs(QStringLiteral("%USERPROFILE%/Local/Temp"), env), QStringLiteral("/home/tech/Local/Temp"));
+    EXPECT_EQ(expandPercentRefs(QStringLiteral("%USERPROFILE%/Local/Temp"), env),
+              QStringLiteral("/home/tech/Local/Temp"));
     EXPECT_EQ(expandPercentRefs(QStringLiteral("%USERPROFILE%:%USERPROFILE%"), env),
               QStringLiteral("/home/tech:/home/tech"));
     // A value that itself holds a reference is expanded on the next round.

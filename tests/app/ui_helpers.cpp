@@ -61,16 +61,18 @@ ModalScript& ModalScript::then(Step step, QString what) {
 }
 
 ModalScript& ModalScript::click(const QString& buttonName) {
-    return then([buttonName](QDialog* dialog) {
-        auto* button = dialog->findChild<QAbstractButton*>(buttonName);
-        if (button == nullptr || !button->isEnabled()) {
-            // Another dialog than the test meant: fail, and close it so the test does not wait for ever.
-            ADD_FAILURE() << buttonName.toStdString() << (button == nullptr ? " is not there" : " is disabled");
-            dialog->done(QDialog::Rejected);
-            return;
-        }
-        button->click();
-    }, QStringLiteral("click ") + buttonName);
+    return then(
+        [buttonName](QDialog* dialog) {
+            auto* button = dialog->findChild<QAbstractButton*>(buttonName);
+            if (button == nullptr || !button->isEnabled()) {
+                // Another dialog than the test meant: fail, and close it so the test does not wait for ever.
+                ADD_FAILURE() << buttonName.toStdString() << (button == nullptr ? " is not there" : " is disabled");
+                dialog->done(QDialog::Rejected);
+                return;
+            }
+            button->click();
+        },
+        QStringLiteral("click ") + buttonName);
 }
 
 bool ModalScript::eventFilter(QObject* watched, QEvent* event) {
@@ -108,7 +110,8 @@ void ModalScript::tick() {
     // Run from a posted call, not inside the timer's slot: a timer does not fire again while its slot runs, so
     // a dialog that a step opens in turn (a job's question) would never be answered.
     QMetaObject::invokeMethod(
-        this, [step = std::move(step), d = QPointer<QDialog>(dialog)] {
+        this,
+        [step = std::move(step), d = QPointer<QDialog>(dialog)] {
             if (d)
                 step(d);
         },

@@ -69,9 +69,8 @@ TEST(UnitHistoryDialog, ListsTheSnapshotsNewestFirstAndComparesOneWithTheOpenDat
     ASSERT_TRUE(dialog.frm_compare->isVisible());
     QStringList objects;
     for (int i = 0; i < dialog.frm_compare->tv_Differences->topLevelItemCount(); ++i)
-        objects << dialog.frm_compare->tv_Differences->topLevelItem(i)
-                       ->data(0, Tfrm_compare::kObjectNameRole)
-                       .toString();
+        objects
+            << dialog.frm_compare->tv_Differences->topLevelItem(i)->data(0, Tfrm_compare::kObjectNameRole).toString();
     EXPECT_FALSE(objects.contains(QStringLiteral("SYSPARAM"))) << objects.join('|').toStdString();
 
     // The before-write has the unit's 4 rings against the database's 6.
@@ -79,9 +78,8 @@ TEST(UnitHistoryDialog, ListsTheSnapshotsNewestFirstAndComparesOneWithTheOpenDat
     QTest::mouseClick(dialog.bt_Compare, Qt::LeftButton);
     objects.clear();
     for (int i = 0; i < dialog.frm_compare->tv_Differences->topLevelItemCount(); ++i)
-        objects << dialog.frm_compare->tv_Differences->topLevelItem(i)
-                       ->data(0, Tfrm_compare::kObjectNameRole)
-                       .toString();
+        objects
+            << dialog.frm_compare->tv_Differences->topLevelItem(i)->data(0, Tfrm_compare::kObjectNameRole).toString();
     EXPECT_TRUE(objects.contains(QStringLiteral("SYSPARAM"))) << objects.join('|').toStdString();
 }
 

@@ -19,9 +19,9 @@ protected:
     void SetUp() override {
         port = env.path(QStringLiteral("port"));
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments(QStringList{QStringLiteral("--state"), env.path(QStringLiteral("unit")),
-                                      QStringLiteral("--link"), port} +
-                          extraUnitArguments());
+        unit.setArguments(
+            QStringList{QStringLiteral("--state"), env.path(QStringLiteral("unit")), QStringLiteral("--link"), port} +
+            extraUnitArguments());
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         unit.start();
         ASSERT_TRUE(unit.waitForStarted());

@@ -16,10 +16,9 @@ namespace {
 history::Preview samplePreview() {
     history::Preview p;
     p.unit = {"QOR22", "100001", "1.00.00"};
-    p.beforeSnapshot =
-        "/home/tech/.local/share/zirezid/units/QOR22-100001/20261208T175421.123Z-before-write/";
-    p.conflicts.push_back({"SYSPARAM", "системные параметры", "NRingsToPickup",
-                           "Количество звонков до ответа", "1", "8", "6", "8", false});
+    p.beforeSnapshot = "/home/tech/.local/share/zirezid/units/QOR22-100001/20261208T175421.123Z-before-write/";
+    p.conflicts.push_back({"SYSPARAM", "системные параметры", "NRingsToPickup", "Количество звонков до ответа", "1",
+                           "8", "6", "8", false});
     p.conflicts.push_back({"TRK(1)", "линия 1", "DayMenu", "Меню днём", "0", "3", "5", "3", false});
     p.unitChanges.push_back(
         {"SYSPARAM", "системные параметры", "PulseDialing", "Импульсный набор", "1", "0", "1", false});
@@ -28,11 +27,10 @@ history::Preview samplePreview() {
     d.captionA = d.captionB = "меню 0";
     d.fields.push_back({"SLPIndex", "Номер оператора", "0", "2"});
     p.changes.objects.push_back(d);
-    p.messages.push_back({"MENU(0)", "меню 0", history::MessageFate::Replaced,
-                          "old0.wav (12044 байт, CRC32 1A2B3C4D)", "new.wav (8044 байт, CRC32 5E6F7A8B)",
-                          true});
-    p.messages.push_back({"MENU(1)", "меню 1", history::MessageFate::Deleted,
-                          "old1.wav (4844 байт, CRC32 0BADF00D)", "-", false});
+    p.messages.push_back({"MENU(0)", "меню 0", history::MessageFate::Replaced, "old0.wav (12044 байт, CRC32 1A2B3C4D)",
+                          "new.wav (8044 байт, CRC32 5E6F7A8B)", true});
+    p.messages.push_back(
+        {"MENU(1)", "меню 1", history::MessageFate::Deleted, "old1.wav (4844 байт, CRC32 0BADF00D)", "-", false});
     return p;
 }
 
@@ -72,8 +70,7 @@ TEST(WritePreviewDialog, ListsConflictsFirstAndHandsBackTheChoicesOnlyWhenTheWri
         QTest::mouseClick(dialog.bt_AllUnit, Qt::LeftButton);
         QTreeWidgetItem* conflicts = dialog.tv_Changes->topLevelItem(0);
         conflicts->child(1)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Unchecked);
-        dialog.tv_Changes->topLevelItem(1)->child(0)->setCheckState(WritePreviewDialog::kChoiceColumn,
-                                                                    Qt::Checked);
+        dialog.tv_Changes->topLevelItem(1)->child(0)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Checked);
         // Enter presses the default button, which is Cancel: the choices stay where they were.
         QTest::keyClick(&dialog, Qt::Key_Return);
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -85,10 +82,8 @@ TEST(WritePreviewDialog, ListsConflictsFirstAndHandsBackTheChoicesOnlyWhenTheWri
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         QTest::mouseClick(dialog.bt_AllUnit, Qt::LeftButton);
-        dialog.tv_Changes->topLevelItem(0)->child(1)->setCheckState(WritePreviewDialog::kChoiceColumn,
-                                                                    Qt::Unchecked);
-        dialog.tv_Changes->topLevelItem(1)->child(0)->setCheckState(WritePreviewDialog::kChoiceColumn,
-                                                                    Qt::Checked);
+        dialog.tv_Changes->topLevelItem(0)->child(1)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Unchecked);
+        dialog.tv_Changes->topLevelItem(1)->child(0)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Checked);
         QTest::mouseClick(dialog.bt_Go, Qt::LeftButton);
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         EXPECT_TRUE(preview.conflicts[0].keepUnit);
@@ -106,7 +101,6 @@ TEST(WritePreviewDialog, AnUnidentifiedUnitIsSaidAndAWriteWithoutChangesSaysSo) 
     EXPECT_TRUE(dialog.lbl_Head->text().contains(QStringLiteral("не удалось опознать")));
     EXPECT_TRUE(dialog.lbl_Head->text().contains(QStringLiteral("История не ведётся")));
     ASSERT_EQ(dialog.tv_Changes->topLevelItemCount(), 1);
-    EXPECT_EQ(dialog.tv_Changes->topLevelItem(0)->text(0),
-              QStringLiteral("Устройство уже совпадает с базой."));
+    EXPECT_EQ(dialog.tv_Changes->topLevelItem(0)->text(0), QStringLiteral("Устройство уже совпадает с базой."));
     EXPECT_FALSE(dialog.bt_AllUnit->isVisibleTo(&dialog));
 }

@@ -32,13 +32,9 @@ inline int shell(const std::string& command, std::string* output = nullptr) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline bool haveTool(const std::string& name) {
-    return shell("command -v " + name + " >/dev/null") == 0;
-}
+inline bool haveTool(const std::string& name) { return shell("command -v " + name + " >/dev/null") == 0; }
 
-inline std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
+inline std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
 // A speech-like test signal: two tones with a syllable-rate envelope and a little noise, so that loudness
 // gating, peaks and coding all see something like a voice.
@@ -75,8 +71,7 @@ struct PeerLoudness {
 inline PeerLoudness ffmpegLoudness(const fs::path& file) {
     std::string out;
     PeerLoudness r;
-    if (shell("ffmpeg -nostats -hide_banner -i " + quoted(file) +
-                  " -filter_complex ebur128=peak=true -f null -",
+    if (shell("ffmpeg -nostats -hide_banner -i " + quoted(file) + " -filter_complex ebur128=peak=true -f null -",
               &out) != 0)
         return r;
     const std::size_t summary = out.rfind("Summary:");

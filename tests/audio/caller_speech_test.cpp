@@ -81,8 +81,7 @@ TEST_F(CallerSound, ReferenceResamplerKeepsTheVoiceBandAndStopsWhatTheUnitCannot
 class Speech : public ScratchTest {};
 
 TEST_F(Speech, RussianSentenceGivesAudibleSpeechOfPlausibleLength) {
-    const std::string text =
-        "Здравствуйте! Вы позвонили в сервисный центр. Для связи с оператором нажмите ноль.";
+    const std::string text = "Здравствуйте! Вы позвонили в сервисный центр. Для связи с оператором нажмите ноль.";
     audio::Sound normal;
     std::string error;
     ASSERT_TRUE(audio::speak(text, {}, normal, &error)) << error;

@@ -25,9 +25,7 @@ TEST_F(CliAudio, SoundImportTakesAnMp3AndEvensItsLoudness) {
     ASSERT_EQ(shell("lame --quiet -m j " + quoted(src) + " " + quoted(dir / "studio.mp3")), 0);
     const fs::path out = dir / "01.wav";
     std::string output;
-    ASSERT_EQ(cli("sound import " + quoted(dir / "studio.mp3") + " " + quoted(out) + " --normalize --trim",
-                  &output),
-              0)
+    ASSERT_EQ(cli("sound import " + quoted(dir / "studio.mp3") + " " + quoted(out) + " --normalize --trim", &output), 0)
         << output;
     audio::Sound got;
     ASSERT_TRUE(audio::decodeFile(out.string(), got));

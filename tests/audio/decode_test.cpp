@@ -18,8 +18,7 @@ void putLe(std::string& s, std::uint32_t v, int bytes) {
 }
 
 // A PCM WAV header written by hand, so that each field can lie.
-std::string wavHeader(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
-                      std::uint32_t dataSize) {
+std::string wavHeader(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint32_t dataSize) {
     std::string h = "RIFF";
     putLe(h, dataSize + 36, 4);
     h += "WAVEfmt ";

@@ -101,8 +101,7 @@ TEST_F(Loudness, TrimLeavesTheMarginAtBothEnds) {
         head = std::max(head, static_cast<double>(std::fabs(s.samples[i])));
     EXPECT_LT(head, 0.001);
     double start = 0;
-    for (std::size_t i = static_cast<std::size_t>(0.19 * 8000); i < static_cast<std::size_t>(0.25 * 8000);
-         ++i)
+    for (std::size_t i = static_cast<std::size_t>(0.19 * 8000); i < static_cast<std::size_t>(0.25 * 8000); ++i)
         start = std::max(start, static_cast<double>(std::fabs(s.samples[i])));
     EXPECT_GT(start, 0.05);
 

@@ -103,13 +103,11 @@ TEST_F(Cli, NewFileReadsBackUnchangedThroughCheckAndDump) {
     EXPECT_EQ(r.err, "");
     const Result dump = run({"dump", f});
     ASSERT_EQ(dump.rc, 0) << dump.err;
-    EXPECT_EQ(dump.out.substr(0, dump.out.find('\n')),
-              "KT_BASE\tБаза настроек: site.qor\t29\t0 1X 2X 3 5XX 6X ");
+    EXPECT_EQ(dump.out.substr(0, dump.out.find('\n')), "KT_BASE\tБаза настроек: site.qor\t29\t0 1X 2X 3 5XX 6X ");
     EXPECT_NE(dump.out.find("\nSYSPARAM\tсистемные параметры\t0\t7316 0 12 12 0 1 2000 500 200 1 \n"),
               std::string::npos);
     EXPECT_NE(dump.out.find("\nTRK(2)\tлиния 2\t12\t"), std::string::npos);
-    EXPECT_NE(dump.out.find("\nMENU(49)\tменю 49\t549\t'' 0 0 00 00 00 00 00 00 00 00 00 00 00 \n"),
-              std::string::npos);
+    EXPECT_NE(dump.out.find("\nMENU(49)\tменю 49\t549\t'' 0 0 00 00 00 00 00 00 00 00 00 00 00 \n"), std::string::npos);
     EXPECT_NE(dump.out.find("\nDEVICEINFO\tданные о системе\t90\t"), std::string::npos);
 
     // Storing a value the file already holds saves the same bytes; so does a second save of a change.
@@ -121,8 +119,7 @@ TEST_F(Cli, NewFileReadsBackUnchangedThroughCheckAndDump) {
     ASSERT_EQ(run({"set", f, "MENU(2)", "Desc", "Главное меню"}).rc, 0);
     EXPECT_EQ(readBytes(f), once);
     EXPECT_NE(once.find(*cp1251::fromUtf8("Desc='Главное меню'\r\n")), std::string::npos);
-    EXPECT_NE(run({"dump", f}).out.find("\nMENU(2)\tменю 2 : Главное меню\t502\t'Главное меню' "),
-              std::string::npos);
+    EXPECT_NE(run({"dump", f}).out.find("\nMENU(2)\tменю 2 : Главное меню\t502\t'Главное меню' "), std::string::npos);
 
     ASSERT_EQ(run({"new", "--type", "QOR11", file("small.qor")}).rc, 0);
     const std::string small = run({"dump", file("small.qor")}).out;
@@ -142,21 +139,13 @@ TEST_F(Cli, SetStoresEditAndStoredForms) {
         const char* line; // as written to the file
     };
     const Case cases[] = {
-        {{"TIMETABLE", "DayStart[1]", "08:30"},
-         "TIMETABLE",
-         "DayStart[1]",
-         "08:30\n",
-         "DayStart[1]=0830\r\n"},
+        {{"TIMETABLE", "DayStart[1]", "08:30"}, "TIMETABLE", "DayStart[1]", "08:30\n", "DayStart[1]=0830\r\n"},
         {{"TIMETABLE", "HolidayStart[0]", "31.12"},
          "TIMETABLE",
          "HolidayStart[0]",
          "31.12\n",
          "HolidayStart[0]=3112\r\n"},
-        {{"--stored", "TIMETABLE", "DayEnd[7]", "1745"},
-         "TIMETABLE",
-         "DayEnd[7]",
-         "17:45\n",
-         "DayEnd[7]=1745\r\n"},
+        {{"--stored", "TIMETABLE", "DayEnd[7]", "1745"}, "TIMETABLE", "DayEnd[7]", "17:45\n", "DayEnd[7]=1745\r\n"},
         {{"--stored", "MENU(3)", "ActionDTMF[5]", "0107"},
          "MENU(3)",
          "ActionDTMF[5]",
@@ -167,11 +156,7 @@ TEST_F(Cli, SetStoresEditAndStoredForms) {
          "ActionDTMF[1]",
          "002000\n",
          "ActionDTMF[1]=02002000\r\n"},
-        {{"MENU(3)", "ActionDTMF[1]", "013000"},
-         "MENU(3)",
-         "ActionDTMF[1]",
-         "013000\n",
-         "ActionDTMF[1]=02013000\r\n"},
+        {{"MENU(3)", "ActionDTMF[1]", "013000"}, "MENU(3)", "ActionDTMF[1]", "013000\n", "ActionDTMF[1]=02013000\r\n"},
         {{"MAILBOX(2)", "Password", "4321"}, "MAILBOX(2)", "Password", "4321\n", "Pwd=4321\r\n"},
         {{"SYSPARAM", "Password", "123456"}, "SYSPARAM", "Password", "123456\n", "Password=123456\r\n"},
         {{"MENU(0)", "Desc", "--", "--важно--"}, "MENU(0)", "Desc", "--важно--\n", "Desc='--"},
@@ -232,8 +217,7 @@ TEST_F(Cli, BadFilesGiveTheLoadMessagesAndNeverCrash) {
     const std::string ring = copyData("ring_out_of_range.qor");
     r = run({"check", ring});
     EXPECT_EQ(r.rc, 1);
-    EXPECT_NE(r.err.find("NRingsToPickup (Число звонков до ответа на вызов) : 100 - вне диапазона"),
-              std::string::npos);
+    EXPECT_NE(r.err.find("NRingsToPickup (Число звонков до ответа на вызов) : 100 - вне диапазона"), std::string::npos);
     // A set on a file that does not load leaves it as it was.
     EXPECT_EQ(run({"set", ring, "SYSPARAM", "GainRxdB12", "3"}).rc, 1);
     EXPECT_EQ(readBytes(ring), readBytes(fs::path(CLI_DATA_DIR) / "ring_out_of_range.qor"));
@@ -248,8 +232,7 @@ TEST_F(Cli, BadFilesGiveTheLoadMessagesAndNeverCrash) {
     EXPECT_EQ(run({"get", times, "TIMETABLE", "DayStart[1]"}).out, "00:00\n");
     r = run({"set", times, "SYSPARAM", "NRingsToPickup", "3"});
     EXPECT_EQ(r.rc, 1);
-    EXPECT_NE(r.err.find("Файл не изменён: " + times + ": в нём есть неверные значения"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("Файл не изменён: " + times + ": в нём есть неверные значения"), std::string::npos) << r.err;
     EXPECT_EQ(readBytes(times), readBytes(fs::path(CLI_DATA_DIR) / "bad_time_and_date.qor"));
 
     r = run({"check", file("missing.qor")});
@@ -264,8 +247,7 @@ TEST_F(Cli, HandWrittenFileOpensAndKeepsItsForeignParts) {
     const Result dump = run({"dump", f});
     ASSERT_EQ(dump.rc, 0) << dump.err;
     EXPECT_EQ(dump.err, "");
-    EXPECT_NE(dump.out.find("\nMENU(0)\tменю 0 : Главное\t500\t'Главное' 0 0 00 00 00 00 00 0102 "),
-              std::string::npos);
+    EXPECT_NE(dump.out.find("\nMENU(0)\tменю 0 : Главное\t500\t'Главное' 0 0 00 00 00 00 00 0102 "), std::string::npos);
     EXPECT_EQ(dump.out.find("MENU(1)\t"), std::string::npos);  // isVisible=0: not in the tree
     EXPECT_EQ(dump.out.find("SYSPARAM\t"), std::string::npos); // no isVisible: hidden
     EXPECT_EQ(run({"get", f, "MENU(0)", "Message"}).out, "passwd\n");
@@ -340,9 +322,9 @@ TEST_F(Cli, EveryCommandReadsItsOptionsByOneRule) {
         EXPECT_NE(r.err.find("unknown option --"), std::string::npos) << args[0] << ": " << r.err;
     }
     // An option without its value names what is missing, in every group alike.
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"ymodem", "send", sent, "--port"},
-                                                 std::vector<std::string>{"info", "--port"},
-                                                 std::vector<std::string>{"new", "--type"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"ymodem", "send", sent, "--port"}, std::vector<std::string>{"info", "--port"},
+          std::vector<std::string>{"new", "--type"}}) {
         const Result r = run(args);
         EXPECT_EQ(r.rc, 2) << args[0];
         EXPECT_NE(r.err.find(" needs "), std::string::npos) << args[0] << ": " << r.err;
@@ -456,8 +438,8 @@ TEST_F(Cli, SoundRefusesWhatIsNotARegularFileAndNamesWhatFailed) {
     writeBytesTo(file("tone.ktm"), std::string(4000, '\x37'));
     r = run({"sound", "to-wav", file("tone.ktm"), file("no/such/out.wav")});
     EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.err, "Ошибка 204: Невозможно записать файл " + file("no/such/out.wav") +
-                         ": нет такого файла или папки\n");
+    EXPECT_EQ(r.err,
+              "Ошибка 204: Невозможно записать файл " + file("no/such/out.wav") + ": нет такого файла или папки\n");
     if (::geteuid() != 0) {
         fs::create_directories(dir / "locked");
         fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);

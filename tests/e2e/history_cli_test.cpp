@@ -35,8 +35,7 @@ std::string recording(std::size_t size, int seed) {
 }
 
 // The paths whose presence or bytes differ between two states of a folder: empty when they are the same.
-std::string differences(const std::map<std::string, std::string>& a,
-                        const std::map<std::string, std::string>& b) {
+std::string differences(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b) {
     std::string out;
     for (const auto& [path, bytes] : a)
         if (!b.count(path))
@@ -60,8 +59,7 @@ protected:
         fs::create_directories(dir.path() / "config");
     }
     void startUnit(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args{"--state", unitDir().string(), "--link", port(),
-                                      "--log",   log().string()};
+        std::vector<std::string> args{"--state", unitDir().string(), "--link", port(), "--log", log().string()};
         args.insert(args.end(), extra.begin(), extra.end());
         unit = std::make_unique<unitsim_test::UnitsimProcess>(args);
         ASSERT_TRUE(unit->readLine().has_value());
@@ -80,8 +78,7 @@ protected:
         const fs::path out = dir.path() / "cli.out", err = dir.path() / "cli.err";
         const std::string command = prefix + "XDG_DATA_HOME='" + (dir.path() / "data").string() +
                                     "' XDG_CONFIG_HOME='" + (dir.path() / "config").string() + "' " +
-                                    std::string(ZIREZID_CLI) + " " + args + " >" + out.string() + " 2>" +
-                                    err.string();
+                                    std::string(ZIREZID_CLI) + " " + args + " >" + out.string() + " 2>" + err.string();
         const int st = std::system(command.c_str());
         CliResult r;
         r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -134,8 +131,8 @@ TEST_F(HistoryCli, RestoreAfterAWritePutsTheUnitBackByteForByte) {
     writeWav(file("site.messages/50001/new.wav"), 8000, 4000);
     ASSERT_EQ(cli("set --stored " + file("site.qor") + " 'MENU(0)' Message new.wav").status, 0);
     // MENU(0)'s recording is replaced, MENU(1)'s deleted (the database names none).
-    const CliResult w = cli("write --port " + port() +
-                            " --replace yes --objects SYSPARAM,'MENU(0)','MENU(1)' " + file("site.qor"));
+    const CliResult w =
+        cli("write --port " + port() + " --replace yes --objects SYSPARAM,'MENU(0)','MENU(1)' " + file("site.qor"));
     ASSERT_EQ(w.status, 0) << w.err;
     EXPECT_NE(w.out.find("SYSPARAM\tNRingsToPickup\t1\t6"), std::string::npos) << w.out;
     EXPECT_NE(w.out.find("MENU(0)\tMessage\told0.wav"), std::string::npos) << w.out;
@@ -156,9 +153,9 @@ TEST_F(HistoryCli, RestoreAfterAWritePutsTheUnitBackByteForByte) {
     EXPECT_EQ(differences(before, filesOf(unitDir())), "") << r.out << r.err;
     // A restore is a write of its own: its snapshots are there.
     const auto names = snapshotNames();
-    EXPECT_EQ(std::count_if(names.begin(), names.end(),
-                            [](const std::string& n) { return n.ends_with("-before-write"); }),
-              2);
+    EXPECT_EQ(
+        std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with("-before-write"); }),
+        2);
     EXPECT_EQ(cli("history --port " + port()).out, cli("history --unit QOR22-4242").out);
 }
 
@@ -176,12 +173,10 @@ TEST_F(HistoryCli, DryRunReadsAndComparesButSendsNothing) {
     EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "1");
 
     // Once the unit matches, the dry run says so with status 0.
-    ASSERT_EQ(cli("write --replace no --port " + port() + " --objects SYSPARAM " + file("site.qor")).status,
-              0);
+    ASSERT_EQ(cli("write --replace no --port " + port() + " --objects SYSPARAM " + file("site.qor")).status, 0);
     d = cli("write --dry-run --port " + port() + " --objects SYSPARAM " + file("site.qor"));
     EXPECT_EQ(d.status, 0) << d.out << d.err;
-    EXPECT_EQ(cli("write --dry-run --conflicts sideways --port " + port() + " " + file("site.qor")).status,
-              2);
+    EXPECT_EQ(cli("write --dry-run --conflicts sideways --port " + port() + " " + file("site.qor")).status, 2);
 }
 
 TEST_F(HistoryCli, AChangeOnTheUnitSinceTheReadIsAConflictNotOverwrittenSilently) {
@@ -247,8 +242,7 @@ TEST_F(HistoryCli, AHistoryFolderThatCannotTakeTheSnapshotRefusesTheWrite) {
     // The technician may write without history after saying so.
     std::ofstream(dir.path() / "config" / "NORDAL.conf");
     fs::create_directories(dir.path() / "config" / "NORDAL");
-    std::ofstream(dir.path() / "config" / "NORDAL" / "ZIRezid.conf")
-        << "[History]\nAllowWithoutHistory=true\n";
+    std::ofstream(dir.path() / "config" / "NORDAL" / "ZIRezid.conf") << "[History]\nAllowWithoutHistory=true\n";
     fs::remove_all(dir.path() / "data");
     std::ofstream(dir.path() / "data") << "x";
     w = cli("write --without-history --port " + port() + " --objects SYSPARAM " + file("site.qor"));
@@ -263,15 +257,13 @@ TEST_F(HistoryCli, TheSizeLimitRemovesTheOldestButKeepsTheNewestBeforeWrite) {
     std::ofstream(dir.path() / "config" / "NORDAL" / "ZIRezid.conf") << "[History]\nSizeLimitMiB=1\n";
     ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
     ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 6").status, 0);
-    ASSERT_EQ(cli("write --replace no --port " + port() + " --objects SYSPARAM,'MENU(0)' " + file("site.qor"))
-                  .status,
+    ASSERT_EQ(cli("write --replace no --port " + port() + " --objects SYSPARAM,'MENU(0)' " + file("site.qor")).status,
               0);
     const auto afterWrite = snapshotNames();
     ASSERT_EQ(afterWrite.size(), 2u);
     // The database names no recording for MENU(0): each dry run reports the deletion a write would make.
     for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor")).status,
-                  1);
+        ASSERT_EQ(cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor")).status, 1);
     const auto names = snapshotNames();
     // The before-write stays (an undo needs it), the newest dry run's read too; the others went.
     ASSERT_EQ(names.size(), 2u) << names.size();
@@ -289,8 +281,7 @@ TEST_F(HistoryCli, ALineCutDuringTheWriteIsSummedUpAndARestoreStillWorks) {
     fs::create_directories(file("site.messages/50001"));
     writeWav(file("site.messages/50001/long.wav"), 8000, 40000);
     ASSERT_EQ(cli("set --stored " + file("site.qor") + " 'MENU(0)' Message long.wav").status, 0);
-    const CliResult w =
-        cli("write --port " + port() + " --objects SYSPARAM,'MENU(0)','MENU(1)' " + file("site.qor"));
+    const CliResult w = cli("write --port " + port() + " --objects SYSPARAM,'MENU(0)','MENU(1)' " + file("site.qor"));
     EXPECT_EQ(w.status, 1);
     EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "6");
     EXPECT_EQ(unitField("MENU(1)", "SLPIndex"), "0");
@@ -298,8 +289,7 @@ TEST_F(HistoryCli, ALineCutDuringTheWriteIsSummedUpAndARestoreStillWorks) {
     const CliResult h = cli("history --unit QOR22-31");
     const auto line = h.out.substr(0, h.out.find('\n'));
     EXPECT_NE(line.find("after-write"), std::string::npos) << h.out;
-    EXPECT_NE(line.find("записано объектов: 2 из 3; не дошли до устройства: MENU(1)"), std::string::npos)
-        << h.out;
+    EXPECT_NE(line.find("записано объектов: 2 из 3; не дошли до устройства: MENU(1)"), std::string::npos) << h.out;
 
     ASSERT_TRUE(unitsim_test::waitForText(log(), " ul 50001 "));
     const CliResult r = cli("restore --port " + port());
@@ -312,8 +302,7 @@ TEST_F(HistoryCli, ADamagedSnapshotIsNeverWrittenToTheUnit) {
     startUnit({"--serial", "77"});
     ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
     ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 6").status, 0);
-    ASSERT_EQ(cli("write --replace no --port " + port() + " --objects SYSPARAM,'MENU(0)' " + file("site.qor"))
-                  .status,
+    ASSERT_EQ(cli("write --replace no --port " + port() + " --objects SYSPARAM,'MENU(0)' " + file("site.qor")).status,
               0);
     const auto unitFolder = historyRoot() / "QOR22-77";
     fs::path before;

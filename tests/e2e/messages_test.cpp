@@ -191,8 +191,8 @@ TEST_F(Messages, StopDuringAReplacingUploadSaysTheMenuLostItsMessage) {
     ASSERT_GE(ui->rows.size(), 2u);
     EXPECT_EQ(ui->rows[1], "Прервано, сообщение на блоке удалено");
     EXPECT_TRUE(ui->rows.size() < 3 || ui->rows[2].empty()) << "the second menu was not reached";
-    EXPECT_EQ(ui->panels[1], "Запись прервана. Ошибок при записи: 1. Без сообщения на блоке: " +
-                                 menu(*db, 0)->getDescription());
+    EXPECT_EQ(ui->panels[1],
+              "Запись прервана. Ошибок при записи: 1. Без сообщения на блоке: " + menu(*db, 0)->getDescription());
     EXPECT_FALSE(fs::exists(unitMessages("500") / "old.ktm"));
     EXPECT_FALSE(fs::exists(unitMessages("500") / "long.ktm"));
 
@@ -222,7 +222,8 @@ TEST_F(Messages, CorruptedAndLostBytesInTransfersAreRepaired) {
     link->linkObjects = {{"", menu(*fresh, 0)}};
     link->isLoadMsg = true;
     EXPECT_EQ(link->readAll(), 1);
-    for (auto& q : ui->questions) ADD_FAILURE() << q;
+    for (auto& q : ui->questions)
+        ADD_FAILURE() << q;
     // Blocks are stored in whole byte pairs, so an odd file loses its last byte on the way down.
     EXPECT_EQ(fs::file_size(fs::path(fresh->messagesFolder) / "50001" / "noisy.wav"),
               44u + 4 * (fs::file_size(onUnit) & ~std::uintmax_t{1}));

@@ -62,8 +62,8 @@ TEST_F(UnitTest, AnObjectTheUnitRefusesIsAskedAboutAndSkipped) {
     // A QOR22 database against a QOR11 unit: the second lines are unknown to it.
     auto other = newDatabase("other", 29);
     link->database = other.get();
-    link->linkObjects = {{"", other->findObject("TRK(1)")}, {"", other->findObject("TRK(2)")},
-                         {"", other->findObject("SLP(1)")}};
+    link->linkObjects = {
+        {"", other->findObject("TRK(1)")}, {"", other->findObject("TRK(2)")}, {"", other->findObject("SLP(1)")}};
     ui->abortRetryIgnore = {mrRetry, mrIgnore};
     EXPECT_EQ(link->readAll(), 2);
     ASSERT_EQ(ui->questions.size(), 2u);
@@ -79,8 +79,8 @@ TEST_F(UnitTest, StopFromTheQuestionEndsTheWriteAndRereadsTheDeviceInformation) 
     ASSERT_TRUE(link->openSession());
     auto other = newDatabase("other", 29);
     link->database = other.get();
-    link->linkObjects = {{"", other->findObject("TRK(1)")}, {"", other->findObject("TRK(2)")},
-                         {"", other->findObject("SLP(1)")}};
+    link->linkObjects = {
+        {"", other->findObject("TRK(1)")}, {"", other->findObject("TRK(2)")}, {"", other->findObject("SLP(1)")}};
     ui->abortRetryIgnore = {mrAbort};
     const int infoBefore = ui->deviceInfoChanges;
     EXPECT_EQ(link->writeAll(), 2);

@@ -97,7 +97,9 @@ protected:
         serial::SetMainThreadHost(nullptr);
         unit.reset();
     }
-    fs::path unitMessages(const std::string& menuCode) const { return dir.path() / "unit" / "messages" / (menuCode + "01"); }
+    fs::path unitMessages(const std::string& menuCode) const {
+        return dir.path() / "unit" / "messages" / (menuCode + "01");
+    }
 
     unitsim_test::TempDir dir;
     std::unique_ptr<unitsim_test::UnitsimProcess> unit;

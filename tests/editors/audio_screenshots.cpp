@@ -55,8 +55,7 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromStdString(db.messagesFolder) + QStringLiteral("50101/");
     QDir().mkpath(folder);
     audio::Sound take;
-    audio::speak("Здравствуйте! Вы позвонили в сервисный центр. Для связи с инженером нажмите один.", {},
-                 take);
+    audio::speak("Здравствуйте! Вы позвонили в сервисный центр. Для связи с инженером нажмите один.", {}, take);
     take.samples.insert(take.samples.begin(), static_cast<std::size_t>(take.rate), 0.0f);
     for (float& v : take.samples)
         v *= 0.25f;

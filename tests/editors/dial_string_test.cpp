@@ -27,8 +27,8 @@ protected:
     DialStringTest() : spec(frames.frm_spec.get()) {
         holder = std::make_unique<KT_TABLE_OBJECT>();
         holder->description = "набор";
-        record = holder->addField(std::make_unique<KT_CODE>("-", 1, 20, true, true, true, true, true), "Dial",
-                                  "01", "Номер для набора");
+        record = holder->addField(std::make_unique<KT_CODE>("-", 1, 20, true, true, true, true, true), "Dial", "01",
+                                  "Номер для набора");
         frame = std::make_unique<TKT_EDITOR>();
         auto* layout = new QVBoxLayout(frame->pnl_middle);
         edit = new KtMaskEdit(frame->pnl_middle);
@@ -181,8 +181,8 @@ TEST_F(DialStringTest, InsertAndDeleteWorkAtTheCaretOrAtTheGridRow) {
     spec->bt_InsClick();
     // The caret lands after "*6" and the edited "222": five characters in, inside "*7345".
     EXPECT_EQ(spec->me->text(), QStringLiteral("*62*7*0345"));
-    ASSERT_EQ(column(0), (QStringList{QStringLiteral("*6"), QString(), QStringLiteral("*7"),
-                                      QStringLiteral("*0"), QString()}));
+    ASSERT_EQ(column(0),
+              (QStringList{QStringLiteral("*6"), QString(), QStringLiteral("*7"), QStringLiteral("*0"), QString()}));
     spec->grd_dst->item(1, 1)->setText(QStringLiteral("99"));
     spec->gridLastUsed = true;
     spec->grd_dst->selectRow(0);

@@ -13,9 +13,7 @@ void RecordingHost::showMessage(const std::string& text, host::MessageIcon) {
     messages << QString::fromStdString(text);
 }
 
-void RecordingHost::processEvents() {
-    QCoreApplication::processEvents();
-}
+void RecordingHost::processEvents() { QCoreApplication::processEvents(); }
 
 EditorTest::EditorTest() {
     frames = createEditorFrames();
@@ -38,9 +36,7 @@ EditorTest::EditorTest() {
     EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
 }
 
-EditorTest::~EditorTest() {
-    frames.releaseAll();
-}
+EditorTest::~EditorTest() { frames.releaseAll(); }
 
 void EditorTest::show(TKT_EDITOR* frame, KT_TABLE* object) {
     ASSERT_NE(object, nullptr);

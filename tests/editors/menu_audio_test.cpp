@@ -65,8 +65,8 @@ TEST_F(MenuAudioTest, BrowseTakesAnMp3AndShowsWaveformLoudnessAndUnitSize) {
     audio::Sound studio = speechLike(44100, 2.0, 0.05);
     studio.samples.insert(studio.samples.begin(), 22050, 0.0f);
     ASSERT_TRUE(audio::writeWav16(path(QStringLiteral("studio.wav")).toStdString(), studio));
-    ASSERT_EQ(shell("lame --quiet " + audio_test::quoted(path(QStringLiteral("studio.wav")).toStdString()) +
-                    " " + audio_test::quoted(path(QStringLiteral("Приветствие.mp3")).toStdString())),
+    ASSERT_EQ(shell("lame --quiet " + audio_test::quoted(path(QStringLiteral("studio.wav")).toStdString()) + " " +
+                    audio_test::quoted(path(QStringLiteral("Приветствие.mp3")).toStdString())),
               0);
     show(ed, object("MENU(3)"));
     EXPECT_FALSE(panel->btNormalize->isEnabled());
@@ -84,8 +84,7 @@ TEST_F(MenuAudioTest, BrowseTakesAnMp3AndShowsWaveformLoudnessAndUnitSize) {
     EXPECT_TRUE(panel->lbl_Loudness->text().contains(QStringLiteral("LUFS")))
         << panel->lbl_Loudness->text().toStdString();
     EXPECT_TRUE(panel->lbl_Loudness->text().contains(QStringLiteral("dBTP")));
-    EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("0:02,5")))
-        << panel->lbl_Info->text().toStdString();
+    EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("0:02,5"))) << panel->lbl_Info->text().toStdString();
     EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("в устройстве 10000 байт")))
         << panel->lbl_Info->text().toStdString();
     EXPECT_GT(panel->caller().snrDb, 10.0);
@@ -141,8 +140,7 @@ TEST_F(MenuAudioTest, CallersSoundIsTheUnitsConversionThereAndBack) {
 
     const std::string ktm = path(QStringLiteral("m.ktm")).toStdString();
     const std::string back = path(QStringLiteral("back.wav")).toStdString();
-    ASSERT_EQ(sound::convertSoundFile(menuFile(QStringLiteral("m.wav")).toStdString(), ktm, false, nullptr),
-              0);
+    ASSERT_EQ(sound::convertSoundFile(menuFile(QStringLiteral("m.wav")).toStdString(), ktm, false, nullptr), 0);
     ASSERT_EQ(sound::convertSoundFile(ktm, back, true, nullptr), 0);
     EXPECT_EQ(bytesOf(panel->callerFile()), bytesOf(QString::fromStdString(back)));
 }
@@ -161,8 +159,8 @@ TEST_F(MenuAudioTest, SpokenTextBecomesTheMessageWithItsTextBeside) {
             }
             seen = active->ed_Text->toPlainText();
             active->ed_Text->selectAll();
-            typeText(active->ed_Text, runs == 1 ? QStringLiteral("Добрый день. Нажмите один.")
-                                                : QStringLiteral("Добрый вечер."));
+            typeText(active->ed_Text,
+                     runs == 1 ? QStringLiteral("Добрый день. Нажмите один.") : QStringLiteral("Добрый вечер."));
             active->se_Rate->setValue(170);
             QTest::mouseClick(active->btListen, Qt::LeftButton);
             EXPECT_TRUE(QFileInfo(active->lastListened).isFile());
@@ -192,8 +190,7 @@ TEST_F(MenuAudioTest, UndecodableFileSaysWhyAndKeepsTheOlderMessage) {
     chosen = path(QStringLiteral("good.wav"));
     QTest::mouseClick(ed->btOpen, Qt::LeftButton);
     const QString before = bytesOf(menuFile(QStringLiteral("good.wav")));
-    ASSERT_TRUE(
-        atomic_file::writeAll(path(QStringLiteral("good.mp3")).toStdString(), std::string(4000, 'z')));
+    ASSERT_TRUE(atomic_file::writeAll(path(QStringLiteral("good.mp3")).toStdString(), std::string(4000, 'z')));
     chosen = path(QStringLiteral("good.mp3"));
     QTest::mouseClick(ed->btOpen, Qt::LeftButton);
     ASSERT_EQ(recorder.messages.size(), 1);
@@ -215,8 +212,7 @@ TEST_F(MenuAudioTest, FailedWriteLeavesTheOlderMessageWhole) {
     const QString before = bytesOf(file);
     ASSERT_EQ(before.size(), 16044);
     // The same name again, now a minute long: about 1 MB against a limit of 64 kB.
-    ASSERT_TRUE(
-        audio::writeWav16(path(QStringLiteral("greeting.wav")).toStdString(), speechLike(8000, 60.0)));
+    ASSERT_TRUE(audio::writeWav16(path(QStringLiteral("greeting.wav")).toStdString(), speechLike(8000, 60.0)));
     struct rlimit old {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -227,8 +223,7 @@ TEST_F(MenuAudioTest, FailedWriteLeavesTheOlderMessageWhole) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_EQ(recorder.messages.size(), 1);
-    EXPECT_TRUE(recorder.messages[0].contains(QStringLiteral("greeting.wav")))
-        << recorder.messages[0].toStdString();
+    EXPECT_TRUE(recorder.messages[0].contains(QStringLiteral("greeting.wav"))) << recorder.messages[0].toStdString();
     EXPECT_EQ(bytesOf(file), before);
     EXPECT_EQ(QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("greeting.wav")});

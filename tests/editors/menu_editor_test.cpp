@@ -142,9 +142,8 @@ TEST_F(MenuEditorTest, KindWithoutParameterHidesEveryParameterControl) {
     ASSERT_FALSE(r.cb_3->isHidden());
     pick(r.cb_1, 0);
     EXPECT_EQ(field("MENU(0)", "ActionDTMF[5]"), "00");
-    for (QWidget* w :
-         {static_cast<QWidget*>(r.cb_2), static_cast<QWidget*>(r.st_2), static_cast<QWidget*>(r.ed_2),
-          static_cast<QWidget*>(r.st_3), static_cast<QWidget*>(r.cb_3)}) {
+    for (QWidget* w : {static_cast<QWidget*>(r.cb_2), static_cast<QWidget*>(r.st_2), static_cast<QWidget*>(r.ed_2),
+                       static_cast<QWidget*>(r.st_3), static_cast<QWidget*>(r.cb_3)}) {
         EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString();
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     }

@@ -69,10 +69,9 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromStdString(db.messagesFolder) + QStringLiteral("50101/");
     QDir().mkpath(folder);
     QProcess::execute(QStringLiteral("sox"),
-                      {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
-                       QStringLiteral("-b"), QStringLiteral("16"), folder + QStringLiteral("hello.wav"),
-                       QStringLiteral("synth"), QStringLiteral("0.5"), QStringLiteral("sine"),
-                       QStringLiteral("440")});
+                      {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"), QStringLiteral("-b"),
+                       QStringLiteral("16"), folder + QStringLiteral("hello.wav"), QStringLiteral("synth"),
+                       QStringLiteral("0.5"), QStringLiteral("sine"), QStringLiteral("440")});
     set(menu, "Message", "hello.wav");
     set(db.findObject("MENU(2)"), "Desc", "Ночное");
     set(db.findObject("TRK(1)"), "NightMenu", "2");
@@ -105,8 +104,8 @@ int main(int argc, char** argv) {
 
     // The dial-string dialog on a digit string with every group of specials.
     KT_TABLE_OBJECT holder;
-    KT_RECORD* dial = holder.addField(std::make_unique<KT_CODE>("-", 1, 20, true, true, true, true, true),
-                                      "Dial", "01", "Номер");
+    KT_RECORD* dial =
+        holder.addField(std::make_unique<KT_CODE>("-", 1, 20, true, true, true, true, true), "Dial", "01", "Номер");
     dial->value->editor = window.frames.frm_spec.get();
     QLineEdit field;
     field.setText(QStringLiteral("12*9412*7*91305"));

@@ -83,7 +83,7 @@ protected:
     }
 
     void startUnit(const std::vector<std::string>& extra) {
-        std::vector<std::string> args{"--state", (dir.path() / "unit").string(), "--link", port(), "--log",
+        std::vector<std::string> args{"--state",       (dir.path() / "unit").string(), "--link", port(), "--log",
                                       file("unit.log")};
         args.insert(args.end(), extra.begin(), extra.end());
         unit = std::make_unique<unitsim_test::UnitsimProcess>(args);
@@ -129,8 +129,8 @@ TEST_F(CliFaults, NoiseOnTheWholeLineNeverCrashesAndAFailedReadChangesNothing) {
     int failed = 0;
     for (const char* seed : {"1", "2", "3", "4"}) {
         startUnit({"--drop", "0.01", "--corrupt", "0.01", "--seed", seed, "--once"});
-        const CliRun r =
-            cli("read --port " + port() + " --on-error skip --objects SYSPARAM,TIMETABLE,'MENU(3)' " + file("site.qor"));
+        const CliRun r = cli("read --port " + port() + " --on-error skip --objects SYSPARAM,TIMETABLE,'MENU(3)' " +
+                             file("site.qor"));
         EXPECT_TRUE(r.status == 0 || r.status == 1) << "seed " << seed << ": " << r.err;
         if (r.status != 0) {
             ++failed;
@@ -139,8 +139,8 @@ TEST_F(CliFaults, NoiseOnTheWholeLineNeverCrashesAndAFailedReadChangesNothing) {
             // The object text carries no check sum, so a changed digit can pass; the file must still load.
             EXPECT_EQ(cli("check " + file("site.qor")).status, 0) << "seed " << seed;
             // A success never hides a field the unit sent out of range: that read ends as a failure.
-            for (const char* refusal : {"Вне допустимого диапазона значений", "Недопустимая длина строки",
-                                        "Недопустимый символ"})
+            for (const char* refusal :
+                 {"Вне допустимого диапазона значений", "Недопустимая длина строки", "Недопустимый символ"})
                 EXPECT_EQ(r.err.find(refusal), std::string::npos) << "seed " << seed << ": " << r.err;
             for (const char* name : {"SYSPARAM: OK", "TIMETABLE: OK", "MENU(3): OK"})
                 EXPECT_NE(r.err.find(name), std::string::npos) << "seed " << seed << ": " << r.err;
@@ -229,7 +229,8 @@ TEST_F(CliFaults, RefusedValuesAreReportedPerObjectAndTheRestIsWritten) {
     ASSERT_EQ(cli("set " + file("site.qor") + " 'MENU(1)' Desc 'меню #1'").status, 0);
     ASSERT_EQ(cli("set " + file("site.qor") + " 'MENU(2)' Desc 'второе'").status, 0);
     const std::string unitMenu1 = readFile(dir.path() / "unit" / "objects" / "MENU(1).txt");
-    const CliRun r = cli("write --port " + port() + " --on-error skip --objects 'MENU(1)','MENU(2)' " + file("site.qor"));
+    const CliRun r =
+        cli("write --port " + port() + " --on-error skip --objects 'MENU(1)','MENU(2)' " + file("site.qor"));
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.err.find("MENU(1): OK"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("MENU(2): OK"), std::string::npos) << r.err;

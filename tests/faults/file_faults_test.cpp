@@ -53,8 +53,8 @@ protected:
 
     CliRun cli(const std::string& args, const std::string& env = {}) {
         const std::string out = file("cli.out"), err = file("cli.err");
-        const std::string command = env + " timeout -s KILL 120 " + std::string(ZIREZID_CLI) + " " + args + " >" +
-                                    out + " 2>" + err;
+        const std::string command =
+            env + " timeout -s KILL 120 " + std::string(ZIREZID_CLI) + " " + args + " >" + out + " 2>" + err;
         const int st = std::system(command.c_str());
         CliRun r;
         r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -88,19 +88,18 @@ TEST_F(FileFaults, AReadWhoseMessagesCannotAllBePutInPlaceChangesNothing) {
     const std::string before = readFile(file("site.qor"));
     const auto messagesBefore = snapshot(dir.path() / "site.messages");
     startUnit();
-    const CliRun r = cli("read --port " + port() + " --messages --objects SYSPARAM,'MENU(0)','MENU(1)' " +
-                         file("site.qor"));
+    const CliRun r =
+        cli("read --port " + port() + " --messages --objects SYSPARAM,'MENU(0)','MENU(1)' " + file("site.qor"));
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("Невозможно создать папку сообщений " + file("site.messages/50101") + "/"),
-              std::string::npos)
+    EXPECT_NE(r.err.find("Невозможно создать папку сообщений " + file("site.messages/50101") + "/"), std::string::npos)
         << r.err;
     EXPECT_EQ(readFile(file("site.qor")), before) << "the settings were saved without their messages";
     EXPECT_EQ(snapshot(dir.path() / "site.messages"), messagesBefore);
 
     // With the place free the same read brings everything, the technician's other file stays.
     fs::remove(dir.path() / "site.messages" / "50101");
-    const CliRun ok = cli("read --port " + port() + " --messages --objects SYSPARAM,'MENU(0)','MENU(1)' " +
-                          file("site.qor"));
+    const CliRun ok =
+        cli("read --port " + port() + " --messages --objects SYSPARAM,'MENU(0)','MENU(1)' " + file("site.qor"));
     ASSERT_EQ(ok.status, 0) << ok.err;
     EXPECT_EQ(fs::file_size(dir.path() / "site.messages" / "50001" / "greeting.wav"), 44u + 4 * 4000u);
     EXPECT_EQ(fs::file_size(dir.path() / "site.messages" / "50101" / "second.wav"), 44u + 4 * 4000u);
@@ -133,7 +132,8 @@ TEST_F(FileFaults, APortNamedLikeTheWindowNamesItIsThatPort) {
 // only ever sends good ones.
 class ScriptedUnit {
 public:
-    ScriptedUnit(std::string deviceInfo, std::string clock) : deviceInfo_(std::move(deviceInfo)), clock_(std::move(clock)) {
+    ScriptedUnit(std::string deviceInfo, std::string clock)
+        : deviceInfo_(std::move(deviceInfo)), clock_(std::move(clock)) {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
         ::grantpt(master_);
         ::unlockpt(master_);

@@ -64,8 +64,8 @@ protected:
         for (int k = 0; k < db.currentConfig.menus; ++k) {
             KT_TABLE* menu = db.findObject("MENU(" + std::to_string(k) + ")");
             ASSERT_NE(menu, nullptr);
-            ASSERT_TRUE(menu->findChild("Desc")->setText(std::string(1, version) + " меню номер " +
-                                                          std::to_string(k) + " версии " + version));
+            ASSERT_TRUE(menu->findChild("Desc")->setText(std::string(1, version) + " меню номер " + std::to_string(k) +
+                                                         " версии " + version));
         }
     }
 

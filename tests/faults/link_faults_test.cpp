@@ -178,8 +178,8 @@ TEST(CliLineFaults, ALostLineIsSaidOnceInRussianWithoutErrorReportsOrABusyCore) 
     ASSERT_EQ(std::system((cli + " set --stored " + site + " 'MENU(0)' Message m.wav >/dev/null").c_str()), 0);
     const double cpuBefore = childrenCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    const int st = std::system(("timeout -s KILL 60 " + cli + " write --port " + port + " --objects 'MENU(0)' " +
-                                site + " >/dev/null 2>" + dir.str() + "/err")
+    const int st = std::system(("timeout -s KILL 60 " + cli + " write --port " + port + " --objects 'MENU(0)' " + site +
+                                " >/dev/null 2>" + dir.str() + "/err")
                                    .c_str());
     const double cpu = childrenCpuSeconds() - cpuBefore;
     const std::string err = readFile(dir.str() + "/err");

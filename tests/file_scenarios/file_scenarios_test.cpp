@@ -207,7 +207,8 @@ TEST_F(FileScenario, AFailedSaveAsThenSaveKeepsTheRecordingsAndTheName) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return script.handled() == 2; }, 10000));
         EXPECT_EQ(script.unexpected(), 0);
         ASSERT_EQ(script.texts.size(), 1);
-        EXPECT_TRUE(script.texts[0].startsWith(QStringLiteral("Невозможно создать папку: "))) << script.texts[0].toStdString();
+        EXPECT_TRUE(script.texts[0].startsWith(QStringLiteral("Невозможно создать папку: ")))
+            << script.texts[0].toStdString();
     }
     EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("copy.qor"))));
     EXPECT_EQ(window->db.basePath, site.toStdString());
@@ -244,7 +245,8 @@ TEST_F(FileScenario, SavingOverAFileAnotherProgramChangedAsksFirst) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return script.handled() == 1; }, 10000));
         EXPECT_EQ(script.unexpected(), 0);
         ASSERT_EQ(script.texts.size(), 1);
-        EXPECT_TRUE(script.texts[0].contains(QStringLiteral("изменён другой программой"))) << script.texts[0].toStdString();
+        EXPECT_TRUE(script.texts[0].contains(QStringLiteral("изменён другой программой")))
+            << script.texts[0].toStdString();
     }
     SettingsDatabase onDisk;
     ASSERT_TRUE(onDisk.loadBase(site.toStdString()));
@@ -294,8 +296,8 @@ TEST_F(FileScenario, ComparingWithAnotherFileShowsItsDifferencesAndLeadsToTheObj
     // The other file: the site as it was, with another timetable, a named menu and another recording.
     const QString other = env.path(QStringLiteral("other.qor"));
     ASSERT_TRUE(QFile::copy(site, other));
-    ASSERT_EQ(runCli({QStringLiteral("set"), other, QStringLiteral("TIMETABLE"),
-                      QStringLiteral("DayStart[1]"), QStringLiteral("08:00")}),
+    ASSERT_EQ(runCli({QStringLiteral("set"), other, QStringLiteral("TIMETABLE"), QStringLiteral("DayStart[1]"),
+                      QStringLiteral("08:00")}),
               0);
     ASSERT_EQ(runCli({QStringLiteral("set"), other, QStringLiteral("MENU(5)"), QStringLiteral("Desc"),
                       QStringLiteral("Касса")}),
@@ -320,8 +322,8 @@ TEST_F(FileScenario, ComparingWithAnotherFileShowsItsDifferencesAndLeadsToTheObj
     QStringList groups;
     for (int i = 0; i < table->topLevelItemCount(); ++i)
         groups << table->topLevelItem(i)->text(1);
-    EXPECT_EQ(groups, (QStringList{QStringLiteral("SYSPARAM"), QStringLiteral("TIMETABLE"),
-                                   QStringLiteral("MENU(0)"), QStringLiteral("MENU(5)")}));
+    EXPECT_EQ(groups, (QStringList{QStringLiteral("SYSPARAM"), QStringLiteral("TIMETABLE"), QStringLiteral("MENU(0)"),
+                                   QStringLiteral("MENU(5)")}));
     ASSERT_EQ(table->topLevelItemCount(), 4);
     QTreeWidgetItem* rings = table->topLevelItem(0)->child(0);
     EXPECT_EQ(rings->text(1), QStringLiteral("NRingsToPickup"));

@@ -114,9 +114,8 @@ TEST(CallTimeText, AcceptsOnlyRealDatesAndTimes) {
     EXPECT_EQ(t->minute, 5);
     EXPECT_EQ(formatCallTime(*t), "2026-12-08 14:05");
     EXPECT_EQ(parseCallTime("2026-12-08")->hour, 0);
-    for (const char* bad :
-         {"2026-02-30 10:00", "2026-1-1 10:00", "2026-12-08 24:00", "2026-12-08 10:60", "2026-12-08T10:00",
-          "", "2026-12-08 10:00x", "abcd-12-08 10:00", "2026-12-08 +1:00"})
+    for (const char* bad : {"2026-02-30 10:00", "2026-1-1 10:00", "2026-12-08 24:00", "2026-12-08 10:60",
+                            "2026-12-08T10:00", "", "2026-12-08 10:00x", "abcd-12-08 10:00", "2026-12-08 +1:00"})
         EXPECT_FALSE(parseCallTime(bad)) << bad;
 }
 

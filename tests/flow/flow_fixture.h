@@ -77,8 +77,7 @@ protected:
         set(object, "Message", file);
     }
     fs::path messageFile(int menu, const std::string& file) {
-        return fs::path(menuMessageFolder(db.messagesFolder,
-                                          *db.findObject("MENU(" + std::to_string(menu) + ")"))) /
+        return fs::path(menuMessageFolder(db.messagesFolder, *db.findObject("MENU(" + std::to_string(menu) + ")"))) /
                file;
     }
 

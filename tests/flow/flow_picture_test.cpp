@@ -37,9 +37,8 @@ TEST_F(FlowPicture, SvgShowsLinesMenusArrowsAndEnds) {
     ASSERT_TRUE(pic.laidOut) << pic.message;
     const std::string& svg = pic.data;
     EXPECT_NE(svg.find("<svg"), std::string::npos);
-    for (const char* id :
-         {"id=\"line_1\"", "id=\"line_2\"", "id=\"menu_0\"", "id=\"menu_1\"", "id=\"menu_5\"",
-          "id=\"menu_60\"", "id=\"operator_2\"", "id=\"mailbox_1\"", "id=\"back\""})
+    for (const char* id : {"id=\"line_1\"", "id=\"line_2\"", "id=\"menu_0\"", "id=\"menu_1\"", "id=\"menu_5\"",
+                           "id=\"menu_60\"", "id=\"operator_2\"", "id=\"mailbox_1\"", "id=\"back\""})
         EXPECT_NE(svg.find(id), std::string::npos) << id;
     EXPECT_NE(svg.find("Главное"), std::string::npos);
     EXPECT_NE(svg.find("12,5 с"), std::string::npos);   // the message's length in the box

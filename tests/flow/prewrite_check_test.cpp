@@ -31,11 +31,10 @@ protected:
                 r.push_back(f);
         return r;
     }
-    static bool has(const std::vector<Finding>& all, Grade g, const std::string& object,
-                    const std::string& key, const std::string& words = {}) {
+    static bool has(const std::vector<Finding>& all, Grade g, const std::string& object, const std::string& key,
+                    const std::string& words = {}) {
         return std::any_of(all.begin(), all.end(), [&](const Finding& f) {
-            return f.grade == g && f.object == object && f.key == key &&
-                   f.text.find(words) != std::string::npos;
+            return f.grade == g && f.object == object && f.key == key && f.text.find(words) != std::string::npos;
         });
     }
 };
@@ -67,8 +66,8 @@ TEST_F(PreWriteCheck, TargetsThatDoNotExistInThisUnitTypeAreErrors) {
     EXPECT_TRUE(hasErrors(all));
     // Errors come first, and every finding says what to do.
     EXPECT_EQ(all.front().grade, Grade::Error);
-    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(),
-                               [](const Finding& a, const Finding& b) { return a.grade < b.grade; }));
+    EXPECT_TRUE(
+        std::is_sorted(all.begin(), all.end(), [](const Finding& a, const Finding& b) { return a.grade < b.grade; }));
     for (const auto& f : all)
         EXPECT_NE(f.text.find(". "), std::string::npos) << f.text;
 }
@@ -174,8 +173,7 @@ TEST_F(PreWriteCheck, TimetableMistakes) {
     EXPECT_TRUE(has(all, Grade::Warning, "TIMETABLE", "DayEnd[3]", "Среда"));
     EXPECT_TRUE(has(all, Grade::Note, "TIMETABLE", "HolidayEnd[0]", "через Новый год"));
     EXPECT_TRUE(has(all, Grade::Warning, "TIMETABLE", "HolidayEnd[1]", "перепутаны"));
-    EXPECT_TRUE(
-        has(all, Grade::Note, "TIMETABLE", "HolidayStart[3]", "Праздник[2] и Праздник[3] пересекаются"));
+    EXPECT_TRUE(has(all, Grade::Note, "TIMETABLE", "HolidayStart[3]", "Праздник[2] и Праздник[3] пересекаются"));
     EXPECT_TRUE(has(all, Grade::Note, "TIMETABLE", "HolidayStart[5]", "високосные"));
     EXPECT_TRUE(about(all, "TIMETABLE", "HolidayStart[4]").empty());
     EXPECT_TRUE(about(all, "TIMETABLE", "DayEnd[1]").empty());

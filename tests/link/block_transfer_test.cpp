@@ -174,9 +174,7 @@ TEST_F(BlockTransfer, CanInsteadOfAckEndsTheSendAsACancel) {
     EXPECT_EQ(r.numbers.size(), 2u);
 }
 
-TEST_F(BlockTransfer, SendFileOfAMissingFileIsCode103) {
-    EXPECT_EQ(link->sendFile(tempDir + "none.ktm"), rcNoFile);
-}
+TEST_F(BlockTransfer, SendFileOfAMissingFileIsCode103) { EXPECT_EQ(link->sendFile(tempDir + "none.ktm"), rcNoFile); }
 
 // ---- Receiving
 
@@ -288,7 +286,9 @@ TEST_F(BlockTransfer, AnnouncedNamesNeverLeaveTheDestinationFolder) {
         EXPECT_FALSE(std::filesystem::exists(tempDir + "evil.ktm"));
     }
     // Nothing usable left: a failed transfer, cancelled on the line.
-    for (const std::string announced : {"", "..", "dir/", "a\x01" "b"}) {
+    for (const std::string announced : {"", "..", "dir/",
+                                        "a\x01"
+                                        "b"}) {
         SCOPED_TRACE(announced);
         std::string tail;
         runPeer([&](Peer& p) {

@@ -77,7 +77,9 @@ TEST_F(Exchange, ATimeOutIsRunThreeTimesBeforeTheQuestionAndRetryGivesThreeMore)
 
 TEST_F(Exchange, UnitErrorsBecomeQuestionsWithTheirTexts) {
     int commands = 0;
-    runPeer([&](Peer& p) { answerCommands(p, {"ERR 3 #", "ERR 3 #", "ERR 3 #", "ERR 42\r\n#", "ERR 42 #", "ERR 42 #"}, commands, "seto"); });
+    runPeer([&](Peer& p) {
+        answerCommands(p, {"ERR 3 #", "ERR 3 #", "ERR 3 #", "ERR 42\r\n#", "ERR 42 #", "ERR 42 #"}, commands, "seto");
+    });
     ui->abortRetryIgnore = {mrIgnore, mrAbort};
     EXPECT_EQ(link->setObjectChecked(object, "1 "), dcSkip);
     EXPECT_EQ(link->setObjectChecked(object, "1 "), dcStop);

@@ -71,4 +71,3 @@ private:
     }
     serial::TVaEventQueue& queue_;
 };
-

@@ -18,16 +18,12 @@ using namespace sound;
 
 namespace {
 
-std::string le16(int v) {
-    return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
-}
-std::string le32(std::uint32_t v) {
-    return le16(static_cast<int>(v & 0xFFFF)) + le16(static_cast<int>(v >> 16));
-}
+std::string le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string le32(std::uint32_t v) { return le16(static_cast<int>(v & 0xFFFF)) + le16(static_cast<int>(v >> 16)); }
 
 std::string fmtChunk(int tag, int channels, std::uint32_t rate, int align, int bits) {
-    return "fmt " + le32(16) + le16(tag) + le16(channels) + le32(rate) +
-           le32(rate * static_cast<unsigned>(align)) + le16(align) + le16(bits);
+    return "fmt " + le32(16) + le16(tag) + le16(channels) + le32(rate) + le32(rate * static_cast<unsigned>(align)) +
+           le16(align) + le16(bits);
 }
 
 std::string riff(const std::string& body) {
@@ -39,8 +35,8 @@ std::string wav16(std::uint32_t rate, int channels, const std::vector<int>& samp
     std::string data;
     for (int s : samples)
         data += le16(s);
-    return riff(fmtChunk(1, channels, rate, 2 * channels, 16) + "data" +
-                le32(static_cast<std::uint32_t>(data.size())) + data);
+    return riff(fmtChunk(1, channels, rate, 2 * channels, 16) + "data" + le32(static_cast<std::uint32_t>(data.size())) +
+                data);
 }
 
 std::vector<int> sine(std::uint32_t rate, double hz, double seconds, double amplitude, int channels = 1) {
@@ -48,8 +44,8 @@ std::vector<int> sine(std::uint32_t rate, double hz, double seconds, double ampl
     auto n = static_cast<std::size_t>(rate * seconds);
     for (std::size_t i = 0; i < n; ++i)
         for (int c = 0; c < channels; ++c)
-            v.push_back(static_cast<int>(
-                amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
+            v.push_back(
+                static_cast<int>(amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
     return v;
 }
 
@@ -81,9 +77,7 @@ double snrDb(const std::vector<double>& a, const std::vector<double>& b, std::si
     return 10 * std::log10(sig / std::max(err, 1e-9));
 }
 
-template <class V> std::vector<double> asDouble(const V& v) {
-    return {v.begin(), v.end()};
-}
+template <class V> std::vector<double> asDouble(const V& v) { return {v.begin(), v.end()}; }
 
 // The conversion written out step by step in the plainest form, with the coder by successive subtraction: the
 // converter's faster loops must produce the same bytes.
@@ -122,12 +116,11 @@ std::string referenceEncode(std::uint32_t rate, int channels, int bits, const st
         index = std::clamp(index + adjust[code & 7], 0, 88);
         return code;
     };
-    static const double bands[5][8] = {
-        {0.03743, 0.001333, -0.05217, 0.04382, 0.04156, -0.1206, 0.04723, 0.5014},
-        {-0.02302, 0.03246, 0.0493, -0.01875, -0.08873, -0.02425, 0.1882, 0.3848},
-        {0.03596, 0.0007104, -0.04809, -0.06759, -0.02285, 0.08543, 0.2146, 0.3019},
-        {-0.04286, -0.04813, -0.03088, 0.01023, 0.06919, 0.1337, 0.1886, 0.2201},
-        {-0.01766, -0.0003075, 0.02343, 0.05113, 0.07953, 0.105, 0.1243, 0.1346}};
+    static const double bands[5][8] = {{0.03743, 0.001333, -0.05217, 0.04382, 0.04156, -0.1206, 0.04723, 0.5014},
+                                       {-0.02302, 0.03246, 0.0493, -0.01875, -0.08873, -0.02425, 0.1882, 0.3848},
+                                       {0.03596, 0.0007104, -0.04809, -0.06759, -0.02285, 0.08543, 0.2146, 0.3019},
+                                       {-0.04286, -0.04813, -0.03088, 0.01023, 0.06919, 0.1337, 0.1886, 0.2201},
+                                       {-0.01766, -0.0003075, 0.02343, 0.05113, 0.07953, 0.105, 0.1243, 0.1346}};
     const double* c = nullptr;
     if (rate > 8000)
         c = bands[rate <= 11025 ? 0 : rate <= 16000 ? 1 : rate <= 22050 ? 2 : rate <= 32000 ? 3 : 4];
@@ -193,9 +186,7 @@ std::string referenceEncode(std::uint32_t rate, int channels, int bits, const st
     return out;
 }
 
-bool haveSox() {
-    return std::system("sox --version >/dev/null 2>&1") == 0;
-}
+bool haveSox() { return std::system("sox --version >/dev/null 2>&1") == 0; }
 
 class SoundConversion : public ::testing::Test {
 protected:
@@ -328,8 +319,7 @@ TEST_F(SoundConversion, EveryRateAndLayoutMatchesThePlainStepByStepConversion) {
     struct Layout {
         int channels, bits;
     } layouts[] = {{1, 16}, {2, 16}, {1, 8}, {2, 8}};
-    std::uint32_t rates[] = {4000,  7999,  8000,  8001,  11025, 12000, 16000,
-                             22050, 24000, 32000, 44100, 48000, 96000};
+    std::uint32_t rates[] = {4000, 7999, 8000, 8001, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
     for (std::uint32_t rate : rates)
         for (const Layout& l : layouts) {
             // A sweep loud enough to make stereo sums exceed 16 bits, 0.7 s so that the filter history wraps.
@@ -339,8 +329,7 @@ TEST_F(SoundConversion, EveryRateAndLayoutMatchesThePlainStepByStepConversion) {
                 for (int ch = 0; ch < l.channels; ++ch) {
                     double t = static_cast<double>(i) / rate;
                     double v = std::sin(2 * std::numbers::pi * (100 + 2000 * t) * t + ch);
-                    samples.push_back(l.bits == 8 ? static_cast<int>(128 + 127 * v)
-                                                  : static_cast<int>(32000 * v));
+                    samples.push_back(l.bits == 8 ? static_cast<int>(128 + 127 * v) : static_cast<int>(32000 * v));
                 }
             std::string data;
             for (int v : samples)
@@ -351,8 +340,8 @@ TEST_F(SoundConversion, EveryRateAndLayoutMatchesThePlainStepByStepConversion) {
             ASSERT_EQ(convert("in.wav", "out.ktm", false), 0);
             std::string expected = referenceEncode(rate, l.channels, l.bits, samples);
             EXPECT_TRUE(read("out.ktm") == expected)
-                << rate << " Hz, " << l.channels << " channels, " << l.bits
-                << " bits: " << read("out.ktm").size() << " bytes, expected " << expected.size();
+                << rate << " Hz, " << l.channels << " channels, " << l.bits << " bits: " << read("out.ktm").size()
+                << " bytes, expected " << expected.size();
             expectEveryEncoderGives("in.wav", expected, std::to_string(rate) + " Hz");
         }
     // One and two frames: one code, which is dropped as an odd last nibble.
@@ -446,8 +435,7 @@ TEST_F(SoundConversion, DeviceFileOfNBytesGivesWavOf44Plus4NBytes) {
     ASSERT_EQ(convert("msg.ktm", "msg.wav", true, &texts), 0);
     std::string w = read("msg.wav");
     ASSERT_EQ(w.size(), 44u + 4 * device.size());
-    EXPECT_EQ(w.substr(0, 44),
-              "RIFF" + le32(48000 + 36) + "WAVE" + fmtChunk(1, 1, 8000, 2, 16) + "data" + le32(48000));
+    EXPECT_EQ(w.substr(0, 44), "RIFF" + le32(48000 + 36) + "WAVE" + fmtChunk(1, 1, 8000, 2, 16) + "data" + le32(48000));
     std::vector<std::int16_t> expected = decodeAll(device);
     EXPECT_EQ(pcmOf(w), expected);
     EXPECT_NE(texts.find("Total time: 0m 3s\r\n"), std::string::npos) << texts; // 24000 samples
@@ -563,16 +551,15 @@ TEST_F(SoundConversion, InteroperatesWithSoxImaAdpcm) {
     write("tone.wav", wav16(8000, 1, s));
 
     // sox encodes, we decode.
-    ASSERT_EQ(
-        std::system(("sox " + path("tone.wav") + " -t ima " + path("sox.ktm") + " 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("sox " + path("tone.wav") + " -t ima " + path("sox.ktm") + " 2>/dev/null").c_str()), 0);
     std::vector<std::int16_t> ours = decodeAll(read("sox.ktm"));
     EXPECT_GT(snrDb(asDouble(s), asDouble(ours), 50), 20.0);
 
     // We encode, sox decodes. Its decoder computes the step fractions exactly rather than by shifts, so it
     // drifts from ours by a few units; the signal must still be the same one.
     ASSERT_EQ(convert("tone.wav", "ours.ktm", false), 0);
-    ASSERT_EQ(std::system(("sox -t ima -r 8000 -c 1 " + path("ours.ktm") + " -b 16 -e signed " +
-                           path("sox.wav") + " 2>/dev/null")
+    ASSERT_EQ(std::system(("sox -t ima -r 8000 -c 1 " + path("ours.ktm") + " -b 16 -e signed " + path("sox.wav") +
+                           " 2>/dev/null")
                               .c_str()),
               0);
     std::vector<std::int16_t> soxDecoded = pcmOf(read("sox.wav"));

@@ -42,13 +42,9 @@ std::string slurp(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-void spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary) << bytes;
-}
+void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
-bool haveLrzsz() {
-    return std::system("command -v sb >/dev/null 2>&1 && command -v rx >/dev/null 2>&1") == 0;
-}
+bool haveLrzsz() { return std::system("command -v sb >/dev/null 2>&1 && command -v rx >/dev/null 2>&1") == 0; }
 
 // An XMODEM packet as a sender puts it on the line.
 std::string packet(int number, const std::string& data, bool crc, bool corrupt = false) {
@@ -166,8 +162,8 @@ protected:
         if (child == 0) {
             dup2(toChild[0], 0);
             dup2(fromChild[1], 1);
-            int log = open(getenv("LRZSZ_LOG") ? getenv("LRZSZ_LOG") : "/dev/null",
-                           O_WRONLY | O_CREAT | O_APPEND, 0644);
+            int log =
+                open(getenv("LRZSZ_LOG") ? getenv("LRZSZ_LOG") : "/dev/null", O_WRONLY | O_CREAT | O_APPEND, 0644);
             dup2(log, 2);
             for (int fd = 3; fd < 1024; ++fd)
                 close(fd);
@@ -291,8 +287,7 @@ TEST(YModemBlockZero, NameLosesEveryFolderAndSizeIsParsed) {
         return YModemLocalName(reinterpret_cast<const std::uint8_t*>(b.data()), static_cast<int>(b.size()));
     };
     auto size = [](const std::string& b) {
-        return YModemAnnouncedSize(reinterpret_cast<const std::uint8_t*>(b.data()),
-                                   static_cast<int>(b.size()));
+        return YModemAnnouncedSize(reinterpret_cast<const std::uint8_t*>(b.data()), static_cast<int>(b.size()));
     };
     EXPECT_EQ(name(block("report.txt\0"s + "1234 14360573131 100644")), "report.txt");
     EXPECT_EQ(size(block("report.txt\0"s + "1234 14360573131 100644")), 1234);
@@ -515,9 +510,7 @@ TEST_F(Transfer, MoreThanTheBufferBeforeTheThreadReadsEndsWithOverflow) {
     xmodem.SetMode(tmDownload);
     xmodem.SetFileName((dir / "recv" / "x.bin").string());
     std::size_t delivered = 0;
-    port->OnRxBuf = [&](TVaCustomComm*, const std::uint8_t*, int n) {
-        delivered += static_cast<std::size_t>(n);
-    };
+    port->OnRxBuf = [&](TVaCustomComm*, const std::uint8_t*, int n) { delivered += static_cast<std::size_t>(n); };
     std::string tail;
     // The transfer thread waits in OnFileInfo for the main thread, which meanwhile takes 5000 bytes off the
     // line.
@@ -760,8 +753,7 @@ TEST_F(Transfer, AnXModemReceiverSilentAtTheEotFailsTheSenderWithoutAHang) {
     });
     ASSERT_TRUE(PumpUntil([&] { return ended; })) << ErrorsText();
     peer.join();
-    EXPECT_EQ(exitCode, pcProtocol)
-        << "a lost last ACK and a failed receiver look the same: no success claimed";
+    EXPECT_EQ(exitCode, pcProtocol) << "a lost last ACK and a failed receiver look the same: no success claimed";
     EXPECT_EQ(eots.substr(0, 3), "\x04\x04\x04");
     EXPECT_TRUE(errors.empty()) << ErrorsText();
 }

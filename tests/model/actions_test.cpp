@@ -140,9 +140,9 @@ TEST_F(Actions, ParamCaptionNamesTheMenu) {
     auto root = buildBase({"KT_BASE", "База настроек: x.qor", "29", nullptr});
     auto* menus = root->addTable(buildMenus({"MENUS", "голосовые меню", "5XX", nullptr}));
     for (int k = 0; k < 3; ++k)
-        menus->addTable(buildMenu({"MENU(" + std::to_string(k) + ")", "меню " + std::to_string(k),
-                                   std::to_string(500 + k), nullptr},
-                                  2, *kinds));
+        menus->addTable(buildMenu(
+            {"MENU(" + std::to_string(k) + ")", "меню " + std::to_string(k), std::to_string(500 + k), nullptr}, 2,
+            *kinds));
     KT_TABLE* menu2 = menus->tableAt(2);
     ASSERT_TRUE(menu2->findChild("Desc")->value->setText("Главное"));
     auto* action = kt_cast<KT_ACTION>(menus->tableAt(0)->findChild("ActionDTMF[1]")->value.get());

@@ -128,8 +128,7 @@ TEST_F(Compare, RecordingsCompareByNameAndBytes) {
     EXPECT_EQ(d.message.a.size, 18u);
     EXPECT_EQ(d.message.a.path, (dir / "a.messages/50101/greeting.wav").string());
     EXPECT_NE(d.message.a.crc32, d.message.b.crc32);
-    EXPECT_EQ(compare::describeMessage(d.message.a),
-              "greeting.wav (18 байт, CRC32 " + hex(d.message.a.crc32) + ")");
+    EXPECT_EQ(compare::describeMessage(d.message.a), "greeting.wav (18 байт, CRC32 " + hex(d.message.a.crc32) + ")");
 
     // The same bytes again: equal. A folder in the recording's place is no recording.
     recording("b.messages", "50101", "greeting.wav", "RIFF-same-length-1");

@@ -56,8 +56,7 @@ TEST(Cp1251, RussianTextConvertsBothWays) {
 }
 
 TEST(Cp1251, RefusesCharactersItCannotHoldAndInvalidUtf8) {
-    for (const char* bad :
-         {"中", "é", "😀", "Ω", "\xFF", "\xC0\x80", "\xE2\x82", "\xED\xA0\x80", "\x80", "ok\xC3"}) {
+    for (const char* bad : {"中", "é", "😀", "Ω", "\xFF", "\xC0\x80", "\xE2\x82", "\xED\xA0\x80", "\x80", "ok\xC3"}) {
         EXPECT_FALSE(cp1251::representable(bad)) << bad;
         EXPECT_FALSE(cp1251::fromUtf8(bad).has_value()) << bad;
     }

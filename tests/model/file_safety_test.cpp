@@ -166,8 +166,8 @@ TEST_F(FileSafety, StagedMessagesArrivePutTogetherOrNotAtAll) {
         MessageStaging staged;
         std::string error;
         EXPECT_FALSE(staged.prepare(staging.string(), messages.string() + "/", error));
-        EXPECT_EQ(error, "Невозможно создать папку сообщений " + (messages / "50101").string() +
-                             "/: файл уже существует");
+        EXPECT_EQ(error,
+                  "Невозможно создать папку сообщений " + (messages / "50101").string() + "/: файл уже существует");
     }
     EXPECT_EQ(readBytes(messages / "50001" / "greeting.wav"), "technician 0");
     EXPECT_EQ(entriesIn(messages), 4u);

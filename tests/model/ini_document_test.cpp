@@ -121,12 +121,7 @@ TEST(IniDocument, GarbageAndHugeLinesNeverBreakTheParser) {
         std::string bytes(static_cast<std::size_t>(rng() % 4000), '\0');
         for (auto& c : bytes) {
             const unsigned r = rng() % 16;
-            c = r == 0   ? '\n'
-                : r == 1 ? '['
-                : r == 2 ? ']'
-                : r == 3 ? '='
-                : r == 4 ? '\r'
-                         : static_cast<char>(rng());
+            c = r == 0 ? '\n' : r == 1 ? '[' : r == 2 ? ']' : r == 3 ? '=' : r == 4 ? '\r' : static_cast<char>(rng());
         }
         const IniDocument d = IniDocument::parse(bytes);
         ASSERT_TRUE(d.serialize(out));
@@ -137,8 +132,7 @@ TEST(IniDocument, GarbageAndHugeLinesNeverBreakTheParser) {
     }
 
     const std::string longValue(3'000'000, 'x');
-    const IniDocument big =
-        IniDocument::parse("[S]\r\nK=" + longValue + "\r\n[" + std::string(100000, '[') + "\n");
+    const IniDocument big = IniDocument::parse("[S]\r\nK=" + longValue + "\r\n[" + std::string(100000, '[') + "\n");
     EXPECT_EQ(big.value("S", "K")->size(), longValue.size());
 }
 
@@ -185,7 +179,7 @@ TEST_F(AtomicFile, SaveRemovesTemporariesOfKilledSavesOnly) {
     };
     put(".site.qor.saving-Ab12Cd"); // left by a save that was killed
     put(".site.qor.saving-Zz99Yy"); // held by a save still running (the lock below)
-    put("site.qor.backup");          // the user's own files beside it
+    put("site.qor.backup");         // the user's own files beside it
     put(".site.qor.saving-longer1");
     put(".other.qor.saving-Ab12Cd");
     const int running = ::open((dir / ".site.qor.saving-Zz99Yy").c_str(), O_RDONLY);

@@ -82,8 +82,8 @@ TEST_F(Schema, SystemParameters) {
                          integer("GainTxdB12", "14", "Уровень усиления по передаче (дБ+12)", 0, 24, 12),
                          integer("AGCDisabled", "15", "Принудительное отключение АРУ", 0, 1, 0),
                          integer("NRingsToPickup", "20", "Число звонков до ответа на вызов", 1, 99, 1),
-                         integer("WaitAfterPickupMs", "21",
-                                 "Пауза перед началом работы при ответе на вызов (мс)", 0, 10000, 2000),
+                         integer("WaitAfterPickupMs", "21", "Пауза перед началом работы при ответе на вызов (мс)", 0,
+                                 10000, 2000),
                          integer("InDiscLenMs", "22", "Время реакции на разрыв шлейфа (мс)", 0, 10000, 500),
                          integer("FlashLenMs", "31", "Длительность FLASH, мс", 0, 10000, 200),
                          integer("FlashPassthrough", "30", "Транслировать FLASH", 0, 1, 1),
@@ -132,8 +132,7 @@ TEST_F(Schema, Timetable) {
     for (int d = 1; d <= 7; ++d) {
         const std::string key = "DayStart[" + std::to_string(d) + "]";
         fields.push_back({key, key, std::to_string(20 + d),
-                          std::string("Время начала рабочего дня, [") + days[d - 1] + "]", "KT_TIME",
-                          "0000"});
+                          std::string("Время начала рабочего дня, [") + days[d - 1] + "]", "KT_TIME", "0000"});
     }
     for (int d = 1; d <= 7; ++d) {
         const std::string key = "DayEnd[" + std::to_string(d) + "]";
@@ -145,13 +144,13 @@ TEST_F(Schema, Timetable) {
                                  "Использовать данные для праздника[" + std::to_string(h) + "]", 0, 1, 0));
     for (int h = 0; h <= 9; ++h) {
         const std::string key = "HolidayStart[" + std::to_string(h) + "]";
-        fields.push_back({key, key, std::to_string(50 + h),
-                          "Дата начала для праздника[" + std::to_string(h) + "]", "KT_DATE_NOYEAR", "0101"});
+        fields.push_back({key, key, std::to_string(50 + h), "Дата начала для праздника[" + std::to_string(h) + "]",
+                          "KT_DATE_NOYEAR", "0101"});
     }
     for (int h = 0; h <= 9; ++h) {
         const std::string key = "HolidayEnd[" + std::to_string(h) + "]";
-        fields.push_back({key, key, std::to_string(60 + h),
-                          "Дата конца для праздника[" + std::to_string(h) + "]", "KT_DATE_NOYEAR", "0101"});
+        fields.push_back({key, key, std::to_string(60 + h), "Дата конца для праздника[" + std::to_string(h) + "]",
+                          "KT_DATE_NOYEAR", "0101"});
     }
     ASSERT_EQ(fields.size(), 44u);
     expectFields(*t, fields);
@@ -171,8 +170,8 @@ TEST_F(Schema, VoiceMenu) {
     };
     for (int d = 1; d <= 9; ++d) {
         const std::string key = "ActionDTMF[" + std::to_string(d) + "]";
-        fields.push_back({key, key, std::to_string(100 + d), "Действие - ввод цифры " + std::to_string(d),
-                          "KT_ACTION", "00"});
+        fields.push_back(
+            {key, key, std::to_string(100 + d), "Действие - ввод цифры " + std::to_string(d), "KT_ACTION", "00"});
     }
     fields.push_back({"ActionDTMF[0]", "ActionDTMF[0]", "110", "Действие - ввод цифры 0", "KT_ACTION", "00"});
     expectFields(*m, fields);
@@ -192,8 +191,7 @@ TEST_F(Schema, Mailbox) {
             integer("MaxSizeMin", "03", "Емкость ящика в минутах", 1, 500, 10),
             integer("MaxMsgs", "04", "Максимальное количество сообщений в ящике", 1, 500, 40),
             integer("DaysToKeep", "05", "Количество дней хранения сообщения", 0, 30, 7),
-            integer("AutoRemoveOld", "05", "Автоматически удалять старые сообщения при переполнении ящика", 0,
-                    1, 0),
+            integer("AutoRemoveOld", "05", "Автоматически удалять старые сообщения при переполнении ящика", 0, 1, 0),
             integer("ReverseOrder", "12",
                     "Сообщение воспроизводятся в порядке поступления (0) / в обратном порядке (1)", 0, 1, 0),
         });
@@ -203,17 +201,17 @@ TEST_F(Schema, Mailbox) {
 
 TEST_F(Schema, DeviceInformationAndClock) {
     auto info = buildDeviceInfo({"DEVICEINFO", "данные о системе", "90", nullptr}, 19);
-    expectFields(*info, {
-                            integer("ModelCode", "0", "Код модели устройства", 0, 99, 0),
-                            integer("SerialNum", "1", "Серийный номер устройства", 0, 4294967295LL, 0),
-                            {"SoftVer", "SoftVer", "2", "Версия ПО в формате A.BB.CC ", "KT_STR",
-                             "'?.??.?"
-                             "?'"},
-                            integer("ConfigID", "3", "Код конфигурации", 0, 9999, 19),
-                            integer("ConfigKey", "4", "Ключ конфигурации", 0, 4294967295LL, 0),
-                            integer("FreeSpaceBytes", "9", "Объем свободного места в памяти в байтах ", 0,
-                                    4294967295LL, 0),
-                        });
+    expectFields(*info,
+                 {
+                     integer("ModelCode", "0", "Код модели устройства", 0, 99, 0),
+                     integer("SerialNum", "1", "Серийный номер устройства", 0, 4294967295LL, 0),
+                     {"SoftVer", "SoftVer", "2", "Версия ПО в формате A.BB.CC ", "KT_STR",
+                      "'?.??.?"
+                      "?'"},
+                     integer("ConfigID", "3", "Код конфигурации", 0, 9999, 19),
+                     integer("ConfigKey", "4", "Ключ конфигурации", 0, 4294967295LL, 0),
+                     integer("FreeSpaceBytes", "9", "Объем свободного места в памяти в байтах ", 0, 4294967295LL, 0),
+                 });
     KT_TYPE* serial = info->findChild("SerialNum")->value.get();
     EXPECT_TRUE(serial->setText("4294967295"));
     EXPECT_THROW(serial->setText("4294967296"), KT_ERROR);

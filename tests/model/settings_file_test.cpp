@@ -11,13 +11,9 @@
 
 namespace {
 
-std::string field(KT_TABLE& t, const char* key) {
-    return t.findChild(key)->getText();
-}
+std::string field(KT_TABLE& t, const char* key) { return t.findChild(key)->getText(); }
 
-IniDocument parseUtf8(const std::string& utf8) {
-    return IniDocument::parse(*cp1251::fromUtf8(utf8));
-}
+IniDocument parseUtf8(const std::string& utf8) { return IniDocument::parse(*cp1251::fromUtf8(utf8)); }
 
 TEST(SettingsFile, NewDatabaseWritesEveryObjectInTreeOrder) {
     fake::Host host;
@@ -27,8 +23,8 @@ TEST(SettingsFile, NewDatabaseWritesEveryObjectInTreeOrder) {
     saveTo(*b.root, doc);
     saveTo(*info, doc);
     EXPECT_EQ(doc.sections(),
-              (std::vector<std::string>{"SYSPARAM", "TRKS", "TRK(1)", "SLPS", "SLP(1)", "TIMETABLE", "MENUS",
-                                        "MENU(0)", "MENU(1)", "MAILBOXES", "MAILBOX(1)", "DEVICEINFO"}));
+              (std::vector<std::string>{"SYSPARAM", "TRKS", "TRK(1)", "SLPS", "SLP(1)", "TIMETABLE", "MENUS", "MENU(0)",
+                                        "MENU(1)", "MAILBOXES", "MAILBOX(1)", "DEVICEINFO"}));
     for (const auto& s : doc.sections())
         if (s != "DEVICEINFO") {
             EXPECT_EQ(doc.keys(s).front(), "isVisible") << s;
@@ -154,8 +150,7 @@ TEST(SettingsFile, MessageFileNameKeepsOnlyItsFileNamePart) {
     fake::Host host;
     auto b = sample::build(1, 2, 1);
     try {
-        loadFrom(*b.root,
-                 parseUtf8("[MENU(0)]\nMessage=../../etc/passwd.wav\n[MENU(1)]\nMessage=C:\\vida\\m1.wav\n"));
+        loadFrom(*b.root, parseUtf8("[MENU(0)]\nMessage=../../etc/passwd.wav\n[MENU(1)]\nMessage=C:\\vida\\m1.wav\n"));
     } catch (const KT_ERROR&) {
         // A kind may refuse such a name outright; it must never keep the folders.
     }
@@ -171,8 +166,7 @@ TEST(SettingsFile, MessageFileNameKeepsOnlyItsFileNamePart) {
 TEST(SettingsFile, KeepsWhatTheDatabaseDoesNotWrite) {
     fake::Host host;
     auto b = sample::build(1, 2, 1);
-    IniDocument doc =
-        parseUtf8("[MENU(7)]\nisVisible=1\nDesc='старое'\n[SYSPARAM]\nPassword=1111\nOther=yes\n");
+    IniDocument doc = parseUtf8("[MENU(7)]\nisVisible=1\nDesc='старое'\n[SYSPARAM]\nPassword=1111\nOther=yes\n");
     saveTo(*b.root, doc);
     EXPECT_EQ(doc.value("MENU(7)", "Desc"), "'старое'");
     EXPECT_EQ(doc.value("SYSPARAM", "Other"), "yes");

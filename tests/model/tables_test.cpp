@@ -331,8 +331,8 @@ TEST_F(Tables, EditorFrameShownAndHidden) {
     base.sysparam->editorFrame = &frame;
     int panel = 0, mainWindow = 0;
     base.sysparam->showEditor(&panel, &mainWindow);
-    EXPECT_EQ(frame.calls, (std::vector<std::string>{"placeInto", "bringToFront", "show", "takeContext",
-                                                     "edit:KT_TABLE_SYSPARAM"}));
+    EXPECT_EQ(frame.calls,
+              (std::vector<std::string>{"placeInto", "bringToFront", "show", "takeContext", "edit:KT_TABLE_SYSPARAM"}));
     EXPECT_EQ(frame.lastParent, &panel);
     EXPECT_EQ(frame.lastContext, &mainWindow);
     EXPECT_EQ(frame.edited, base.sysparam);
@@ -357,8 +357,7 @@ TEST_F(Tables, DeviceTextOfDefaults) {
 
 TEST_F(Tables, ParseMenuFromTheUnit) {
     KT_TABLE* menu = base.menus->tableAt(2);
-    menu->parseDeviceText(
-        "'Главное меню  дня' {1:greeting.ktm:2048} 1 2 0105 02011530 04 0300 00 00 00 00 00 00 01");
+    menu->parseDeviceText("'Главное меню  дня' {1:greeting.ktm:2048} 1 2 0105 02011530 04 0300 00 00 00 00 00 00 01");
     EXPECT_TRUE(ui.messages.empty()) << ui.lastMessage();
     EXPECT_EQ(menu->findChild("Desc")->getEditText(), "Главное меню  дня") << "blanks inside the text stay";
     EXPECT_EQ(menu->findChild("Message")->getText(), "greeting.wav");
@@ -370,8 +369,7 @@ TEST_F(Tables, ParseMenuFromTheUnit) {
     EXPECT_EQ(menu->findChild("ActionDTMF[3]")->getText(), "0300");
     EXPECT_EQ(menu->findChild("ActionDTMF[0]")->getText(), "0100");
     EXPECT_EQ(menu->markState, 4);
-    EXPECT_EQ(menu->buildDeviceText(),
-              "'Главное меню  дня' 1 2 0105 02011530 04 0300 00 00 00 00 00 00 0100 ");
+    EXPECT_EQ(menu->buildDeviceText(), "'Главное меню  дня' 1 2 0105 02011530 04 0300 00 00 00 00 00 00 0100 ");
 
     menu->parseDeviceText("'' {} 0 0");
     EXPECT_EQ(menu->findChild("Desc")->getText(), "''");
@@ -415,15 +413,13 @@ TEST_F(Tables, ParseIgnoresSurplusAndReportsBadFields) {
     trk->parseDeviceText("  2   1 9 1 0 surplus text");
     EXPECT_EQ(trk->buildDeviceText(), "2 1 0 1 0 ");
     ASSERT_EQ(ui.messages.size(), 1u) << "only the bad field complains";
-    EXPECT_EQ(ui.messages[0],
-              "HolidayMenu (Праздничное меню) : 9 - вне диапазона допустимых значений: [0...2]");
+    EXPECT_EQ(ui.messages[0], "HolidayMenu (Праздничное меню) : 9 - вне диапазона допустимых значений: [0...2]");
 }
 
 // Every object kind survives a round trip: values set, device text built, parsed into a fresh object.
 TEST_F(Tables, DeviceTextRoundTripOfEveryObjectKind) {
     sample::Base fresh = sample::build(2, 3, 2);
-    auto roundTrip = [&](KT_TABLE& from, KT_TABLE& to,
-                         const std::vector<std::pair<std::string, std::string>>& set) {
+    auto roundTrip = [&](KT_TABLE& from, KT_TABLE& to, const std::vector<std::pair<std::string, std::string>>& set) {
         for (auto& [key, text] : set)
             ASSERT_TRUE(from.findChild(key)->value->setText(text)) << key;
         to.parseDeviceText(from.buildDeviceText());
@@ -448,12 +444,9 @@ TEST_F(Tables, DeviceTextRoundTripOfEveryObjectKind) {
                {"InDiscLenMs", "0"},
                {"FlashLenMs", "150"},
                {"FlashPassthrough", "0"}});
-    roundTrip(*base.trks->tableAt(1), *fresh.trks->tableAt(1),
-              {{"DayMenu", "2"},
-               {"NightMenu", "1"},
-               {"HolidayMenu", "2"},
-               {"SetupAllowed", "1"},
-               {"MBAccessAllowed", "1"}});
+    roundTrip(
+        *base.trks->tableAt(1), *fresh.trks->tableAt(1),
+        {{"DayMenu", "2"}, {"NightMenu", "1"}, {"HolidayMenu", "2"}, {"SetupAllowed", "1"}, {"MBAccessAllowed", "1"}});
     roundTrip(*base.slps->tableAt(1), *fresh.slps->tableAt(1),
               {{"Passthrough", "1"}, {"SetupAllowed", "1"}, {"MBAccessAllowed", "1"}});
     roundTrip(*base.timetable, *fresh.timetable,

@@ -133,9 +133,9 @@ TEST_F(DatabaseFiles, UnknownConfigurationIsRefusedAndTheOpenDatabaseStays) {
     db.buildNewBase((dir / "open.qor").string());
     ASSERT_TRUE(fieldOf(db, "SYSPARAM", "NRingsToPickup").setText("7"));
     KT_BASE* root = db.root.get();
-    for (const char* text : {"[SYSPARAM]\r\nisVisible=1\r\n", "[DEVICEINFO]\r\nConfigID=42\r\n",
-                             "[DEVICEINFO]\r\nConfigID=abc\r\n", "[DEVICEINFO]\r\nConfigID=19x\r\n",
-                             "[DEVICEINFO]\r\nConfigID=\r\n", ""}) {
+    for (const char* text :
+         {"[SYSPARAM]\r\nisVisible=1\r\n", "[DEVICEINFO]\r\nConfigID=42\r\n", "[DEVICEINFO]\r\nConfigID=abc\r\n",
+          "[DEVICEINFO]\r\nConfigID=19x\r\n", "[DEVICEINFO]\r\nConfigID=\r\n", ""}) {
         writeBytes(dir / "bad.qor", text);
         host.clear();
         EXPECT_FALSE(db.loadBase((dir / "bad.qor").string())) << text;
@@ -162,8 +162,7 @@ TEST_F(DatabaseFiles, RefusedFieldKeepsTheOpenDatabaseAndTheFile) {
     writeBytes(dir / "bad.qor", text);
     EXPECT_FALSE(db.loadBase((dir / "bad.qor").string()));
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_NE(host.messages[0].find("NRingsToPickup (Число звонков до ответа на вызов) : 100"),
-              std::string::npos);
+    EXPECT_NE(host.messages[0].find("NRingsToPickup (Число звонков до ответа на вызов) : 100"), std::string::npos);
     EXPECT_NE(host.messages[0].find("[1...99]"), std::string::npos);
     EXPECT_EQ(db.root.get(), root);
     EXPECT_EQ(db.currentConfig.id, 29); // not left at the refused file's configuration
@@ -268,7 +267,9 @@ TEST_F(DatabaseFiles, FailedSaveUnderANewNameKeepsNameFolderAndMessages) {
     EXPECT_FALSE(db.saveBase((dir / "third.qor").string()));
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].rfind("Невозможно скопировать файл сообщения: " +
-                                         (dir / "third.messages" / "50001" / "stuck.wav").string(), 0), 0u)
+                                         (dir / "third.messages" / "50001" / "stuck.wav").string(),
+                                     0),
+              0u)
         << host.messages[0];
     EXPECT_EQ(db.messagesFolder, folder);
     EXPECT_FALSE(fs::exists(dir / "third.qor"));

@@ -174,8 +174,7 @@ TEST_F(ValueTypes, CodeDigitsAndDash) {
 TEST_F(ValueTypes, CodeWithSpecials) {
     KT_CODE dial("", 0, 20, true, true, false, false, false);
     EXPECT_TRUE(dial.spec->hasSpecials);
-    EXPECT_EQ(dial.getDescription(),
-              "Строка из цифр и специальных комбинаций. Длина строки -  от 0 до 20 символов.");
+    EXPECT_EQ(dial.getDescription(), "Строка из цифр и специальных комбинаций. Длина строки -  от 0 до 20 символов.");
     EXPECT_TRUE(dial.setText("12*9410"));
     EXPECT_TRUE(dial.isKeyAllowed(U'*', "12"));
     EXPECT_EQ(raised([&] { dial.setText("12#"); }), "Недопустимый символ");
@@ -199,8 +198,8 @@ TEST_F(ValueTypes, CodeEditorRunsModally) {
     KT_CODE pwd("7316", 2, 10);
     int parent = 0, context = 0;
     pwd.showEditor(&parent, &context);
-    EXPECT_EQ(ui.dialEditor.calls, (std::vector<std::string>{"placeInto", "bringToFront", "takeContext",
-                                                             "edit:KT_CODE", "runModal"}));
+    EXPECT_EQ(ui.dialEditor.calls,
+              (std::vector<std::string>{"placeInto", "bringToFront", "takeContext", "edit:KT_CODE", "runModal"}));
     EXPECT_EQ(ui.dialEditor.lastContext, &context);
     EXPECT_EQ(ui.dialEditor.edited, &pwd);
 }

@@ -39,7 +39,9 @@ void writeWav(const QString& path, int frames) {
             b[i] = static_cast<char>((v >> (8 * i)) & 0xff);
         return b;
     };
-    const auto le16 = [](quint16 v) { return QByteArray(1, static_cast<char>(v & 0xff)) + QByteArray(1, static_cast<char>(v >> 8)); };
+    const auto le16 = [](quint16 v) {
+        return QByteArray(1, static_cast<char>(v & 0xff)) + QByteArray(1, static_cast<char>(v >> 8));
+    };
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("RIFF" + le32(36 + static_cast<quint32>(data.size())) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
@@ -129,9 +131,10 @@ protected:
 } // namespace
 
 TEST_F(LineScenario, ALineThatDiesDuringAnUploadIsSaidOnceAndConnectWorksAgain) {
-    ASSERT_NO_FATAL_FAILURE(startUnit({QStringLiteral("--baud"), QStringLiteral("38400"), QStringLiteral("--hangup-after"), QStringLiteral("20000")}));
+    ASSERT_NO_FATAL_FAILURE(startUnit({QStringLiteral("--baud"), QStringLiteral("38400"),
+                                       QStringLiteral("--hangup-after"), QStringLiteral("20000")}));
     ASSERT_NO_FATAL_FAILURE(giveMessage("MENU(1)", QStringLiteral("50101"), 80000)); // 40000 bytes on the line
-    ASSERT_TRUE(object("SYSPARAM")->findChild("NRingsToPickup")->setText("7")); // an edit not yet saved
+    ASSERT_TRUE(object("SYSPARAM")->findChild("NRingsToPickup")->setText("7"));      // an edit not yet saved
     const int shellBefore = window->shellState;
     ASSERT_NO_FATAL_FAILURE(connectToUnit());
     const QString firstLine = QFileInfo(port).symLinkTarget(); // the changed menu goes without a mark

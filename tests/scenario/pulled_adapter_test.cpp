@@ -85,8 +85,7 @@ TEST_F(PulledAdapter, APulledAdapterIsSaidOnceAndTheSameAdapterBackConnectsWitho
     ModalScript pulled;
     pulled.then([](QDialog* d) { d->accept(); });
     pullOut();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pulled.handled() == 1; }, 10000))
-        << "the pulled adapter is noticed";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pulled.handled() == 1; }, 10000)) << "the pulled adapter is noticed";
     QTest::qWait(1000);
     EXPECT_EQ(pulled.unexpected(), 0) << pulled.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(pulled.texts.value(0).startsWith(QStringLiteral("Связь с устройством потеряна")));

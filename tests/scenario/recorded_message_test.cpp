@@ -48,8 +48,7 @@ protected:
     void startUnit(const QStringList& options) {
         QFile::remove(port);
         unit.setProgram(QStringLiteral(UNITSIM_BINARY));
-        unit.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--link"), port} +
-                          options);
+        unit.setArguments(QStringList{QStringLiteral("--state"), state, QStringLiteral("--link"), port} + options);
         unit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         unit.start();
         ASSERT_TRUE(unit.waitForStarted());
@@ -83,10 +82,10 @@ protected:
         QProcess sox;
         sox.start(QStringLiteral("sox"),
                   {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
-                   QStringLiteral("2"), wav, QStringLiteral("synth"), QStringLiteral("10"),
-                   QStringLiteral("sine"), QStringLiteral("300-900"), QStringLiteral("tremolo"),
-                   QStringLiteral("4"), QStringLiteral("80"), QStringLiteral("vol"), QStringLiteral("0.05"),
-                   QStringLiteral("pad"), QStringLiteral("2"), QStringLiteral("0")});
+                   QStringLiteral("2"), wav, QStringLiteral("synth"), QStringLiteral("10"), QStringLiteral("sine"),
+                   QStringLiteral("300-900"), QStringLiteral("tremolo"), QStringLiteral("4"), QStringLiteral("80"),
+                   QStringLiteral("vol"), QStringLiteral("0.05"), QStringLiteral("pad"), QStringLiteral("2"),
+                   QStringLiteral("0")});
         EXPECT_TRUE(sox.waitForFinished(30000));
         QProcess lame;
         lame.start(QStringLiteral("lame"), {QStringLiteral("--quiet"), wav, mp3});

@@ -38,9 +38,7 @@ namespace {
 
 class Client : public TVaCommComponent {
 public:
-    void DataChanged(PVaData Data, int Count) override {
-        data.append(reinterpret_cast<const char*>(Data), Count);
-    }
+    void DataChanged(PVaData Data, int Count) override { data.append(reinterpret_cast<const char*>(Data), Count); }
     void LineChanged(std::uint32_t EvtMask) override { lines.push_back(EvtMask); }
     std::string data;
     std::vector<std::uint32_t> lines;
@@ -425,8 +423,8 @@ TEST_F(CommDispatch, LineEventsReachErrorsThenClientsThenHandlersInTheirOrder) {
     port->OnRx80Full = note("Rx80Full");
     port->OnEvent1 = note("Event1");
     port->OnEvent2 = note("Event2");
-    const std::uint32_t all = EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR |
-                              EV_RING | EV_PERR | EV_RX80FULL | EV_EVENT1 | EV_EVENT2;
+    const std::uint32_t all = EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING |
+                              EV_PERR | EV_RX80FULL | EV_EVENT1 | EV_EVENT2;
     port->HandleLineEvent(all);
     const std::vector<std::string> expected = {"client:" + std::to_string(all),
                                                "RxFlag",

@@ -109,10 +109,12 @@ TEST_F(CommPurge, AReadPurgeRightAfterWritesKeepsEveryWrittenByte) {
         done = true;
     });
     std::string got;
-    PumpUntil([&] {
-        got += PeerRead(0, 0);
-        return done.load();
-    }, 30000);
+    PumpUntil(
+        [&] {
+            got += PeerRead(0, 0);
+            return done.load();
+        },
+        30000);
     worker.join();
     got += PeerRead(fromThread.size() - std::min(got.size(), fromThread.size()));
     EXPECT_EQ(got, fromThread);

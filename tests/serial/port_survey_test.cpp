@@ -23,9 +23,7 @@ using serial::PortDiagnosis;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 } // namespace
 
@@ -43,8 +41,8 @@ TEST(PortSurvey, ListsEveryAdapterWithItsMakerByIdNameAndComNumber) {
     fs::create_directories(sys / "sys/class/tty/ttyUSBx");
     fs::create_directories(sys / "sys/class/tty/tty0");
 
-    const auto devices = ListSerialDevices(sys.place(
-        {{3, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"}, {2, "/dev/ttyS1"}}));
+    const auto devices = ListSerialDevices(
+        sys.place({{3, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"}, {2, "/dev/ttyS1"}}));
     ASSERT_EQ(devices.size(), 4u);
     EXPECT_EQ(devices[0].Path, "/dev/ttyS0");
     EXPECT_EQ(devices[0].ComNumbers, std::vector<int>{1});
@@ -85,8 +83,7 @@ TEST(PortSurvey, ComNumberMappedToTheByIdNameFollowsTheAdapterWhenRenumbered) {
     EXPECT_TRUE(devices[0].ComNumbers.empty());
     EXPECT_EQ(devices[1].Path, "/dev/ttyUSB1");
     EXPECT_EQ(devices[1].ComNumbers, std::vector<int>{4});
-    EXPECT_EQ(DiagnosePort(sys.place(coms), "COM4", [](const std::string&) { return 0; }).Device,
-              "/dev/ttyUSB1");
+    EXPECT_EQ(DiagnosePort(sys.place(coms), "COM4", [](const std::string&) { return 0; }).Device, "/dev/ttyUSB1");
 }
 
 TEST(PortSurvey, ListSurvivesMissingSysfsAndOddNames) {

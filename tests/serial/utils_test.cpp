@@ -26,9 +26,7 @@ protected:
         dir = tmpl;
     }
     void TearDown() override { fs::remove_all(dir); }
-    void Touch(const std::string& name, const std::string& content = "") {
-        std::ofstream(dir + "/" + name) << content;
-    }
+    void Touch(const std::string& name, const std::string& content = "") { std::ofstream(dir + "/" + name) << content; }
     std::string dir;
 };
 

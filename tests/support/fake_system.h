@@ -56,11 +56,9 @@ public:
         const fs::path port = usbDev / "1-1:1.0" / tty;
         fs::create_directories(port / "tty" / tty);
         fs::create_directories(root_ / "sys/bus/usb-serial/drivers" / driver);
-        fs::create_symlink(fs::relative(root_ / "sys/bus/usb-serial/drivers" / driver, port),
-                           port / "driver");
+        fs::create_symlink(fs::relative(root_ / "sys/bus/usb-serial/drivers" / driver, port), port / "driver");
         fs::create_symlink(fs::relative(port, port / "tty" / tty), port / "tty" / tty / "device");
-        fs::create_symlink(fs::relative(port / "tty" / tty, root_ / "sys/class/tty"),
-                           root_ / "sys/class/tty" / tty);
+        fs::create_symlink(fs::relative(port / "tty" / tty, root_ / "sys/class/tty"), root_ / "sys/class/tty" / tty);
         fs::create_directories(root_ / "sys/bus/usb/devices");
         fs::create_symlink(fs::relative(usbDev, root_ / "sys/bus/usb/devices"),
                            root_ / "sys/bus/usb/devices" / usbDev.filename());

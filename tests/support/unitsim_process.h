@@ -172,12 +172,8 @@ public:
         }
     }
 
-    bool running() const {
-        return pid_ > 0;
-    }
-    pid_t pid() const {
-        return pid_;
-    }
+    bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

@@ -181,8 +181,8 @@ TEST_F(TerminalWindow, WheelScrollsBackAndNewTextReturnsToTheScreen) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return screen().ScreenText(23) == "line 59"; }, 5000));
     QScrollBar* bar = window->VaTerminal1->scrollBar();
     const int bottom = bar->value();
-    QWheelEvent wheel(QPointF(10, 10), window->VaTerminal1->mapToGlobal(QPointF(10, 10)), QPoint(),
-                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(10, 10), window->VaTerminal1->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(window->VaTerminal1, &wheel);
     EXPECT_LT(bar->value(), bottom);
     PeerWrite("x");

@@ -29,9 +29,7 @@ std::string ReadFile(const fs::path& path) {
     return s.str();
 }
 
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void WriteFile(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 std::string Pattern(std::size_t size) {
     std::string s(size, '\0');
@@ -219,8 +217,7 @@ TEST_F(CliTransfer, YModemBatchSentToLrzszArrivesWhole) {
 TEST_F(CliTransfer, YModemReceivedFromLrzszLandsInTheFolder) {
     WriteFile(root / "peer" / "msg.ktm", Pattern(5000));
     fs::create_directories(root / "local" / "in");
-    const auto [tool, peer] =
-        Run({ZIREZID_CLI, "ymodem", "receive", "--port", slavePath, "in"}, {"sb", "msg.ktm"});
+    const auto [tool, peer] = Run({ZIREZID_CLI, "ymodem", "receive", "--port", slavePath, "in"}, {"sb", "msg.ktm"});
     EXPECT_EQ(tool, 0);
     EXPECT_EQ(peer, 0);
     EXPECT_EQ(ReadFile(root / "local" / "in" / "msg.ktm"), Pattern(5000));
@@ -228,9 +225,8 @@ TEST_F(CliTransfer, YModemReceivedFromLrzszLandsInTheFolder) {
 
 TEST_F(CliTransfer, XModem1kSentToLrzsz) {
     WriteFile(root / "local" / "x.bin", Pattern(2048));
-    const auto [tool, peer] =
-        Run({ZIREZID_CLI, "xmodem", "send", "--port", slavePath, "--protocol", "xmodem1k", "x.bin"},
-            {"rx", "-c", "x.bin"});
+    const auto [tool, peer] = Run(
+        {ZIREZID_CLI, "xmodem", "send", "--port", slavePath, "--protocol", "xmodem1k", "x.bin"}, {"rx", "-c", "x.bin"});
     EXPECT_EQ(tool, 0);
     EXPECT_EQ(peer, 0);
     EXPECT_EQ(ReadFile(root / "peer" / "x.bin").substr(0, 2048), Pattern(2048));
@@ -253,9 +249,7 @@ TEST(CliTransferUsage, WrongArgumentsAreUsageErrors) {
     const std::string cli = ZIREZID_CLI;
     EXPECT_EQ(WEXITSTATUS(std::system((cli + " ymodem upload --port /dev/null x 2>/dev/null").c_str())), 2);
     EXPECT_EQ(WEXITSTATUS(std::system((cli + " ymodem send x 2>/dev/null").c_str())), 2);
-    EXPECT_EQ(WEXITSTATUS(std::system(
-                  (cli + " xmodem send --port /dev/null --protocol zmodem x 2>/dev/null").c_str())),
+    EXPECT_EQ(WEXITSTATUS(std::system((cli + " xmodem send --port /dev/null --protocol zmodem x 2>/dev/null").c_str())),
               2);
-    EXPECT_EQ(WEXITSTATUS(std::system((cli + " ymodem send --port /nonexistent/tty x 2>/dev/null").c_str())),
-              1);
+    EXPECT_EQ(WEXITSTATUS(std::system((cli + " ymodem send --port /nonexistent/tty x 2>/dev/null").c_str())), 1);
 }

@@ -9,9 +9,7 @@ using serial::TVaTerminal;
 
 namespace {
 
-void Write(TVaTerminal& t, const std::string& text) {
-    t.WriteText(text, serial::clWhite, serial::clBlack);
-}
+void Write(TVaTerminal& t, const std::string& text) { t.WriteText(text, serial::clWhite, serial::clBlack); }
 
 // The line counted upward from the bottom of the store, as text without trailing blanks.
 std::string StoreText(const TVaTerminal& t, int up) {

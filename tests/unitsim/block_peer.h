@@ -94,8 +94,7 @@ inline bool sendBatch(PtyPeer& peer, const std::string& name, const std::string&
         return false;
     std::size_t blocks = (data.size() + 1023) / 1024;
     for (std::size_t i = 1; i <= blocks; ++i) {
-        std::string frame =
-            makeBlock(static_cast<std::uint8_t>(i % 256), data.substr((i - 1) * 1024, 1024), true);
+        std::string frame = makeBlock(static_cast<std::uint8_t>(i % 256), data.substr((i - 1) * 1024, 1024), true);
         if (sendUntilAck(peer, frame) != ACK)
             return false;
     }

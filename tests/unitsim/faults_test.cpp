@@ -24,8 +24,8 @@ std::string slurp(const fs::path& p) {
 TEST(UnitsimFaults, CorruptedAndDroppedBytesInsideTransfersAreRepairedByRetries) {
     // Upload: the unit hears damaged blocks and refuses them; the file still arrives whole.
     {
-        RunningUnit unit({"--corrupt", "0.0005", "--drop", "0.0002", "--fault-dir", "in", "--fault-scope",
-                          "transfer", "--seed", "7"});
+        RunningUnit unit({"--corrupt", "0.0005", "--drop", "0.0002", "--fault-dir", "in", "--fault-scope", "transfer",
+                          "--seed", "7"});
         PtyPeer peer(unit.slavePath);
         ASSERT_TRUE(peer.login());
         const std::string data = pattern(40000);
@@ -35,8 +35,7 @@ TEST(UnitsimFaults, CorruptedAndDroppedBytesInsideTransfersAreRepairedByRetries)
         EXPECT_TRUE(slurp(unit.state.path() / "messages" / "50001" / "noisy.ktm") == data);
     }
     // Download: the host hears damaged blocks, refuses them, and the unit sends them again.
-    RunningUnit unit(
-        {"--corrupt", "0.0005", "--fault-dir", "out", "--fault-scope", "transfer", "--seed", "11"});
+    RunningUnit unit({"--corrupt", "0.0005", "--fault-dir", "out", "--fault-scope", "transfer", "--seed", "11"});
     fs::create_directories(unit.state.path() / "messages" / "50101");
     const std::string data = pattern(40000, 3);
     std::ofstream(unit.state.path() / "messages" / "50101" / "m.ktm", std::ios::binary) << data;
@@ -93,8 +92,7 @@ TEST(UnitsimFaults, ThrottledLineStillCarriesEverything) {
     RunningUnit unit({"--baud", "38400"});
     PtyPeer peer(unit.slavePath);
     ASSERT_TRUE(peer.login());
-    EXPECT_NE(peer.command(" geto 0 ").value_or("").find("7316 0 12 12 0 1 2000 500 200 1 OK"),
-              std::string::npos);
+    EXPECT_NE(peer.command(" geto 0 ").value_or("").find("7316 0 12 12 0 1 2000 500 200 1 OK"), std::string::npos);
     const std::string data = pattern(1025);
     ASSERT_TRUE(peer.send(" ul 50001 "));
     ASSERT_TRUE(sendBatch(peer, "slow.ktm", data));
@@ -138,9 +136,9 @@ TEST(UnitsimProcessLife, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     std::string text;
     while (auto line = help.readLine(5000ms))
         text += *line + "\n";
-    for (const char* opt : {"--type", "--state", "--link", "--once", "--log", "--baud", "--busy", "--mute",
-                            "--delay-ms", "--drop", "--corrupt", "--fault-dir", "--fault-scope", "--seed",
-                            "--hangup-after", "--capacity", "--clock"}) {
+    for (const char* opt :
+         {"--type", "--state", "--link", "--once", "--log", "--baud", "--busy", "--mute", "--delay-ms", "--drop",
+          "--corrupt", "--fault-dir", "--fault-scope", "--seed", "--hangup-after", "--capacity", "--clock"}) {
         EXPECT_NE(text.find(opt), std::string::npos) << opt;
     }
     EXPECT_EQ(help.waitFor(5000ms), 0);

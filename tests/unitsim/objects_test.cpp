@@ -20,9 +20,7 @@ std::string payloadOf(const std::string& answer) {
     return p;
 }
 
-bool isOk(const std::optional<std::string>& a) {
-    return a && a->find("OK") != std::string::npos;
-}
+bool isOk(const std::optional<std::string>& a) { return a && a->find("OK") != std::string::npos; }
 
 std::string errOf(const std::optional<std::string>& a) {
     if (!a)
@@ -137,20 +135,17 @@ TEST(UnitsimObjectTexts, WrittenValuesLandInTheStateFolderAndPreparedOnesAreServ
         Session s({}, state.str());
         // Cyrillic travels as Windows-1251 on the line and is kept as UTF-8.
         std::string desc = "\xC3\xEB\xE0\xE2\xED\xEE\xE5 menu"; // "Главное menu" in Windows-1251
-        ASSERT_TRUE(
-            isOk(s.peer.command(" seto 501 '" + desc + "' 1 2 0105 02003001 0300 04 00 00 00 00 00 00 00 ")));
+        ASSERT_TRUE(isOk(s.peer.command(" seto 501 '" + desc + "' 1 2 0105 02003001 0300 04 00 00 00 00 00 00 00 ")));
         auto back = s.peer.command(" geto 501 ");
         EXPECT_EQ(payloadOf(*back), "'" + desc + "' {} 1 2 0105 02003001 0300 04 00 00 00 00 00 00 00");
-        ASSERT_TRUE(isOk(
-            s.peer.command(" seto 3 0800 0800 0800 0800 0800 0000 0000 1800 1800 1800 1800 1700 2359 2359 "
-                           "1 0 0 0 0 0 0 0 0 0 0101 0101 0101 0101 0101 0101 0101 0101 0101 2902 "
-                           "0801 0101 0101 0101 0101 0101 0101 0101 0101 2902 ")));
+        ASSERT_TRUE(isOk(s.peer.command(" seto 3 0800 0800 0800 0800 0800 0000 0000 1800 1800 1800 1800 1700 2359 2359 "
+                                        "1 0 0 0 0 0 0 0 0 0 0101 0101 0101 0101 0101 0101 0101 0101 0101 2902 "
+                                        "0801 0101 0101 0101 0101 0101 0101 0101 0101 2902 ")));
     }
     std::string menu = readFile(state.path() / "objects" / "MENU(1).txt");
     EXPECT_NE(menu.find("Desc='Главное menu'"), std::string::npos) << menu;
     EXPECT_NE(menu.find("ActionDTMF[1]=02003001"), std::string::npos) << menu;
-    EXPECT_NE(readFile(state.path() / "objects" / "TIMETABLE.txt").find("HolidayEnd[9]=2902"),
-              std::string::npos);
+    EXPECT_NE(readFile(state.path() / "objects" / "TIMETABLE.txt").find("HolidayEnd[9]=2902"), std::string::npos);
 
     // A test prepares a unit by writing the files before the start; a refused line is reported and skipped.
     std::ofstream(state.path() / "objects" / "TRK(1).txt") << "DayMenu=7\nNightMenu=99\nHolidayMenu=3\n";
@@ -216,14 +211,13 @@ TEST(UnitsimObjectTexts, RefusedValuesAnswerErr3AndChangeNothing) {
     }
     // Boundaries that the kinds accept.
     EXPECT_TRUE(isOk(s.peer.command(" seto 0 7316123456 1 24 0 1 99 007 10000 0 0 ")));
-    EXPECT_TRUE(isOk(s.peer.command(" seto 500 '" + std::string(31, 'x') +
-                                    "' 1 2 0149 02999999 0399 04 00 00 00 00 00 00 00 ")));
+    EXPECT_TRUE(isOk(
+        s.peer.command(" seto 500 '" + std::string(31, 'x') + "' 1 2 0149 02999999 0399 04 00 00 00 00 00 00 00 ")));
     EXPECT_TRUE(isOk(s.peer.command(" seto 3 " + replaceAt(24, "2902"))));
 }
 
 TEST(UnitsimObjectTexts, ClockRunsFromASetValueAndDeviceInformationFollowsOptions) {
-    Session s({"--clock", "050324 0907 03", "--serial", "4294967295", "--config-id", "77", "--soft-ver",
-               "2.01.07"});
+    Session s({"--clock", "050324 0907 03", "--serial", "4294967295", "--config-id", "77", "--soft-ver", "2.01.07"});
     std::string clock = payloadOf(*s.peer.command(" geto 91 "));
     EXPECT_EQ(clock.substr(0, 10), "050324 090") << clock;
     ASSERT_TRUE(isOk(s.peer.command(" seto 91 311299 2359 58 ")));

@@ -22,9 +22,7 @@ struct Session {
     PtyPeer peer;
 };
 
-std::string closingAnswer(PtyPeer& peer, Ms timeout = 15000ms) {
-    return peer.expect("#", timeout).value_or("none");
-}
+std::string closingAnswer(PtyPeer& peer, Ms timeout = 15000ms) { return peer.expect("#", timeout).value_or("none"); }
 
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

@@ -11,9 +11,8 @@ namespace unitsim {
 namespace {
 
 constexpr std::uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18, CRC_C = 'C';
-constexpr int kByteTimeoutMs = 1000; // inside a block and while asking for block 0
-constexpr int kReplyTimeoutMs =
-    15000; // the sender's wait for a verdict: longer than a receiver waits before its NAK
+constexpr int kByteTimeoutMs = 1000;   // inside a block and while asking for block 0
+constexpr int kReplyTimeoutMs = 15000; // the sender's wait for a verdict: longer than a receiver waits before its NAK
 // The verdict on the first data block: rz, having lost it to its purge, asks again only after 13 s and a
 // second of silence, which a busy machine stretches past the ordinary verdict time.
 constexpr int kFirstBlockReplyTimeoutMs = 30000;
@@ -70,9 +69,7 @@ Block receiveBlock(Line& line, BlockIn& block) {
     return Block::Good;
 }
 
-void send(Line& line, std::uint8_t b) {
-    line.write(std::string(1, static_cast<char>(b)));
-}
+void send(Line& line, std::uint8_t b) { line.write(std::string(1, static_cast<char>(b))); }
 
 int cancel(Line& line, int code, bool tellPeer) {
     if (tellPeer)

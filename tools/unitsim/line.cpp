@@ -103,8 +103,7 @@ void Transcript::byte(bool fromUnit, std::uint8_t b, const char* fault) {
         return;
     auto now = Clock::now();
     // A pause of more than 20 ms starts a new line, so the time stamps show where the line went quiet.
-    if (!open_ || fromUnit != fromUnit_ || count_ >= 16 || now - last_ > std::chrono::milliseconds(20) ||
-        fault) {
+    if (!open_ || fromUnit != fromUnit_ || count_ >= 16 || now - last_ > std::chrono::milliseconds(20) || fault) {
         startLine(fromUnit);
     }
     last_ = now;
@@ -152,8 +151,7 @@ void Transcript::flush() {
 Line::Line(int masterFd, const LineOptions& options, Transcript* transcript)
     : fd_(masterFd), options_(options), transcript_(transcript), random_(options.seed) {
     if (options_.baud > 0) {
-        byteTime_ =
-            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(11.0 / options_.baud));
+        byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(11.0 / options_.baud));
     }
 }
 
@@ -189,9 +187,7 @@ void Line::beginTransfer() {
     transferBytes_ = 0;
 }
 
-void Line::endTransfer() {
-    inTransfer_ = false;
-}
+void Line::endTransfer() { inTransfer_ = false; }
 
 void Line::countTransferByte() {
     if (!inTransfer_ || options_.hangupAfter < 0)

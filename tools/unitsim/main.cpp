@@ -60,9 +60,7 @@ unit until SIGTERM or SIGINT. When a peer closes the slave, the unit waits for t
   --version              the version of the program
 )";
 
-void onSignal(int) {
-    g_stopRequested = 1;
-}
+void onSignal(int) { g_stopRequested = 1; }
 
 [[noreturn]] void die(const std::string& what) {
     std::cerr << "unitsim: " << what << "\n";

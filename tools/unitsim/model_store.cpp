@@ -25,12 +25,8 @@ public:
     long messages = 0;
 };
 
-bool isFile(const KT_RECORD& r) {
-    return kt_cast<KT_FILE>(r.value.get()) != nullptr;
-}
-bool isText(const KT_RECORD& r) {
-    return kt_cast<KT_STR>(r.value.get()) != nullptr;
-}
+bool isFile(const KT_RECORD& r) { return kt_cast<KT_FILE>(r.value.get()) != nullptr; }
+bool isText(const KT_RECORD& r) { return kt_cast<KT_STR>(r.value.get()) != nullptr; }
 
 class ModelStore final : public ObjectStore {
 public:

@@ -27,13 +27,9 @@ constexpr std::size_t kMaxPasswordLine = 64;
 constexpr const char* kPrompt = "\r\n#";
 const char* const kVerbs[] = {"geto", "seto", "getp", "del", "ul", "dl"};
 
-bool knownVerb(const std::string& v) {
-    return std::find(std::begin(kVerbs), std::end(kVerbs), v) != std::end(kVerbs);
-}
+bool knownVerb(const std::string& v) { return std::find(std::begin(kVerbs), std::end(kVerbs), v) != std::end(kVerbs); }
 
-std::string err(int n) {
-    return "ERR " + std::to_string(n) + kPrompt;
-}
+std::string err(int n) { return "ERR " + std::to_string(n) + kPrompt; }
 
 std::string trimmed(const std::string& s) {
     std::size_t b = 0, e = s.size();
@@ -50,8 +46,7 @@ std::string safeName(const std::string& utf8) {
     std::string out;
     for (char c : utf8) {
         auto u = static_cast<unsigned char>(c);
-        bool bad =
-            u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '{' || c == '}' || c == '#' || u == 0x7F;
+        bool bad = u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '{' || c == '}' || c == '#' || u == 0x7F;
         out += bad ? '_' : c;
     }
     if (!out.empty() && out[0] == '.')
@@ -126,8 +121,7 @@ void Unit::saveObject(const std::string& code) const {
     std::string tmp = path + ".tmp";
     {
         std::ofstream out(tmp, std::ios::trunc);
-        out << "# " << store_->objectName(code) << ", object code " << code
-            << ": key=value as sent on the line\n";
+        out << "# " << store_->objectName(code) << ", object code " << code << ": key=value as sent on the line\n";
         for (const auto& [key, value] : store_->fields(code))
             out << key << '=' << value << '\n';
     }
@@ -178,8 +172,8 @@ std::string Unit::clockText() const {
     std::tm p{};
     gmtime_r(&t, &p);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", p.tm_mday, p.tm_mon + 1, p.tm_year % 100,
-                  p.tm_hour, p.tm_min, p.tm_sec);
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d %02d%02d %02d", p.tm_mday, p.tm_mon + 1, p.tm_year % 100, p.tm_hour,
+                  p.tm_min, p.tm_sec);
     return buf;
 }
 
@@ -216,8 +210,7 @@ bool Unit::refreshDynamic() {
                           std::to_string(options_.configId >= 0 ? options_.configId : counts.configId)) &&
          ok;
     ok = store_->setField("90", "ConfigKey", std::to_string(options_.configKey)) && ok;
-    ok = store_->setField("90", "FreeSpaceBytes",
-                          std::to_string(std::min<std::uint64_t>(freeSpace(), 4294967295u))) &&
+    ok = store_->setField("90", "FreeSpaceBytes", std::to_string(std::min<std::uint64_t>(freeSpace(), 4294967295u))) &&
          ok;
     std::string c = clockText();
     ok = store_->setField("91", "Date", c.substr(0, 6)) && ok;
@@ -437,8 +430,7 @@ void Unit::execute(Line& line, const std::string& verb, const std::string& arg, 
         return answer(line, std::string("OK") + kPrompt);
     }
     // The file commands name the menu's message field: menu code followed by "01".
-    std::string menu =
-        arg.size() > 2 && arg.compare(arg.size() - 2, 2, "01") == 0 ? arg.substr(0, arg.size() - 2) : "";
+    std::string menu = arg.size() > 2 && arg.compare(arg.size() - 2, 2, "01") == 0 ? arg.substr(0, arg.size() - 2) : "";
     if (menu.empty() || !store_->isMenu(menu))
         return answer(line, err(2));
     if (verb == "getp")

@@ -77,8 +77,7 @@ TEST_F(InMainWindowTest, SavingWithAPickerFocusedStoresThePickerFirst) {
 
 TEST_F(InMainWindowTest, DigitStringsOfTheWindowOpenItsDialStringEditor) {
     EXPECT_EQ(window->dialStringEditor(), static_cast<host::EditorWindow*>(window->frames.frm_spec.get()));
-    auto* action =
-        dynamic_cast<KT_ACTION*>(window->db.findObject("MENU(0)")->findChild("ActionTO")->value.get());
+    auto* action = dynamic_cast<KT_ACTION*>(window->db.findObject("MENU(0)")->findChild("ActionTO")->value.get());
     ASSERT_NE(action, nullptr);
     ASSERT_TRUE(action->setText("0103"));
     EXPECT_EQ(action->param->editor, window->dialStringEditor());
