@@ -8,7 +8,6 @@ using namespace audio_test;
 
 namespace {
 
-#ifdef ZIREZID_CLI
 class CliAudio : public ScratchTest {
 protected:
     int cli(const std::string& args, std::string* output = nullptr) {
@@ -69,6 +68,5 @@ TEST_F(CliAudio, TtsWritesSpeechAndKeepsItsText) {
     EXPECT_NE(output.find("темп"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(dir / "03.wav"));
 }
-#endif
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "editors/ted_menu.h"
 #include "model/actions.h"
 #include "model/tables.h"
+#include "tests/support/wav_bytes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,30 +20,10 @@ namespace {
 
 // A short PCM WAV file: 8000 Hz, 16 bits, mono, a tenth of a second of a tone.
 void writeWav(const QString& path, int samples = 800) {
-    QByteArray data;
-    for (int i = 0; i < samples; ++i) {
-        const qint16 v = static_cast<qint16>((i % 16 < 8) ? 4000 : -4000);
-        data.append(reinterpret_cast<const char*>(&v), 2);
-    }
-    QByteArray wav;
-    const auto u32 = [&](quint32 v) { wav.append(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [&](quint16 v) { wav.append(reinterpret_cast<const char*>(&v), 2); };
-    wav.append("RIFF");
-    u32(static_cast<quint32>(36 + data.size()));
-    wav.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(8000);
-    u32(16000);
-    u16(2);
-    u16(16);
-    wav.append("data");
-    u32(static_cast<quint32>(data.size()));
-    wav.append(data);
+    const std::string wav = testwav::pcm16Mono(samples, [](int i) { return i % 16 < 8 ? 4000 : -4000; });
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(wav);
+    f.write(wav.data(), static_cast<qint64>(wav.size()));
 }
 
 class MenuEditorTest : public test::EditorTest {

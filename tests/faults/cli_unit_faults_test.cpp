@@ -3,6 +3,7 @@
 // program on the same port. Every fault is seeded. Whatever happens: no crash, no hang, a failed read leaves the
 // settings file and the messages folder as they were, and what the command reports is what happened.
 #include "tests/support/unitsim_process.h"
+#include "tests/support/wav_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -36,23 +37,7 @@ struct CliRun {
 
 // A 16-bit mono PCM WAV at 8000 Hz.
 std::string wavBytes(int samples) {
-    std::string s = "RIFF";
-    auto u32 = [&](std::uint32_t v) { s.append(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { s.append(reinterpret_cast<const char*>(&v), 2); };
-    u32(36 + 2 * static_cast<std::uint32_t>(samples));
-    s += "WAVEfmt ";
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(8000);
-    u32(16000);
-    u16(2);
-    u16(16);
-    s += "data";
-    u32(2 * static_cast<std::uint32_t>(samples));
-    for (int i = 0; i < samples; ++i)
-        u16(static_cast<std::uint16_t>(((i * 53) % 3000 - 1500) * 6));
-    return s;
+    return testwav::pcm16Mono(samples, [](int i) { return static_cast<std::int16_t>(((i * 53) % 3000 - 1500) * 6); });
 }
 
 // Waits until another process holds the port's lock, the way the port makes itself exclusive.

@@ -1,6 +1,7 @@
 // The real zirezid-cli's lint, call and flow on settings files it made itself.
 #include "model/atomic_file.h"
 #include "tests/flow/flow_fixture.h"
+#include "tests/support/wav_bytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,32 +97,9 @@ TEST_F(FlowCli, LintPrintsGradeObjectKeyAndTextAndFailsOnErrors) {
 // beyond full scale, as a 16-bit PCM WAV.
 void writeTone(const fs::path& path, double amplitude, double seconds) {
     fs::create_directories(path.parent_path());
-    const auto frames = static_cast<std::uint32_t>(seconds * 8000);
-    std::string data;
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const double v = std::clamp(amplitude * std::sin(2 * M_PI * 997 * i / 8000.0), -1.0, 1.0);
-        const auto s = static_cast<std::int16_t>(std::lround(v * 32767));
-        data.push_back(static_cast<char>(s & 0xff));
-        data.push_back(static_cast<char>((s >> 8) & 0xff));
-    }
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) {
-        out.put(char(v & 255)).put(char(v >> 8 & 255)).put(char(v >> 16 & 255)).put(char(v >> 24));
-    };
-    auto u16 = [&](std::uint32_t v) { out.put(char(v & 255)).put(char(v >> 8 & 255)); };
-    out << "RIFF";
-    u32(36 + static_cast<std::uint32_t>(data.size()));
-    out << "WAVEfmt ";
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(8000);
-    u32(16000);
-    u16(2);
-    u16(16);
-    out << "data";
-    u32(static_cast<std::uint32_t>(data.size()));
-    out << data;
+    std::ofstream(path, std::ios::binary) << testwav::pcm16Mono(static_cast<int>(seconds * 8000), [amplitude](int i) {
+        return std::round(32767 * std::clamp(amplitude * std::sin(2 * M_PI * 997 * i / 8000.0), -1.0, 1.0));
+    });
 }
 
 TEST_F(FlowCli, LintMeasuresTheRecordingsAndWarnsOfUnevenLoudnessAndClipping) {

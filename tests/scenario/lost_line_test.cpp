@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/read_dialog.h"
 #include "model/tables.h"
+#include "tests/support/wav_bytes.h"
 #include "ui_helpers.h"
 
 #include <QDir>
@@ -27,25 +28,11 @@ namespace {
 
 // A 16-bit mono PCM WAV of Frames samples at 8000 per second: half as many bytes on the unit.
 void writeWav(const QString& path, int frames) {
-    QByteArray data;
-    for (int i = 0; i < frames; ++i) {
-        const auto v = static_cast<qint16>(((i * 37) % 2000 - 1000) * 8);
-        data.append(static_cast<char>(v & 0xff));
-        data.append(static_cast<char>((v >> 8) & 0xff));
-    }
-    const auto le32 = [](quint32 v) {
-        QByteArray b(4, '\0');
-        for (int i = 0; i < 4; ++i)
-            b[i] = static_cast<char>((v >> (8 * i)) & 0xff);
-        return b;
-    };
-    const auto le16 = [](quint16 v) {
-        return QByteArray(1, static_cast<char>(v & 0xff)) + QByteArray(1, static_cast<char>(v >> 8));
-    };
+    const std::string wav =
+        testwav::pcm16Mono(frames, [](int i) { return static_cast<qint16>(((i * 37) % 2000 - 1000) * 8); });
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("RIFF" + le32(36 + static_cast<quint32>(data.size())) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
-               le32(8000) + le32(16000) + le16(2) + le16(16) + "data" + le32(static_cast<quint32>(data.size())) + data);
+    file.write(wav.data(), static_cast<qint64>(wav.size()));
 }
 
 class LineScenario : public ::testing::Test {
