@@ -61,6 +61,7 @@ void UnitHistory::attach(Tfrm_read& dialog) {
             if (!preferences.preview && preview.conflicts.empty())
                 return true;
             WritePreviewDialog dialogBox(d, preview);
+            preview.shown = true;
             return dialogBox.exec() == QDialog::Accepted;
         };
         const history::WriteOutcome out = write.run();

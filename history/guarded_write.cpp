@@ -230,6 +230,7 @@ WriteOutcome GuardedWrite::run() {
             toWrite.push_back(entry);
     link_.linkObjects = toWrite;
     link_.writeMode = true;
+    link_.messageChangesApproved = out.preview.shown;
     {
         // A recording from the history goes back as the unit had it, not converted once more.
         ConverterSwap swap(link_, nullptr);

@@ -57,6 +57,8 @@ struct Preview {
     std::vector<MessageChange> messages;
     std::vector<std::string> notRead; // objects the pre-write read skipped: they are not written
     bool messagesDownloaded = true;
+    // Set by whoever showed the preview to the technician: the write then asks nothing more about messages.
+    bool shown = false;
     // Nothing would change on the unit (conflicts and unit changes count as changes only when they are
     // written).
     bool unchanged() const;

@@ -105,6 +105,9 @@ public:
     // ---- The job of the read/write dialog.
     std::vector<std::pair<std::string, KT_TABLE*>> linkObjects; // (caption, object); objects not owned
     bool writeMode = false;
+    // The technician saw every message the write replaces or deletes (the preview) and went on: asking again
+    // menu by menu would only ask what was already answered. Holds for one writeAll.
+    bool messageChangesApproved = false;
     bool isLoadMsg = false;                  // the check box "загружать файлы сообщений"
     std::vector<std::string> pendingAnswers; // device texts read (UTF-8), one per listed object
     // The object names whose values the unit took in the last writeAll, in order: what reached the unit when

@@ -73,8 +73,10 @@ int DeviceLink::writeAll() {
     beginJob();
     const int total = static_cast<int>(linkObjects.size());
     int errors = 0;
-    Remembered replaceAnswer = Remembered::Ask;
-    Remembered deleteAnswer = Remembered::Ask;
+    const Remembered approved = messageChangesApproved ? Remembered::YesToAll : Remembered::Ask;
+    messageChangesApproved = false;
+    Remembered replaceAnswer = approved;
+    Remembered deleteAnswer = approved;
     bool stopped = false;
     std::string silenced; // the menus whose message was deleted on the unit and not replaced
     const auto noteSilenced = [&](KT_TABLE& menu) {

@@ -4,6 +4,8 @@
 #include "app/main_window.h"
 #include "app/write_preview_dialog.h"
 #include "model/tables.h"
+#include "model/unit_config.h"
+#include "tests/support/wav_bytes.h"
 #include "ui_helpers.h"
 #include "window_with_unit.h"
 
@@ -46,6 +48,11 @@ protected:
     void clickNode(KT_TABLE* table) {
         auto* node = static_cast<TreeNodeItem*>(table->node);
         ASSERT_NE(node, nullptr);
+        // Its parents opened, as the technician opens them before clicking it.
+        window->allowExpand = true;
+        for (QTreeWidgetItem* up = static_cast<QTreeWidgetItem*>(node)->parent(); up != nullptr; up = up->parent())
+            up->setExpanded(true);
+        window->allowExpand = false;
         window->kt_treeview->scrollToItem(node);
         const QRect rect = window->kt_treeview->visualItemRect(node);
         QTest::mouseClick(window->kt_treeview->viewport(), Qt::LeftButton, {}, rect.center());
@@ -235,4 +242,63 @@ TEST_F(WriteWithPreviewTest, TheTechnicianOpensWhatTheUnitHadBeforeAWriteAndKeep
     EXPECT_EQ(reread.findObject("SYSPARAM")->findChild("NRingsToPickup")->getText(), "5");
     ASSERT_TRUE(original.open(QIODevice::ReadOnly));
     EXPECT_EQ(original.readAll(), snapshotBytes) << "the history is never written by an edit";
+}
+
+TEST_F(WriteWithPreviewTest, AMessageReplacementSeenInThePreviewIsNotAskedAgain) {
+    KT_TABLE* menu = window->db.findObject("MENU(0)");
+    const QString folder = QString::fromStdString(menuMessageFolder(window->db.messagesFolder, *menu));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const auto record = [&](int frames) {
+        const std::string wav = testwav::pcm16Mono(frames, [](int i) { return (i % 40 < 20) ? 3000 : -3000; });
+        QFile f(folder + QStringLiteral("hello.wav"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(wav.data(), static_cast<qint64>(wav.size()));
+    };
+    ASSERT_NO_FATAL_FAILURE(record(4000));
+    ASSERT_TRUE(menu->findChild("Message")->setText("hello.wav"));
+    ASSERT_TRUE(menu->findChild("ActionTO")->value->setText("02002000")); // a way on for the caller: a tidy menu
+    ASSERT_EQ(menu->markState, kMarkChanged) << "a changed menu goes without a mark";
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    const auto writeThroughThePreview = [&](QStringList& previewRows) {
+        ModalScript script;
+        script.then([](QDialog* dialog) {
+            ASSERT_NE(dialog->findChild<QPushButton*>(QStringLiteral("bt_Write")), nullptr)
+                << dialog->metaObject()->className();
+            writeAndClose(dialog);
+        });
+        script.then([&](QDialog* dialog) {
+            auto* preview = qobject_cast<WritePreviewDialog*>(dialog);
+            ASSERT_NE(preview, nullptr);
+            QTreeWidget* tv = preview->tv_Changes;
+            for (int i = 0; i < tv->topLevelItemCount(); ++i) {
+                QTreeWidgetItem* g = tv->topLevelItem(i);
+                previewRows << g->text(0);
+                for (int k = 0; k < g->childCount(); ++k)
+                    for (int c = 0; c < tv->columnCount(); ++c)
+                        previewRows << g->child(k)->text(c);
+            }
+            QTest::mouseClick(preview->bt_Go, Qt::LeftButton);
+        });
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), Qt::Key_F6);
+        EXPECT_EQ(script.handled(), 2);
+        EXPECT_EQ(script.unexpected(), 0)
+            << "asked after the preview: " << script.texts.join(QLatin1Char('|')).toStdString();
+    };
+    QStringList first, second;
+    writeThroughThePreview(first);
+    const QString onUnit = env.path(QStringLiteral("unit/messages/50001"));
+    ASSERT_EQ(QDir(onUnit).entryList(QDir::Files).size(), 1) << first.join('|').toStdString();
+    const qint64 firstSize = QFileInfo(onUnit + QLatin1Char('/') + QDir(onUnit).entryList(QDir::Files)[0]).size();
+
+    // A longer recording of the same menu: the preview says the unit's message is replaced, and that is all.
+    ASSERT_NO_FATAL_FAILURE(record(12000));
+    ASSERT_EQ(menu->markState, kMarkChanged) << "the database is not saved: the menu is still to be written";
+    writeThroughThePreview(second);
+    EXPECT_TRUE(second.join('|').contains(QStringLiteral("заменено"))) << second.join('|').toStdString();
+    const QStringList files = QDir(onUnit).entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_GT(QFileInfo(onUnit + QLatin1Char('/') + files[0]).size(), firstSize) << "the new recording is on the unit";
 }
