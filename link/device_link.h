@@ -201,6 +201,9 @@ private:
     // After a cancel of ours: the rest of the block in flight (any bytes, "#" and "OK" too) and the unit's
     // closing answer are discarded until the line is quiet; an answer not seen by then is owed.
     void drainAfterCancel();
+    // After a file went through: waits for the unit's closing answer and parses it into `code`. rcOk when it
+    // came whole, else why it did not (rcStopped, rcNoAnswer, rcLineLost).
+    ResultCode awaitClosingAnswer(int& code);
     ResultCode commonExchange(const std::string& command, std::string* payload);
     void writeText(std::string_view text);
     void purgeRead();

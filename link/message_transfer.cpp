@@ -92,32 +92,14 @@ int DeviceLink::cmdDownload(const std::string& name, const std::string& folder, 
     }
 
     // The unit's closing answer decides the outcome of the transfer.
-    compactRx();
-    setTimeout(kFileTimeoutMs);
-    rxFlag = false;
-    startWait();
-    Answer answer = parseAnswer(rxText);
-    if (!answer.complete) {
-        for (;;) {
-            pollWait();
-            if (transfer != rcStopped && stopFlag)
-                return rcStopped;
-            if (timedOut)
-                return rcNoAnswer;
-            if (rxFlag || lineLost()) {
-                rxFlag = false;
-                if (refill() && (answer = parseAnswer(rxText)).complete)
-                    break;
-                if (lineLost())
-                    return rcLineLost;
-            }
-        }
-    }
+    int code = 0;
+    if (const ResultCode waited = awaitClosingAnswer(code); waited != rcOk)
+        return waited;
     // The unit reports our own cancel as 17, which would read as a stop by the user.
-    if (answer.code == rcFileCancelled && isOwnFailure(transfer))
+    if (code == rcFileCancelled && isOwnFailure(transfer))
         return transfer;
-    if (answer.code != 0)
-        return answer.code;
+    if (code != 0)
+        return code;
     // Our own failures (a name we refused, a file we could not write, a broken transfer the unit still called
     // good) are never converted into a message.
     if (transfer != rcOk)
@@ -163,6 +145,15 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
         return transfer;
     }
 
+    int code = 0;
+    if (const ResultCode waited = awaitClosingAnswer(code); waited != rcOk)
+        return waited;
+    if (code == rcFileCancelled && isOwnFailure(transfer))
+        return transfer;
+    return code;
+}
+
+ResultCode DeviceLink::awaitClosingAnswer(int& code) {
     compactRx();
     setTimeout(kFileTimeoutMs);
     rxFlag = false;
@@ -170,7 +161,8 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
     Answer answer = parseAnswer(rxText);
     while (!answer.complete) {
         pollWait();
-        if (transfer != rcStopped && stopFlag)
+        // A transfer of ours that was stopped never gets here: a stop now is the user's, during the answer.
+        if (stopFlag)
             return rcStopped;
         if (timedOut)
             return rcNoAnswer;
@@ -182,9 +174,8 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
                 return rcLineLost;
         }
     }
-    if (answer.code == rcFileCancelled && isOwnFailure(transfer))
-        return transfer;
-    return answer.code;
+    code = answer.code;
+    return rcOk;
 }
 
 DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& replaceAnswer, Remembered& deleteAnswer,
