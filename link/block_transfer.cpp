@@ -45,6 +45,19 @@ std::string safeFileName(const std::string& announced) {
     return name;
 }
 
+// A block tells the port how many bytes its rest needs (see readByte); the hint ends with the block, before
+// anything short (an ACK) is awaited.
+class ReadHintEnd {
+public:
+    explicit ReadHintEnd(serial::TVaCustomComm& port) : port_(port) {}
+    ~ReadHintEnd() { port_.SetReadHint(0); }
+    ReadHintEnd(const ReadHintEnd&) = delete;
+    ReadHintEnd& operator=(const ReadHintEnd&) = delete;
+
+private:
+    serial::TVaCustomComm& port_;
+};
+
 // How long the line must stay quiet before the rest of a broken block counts as gone.
 constexpr int kDrainQuietMs = 100;
 
@@ -107,7 +120,7 @@ void DeviceLink::drainAfterCancel() {
         ++owedAnswers;
 }
 
-int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
+int DeviceLink::readByte(int timeout, std::uint8_t& byte, std::size_t wanted) {
     while (rxPos >= rxText.size()) {
         rxFlag = false;
         // Bytes may already wait in the port although their notice was taken by an earlier refill; take them
@@ -116,6 +129,8 @@ int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
             break;
         if (lineLost())
             return rcLineLost;
+        if (wanted > 1)
+            VaComm1->SetReadHint(static_cast<int>(wanted));
         setTimeout(timeout);
         startWait();
         for (;;) {
@@ -138,8 +153,10 @@ int DeviceLink::readByte(int timeout, std::uint8_t& byte) {
 void DeviceLink::writeByte(std::uint8_t byte) { VaComm1->WriteChar(static_cast<char>(byte)); }
 
 int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
+    ReadHintEnd hintEnd(*VaComm1);
+    // Most blocks are long ones; an EOT or a short block costs only the quiet look that ends the hint.
     std::uint8_t b = 0;
-    int r = readByte(kByteTimeoutMs, b);
+    int r = readByte(kByteTimeoutMs, b, 3 + 1024 + 2);
     if (r == rcStopped || r == rcLineLost)
         return r;
     if (r != 0)
@@ -161,7 +178,8 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     }
     big = size == 1024;
     std::uint8_t number = 0, complement = 0;
-    if ((r = readByte(kByteTimeoutMs, number)) != 0 || (r = readByte(kByteTimeoutMs, complement)) != 0)
+    if ((r = readByte(kByteTimeoutMs, number, size + 4)) != 0 ||
+        (r = readByte(kByteTimeoutMs, complement, size + 3)) != 0)
         return r == rcStopped || r == rcLineLost ? r : static_cast<int>(brTimeoutInBlock);
     if (number != (expected & 0xFF) || (complement ^ 0xFF) != number) {
         lastBadNumber = (complement ^ 0xFF) == number ? number : -1;
@@ -170,7 +188,7 @@ int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     }
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < size + 2; ++i) {
-        if ((r = readByte(kByteTimeoutMs, b)) != 0)
+        if ((r = readByte(kByteTimeoutMs, b, size + 2 - i)) != 0)
             return r == rcStopped || r == rcLineLost ? r : static_cast<int>(brTimeoutInBlock);
         crc = crc16Step(crc, b);
         if (i < size)

@@ -14,9 +14,10 @@
 namespace devlink {
 
 namespace {
-// The longest the wait loop blocks in event processing when nothing is pending; short enough that the time-out
-// is seen promptly, long enough that waiting costs next to no processor time.
-constexpr int kIdleWaitMs = 5;
+// The longest the wait loop blocks in event processing when nothing is pending. Bytes, a lost line and the
+// window's Stop all arrive as events and end the block at once, and the time-out shortens it; what is left is a
+// stop that comes as no event (Ctrl+C of the command line), seen within this time.
+constexpr int kIdleWaitMs = 50;
 constexpr int kSettleQuietMs = 2000;
 } // namespace
 

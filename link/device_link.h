@@ -154,7 +154,9 @@ public:
     bool setDeviceClock(const DeviceDateTime& value);
 
     // ---- Block transfer.
-    int readByte(int timeout, std::uint8_t& byte);
+    // wanted: the bytes the caller still needs, this one included, when it knows them (the rest of a block);
+    // the port then need not wake the link for every few of them.
+    int readByte(int timeout, std::uint8_t& byte, std::size_t wanted = 1);
     void writeByte(std::uint8_t byte);
     int receiveBlock(int expected, std::uint8_t* buffer, bool& big);
     int sendBlock(const std::uint8_t* data, std::size_t count, int number, bool big);

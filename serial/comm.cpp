@@ -236,6 +236,15 @@ std::string TVaCustomComm::ReadText() {
 
 bool TVaCustomComm::ReadChar(char& Ch) { return ReadBuf(&Ch, 1) == 1; }
 
+void TVaCustomComm::SetReadHint(int Bytes) {
+    if (!Active())
+        return;
+    const int old = FDevice->ReadHint.exchange(std::max(0, Bytes));
+    // A lowered hint may already be met by what the event thread holds back.
+    if (Bytes < old)
+        FDevice->Kick();
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Queues
 

@@ -225,6 +225,11 @@ public:
     std::string ReadText();
     bool WriteChar(char Ch);
     bool ReadChar(char& Ch);
+    // The reader has no use for fewer than Bytes received bytes (the rest of a block whose size it knows):
+    // the notice of received bytes waits until that many are here, the line goes quiet or a short while has
+    // passed. A long transfer then wakes its reader a few times a block instead of hundreds of times a
+    // second. 0 ends the hint; it also ends with Close.
+    void SetReadHint(int Bytes);
 
     // Queues.
     void PurgeRead();

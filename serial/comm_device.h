@@ -56,6 +56,7 @@ struct TVaCustomComm::TDevice {
     bool PseudoTerminal = false;
     std::atomic<std::uint32_t> PendingEvents{0};
     std::atomic<bool> TxWatch{false};
+    std::atomic<int> ReadHint{0}; // see TVaCustomComm::SetReadHint
 
 private:
     std::uint32_t Filter(std::uint8_t* Data, int& Count);
@@ -74,6 +75,7 @@ public:
 
 private:
     void Execute();
+    std::uint32_t GatherForHint(TVaCustomComm::TDevice& dev);
     TVaCustomComm& FPort;
     std::shared_ptr<TVaCustomComm::TDevice> FDevice;
     std::uint32_t FMask;

@@ -1,4 +1,5 @@
 // The event and write threads of an open port, and the received-byte store they share with it.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <linux/serial.h>
@@ -21,6 +22,12 @@ constexpr int kLinePollMs = 50;
 // How long the event thread gathers received bytes after handing over a notice of some (see Execute): a few
 // milliseconds, short against a block's time on the line.
 constexpr int kRxGatherMs = 4;
+// The longest the notice of received bytes is held back for a reader's hint (see GatherForHint); how long the
+// first look waits before the rate of the line is known; and how long nothing must come for the line to count
+// as quiet (longer than a sender's scheduling hiccup, short against the reader's time-outs).
+constexpr int kRxHintMaxMs = 100;
+constexpr int kRxHintFirstLookMs = 2;
+constexpr int kRxQuietMs = 5;
 // How long the write thread waits after a failed write before it tries the same bytes again.
 constexpr int kWriteRetryMs = 500;
 // How often the event thread looks at the output queue after a direct write until it is empty.
@@ -261,6 +268,8 @@ void TVaCommEventThread::Execute() {
             if (!wantRx)
                 events &= ~(EV_RXCHAR | EV_RXFLAG | EV_RX80FULL);
         }
+        if (watchRx && !hangup && (events & EV_RXCHAR) != 0 && dev.ReadHint.load() > 0)
+            events |= GatherForHint(dev);
         if (wantCounters) {
             std::lock_guard<std::mutex> lock(dev.RxMutex);
             events |= dev.UpdateCounters();
@@ -303,6 +312,68 @@ void TVaCommEventThread::Execute() {
             }
         }
     }
+}
+
+// The reader needs more bytes than are here: rather than wake it (and this thread) for every few bytes, sleep for
+// about as long as the missing bytes take at the rate they have been coming, and look again. Returns, with the
+// EV_ bits of what came meanwhile, once the bytes are here, nothing came for kRxQuietMs (the block was shorter,
+// or something went wrong that the reader must see), the store is full, the hint or anything else woke this
+// thread, or kRxHintMaxMs passed.
+std::uint32_t TVaCommEventThread::GatherForHint(TVaCustomComm::TDevice& dev) {
+    using Clock = std::chrono::steady_clock;
+    using std::chrono::microseconds;
+    const auto start = Clock::now();
+    auto lastProgress = start;
+    std::uint32_t events = 0;
+    int first = -1;
+    int have = 0;
+    for (;;) {
+        bool full = false;
+        {
+            std::lock_guard<std::mutex> lock(dev.RxMutex);
+            have = dev.RxBuf.Count();
+            full = dev.RxBuf.Free() == 0;
+        }
+        if (first < 0)
+            first = have;
+        const auto now = Clock::now();
+        const long long elapsedUs = std::chrono::duration_cast<microseconds>(now - start).count();
+        const long long quietUs = std::chrono::duration_cast<microseconds>(now - lastProgress).count();
+        const int hint = dev.ReadHint.load();
+        if (have >= hint || full || FTerminated || dev.Gone || elapsedUs >= kRxHintMaxMs * 1000LL ||
+            quietUs >= kRxQuietMs * 1000LL)
+            break;
+        long long sleepUs = kRxHintFirstLookMs * 1000LL;
+        if (have > first && elapsedUs > 0) {
+            // A little short of the estimate: waking a moment early costs one look, waking late delays the
+            // reader's answer to the sender.
+            const double usPerByte = static_cast<double>(elapsedUs) / (have - first);
+            sleepUs = static_cast<long long>((hint - have) * usPerByte * 0.9);
+        }
+        if (quietUs > 0)
+            sleepUs = std::min(sleepUs, kRxQuietMs * 1000LL - quietUs);
+        sleepUs = std::clamp<long long>(sleepUs, 1000, std::max(1000LL, kRxHintMaxMs * 1000LL - elapsedUs));
+        // The device is watched for a hang-up only; bytes arriving do not end the sleep.
+        pollfd fds[2] = {{dev.WakeFd, POLLIN, 0}, {dev.Fd, 0, 0}};
+        const int r = poll(fds, 2, static_cast<int>((sleepUs + 999) / 1000));
+        if (r < 0 && errno != EINTR)
+            break;
+        // A wake-up is left for the main loop, which reads what it brings.
+        if (fds[0].revents & POLLIN)
+            break;
+        const bool hangup = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        int after = 0;
+        {
+            std::lock_guard<std::mutex> lock(dev.RxMutex);
+            events |= dev.PullInput(hangup);
+            after = dev.RxBuf.Count();
+        }
+        if (hangup)
+            break;
+        if (after != have)
+            lastProgress = Clock::now();
+    }
+    return events;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

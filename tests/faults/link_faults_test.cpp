@@ -236,7 +236,8 @@ TEST_F(LinkFaults, StopInADownloadOfBlocksFullOfPromptsEndsTheJobAndNothingRepea
             stopped = std::chrono::steady_clock::now();
         }
     };
-    EXPECT_EQ(link->downloadObjectFile(object, tempDir + "m/"), dcStopped);
+    EXPECT_EQ(link->downloadObjectFile(object, tempDir + "m/"), dcStopped)
+        << "blocks acknowledged: " << acked << "; asked: " << testing::PrintToString(ui->questions);
     const auto latency = msSince(stopped);
     ui->onEvents = nullptr;
     done = true;

@@ -498,3 +498,49 @@ TEST_F(CommDispatch, ALateDataEventOnAClosedPortCallsNothing) {
 }
 
 } // namespace
+
+namespace {
+
+class CommReadHint : public PtyTest {};
+
+// A reader that knows how much it needs is woken once when it is all there, and still woken when less comes
+// and the line goes quiet: a hint must never turn into a wait for bytes that are not coming.
+TEST_F(CommReadHint, NoticeWaitsForTheHintedBytesButNotForBytesThatNeverCome) {
+    std::vector<int> counts;
+    std::string received;
+    port->OnRxChar = [&](TVaCustomComm*, int count) {
+        counts.push_back(count);
+        received += port->ReadText();
+    };
+    port->Open();
+
+    // A block trickling in as a paced line brings it: 20 bytes every 2 ms. Without the hint the reader is
+    // woken every few milliseconds, a dozen times or more.
+    port->SetReadHint(600);
+    std::thread sender([&] {
+        for (int i = 0; i < 30; ++i) {
+            PeerWrite(std::string(20, 'a'));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    const bool all = PumpUntil([&] { return received.size() >= 600; });
+    sender.join();
+    ASSERT_TRUE(all);
+    EXPECT_LE(counts.size(), 4u) << "the reader was woken again and again before its block was there";
+
+    counts.clear();
+    received.clear();
+    port->SetReadHint(1029);
+    PeerWrite(std::string(5, 'b'));
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= 5; }, 2000))
+        << "bytes short of the hint were held back on a quiet line";
+    EXPECT_EQ(received, "bbbbb");
+
+    // Without a hint every byte is news again.
+    port->SetReadHint(0);
+    received.clear();
+    PeerWrite("c");
+    ASSERT_TRUE(PumpUntil([&] { return received == "c"; }));
+}
+
+} // namespace
