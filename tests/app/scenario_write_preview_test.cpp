@@ -1,5 +1,6 @@
 // A technician writes to the unit from the real main window: the preview comes before anything is sent;
-// cancelling it leaves the unit as it was, going on writes, and the history keeps what the write replaced.
+// cancelling it leaves the unit as it was, going on writes, the history keeps what the write replaced, and a
+// change made on the unit since the read is written over only by the technician's choice.
 
 #include "app/main_window.h"
 #include "app/write_preview_dialog.h"
@@ -16,6 +17,8 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableWidget>
 #include <QToolBar>
@@ -301,4 +304,99 @@ TEST_F(WriteWithPreviewTest, AMessageReplacementSeenInThePreviewIsNotAskedAgain)
     const QStringList files = QDir(onUnit).entryList(QDir::Files);
     ASSERT_EQ(files.size(), 1);
     EXPECT_GT(QFileInfo(onUnit + QLatin1Char('/') + files[0]).size(), firstSize) << "the new recording is on the unit";
+}
+
+TEST_F(WriteWithPreviewTest, AChangeMadeOnTheUnitSinceTheReadWaitsForTheTechniciansChoice) {
+    // The database is a file, and it comes from a read of this unit.
+    const QString site = env.path(QStringLiteral("site.qor"));
+    window->askFileName = [&](Tfrm_main::FileDialogKind, const QString&, const QString&) { return site; };
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(QString::fromStdString(window->db.basePath), site);
+    ASSERT_NO_FATAL_FAILURE(clickNode(window->db.findObject("SYSPARAM")));
+    QTest::keyClick(window->kt_treeview, Qt::Key_Space);
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    {
+        ModalScript script;
+        script.then([](QDialog* dialog) {
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("bt_Read")), Qt::LeftButton);
+            auto* save = dialog->findChild<QPushButton*>(QStringLiteral("bt_Save"));
+            EXPECT_TRUE(QTest::qWaitFor([save] { return save->isEnabled(); }, 20000));
+            QTest::mouseClick(save, Qt::LeftButton);
+        });
+        QTest::keyClick(window.get(), Qt::Key_F5);
+        ASSERT_EQ(script.handled(), 1);
+        ASSERT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+
+    // Behind the database, the unit is set up anew through its own port: two fields the technician then
+    // changes too, one the technician leaves alone.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F2, Qt::ShiftModifier);
+    ASSERT_FALSE(window->isConnected);
+    unit.terminate();
+    ASSERT_TRUE(unit.waitForFinished());
+    {
+        QString text = unitObject(QStringLiteral("SYSPARAM"));
+        const auto set = [&](const QString& key, const QString& value) {
+            const QRegularExpression line(QStringLiteral("^%1=.*$").arg(key), QRegularExpression::MultilineOption);
+            ASSERT_TRUE(text.contains(line)) << key.toStdString();
+            text.replace(line, key + QLatin1Char('=') + value);
+        };
+        ASSERT_NO_FATAL_FAILURE(set(QStringLiteral("NRingsToPickup"), QStringLiteral("8")));
+        ASSERT_NO_FATAL_FAILURE(set(QStringLiteral("WaitAfterPickupMs"), QStringLiteral("3000")));
+        ASSERT_NO_FATAL_FAILURE(set(QStringLiteral("PulseDialing"), QStringLiteral("1")));
+        QFile f(env.path(QStringLiteral("unit/objects/SYSPARAM.txt")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+    }
+    unit.start();
+    ASSERT_TRUE(unit.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(port); }, 20000));
+    QTest::keyClick(window.get(), Qt::Key_F2);
+    ASSERT_TRUE(window->isConnected);
+    KT_TABLE* sysparam = window->db.findObject("SYSPARAM");
+    ASSERT_TRUE(sysparam->findChild("NRingsToPickup")->setText("6"));
+    ASSERT_TRUE(sysparam->findChild("WaitAfterPickupMs")->setText("2500"));
+
+    QString whileUndecided, afterOneChoice;
+    bool goWhileUndecided = true, goAfterOneChoice = true;
+    QStringList conflictRows;
+    ModalScript script;
+    script.then(writeAndClose).then([&](QDialog* dialog) {
+        auto* preview = qobject_cast<WritePreviewDialog*>(dialog);
+        ASSERT_NE(preview, nullptr);
+        QTreeWidgetItem* conflicts = preview->tv_Changes->topLevelItem(0);
+        ASSERT_EQ(conflicts->childCount(), 2);
+        goWhileUndecided = preview->bt_Go->isEnabled();
+        whileUndecided = preview->lbl_Choose->isVisible() ? preview->lbl_Choose->text() : QString();
+        QTest::mouseClick(preview->bt_Go, Qt::LeftButton);
+        ASSERT_TRUE(preview->isVisible()) << "the write went on without a choice";
+        // The rings: the unit's value stays; the pause: the database's is written.
+        for (int k = 0; k < conflicts->childCount(); ++k) {
+            QTreeWidgetItem* row = conflicts->child(k);
+            conflictRows << row->text(1) + QStringLiteral("->") + row->text(2);
+            const bool rings = row->text(2) == QStringLiteral("6");
+            QTest::mouseClick(rings ? preview->unitChoice(k) : preview->databaseChoice(k), Qt::LeftButton);
+            if (k == 0)
+                goAfterOneChoice = preview->bt_Go->isEnabled();
+        }
+        QTest::mouseClick(preview->bt_Go, Qt::LeftButton);
+    });
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_EQ(script.handled(), 2);
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(goWhileUndecided);
+    EXPECT_FALSE(goAfterOneChoice);
+    EXPECT_TRUE(whileUndecided.contains(QStringLiteral("«Записать» станет доступна"))) << whileUndecided.toStdString();
+    conflictRows.sort();
+    EXPECT_EQ(conflictRows, (QStringList{QStringLiteral("3000->2500"), QStringLiteral("8->6")}));
+    const QString onUnit = unitObject(QStringLiteral("SYSPARAM"));
+    EXPECT_TRUE(onUnit.contains(QStringLiteral("NRingsToPickup=8\n"))) << onUnit.toStdString();
+    EXPECT_TRUE(onUnit.contains(QStringLiteral("WaitAfterPickupMs=2500\n"))) << onUnit.toStdString();
+    EXPECT_TRUE(onUnit.contains(QStringLiteral("PulseDialing=1\n"))) << "only the unit changed it: it stays";
+    // The database now says what the unit holds.
+    EXPECT_EQ(sysparam->findChild("NRingsToPickup")->getText(), "8");
+    EXPECT_EQ(sysparam->findChild("PulseDialing")->getText(), "1");
 }

@@ -1,10 +1,12 @@
-// The preview before a write: what it lists, that the technician's choices reach the write only when it goes
-// on, and that Enter does not send. With ZIREZID_SCREENSHOTS set to a folder it leaves a picture there.
+// The preview before a write: what it lists, that a write with conflicts waits for a choice for each of them,
+// that the technician's choices reach the write only when it goes on, and that Enter does not send. With
+// ZIREZID_SCREENSHOTS set to a folder it leaves a picture there.
 #include "app/write_preview_dialog.h"
 #include "ui_helpers.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTreeWidget>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -60,17 +62,13 @@ TEST(WritePreviewDialog, ListsConflictsFirstAndHandsBackTheChoicesOnlyWhenTheWri
         EXPECT_TRUE(messages->child(0)->text(3).contains(QStringLiteral("заменено")));
         EXPECT_TRUE(messages->child(1)->text(3).contains(QStringLiteral("не сохранено в истории")));
         EXPECT_TRUE(dialog.lbl_Head->text().contains(QString::fromStdString(preview.beforeSnapshot)));
-        if (const QByteArray dir = qgetenv("ZIREZID_SCREENSHOTS"); !dir.isEmpty()) {
-            dialog.tv_Changes->expandAll();
-            dialog.grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/write-preview.png"));
-        }
 
         // "All: the unit's value", then one conflict back to the database; the unit's own change is
         // overwritten.
         QTest::mouseClick(dialog.bt_AllUnit, Qt::LeftButton);
-        QTreeWidgetItem* conflicts = dialog.tv_Changes->topLevelItem(0);
-        conflicts->child(1)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Unchecked);
+        QTest::mouseClick(dialog.databaseChoice(1), Qt::LeftButton);
         dialog.tv_Changes->topLevelItem(1)->child(0)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Checked);
+        ASSERT_TRUE(dialog.bt_Go->isEnabled());
         // Enter presses the default button, which is Cancel: the choices stay where they were.
         QTest::keyClick(&dialog, Qt::Key_Return);
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -82,13 +80,89 @@ TEST(WritePreviewDialog, ListsConflictsFirstAndHandsBackTheChoicesOnlyWhenTheWri
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         QTest::mouseClick(dialog.bt_AllUnit, Qt::LeftButton);
-        dialog.tv_Changes->topLevelItem(0)->child(1)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Unchecked);
+        QTest::mouseClick(dialog.databaseChoice(1), Qt::LeftButton);
         dialog.tv_Changes->topLevelItem(1)->child(0)->setCheckState(WritePreviewDialog::kChoiceColumn, Qt::Checked);
         QTest::mouseClick(dialog.bt_Go, Qt::LeftButton);
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         EXPECT_TRUE(preview.conflicts[0].keepUnit);
         EXPECT_FALSE(preview.conflicts[1].keepUnit);
         EXPECT_TRUE(preview.unitChanges[0].overwrite);
+    }
+}
+
+TEST(WritePreviewDialog, AWriteWithConflictsWaitsUntilEachOfThemHasItsChoice) {
+    test::TestEnvironment env;
+    // Per conflict, with the mouse and the keyboard; the unit's own change is left as it is.
+    {
+        history::Preview preview = samplePreview();
+        preview.conflicts[0].keepUnit = true; // a choice from before is not taken for this write's
+        WritePreviewDialog dialog(nullptr, preview);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_FALSE(dialog.bt_Go->isEnabled());
+        EXPECT_TRUE(dialog.lbl_Choose->isVisible());
+        EXPECT_TRUE(dialog.lbl_Choose->text().contains(QStringLiteral("Не выбрано: 2 из 2")))
+            << dialog.lbl_Choose->text().toStdString();
+        QTest::mouseClick(dialog.bt_Go, Qt::LeftButton);
+        EXPECT_TRUE(dialog.isVisible()) << "nothing goes on without the choices";
+
+        QTest::mouseClick(dialog.unitChoice(0), Qt::LeftButton);
+        EXPECT_TRUE(dialog.unitChoice(0)->isChecked());
+        EXPECT_FALSE(dialog.bt_Go->isEnabled());
+        EXPECT_TRUE(dialog.lbl_Choose->text().contains(QStringLiteral("Не выбрано: 1 из 2")))
+            << dialog.lbl_Choose->text().toStdString();
+        if (const QByteArray dir = qgetenv("ZIREZID_SCREENSHOTS"); !dir.isEmpty()) {
+            dialog.tv_Changes->expandAll();
+            dialog.grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/write-preview.png"));
+        }
+        dialog.databaseChoice(1)->setFocus();
+        QTest::keyClick(dialog.databaseChoice(1), Qt::Key_Space);
+        EXPECT_TRUE(dialog.bt_Go->isEnabled());
+        EXPECT_FALSE(dialog.lbl_Choose->isVisible());
+        QTest::mouseClick(dialog.bt_Go, Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_TRUE(preview.conflicts[0].keepUnit);
+        EXPECT_FALSE(preview.conflicts[1].keepUnit);
+        EXPECT_FALSE(preview.unitChanges[0].overwrite);
+    }
+    // For all at once, each way.
+    for (const bool keepUnit : {false, true}) {
+        history::Preview preview = samplePreview();
+        for (auto& c : preview.conflicts)
+            c.keepUnit = !keepUnit;
+        WritePreviewDialog dialog(nullptr, preview);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(keepUnit ? dialog.bt_AllUnit : dialog.bt_AllDatabase, Qt::LeftButton);
+        ASSERT_TRUE(dialog.bt_Go->isEnabled()) << keepUnit;
+        QTest::mouseClick(dialog.bt_Go, Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(preview.conflicts[0].keepUnit, keepUnit);
+        EXPECT_EQ(preview.conflicts[1].keepUnit, keepUnit);
+    }
+    // Cancel needs no choice.
+    {
+        history::Preview preview = samplePreview();
+        WritePreviewDialog dialog(nullptr, preview);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(dialog.bt_Cancel, Qt::LeftButton);
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    }
+    // Without conflicts the write may go on at once, and nothing asks for a choice.
+    {
+        history::Preview preview = samplePreview();
+        preview.conflicts.clear();
+        WritePreviewDialog dialog(nullptr, preview);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_TRUE(dialog.bt_Go->isEnabled());
+        EXPECT_FALSE(dialog.lbl_Choose->isVisible());
+        EXPECT_FALSE(dialog.bt_AllDatabase->isVisible());
+        QTest::mouseClick(dialog.bt_Go, Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_FALSE(preview.unitChanges[0].overwrite);
     }
 }
 
