@@ -433,13 +433,14 @@ int cmdRead(const Args& args) {
 
 // The write of the listed objects through the history: pre-write read, before-write snapshot, the change
 // list on standard output, the write, the after-write snapshot. The exit status of write and restore.
-int guardedWrite(Session& s, const Options& o) {
+int guardedWrite(Session& s, const Options& o, const std::string& restoring = {}) {
     history::Preferences preferences = history::readPreferences();
     preferences.allowWithoutHistory = o.withoutHistory;
     history::SnapshotStore store(history::SnapshotStore::defaultRoot());
     history::GuardedWrite write(s.link, s.ui, store, preferences);
     write.objects = s.link.linkObjects;
     write.dryRun = o.dryRun;
+    write.restoring = restoring;
     write.askWithoutHistory = [](const std::string& question) {
         std::cerr << question << " Да (--without-history)\n";
         return true;
@@ -561,12 +562,14 @@ int cmdRestore(const Args& args) {
     if (connect(s) != kOk)
         return kRefused;
     const history::UnitIdentity unit = history::identify(connectDb);
-    std::optional<history::Snapshot> snapshot = o->rest.empty()
-                                                    ? store.newest(unit.folderName(), history::kKindBeforeWrite)
-                                                    : store.find(o->rest[0], unit.folderName());
+    std::string error;
+    std::optional<history::Snapshot> snapshot =
+        o->rest.empty() ? store.undoTarget(unit.folderName(), error) : store.find(o->rest[0], unit.folderName());
     if (!snapshot) {
-        std::cerr << (o->rest.empty() ? "В истории нет снимка перед записью для устройства " + unit.folderName()
-                                      : "Снимок " + o->rest[0] + " не найден в истории устройства " + unit.folderName())
+        std::cerr << (!error.empty() ? error
+                      : o->rest.empty()
+                          ? "В истории нет снимка перед записью для устройства " + unit.folderName()
+                          : "Снимок " + o->rest[0] + " не найден в истории устройства " + unit.folderName())
                   << '\n';
         return kRefused;
     }
@@ -576,7 +579,6 @@ int cmdRestore(const Args& args) {
         return kRefused;
     }
     SettingsDatabase restoreDb;
-    std::string error;
     if (!history::prepareRestore(*snapshot, restoreDb, s.link.linkObjects, error)) {
         std::cerr << error << '\n';
         return kRefused;
@@ -588,8 +590,11 @@ int cmdRestore(const Args& args) {
     s.link.database = &restoreDb;
     for (auto& [caption, object] : s.link.linkObjects)
         s.ui.names.push_back(object->name);
+    if (const auto last = store.newest(unit.folderName(), history::kKindBeforeWrite);
+        o->rest.empty() && last && !last->index.restores.empty() && !last->index.complete)
+        std::cerr << "Прошлое восстановление не дошло до конца (" << last->name << "): снимок записывается снова.\n";
     std::cerr << "Восстановление из снимка " << snapshot->path << '\n';
-    return guardedWrite(s, *o);
+    return guardedWrite(s, *o, snapshot->path);
 }
 
 int daysInMonth(int year, int month) {

@@ -168,7 +168,12 @@ WriteOutcome GuardedWrite::run() {
                 t && isMenu(*t) && namesFile(messageNameOf(*t)) &&
                 isFile(menuMessageFolder(unitNow.messagesFolder, *t) + messageNameOf(*t)))
                 index.messages.push_back(name + ":" + messageNameOf(*t));
-        index.summary = (dryRun ? "проверка перед записью: " : "перед записью: ") + previewSummary(out.preview);
+        index.summary = (dryRun              ? "проверка перед записью: "
+                         : restoring.empty() ? "перед записью: "
+                                             : "перед восстановлением: ") +
+                        previewSummary(out.preview);
+        if (!dryRun)
+            index.restores = restoring;
         index.database = absolute(db.basePath);
         if (!pending.writeDatabase(unitNow, error))
             return refuse(error);
@@ -249,6 +254,12 @@ WriteOutcome GuardedWrite::run() {
         for (const auto& entry : toWrite)
             names.push_back(entry.second->name);
         out.after = afterWrite(unitNow, out.before, names);
+        const bool whole = out.preview.notRead.empty() && out.written == static_cast<int>(toWrite.size()) &&
+                           link_.objectsWritten.size() == toWrite.size();
+        // Not noted (a full disk, a crash) reads as not complete: the next undo then puts the same snapshot back
+        // once more, which is harmless, rather than undoing a restore.
+        if (out.before && !restoring.empty() && whole && store_.noteComplete(*out.before, error))
+            out.before->index.complete = true;
         store_.prune(preferences_.sizeLimit, out.after ? out.after->path : std::string());
     }
     return out;

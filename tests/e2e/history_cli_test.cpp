@@ -297,6 +297,41 @@ TEST_F(HistoryCli, ALineCutDuringTheWriteIsSummedUpAndARestoreStillWorks) {
     EXPECT_EQ(differences(before, filesOf(unitDir())), "");
 }
 
+TEST_F(HistoryCli, ARestoreWithoutASnapshotAfterACutRestoreFinishesItInsteadOfUndoingIt) {
+    unitHolds("50001", "old0.ktm", recording(20000, 7));
+    unitHolds("50101", "old1.ktm", recording(1200, 8));
+    startUnit({"--serial", "55"});
+    const auto before = filesOf(unitDir());
+    ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
+    ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 6").status, 0);
+    fs::create_directories(file("site.messages/50001"));
+    writeWav(file("site.messages/50001/new.wav"), 8000, 1000);
+    ASSERT_EQ(cli("set --stored " + file("site.qor") + " 'MENU(0)' Message new.wav").status, 0);
+    const std::string objects = " --objects SYSPARAM,'MENU(0)','MENU(1)' ";
+    ASSERT_EQ(cli("write --replace yes --port " + port() + objects + file("site.qor")).status, 0);
+
+    // The line goes while the restore sends MENU(0)'s old recording back: MENU(1) is not reached.
+    unit.reset();
+    startUnit({"--serial", "55", "--hangup-after", "3000"});
+    CliResult r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 1) << r.err;
+    ASSERT_TRUE(unitsim_test::waitForText(log(), " ul 50001 "));
+    EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "1");
+    EXPECT_FALSE(fs::exists(unitDir() / "messages" / "50101" / "old1.ktm"));
+
+    unit.reset();
+    startUnit({"--serial", "55"});
+    r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("не дошло до конца"), std::string::npos) << r.err;
+    EXPECT_EQ(differences(before, filesOf(unitDir())), "") << r.out << r.err;
+    // That restore went through whole: the next one undoes it like any write, it does not finish it again.
+    r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("не дошло до конца"), std::string::npos) << r.err;
+    EXPECT_NE(differences(before, filesOf(unitDir())), "");
+}
+
 TEST_F(HistoryCli, ADamagedSnapshotIsNeverWrittenToTheUnit) {
     unitHolds("50001", "old0.ktm", recording(800, 6));
     startUnit({"--serial", "77"});
