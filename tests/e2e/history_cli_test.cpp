@@ -179,6 +179,38 @@ TEST_F(HistoryCli, DryRunReadsAndComparesButSendsNothing) {
     EXPECT_EQ(cli("write --dry-run --conflicts sideways --port " + port() + " " + file("site.qor")).status, 2);
 }
 
+TEST_F(HistoryCli, ARecordingIsComparedAsTheUnitHoldsItNotByItsWavBytes) {
+    startUnit();
+    ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
+    fs::create_directories(file("site.messages/50001"));
+    writeWav(file("site.messages/50001/hello.wav"), 8000, 6000);
+    ASSERT_EQ(cli("set --stored " + file("site.qor") + " 'MENU(0)' Message hello.wav").status, 0);
+    ASSERT_EQ(cli("write --port " + port() + " --objects 'MENU(0)' " + file("site.qor")).status, 0);
+    const std::string onUnit = readAllOf(unitDir() / "messages" / "50001" / "hello.ktm");
+    ASSERT_FALSE(onUnit.empty());
+
+    // The unit holds what the technician's WAV becomes on it: nothing to write.
+    CliResult d = cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor"));
+    EXPECT_EQ(d.status, 0) << d.out << d.err;
+    EXPECT_EQ(d.out.find("Message"), std::string::npos) << d.out;
+
+    // Another recording under the same name is a replacement.
+    writeWav(file("site.messages/50001/hello.wav"), 8000, 5000);
+    d = cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor"));
+    EXPECT_EQ(d.status, 1) << d.out << d.err;
+    EXPECT_NE(d.out.find("MENU(0)\tMessage\thello.wav"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("сообщение будет заменено"), std::string::npos) << d.out;
+
+    // Without the download the unit's recording cannot be compared, and the preview says so.
+    fs::create_directories(dir.path() / "config" / "NORDAL");
+    std::ofstream(dir.path() / "config" / "NORDAL" / "ZIRezid.conf") << "[History]\nDownloadMessages=false\n";
+    d = cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor"));
+    EXPECT_EQ(d.status, 1) << d.out << d.err;
+    EXPECT_NE(d.out.find("неизвестно"), std::string::npos) << d.out;
+    EXPECT_EQ(changingCommands(), " seto  ul ");
+    EXPECT_EQ(readAllOf(unitDir() / "messages" / "50001" / "hello.ktm"), onUnit);
+}
+
 TEST_F(HistoryCli, AChangeOnTheUnitSinceTheReadIsAConflictNotOverwrittenSilently) {
     startUnit();
     ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
