@@ -234,6 +234,15 @@ TEST_F(HistoryCli, AChangeOnTheUnitSinceTheReadIsAConflictNotOverwrittenSilently
     EXPECT_NE(w.out.find("SYSPARAM\tPulseDialing\t1\t0\t(сохраняется)"), std::string::npos) << w.out;
     EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "6");
     EXPECT_EQ(unitField("SYSPARAM", "PulseDialing"), "1");
+    // The kept value lands in the file, so the next write of it does not send the file's old value back.
+    EXPECT_NE(w.out.find("Значения устройства сохранены в файле " + file("site.qor")), std::string::npos) << w.out;
+    EXPECT_EQ(cli("get " + file("site.qor") + " SYSPARAM PulseDialing").out, "1\n");
+    ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 7").status, 0);
+    w = cli("write --port " + port() + " --objects SYSPARAM " + file("site.qor"));
+    EXPECT_EQ(w.status, 0) << w.err;
+    EXPECT_EQ(w.out.find("PulseDialing"), std::string::npos) << w.out;
+    EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "7");
+    EXPECT_EQ(unitField("SYSPARAM", "PulseDialing"), "1");
 }
 
 TEST_F(HistoryCli, ALineCutDuringThePreWriteReadSendsNothing) {
