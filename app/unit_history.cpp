@@ -19,6 +19,7 @@ namespace zirezid {
 struct UnitHistory::State {
     std::optional<history::Snapshot> lastRead;
     devlink::DeviceLink* lastReadLink = nullptr;
+    std::string restoring; // the snapshot a rollback is putting back, while its write dialog is open
 };
 
 UnitHistory::UnitHistory(QWidget* window) : QObject(window), state_(new State), window_(window) {}
@@ -52,6 +53,7 @@ void UnitHistory::attach(Tfrm_read& dialog) {
         history::SnapshotStore store(folder());
         history::GuardedWrite write(link, *d, store, preferences);
         write.objects = link.linkObjects;
+        write.restoring = state_->restoring;
         write.askWithoutHistory = [d](const std::string& question) {
             return QMessageBox::question(d, QStringLiteral("История устройства"), QString::fromStdString(question),
                                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
@@ -83,16 +85,17 @@ void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QStr
     }
     const history::UnitIdentity unit = history::identify(open);
     const history::SnapshotStore store(folder());
-    const auto snapshot = store.newest(unit.folderName(), history::kKindBeforeWrite);
+    std::string error;
+    const auto snapshot = store.undoTarget(unit.folderName(), error);
     if (!snapshot) {
-        QMessageBox::information(
-            window_, caption,
-            QStringLiteral("В истории нет записи на устройство %1.").arg(QString::fromStdString(unit.folderName())));
+        QMessageBox::information(window_, caption,
+                                 !error.empty() ? QString::fromStdString(error)
+                                                : QStringLiteral("В истории нет записи на устройство %1.")
+                                                      .arg(QString::fromStdString(unit.folderName())));
         return;
     }
     SettingsDatabase restored;
     history::ObjectList objects;
-    std::string error;
     if (!history::prepareRestore(*snapshot, restored, objects, error)) {
         QMessageBox::warning(window_, caption, QString::fromStdString(error));
         return;
@@ -104,7 +107,9 @@ void UnitHistory::rollback(Tfrm_read& dialog, SettingsDatabase& open, const QStr
     dialog.writeMode = true;
     dialog.linkObjects = objects;
     dialog.setWindowTitle(caption + QStringLiteral(": ") + QString::fromStdString(snapshot->index.time));
+    state_->restoring = snapshot->path;
     dialog.exec();
+    state_->restoring.clear();
     dialog.setDatabase(&open, tempFolder);
     dialog.linkObjects.clear();
 }

@@ -433,13 +433,15 @@ int cmdRead(const Args& args) {
 
 // The write of the listed objects through the history: pre-write read, before-write snapshot, the change
 // list on standard output, the write, the after-write snapshot. The exit status of write and restore.
-int guardedWrite(Session& s, const Options& o) {
+int guardedWrite(Session& s, const Options& o, const std::string& restoring = {},
+                 history::WriteOutcome* outcome = nullptr) {
     history::Preferences preferences = history::readPreferences();
     preferences.allowWithoutHistory = o.withoutHistory;
     history::SnapshotStore store(history::SnapshotStore::defaultRoot());
     history::GuardedWrite write(s.link, s.ui, store, preferences);
     write.objects = s.link.linkObjects;
     write.dryRun = o.dryRun;
+    write.restoring = restoring;
     write.askWithoutHistory = [](const std::string& question) {
         std::cerr << question << " Да (--without-history)\n";
         return true;
@@ -458,6 +460,8 @@ int guardedWrite(Session& s, const Options& o) {
     };
     try {
         const history::WriteOutcome out = write.run();
+        if (outcome)
+            *outcome = out;
         using Status = history::WriteOutcome::Status;
         switch (out.status) {
         case Status::Unchanged:
@@ -479,6 +483,46 @@ int guardedWrite(Session& s, const Options& o) {
     }
 }
 
+// The unit's values the write kept (a field only the unit changed, a conflict decided for the unit) go into
+// the file, as the window puts them into the open database: otherwise the next write of the file would send
+// the file's old value as a change of its own, with nothing left to say the unit's was newer. The file is
+// loaded afresh under its edit lock, so that only these fields change whatever was saved meanwhile.
+int saveKeptUnitValues(const std::string& path, const history::Preview& preview) {
+    struct Kept {
+        std::string objectName, key, stored, shown;
+    };
+    std::vector<Kept> kept;
+    for (const auto& c : preview.conflicts)
+        if (c.keepUnit)
+            kept.push_back({c.objectName, c.key, c.unitStored, c.unitValue});
+    for (const auto& u : preview.unitChanges)
+        if (!u.overwrite)
+            kept.push_back({u.objectName, u.key, u.unitStored, u.unitValue});
+    if (kept.empty())
+        return kOk;
+    const auto notSaved = [&] {
+        std::cerr << "Значения, оставленные на устройстве, не сохранены в файле " << path
+                  << ": при следующей записи этого файла они будут записаны поверх без вопроса.\n";
+        return kRefused;
+    };
+    SettingsDatabase fresh;
+    atomic_file::EditLock lock;
+    if (!loadForEdit(fresh, lock, path))
+        return notSaved();
+    std::string list;
+    for (const auto& k : kept) {
+        KT_TABLE* object = fresh.findObject(k.objectName);
+        KT_RECORD* field = object ? object->findChild(k.key) : nullptr;
+        if (!field || field->table() || !field->setText(k.stored))
+            return notSaved();
+        list += (list.empty() ? "" : ", ") + k.objectName + " " + k.key + "=" + k.shown;
+    }
+    if (!fresh.saveBase(path))
+        return notSaved();
+    std::cout << "Значения устройства сохранены в файле " << path << ": " << list << '\n';
+    return kOk;
+}
+
 int cmdWrite(const Args& args) {
     int rc = kOk;
     const auto o = parse("write", args,
@@ -489,7 +533,8 @@ int cmdWrite(const Args& args) {
         return rc;
     SettingsDatabase db;
     atomic_file::EditLock lock; // read once whole, not while another program is half-way through its save
-    if (!loadForEdit(db, lock, fullPath(o->rest[0])))
+    const std::string path = fullPath(o->rest[0]);
+    if (!loadForEdit(db, lock, path))
         return kRefused;
     lock.release();
     Session s(*o, db);
@@ -502,7 +547,12 @@ int cmdWrite(const Args& args) {
     if (connect(s) != kOk)
         return kRefused;
     s.link.writeMode = true;
-    return guardedWrite(s, *o);
+    history::WriteOutcome outcome;
+    const int written = guardedWrite(s, *o, {}, &outcome);
+    if (outcome.status != history::WriteOutcome::Status::Written)
+        return written;
+    const int saved = saveKeptUnitValues(path, outcome.preview);
+    return written != kOk ? written : saved;
 }
 
 // The unit on the line, or the one named with --unit: its folder name in the history.
@@ -561,12 +611,14 @@ int cmdRestore(const Args& args) {
     if (connect(s) != kOk)
         return kRefused;
     const history::UnitIdentity unit = history::identify(connectDb);
-    std::optional<history::Snapshot> snapshot = o->rest.empty()
-                                                    ? store.newest(unit.folderName(), history::kKindBeforeWrite)
-                                                    : store.find(o->rest[0], unit.folderName());
+    std::string error;
+    std::optional<history::Snapshot> snapshot =
+        o->rest.empty() ? store.undoTarget(unit.folderName(), error) : store.find(o->rest[0], unit.folderName());
     if (!snapshot) {
-        std::cerr << (o->rest.empty() ? "В истории нет снимка перед записью для устройства " + unit.folderName()
-                                      : "Снимок " + o->rest[0] + " не найден в истории устройства " + unit.folderName())
+        std::cerr << (!error.empty() ? error
+                      : o->rest.empty()
+                          ? "В истории нет снимка перед записью для устройства " + unit.folderName()
+                          : "Снимок " + o->rest[0] + " не найден в истории устройства " + unit.folderName())
                   << '\n';
         return kRefused;
     }
@@ -576,7 +628,6 @@ int cmdRestore(const Args& args) {
         return kRefused;
     }
     SettingsDatabase restoreDb;
-    std::string error;
     if (!history::prepareRestore(*snapshot, restoreDb, s.link.linkObjects, error)) {
         std::cerr << error << '\n';
         return kRefused;
@@ -588,8 +639,11 @@ int cmdRestore(const Args& args) {
     s.link.database = &restoreDb;
     for (auto& [caption, object] : s.link.linkObjects)
         s.ui.names.push_back(object->name);
+    if (const auto last = store.newest(unit.folderName(), history::kKindBeforeWrite);
+        o->rest.empty() && last && !last->index.restores.empty() && !last->index.complete)
+        std::cerr << "Прошлое восстановление не дошло до конца (" << last->name << "): снимок записывается снова.\n";
     std::cerr << "Восстановление из снимка " << snapshot->path << '\n';
-    return guardedWrite(s, *o);
+    return guardedWrite(s, *o, snapshot->path);
 }
 
 int daysInMonth(int year, int month) {

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unistd.h>
 
 namespace history {
 
@@ -101,6 +102,43 @@ bool isWithin(const std::string& path, const std::string& folder) {
     return !f.empty() && p.size() > f.size() && p.compare(0, f.size(), f) == 0;
 }
 
+// The bytes the unit holds after an upload of the WAV: a recording from the history goes back as the unit had
+// it, any other through the converter. False when they cannot be made.
+bool unitBytesOf(const std::string& wav, const std::string& historyRoot, const devlink::SoundConverter& convert,
+                 const std::string& scratchFolder, std::string& bytes) {
+    if (isWithin(wav, historyRoot) && isFile(keptRecordingOf(wav)))
+        return atomic_file::readAll(keptRecordingOf(wav), bytes, nullptr, std::size_t{1} << 31);
+    if (!convert)
+        return false;
+    static int counter = 0;
+    std::error_code ec;
+    const std::string folder = scratchFolder.empty() ? fs::temp_directory_path(ec).string() : scratchFolder;
+    const std::string staged =
+        (fs::path(folder) / ("compare-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".ktm"))
+            .string();
+    const bool made =
+        convert(wav, staged, false) == 0 && atomic_file::readAll(staged, bytes, nullptr, std::size_t{1} << 31);
+    fs::remove(staged, ec);
+    return made;
+}
+
+// Whether the unit's recording, downloaded beside its WAV, is what an upload of the database's WAV would put
+// there. A WAV converted back from the unit's format is not the technician's WAV byte for byte, so the WAVs
+// themselves say nothing.
+bool sameOnUnit(const std::string& unitWav, const std::string& databaseWav, const std::string& historyRoot,
+                const devlink::SoundConverter& convert, const std::string& scratchFolder) {
+    std::string unitBytes, sent;
+    if (!isFile(keptRecordingOf(unitWav)) ||
+        !atomic_file::readAll(keptRecordingOf(unitWav), unitBytes, nullptr, std::size_t{1} << 31) ||
+        !unitBytesOf(databaseWav, historyRoot, convert, scratchFolder, sent))
+        return false;
+    // A download keeps whole 16-bit words: an odd last byte of the unit's file never comes down the line, so
+    // the recording the unit got from an odd-sized conversion is compared without it.
+    if (sent.size() % 2 != 0 && unitBytes.size() == sent.size() - 1)
+        sent.pop_back();
+    return sent == unitBytes;
+}
+
 // Swaps the link's sound converter for the time of a scope.
 class ConverterSwap {
 public:
@@ -168,7 +206,12 @@ WriteOutcome GuardedWrite::run() {
                 t && isMenu(*t) && namesFile(messageNameOf(*t)) &&
                 isFile(menuMessageFolder(unitNow.messagesFolder, *t) + messageNameOf(*t)))
                 index.messages.push_back(name + ":" + messageNameOf(*t));
-        index.summary = (dryRun ? "проверка перед записью: " : "перед записью: ") + previewSummary(out.preview);
+        index.summary = (dryRun              ? "проверка перед записью: "
+                         : restoring.empty() ? "перед записью: "
+                                             : "перед восстановлением: ") +
+                        previewSummary(out.preview);
+        if (!dryRun)
+            index.restores = restoring;
         index.database = absolute(db.basePath);
         if (!pending.writeDatabase(unitNow, error))
             return refuse(error);
@@ -249,6 +292,12 @@ WriteOutcome GuardedWrite::run() {
         for (const auto& entry : toWrite)
             names.push_back(entry.second->name);
         out.after = afterWrite(unitNow, out.before, names);
+        const bool whole = out.preview.notRead.empty() && out.written == static_cast<int>(toWrite.size()) &&
+                           link_.objectsWritten.size() == toWrite.size();
+        // Not noted (a full disk, a crash) reads as not complete: the next undo then puts the same snapshot back
+        // once more, which is harmless, rather than undoing a restore.
+        if (out.before && !restoring.empty() && whole && store_.noteComplete(*out.before, error))
+            out.before->index.complete = true;
         store_.prune(preferences_.sizeLimit, out.after ? out.after->path : std::string());
     }
     return out;
@@ -415,9 +464,13 @@ void GuardedWrite::buildChanges(SettingsDatabase& unitNow, Preview& preview) {
             change.databaseMessage = compare::describeMessage(m.b);
             change.kept = m.a.present;
             bool changes = true;
-            if (unitHas && dbHas)
+            if (unitHas && dbHas && m.sameName && m.a.present &&
+                sameOnUnit(m.a.path, m.b.path, store_.root(), link_.soundConverter, link_.tempFolder))
+                changes = false; // the unit already holds what the write would send
+            else if (unitHas && dbHas) {
                 change.fate = MessageFate::Replaced;
-            else if (unitHas)
+                change.compared = !m.sameName || m.a.present;
+            } else if (unitHas)
                 change.fate = MessageFate::Deleted;
             else if (dbHas)
                 change.fate = MessageFate::Added;

@@ -60,6 +60,9 @@ public:
 
     ObjectList objects; // (caption, object of the link's database), as the link's job lists them
     bool dryRun = false;
+    // For a restore: the snapshot being put back (its folder). The before-write records it, and whether the
+    // restore reached the unit whole, for SnapshotStore::undoTarget.
+    std::string restoring;
     // Shown the preview before anything is sent; may change the choices of its conflicts and unit changes.
     // False cancels. Without it the write goes on (conflicts then refuse the write).
     std::function<bool(Preview&)> approve;

@@ -16,6 +16,18 @@ bool Preview::unchanged() const {
 
 int Preview::changedObjects() const { return static_cast<int>(changes.objects.size()); }
 
+const char* messageFateText(const MessageChange& change) {
+    switch (change.fate) {
+    case MessageFate::Replaced:
+        return change.compared ? text::messageReplaced : text::messageNotCompared;
+    case MessageFate::Deleted:
+        return text::messageDeleted;
+    case MessageFate::Added:
+        return text::messageAdded;
+    }
+    return text::messageReplaced;
+}
+
 std::string previewSummary(const Preview& preview) {
     int replaced = 0, deleted = 0, added = 0;
     for (const auto& m : preview.messages)
@@ -48,11 +60,8 @@ std::vector<std::string> previewLines(const Preview& preview) {
         if (row.key != "Message")
             lines.push_back(row.objectName + "\t" + row.key + "\t" + row.valueA + "\t" + row.valueB);
     for (const auto& m : preview.messages) {
-        const char* what = m.fate == MessageFate::Replaced  ? text::messageReplaced
-                           : m.fate == MessageFate::Deleted ? text::messageDeleted
-                                                            : text::messageAdded;
-        lines.push_back(m.objectName + "\tMessage\t" + m.unitMessage + "\t" + m.databaseMessage + "\t" + what +
-                        (m.fate != MessageFate::Added && !m.kept ? text::notDownloaded : ""));
+        lines.push_back(m.objectName + "\tMessage\t" + m.unitMessage + "\t" + m.databaseMessage + "\t" +
+                        messageFateText(m) + (m.fate != MessageFate::Added && !m.kept ? text::notDownloaded : ""));
     }
     for (const auto& name : preview.notRead)
         lines.push_back(name + "\t\tне прочитано перед записью: не записывается");

@@ -45,6 +45,9 @@ struct MessageChange {
     std::string unitMessage;     // describeMessage of the unit's message ("-" without one)
     std::string databaseMessage; // describeMessage of the database's
     bool kept = false;           // the unit's message is in the before-write snapshot
+    // False when the unit's recording has the database's name but was not downloaded: the write sends it
+    // again, and whether that changes what the unit plays is not known.
+    bool compared = true;
 };
 
 struct Preview {
@@ -69,6 +72,9 @@ struct Preview {
 // ("КОНФЛИКТ"), then the changes, then the messages; a head line says which unit.
 std::vector<std::string> previewLines(const Preview& preview);
 
+// What becomes of the unit's recording, as the preview says it (without the history suffix).
+const char* messageFateText(const MessageChange& change);
+
 // One line: how many objects change, how many messages are replaced and deleted.
 std::string previewSummary(const Preview& preview);
 
@@ -81,6 +87,9 @@ inline constexpr const char* messageReplaced = "сообщение будет з
 inline constexpr const char* messageDeleted = "сообщение будет удалено";
 inline constexpr const char* messageAdded = "сообщение будет записано";
 inline constexpr const char* notDownloaded = " (не сохранено в истории)";
+inline constexpr const char* messageNotCompared =
+    "сообщение будет записано заново; совпадает ли оно с записью на устройстве, неизвестно: запись устройства "
+    "не загружалась перед записью";
 inline constexpr const char* conflictsNeedChoice =
     "Поля изменены и на устройстве после чтения, и в базе: запись не выполнена, на устройство ничего не "
     "передано. "

@@ -97,6 +97,11 @@ std::string indexText(const SnapshotIndex& index) {
     out += "messages=" + oneLine(joinList(index.messages)) + "\n";
     out += "summary=" + oneLine(index.summary) + "\n";
     out += "database=" + oneLine(index.database) + "\n";
+    // Only a restore's before-write carries these: other indexes stay as they were.
+    if (!index.restores.empty()) {
+        out += "restores=" + oneLine(index.restores) + "\n";
+        out += std::string("complete=") + (index.complete ? "yes" : "no") + "\n";
+    }
     return out;
 }
 
@@ -166,6 +171,10 @@ std::optional<SnapshotIndex> readIndex(const std::string& path) {
             index.summary = value;
         else if (key == "database")
             index.database = value;
+        else if (key == "restores")
+            index.restores = value;
+        else if (key == "complete")
+            index.complete = value == "yes";
     }
     return index;
 }
@@ -359,6 +368,24 @@ std::optional<Snapshot> SnapshotStore::newest(const std::string& unit, const std
     return std::nullopt;
 }
 
+std::optional<Snapshot> SnapshotStore::undoTarget(const std::string& unit, std::string& error) const {
+    for (auto& s : list(unit)) {
+        if (s.index.kind != kKindBeforeWrite)
+            continue;
+        // A complete restore is undone like any write; one cut short (or killed before it could say) left the
+        // unit half-way, and its own before-write holds that half-way state.
+        if (s.index.restores.empty() || s.index.complete)
+            return s;
+        if (auto target = find(s.index.restores, unit))
+            return target;
+        error = "Восстановление из снимка " + s.index.restores +
+                " не было завершено, но этого снимка больше нет в "
+                "истории: укажите снимок, который записать на устройство.";
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 std::optional<Snapshot> SnapshotStore::find(const std::string& spec, const std::string& unit) const {
     std::string path = spec;
     while (path.size() > 1 && path.back() == '/')
@@ -389,6 +416,12 @@ bool SnapshotStore::noteDatabase(const Snapshot& snapshot, const std::string& da
     return atomic_file::writeAll(snapshot.path + kIndexFile, indexText(index), &error);
 }
 
+bool SnapshotStore::noteComplete(const Snapshot& snapshot, std::string& error) const {
+    SnapshotIndex index = snapshot.index;
+    index.complete = true;
+    return atomic_file::writeAll(snapshot.path + kIndexFile, indexText(index), &error);
+}
+
 std::uintmax_t SnapshotStore::size() const { return folderSize(root_); }
 
 std::vector<std::string> SnapshotStore::prune(std::uintmax_t limit, const std::string& keep) const {
@@ -403,13 +436,17 @@ std::vector<std::string> SnapshotStore::prune(std::uintmax_t limit, const std::s
     std::vector<Entry> all;
     for (const auto& unit : units()) {
         const auto snapshots = list(unit);
+        std::string error;
+        const auto target = undoTarget(unit, error);
         bool newestBeforeWriteSeen = false;
         for (const auto& s : snapshots) {
-            // The newest before-write of a unit is what an undo puts back: it stays whatever the limit.
+            // The newest before-write of a unit, and what an undo puts back, stay whatever the limit.
             if (s.index.kind == kKindBeforeWrite && !newestBeforeWriteSeen) {
                 newestBeforeWriteSeen = true;
                 continue;
             }
+            if (target && target->path == s.path)
+                continue;
             if (!keep.empty() && withSlash(keep) == s.path)
                 continue;
             all.push_back({s, folderSize(s.path)});

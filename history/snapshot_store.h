@@ -35,6 +35,10 @@ struct SnapshotIndex {
     std::vector<std::string> messages; // "MENU(0):hi.wav" for each recorded message held
     std::string summary;               // one line
     std::string database;              // the settings file this state was read into or written from
+    // A before-write of a restore: the snapshot the restore puts back (its folder), and whether every object
+    // of it reached the unit. A restore cut short is finished, not undone, by the next restore without a name.
+    std::string restores;
+    bool complete = false;
 };
 
 struct Snapshot {
@@ -95,15 +99,21 @@ public:
     // The snapshots of a unit (its folder name), newest first.
     std::vector<Snapshot> list(const std::string& unit) const;
     std::optional<Snapshot> newest(const std::string& unit, const std::string& kind) const;
+    // What "undo the last write" puts back on the unit: the newest before-write, unless it was taken by a
+    // restore that did not reach the unit whole; then the snapshot that restore was putting back. nullopt when
+    // there is none (`error` then says why when the history names a snapshot that is gone).
+    std::optional<Snapshot> undoTarget(const std::string& unit, std::string& error) const;
     // A snapshot named by its folder path, by "UNIT/NAME", or by its NAME within the unit.
     std::optional<Snapshot> find(const std::string& spec, const std::string& unit = {}) const;
     // Records that the snapshot's state was taken into the settings file (a read applied and saved).
     bool noteDatabase(const Snapshot& snapshot, const std::string& databasePath, std::string& error) const;
+    // Records that the restore whose before-write this is reached the unit whole.
+    bool noteComplete(const Snapshot& snapshot, std::string& error) const;
 
     // The bytes the history folder holds.
     std::uintmax_t size() const;
     // Removes the oldest snapshots until the folder holds at most `limit` bytes; never the newest
-    // before-write of a unit nor the snapshot at `keep`. The names of the removed snapshots.
+    // before-write of a unit, its undoTarget, nor the snapshot at `keep`. The names of the removed snapshots.
     std::vector<std::string> prune(std::uintmax_t limit, const std::string& keep = {}) const;
 
 private:

@@ -179,6 +179,38 @@ TEST_F(HistoryCli, DryRunReadsAndComparesButSendsNothing) {
     EXPECT_EQ(cli("write --dry-run --conflicts sideways --port " + port() + " " + file("site.qor")).status, 2);
 }
 
+TEST_F(HistoryCli, ARecordingIsComparedAsTheUnitHoldsItNotByItsWavBytes) {
+    startUnit();
+    ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
+    fs::create_directories(file("site.messages/50001"));
+    writeWav(file("site.messages/50001/hello.wav"), 8000, 6000);
+    ASSERT_EQ(cli("set --stored " + file("site.qor") + " 'MENU(0)' Message hello.wav").status, 0);
+    ASSERT_EQ(cli("write --port " + port() + " --objects 'MENU(0)' " + file("site.qor")).status, 0);
+    const std::string onUnit = readAllOf(unitDir() / "messages" / "50001" / "hello.ktm");
+    ASSERT_FALSE(onUnit.empty());
+
+    // The unit holds what the technician's WAV becomes on it: nothing to write.
+    CliResult d = cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor"));
+    EXPECT_EQ(d.status, 0) << d.out << d.err;
+    EXPECT_EQ(d.out.find("Message"), std::string::npos) << d.out;
+
+    // Another recording under the same name is a replacement.
+    writeWav(file("site.messages/50001/hello.wav"), 8000, 5000);
+    d = cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor"));
+    EXPECT_EQ(d.status, 1) << d.out << d.err;
+    EXPECT_NE(d.out.find("MENU(0)\tMessage\thello.wav"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("сообщение будет заменено"), std::string::npos) << d.out;
+
+    // Without the download the unit's recording cannot be compared, and the preview says so.
+    fs::create_directories(dir.path() / "config" / "NORDAL");
+    std::ofstream(dir.path() / "config" / "NORDAL" / "ZIRezid.conf") << "[History]\nDownloadMessages=false\n";
+    d = cli("write --dry-run --port " + port() + " --objects 'MENU(0)' " + file("site.qor"));
+    EXPECT_EQ(d.status, 1) << d.out << d.err;
+    EXPECT_NE(d.out.find("неизвестно"), std::string::npos) << d.out;
+    EXPECT_EQ(changingCommands(), " seto  ul ");
+    EXPECT_EQ(readAllOf(unitDir() / "messages" / "50001" / "hello.ktm"), onUnit);
+}
+
 TEST_F(HistoryCli, AChangeOnTheUnitSinceTheReadIsAConflictNotOverwrittenSilently) {
     startUnit();
     ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
@@ -201,6 +233,15 @@ TEST_F(HistoryCli, AChangeOnTheUnitSinceTheReadIsAConflictNotOverwrittenSilently
     EXPECT_EQ(w.status, 0) << w.err;
     EXPECT_NE(w.out.find("SYSPARAM\tPulseDialing\t1\t0\t(сохраняется)"), std::string::npos) << w.out;
     EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "6");
+    EXPECT_EQ(unitField("SYSPARAM", "PulseDialing"), "1");
+    // The kept value lands in the file, so the next write of it does not send the file's old value back.
+    EXPECT_NE(w.out.find("Значения устройства сохранены в файле " + file("site.qor")), std::string::npos) << w.out;
+    EXPECT_EQ(cli("get " + file("site.qor") + " SYSPARAM PulseDialing").out, "1\n");
+    ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 7").status, 0);
+    w = cli("write --port " + port() + " --objects SYSPARAM " + file("site.qor"));
+    EXPECT_EQ(w.status, 0) << w.err;
+    EXPECT_EQ(w.out.find("PulseDialing"), std::string::npos) << w.out;
+    EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "7");
     EXPECT_EQ(unitField("SYSPARAM", "PulseDialing"), "1");
 }
 
@@ -295,6 +336,41 @@ TEST_F(HistoryCli, ALineCutDuringTheWriteIsSummedUpAndARestoreStillWorks) {
     const CliResult r = cli("restore --port " + port());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(differences(before, filesOf(unitDir())), "");
+}
+
+TEST_F(HistoryCli, ARestoreWithoutASnapshotAfterACutRestoreFinishesItInsteadOfUndoingIt) {
+    unitHolds("50001", "old0.ktm", recording(20000, 7));
+    unitHolds("50101", "old1.ktm", recording(1200, 8));
+    startUnit({"--serial", "55"});
+    const auto before = filesOf(unitDir());
+    ASSERT_EQ(cli("new " + file("site.qor")).status, 0);
+    ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 6").status, 0);
+    fs::create_directories(file("site.messages/50001"));
+    writeWav(file("site.messages/50001/new.wav"), 8000, 1000);
+    ASSERT_EQ(cli("set --stored " + file("site.qor") + " 'MENU(0)' Message new.wav").status, 0);
+    const std::string objects = " --objects SYSPARAM,'MENU(0)','MENU(1)' ";
+    ASSERT_EQ(cli("write --replace yes --port " + port() + objects + file("site.qor")).status, 0);
+
+    // The line goes while the restore sends MENU(0)'s old recording back: MENU(1) is not reached.
+    unit.reset();
+    startUnit({"--serial", "55", "--hangup-after", "3000"});
+    CliResult r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 1) << r.err;
+    ASSERT_TRUE(unitsim_test::waitForText(log(), " ul 50001 "));
+    EXPECT_EQ(unitField("SYSPARAM", "NRingsToPickup"), "1");
+    EXPECT_FALSE(fs::exists(unitDir() / "messages" / "50101" / "old1.ktm"));
+
+    unit.reset();
+    startUnit({"--serial", "55"});
+    r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("не дошло до конца"), std::string::npos) << r.err;
+    EXPECT_EQ(differences(before, filesOf(unitDir())), "") << r.out << r.err;
+    // That restore went through whole: the next one undoes it like any write, it does not finish it again.
+    r = cli("restore --port " + port());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("не дошло до конца"), std::string::npos) << r.err;
+    EXPECT_NE(differences(before, filesOf(unitDir())), "");
 }
 
 TEST_F(HistoryCli, ADamagedSnapshotIsNeverWrittenToTheUnit) {

@@ -31,7 +31,9 @@ public:
 };
 
 // A snapshot of the unit holding a file of `bytes` bytes besides its settings file.
-Snapshot take(const SnapshotStore& store, const UnitIdentity& unit, const char* kind, std::size_t bytes) {
+// `restores` names the snapshot a restore puts back, for the before-write of a restore.
+Snapshot take(const SnapshotStore& store, const UnitIdentity& unit, const char* kind, std::size_t bytes,
+              const std::string& restores = {}) {
     std::string error;
     PendingSnapshot pending = store.begin(unit, kind, error);
     EXPECT_TRUE(pending.valid()) << error;
@@ -47,6 +49,7 @@ Snapshot take(const SnapshotStore& store, const UnitIdentity& unit, const char* 
     index.objects = {"SYSPARAM", "MENU(0)"};
     index.messages = {"MENU(0):m.wav"};
     index.summary = "одна строка\nбез переноса";
+    index.restores = restores;
     auto s = pending.commit(index, error);
     EXPECT_TRUE(s.has_value()) << error;
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
@@ -123,6 +126,41 @@ TEST(SnapshotStore, TheSizeLimitRemovesTheOldestButNeverTheNewestBeforeWriteOfAU
     // A limit the protected snapshots alone exceed removes the rest and no more.
     EXPECT_TRUE(store.prune(1, readB.path).empty());
     EXPECT_EQ(store.list("QOR22-1").size(), 1u);
+}
+
+TEST(SnapshotStore, AnUndoAfterARestoreCutShortFinishesThatRestoreInsteadOfUndoingIt) {
+    TempFolder dir;
+    const SnapshotStore store(dir.path.string());
+    const UnitIdentity a{"QOR22", "1", ""};
+    std::string error;
+    EXPECT_FALSE(store.undoTarget("QOR22-1", error).has_value());
+    EXPECT_EQ(error, "");
+    const Snapshot write = take(store, a, kKindBeforeWrite, 1000);
+    take(store, a, kKindAfterWrite, 1000);
+    const auto target = [&] {
+        error.clear();
+        const auto t = store.undoTarget("QOR22-1", error);
+        return t ? t->path : "none: " + error;
+    };
+    EXPECT_EQ(target(), write.path);
+    // Restores of it cut short, once and again: each newer before-write holds a half-way state.
+    take(store, a, kKindBeforeWrite, 1000, write.path);
+    take(store, a, kKindAfterWrite, 1000);
+    EXPECT_EQ(target(), write.path);
+    const Snapshot cutAgain = take(store, a, kKindBeforeWrite, 1000, write.path);
+    EXPECT_EQ(target(), write.path);
+    // The size limit keeps what the undo needs, though it is no longer the newest before-write.
+    store.prune(1);
+    EXPECT_TRUE(fs::exists(write.path));
+    EXPECT_TRUE(fs::exists(cutAgain.path));
+    // A restore that reached the unit whole is undone like any write.
+    const Snapshot whole = take(store, a, kKindBeforeWrite, 1000, write.path);
+    ASSERT_TRUE(store.noteComplete(whole, error)) << error;
+    EXPECT_EQ(target(), whole.path);
+    // A cut restore whose snapshot has been removed by hand: said, not guessed.
+    take(store, a, kKindBeforeWrite, 1000, (dir.path / "QOR22-1" / "20200101T000000.000Z-before-write").string());
+    EXPECT_EQ(store.undoTarget("QOR22-1", error), std::nullopt);
+    EXPECT_NE(error.find("20200101T000000.000Z-before-write"), std::string::npos) << error;
 }
 
 TEST(SnapshotStore, AFolderThatCannotBeMadeIsNamedInTheRefusal) {
