@@ -5,10 +5,12 @@
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/read_dialog.h"
 #include "app/report/site_report.h"
 #include "audio/loudness.h"
 #include "editors/editor_base.h"
 #include "flow/message_probe.h"
+#include "link/device_link.h"
 #include "model/tables.h"
 
 #include <QApplication>
@@ -100,7 +102,13 @@ flow::CallFlow currentCallFlow(Tfrm_main& w) {
             if (n > 0) // 0 is the default: no device information was read
                 freeBytes = n;
         }
-    return flow::readCallFlow(w.db, freeBytes);
+    flow::CallFlow f = flow::readCallFlow(w.db, freeBytes);
+    // What the connected unit holds, for what a write's replaced recordings free.
+    if (const devlink::DeviceLink* link = w.frm_read != nullptr ? w.frm_read->link() : nullptr)
+        for (flow::Menu& m : f.menus)
+            if (const auto held = link->unitRecordings.find(m.objectName); held != link->unitRecordings.end())
+                m.message.onUnitBytes = held->second;
+    return f;
 }
 
 flow::CallFlow checkedCallFlow(Tfrm_main& w) {
@@ -466,12 +474,11 @@ void Tfrm_check::openFinding(QTreeWidgetItem* item) {
 
 std::vector<flow::Finding> findingsForWrite(const std::vector<flow::Finding>& all,
                                             const std::vector<std::string>& objectsWritten) {
-    const bool menus = std::any_of(objectsWritten.begin(), objectsWritten.end(),
-                                   [](const std::string& n) { return n.rfind("MENU(", 0) == 0; });
+    // The unit's memory is left to the write's own question, which counts only the messages this write sends
+    // (confirmMessagesFit, asked just before): listed here too it would ask the technician a second time.
     std::vector<flow::Finding> out;
     for (const auto& f : all)
-        if (std::find(objectsWritten.begin(), objectsWritten.end(), f.object) != objectsWritten.end() ||
-            (f.object == "DEVICEINFO" && menus))
+        if (std::find(objectsWritten.begin(), objectsWritten.end(), f.object) != objectsWritten.end())
             out.push_back(f);
     return out;
 }

@@ -46,8 +46,8 @@ void installFlowCommands(Tfrm_main& w, QMenu* fileMenu);
 // Runs the check before a write of the named objects. True when the write may go ahead: no error or warning
 // about what this write sends, or the technician chose to write (errors need "Записать всё равно").
 bool preWriteCheckAllows(Tfrm_main& w, const std::vector<std::string>& objectsWritten);
-// The findings that concern a write of those objects: those about the objects themselves, and the unit's
-// memory when a menu (and so its message) goes.
+// The findings that concern a write of those objects: those about the objects themselves. Whether the messages
+// fit is the write's own question (Tfrm_main::confirmMessagesFit), never asked twice.
 std::vector<flow::Finding> findingsForWrite(const std::vector<flow::Finding>& all,
                                             const std::vector<std::string>& objectsWritten);
 

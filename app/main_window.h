@@ -121,7 +121,7 @@ public:
     QWidget* pnl_editor;
 
     // The program's other windows, created once after the main window and reused.
-    Tfrm_read* frm_read;
+    Tfrm_read* frm_read = nullptr;
     UnitHistory* unitHistory = nullptr;
     Tfrm_msg_err_ari* frm_msg_err_ari;
     Tfrm_msg_warn_query* frm_msg_warn_query;

@@ -4,6 +4,7 @@
 #include "audio/loudness.h"
 #include "model/host.h"
 
+#include <QApplication>
 #include <QAudioOutput>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -55,6 +56,16 @@ QString durationText(double seconds) {
         .arg(whole % 60, 2, 10, QLatin1Char('0'))
         .arg(static_cast<int>((seconds - whole) * 10), 1);
 }
+
+// The hourglass over the whole program while a message is decoded, coded for the unit and back and measured
+// on this thread: a long message takes seconds, and the window must not look hung meanwhile.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
 
 QString sizeText(std::uint64_t bytes) {
     return bytes >= 10 * 1024 ? QString::number((bytes + 1023) / 1024) + QStringLiteral(" КБ")
@@ -279,6 +290,7 @@ void MessageAudioPanel::setMessage(const QString& path) {
     caller_ = audio::CallerSound{};
     bool loaded = false;
     if (!path.isEmpty() && QFileInfo(path).isFile()) {
+        const BusyCursor busy;
         std::string error;
         loaded = audio::decodeFile(path.toStdString(), sound_, &error) && audio::makeCallerSound(sound_, caller_);
     }
@@ -312,8 +324,11 @@ bool MessageAudioPanel::rewrite(const std::function<bool(audio::Sound&)>& change
     if (path_.isEmpty() || sound_.samples.empty())
         return false;
     audio::Sound changed = sound_;
-    if (!change(changed))
-        return false;
+    {
+        const BusyCursor busy;
+        if (!change(changed))
+            return false;
+    }
     if (beforeRewrite)
         beforeRewrite();
     std::string error;

@@ -7,6 +7,7 @@
 #include "model/tables.h"
 #include "model/unit_config.h"
 
+#include <QApplication>
 #include <QAbstractItemView>
 #include <QAudioOutput>
 #include <QCheckBox>
@@ -611,7 +612,11 @@ void Ted_menu::btOpenClick() {
     // Decoded whole before the target is touched, then written through the crash-safe writer: choosing the
     // menu's own file keeps it, and a failed write leaves the older message as it was.
     std::string reason;
-    if (!audio::importFile(chosen.toStdString(), target.toStdString(), {}, &reason)) {
+    // A long file takes seconds to decode: the hourglass says the window is working, not hung.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool imported = audio::importFile(chosen.toStdString(), target.toStdString(), {}, &reason);
+    QApplication::restoreOverrideCursor();
+    if (!imported) {
         host::current().showMessage(reason, host::MessageIcon::Error);
         if (KT_RECORD* message = boundObject->findChild("Message"))
             if (loadPlayer(folder + QString::fromStdString(message->getEditText())))

@@ -45,6 +45,10 @@ struct Message {
     bool decodable = false; // a layout the sound conversion takes (PCM, 8 or 16 bits, mono or stereo)
     double seconds = 0;     // duration, 0 when unknown
     std::string problem;    // why it is not usable, in Russian
+    // What the unit holds for this menu as last heard from it in this session: 0 = no recording, else its
+    // size in bytes; nullopt when not known. The database does not know it: whoever talks to the unit fills it
+    // in (the window from its link), readCallFlow leaves it unknown.
+    std::optional<unsigned long long> onUnitBytes;
     // Its level, once measured (measureLevels): decoding every recording is too slow for the picture, so only
     // the check before a write and the check on demand measure.
     bool levelMeasured = false;

@@ -1,6 +1,7 @@
 #include "flow/prewrite_check.h"
 
 #include "flow/answering_menu.h"
+#include "flow/message_fit.h"
 #include "flow/message_probe.h"
 
 #include <algorithm>
@@ -442,21 +443,24 @@ private:
     }
 
     void checkMemory() {
-        if (!flow.freeSpaceBytes)
+        const MessagesFit fit = messagesFit(flow);
+        if (!fit.questionable())
             return;
-        unsigned long long total = 0;
-        double secondsTotal = 0;
-        for (const Menu& m : flow.menus)
-            if (m.exists && m.message.decodable) {
-                total += unitBytesFor(m.message.seconds);
-                secondsTotal += m.message.seconds;
-            }
-        if (total > *flow.freeSpaceBytes)
+        const std::string whole = "Сообщения вместе (" + oneDecimal(fit.seconds) + " с, " +
+                                  std::to_string(fit.sendBytes) + " байт в устройстве)";
+        const std::string room =
+            std::to_string(*fit.freeBytes) + " байт свободно по последнему чтению" +
+            (fit.freedBytes > 0 ? ", ещё " + std::to_string(fit.freedBytes) + " байт освободят заменяемые записи"
+                                : std::string());
+        if (fit.verdict == MessagesFit::Verdict::DoesNotFit)
             add(Grade::Warning, "DEVICEINFO", "FreeSpaceBytes",
-                "Сообщения вместе (" + oneDecimal(secondsTotal) + " с, " + std::to_string(total) +
-                    " байт в устройстве) не помещаются в свободную память устройства (" +
-                    std::to_string(*flow.freeSpaceBytes) +
-                    " байт по последнему чтению). Укоротите или уберите часть сообщений.");
+                whole + " не помещаются в память устройства (" + room + "). Укоротите или уберите часть сообщений.");
+        else
+            add(Grade::Warning, "DEVICEINFO", "FreeSpaceBytes",
+                whole + " на " + std::to_string(fit.shortBytes()) + " байт больше, чем есть места (" + room +
+                    "). Сколько места освободят записи меню " + menuList(fit.unknownMenus) +
+                    ", уже лежащие в устройстве, неизвестно: прочитайте эти меню из устройства, чтобы узнать, "
+                    "поместятся ли сообщения.");
     }
 };
 

@@ -369,7 +369,15 @@ Decision DeviceLink::downloadObjectFile(KT_TABLE& object, const std::string& loc
 // ---------------------------------------------------------------------------------------------------------------
 // Connection and login
 
+void DeviceLink::noteRecording(const KT_TABLE& menu, std::optional<std::uint64_t> bytes) {
+    if (bytes)
+        unitRecordings[menu.name] = *bytes;
+    else
+        unitRecordings.erase(menu.name);
+}
+
 bool DeviceLink::openSession() {
+    unitRecordings.clear();
     try {
         VaComm1->Close();
     } catch (...) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -176,6 +177,15 @@ public:
     // ended early), so the menu is left silent on the unit.
     StepEnd messageFileStep(KT_TABLE& menu, Remembered& replaceAnswer, Remembered& deleteAnswer, int& failures,
                             bool& messageDeleted);
+
+    // The size of the last file cmdUpload sent whole, in the unit's format.
+    std::uint64_t uploadedBytes = 0;
+    // What the connected unit holds under each menu's message, as heard in this session: a read, the write's
+    // look before replacing, an upload or a deletion. Menu object name -> size in bytes, 0 for no recording; a
+    // menu not listed is not known. Emptied on connecting, as another unit may be on the line. The question
+    // whether a write's messages fit counts what the replaced recordings free from it.
+    std::map<std::string, std::uint64_t> unitRecordings;
+    void noteRecording(const KT_TABLE& menu, std::optional<std::uint64_t> bytes);
 
     // ---- Reading and writing the listed objects.
     int readAll();

@@ -2,6 +2,7 @@
 // existing file, its deletion and the upload. Files are converted between WAV and the unit's format on the way.
 #include "link/answer.h"
 #include "link/device_link.h"
+#include "link/unit_recordings.h"
 
 #include "model/cp1251.h"
 #include "model/tables.h"
@@ -137,6 +138,7 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
     purgeRead();
     rxText.clear();
     rxPos = 0;
+    const auto stagedBytes = fs::file_size(staged, ec);
     const int transfer = sendFile(staged);
     if (transfer == rcLineLost)
         return rcLineLost;
@@ -150,6 +152,8 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
         return waited;
     if (code == rcFileCancelled && isOwnFailure(transfer))
         return transfer;
+    if (code == 0 && !ec)
+        uploadedBytes = stagedBytes;
     return code;
 }
 
@@ -197,6 +201,10 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
         failures = 1;
         return StepEnd::Skip;
     }
+    // What the unit holds for the menu, heard here and after each change below.
+    const auto noteOnUnit = [&](std::optional<std::uint64_t> bytes) { noteRecording(menu, bytes); };
+    if (const auto field = menuFileField(payload))
+        noteOnUnit(recordingBytes(*field));
 
     bool doDelete = false;
     bool doUpload = exists;
@@ -243,10 +251,14 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
             return StepEnd::Stop;
         if (d == dcSkip)
             return StepEnd::Skip;
+        noteOnUnit(0);
         // Until the new file has arrived whole the menu has no message on the unit.
         messageDeleted = doUpload;
     }
     if (doUpload) {
+        // A broken-off transfer may leave a part behind on the unit: unknown until it is heard again.
+        noteOnUnit(std::nullopt);
+        uploadedBytes = 0;
         d = dcRetry;
         while (d == dcRetry)
             d = uploadObjectFile(menu, local);
@@ -258,6 +270,7 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
             failures = 1;
             return StepEnd::Skip;
         }
+        noteOnUnit(uploadedBytes > 0 ? std::optional<std::uint64_t>(uploadedBytes) : std::nullopt);
     }
     messageDeleted = false;
     return StepEnd::GoOn;

@@ -1,6 +1,7 @@
 // Reading and writing the listed objects one after another, with the per-object status in the grid and the
 // summary in the status bar. What is read is held until it is applied.
 #include "link/device_link.h"
+#include "link/unit_recordings.h"
 
 #include "model/tables.h"
 #include "model/unit_config.h"
@@ -36,6 +37,9 @@ int DeviceLink::readAll() {
             continue;
         }
         ++successes;
+        if (isMenu(object))
+            if (const auto field = menuFileField(payload))
+                noteRecording(object, recordingBytes(*field));
         if (isLoadMsg && isMenu(object)) {
             d = dcRetry;
             while (d == dcRetry)

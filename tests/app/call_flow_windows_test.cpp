@@ -114,14 +114,15 @@ TEST_F(CallFlowWindows, TheCheckBeforeAWriteStopsOnErrorsUnlessWrittenAnyway) {
     }
 }
 
-TEST(CallFlowWriteFilter, KeepsTheWrittenObjectsAndMemoryWhenMenusGo) {
+TEST(CallFlowWriteFilter, KeepsTheWrittenObjectsAndLeavesMemoryToTheWritesOwnQuestion) {
     std::vector<flow::Finding> all{{flow::Grade::Error, "MENU(1)", "ActionTO", "a", 1},
                                    {flow::Grade::Warning, "TIMETABLE", "DayEnd[1]", "b", -1},
                                    {flow::Grade::Warning, "DEVICEINFO", "FreeSpaceBytes", "c", -1}};
     EXPECT_EQ(findingsForWrite(all, {"TIMETABLE"}).size(), 1u);
+    // The write has asked whether its messages fit before the list: the list does not ask it again.
     const auto menus = findingsForWrite(all, {"MENU(1)"});
-    ASSERT_EQ(menus.size(), 2u);
-    EXPECT_EQ(menus[1].object, "DEVICEINFO");
+    ASSERT_EQ(menus.size(), 1u);
+    EXPECT_EQ(menus[0].object, "MENU(1)");
     EXPECT_TRUE(findingsForWrite(all, {"SYSPARAM"}).empty());
 }
 

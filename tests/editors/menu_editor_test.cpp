@@ -1,8 +1,10 @@
 #include "editor_fixture.h"
 
+#include "editors/message_audio.h"
 #include "editors/ted_menu.h"
 #include "model/actions.h"
 #include "model/tables.h"
+#include "model/unit_config.h"
 #include "tests/support/wav_bytes.h"
 
 #include <QCheckBox>
@@ -260,6 +262,27 @@ TEST_F(MenuEditorTest, FileThePlayerCannotOpenShowsItsErrorAndKeepsTheName) {
     EXPECT_TRUE(recorder.messages[0].contains(QStringLiteral(": ")));
     EXPECT_FALSE(ed->mp1->isEnabled());
     EXPECT_EQ(field("MENU(6)", "Message"), "-");
+}
+
+TEST_F(MenuEditorTest, ARecordingThePlayerCannotOpenGivesThePlayersOwnErrorAndKeepsTheName) {
+    // Not imported through "Обзор": a file put into the menu's folder by hand, which the player meets first
+    // when the menu is shown.
+    KT_TABLE* menu = object("MENU(6)");
+    const QString folder = QString::fromStdString(menuMessageFolder(db.messagesFolder, *menu));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    {
+        QFile f(folder + QStringLiteral("broken.wav"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("this is no sound at all, just text that pretends to be one");
+    }
+    ASSERT_TRUE(menu->findChild("Message")->setText("broken.wav"));
+    show(ed, menu);
+    ASSERT_EQ(recorder.messages.size(), 1);
+    EXPECT_TRUE(recorder.messages[0].startsWith(QStringLiteral("Ошибка "))) << recorder.messages[0].toStdString();
+    EXPECT_TRUE(recorder.messages[0].contains(QStringLiteral(": "))) << recorder.messages[0].toStdString();
+    EXPECT_FALSE(ed->mp1->isEnabled());
+    EXPECT_EQ(ed->pnl_Audio->lbl_Info->text(), QStringLiteral("Нет сообщения"));
+    EXPECT_EQ(field("MENU(6)", "Message"), "broken.wav");
 }
 
 TEST_F(MenuEditorTest, CopyingAnotherMenuAsksAndCopiesEveryField) {

@@ -1,6 +1,7 @@
 #include "link/answer.h"
 #include "link/crc16.h"
 #include "link/result_codes.h"
+#include "link/unit_recordings.h"
 
 #include <gtest/gtest.h>
 
@@ -96,4 +97,24 @@ TEST(Crc16, XmodemCheckValueAndReceiverRegisterEndsAtZero) {
     reg = devlink::crc16Step(reg, static_cast<std::uint8_t>(crc & 0xFF));
     EXPECT_EQ(reg, 0);
     EXPECT_EQ(devlink::crc16Block(p, 0), 0);
+}
+
+TEST(UnitRecording, TheMenusFileFieldGivesTheSizeTheUnitHolds) {
+    using devlink::menuFileField;
+    using devlink::recordingBytes;
+    // A menu's text on a read, and the answer to get-parameter.
+    EXPECT_EQ(menuFileField("'Главное' {50101:HELLO:16000} 0 0 02002000"), "50101:HELLO:16000");
+    EXPECT_EQ(menuFileField("{}"), "");
+    // Braces in the description are the technician's text, not the file field.
+    EXPECT_EQ(menuFileField("'a {b} c' {} 0 0"), "");
+    EXPECT_EQ(menuFileField("'no end {x}"), std::nullopt);
+    EXPECT_EQ(menuFileField("7316 0 12"), std::nullopt);
+    EXPECT_EQ(recordingBytes("50101:HELLO:16000"), 16000u);
+    EXPECT_EQ(recordingBytes(""), 0u);
+    // A size not written as a plain number leaves it unknown rather than guessed.
+    EXPECT_EQ(recordingBytes("50101:HELLO"), std::nullopt);
+    EXPECT_EQ(recordingBytes("50101:HELLO:"), std::nullopt);
+    EXPECT_EQ(recordingBytes("50101:HELLO:16k"), std::nullopt);
+    EXPECT_EQ(recordingBytes("50101:HELLO:-5"), std::nullopt);
+    EXPECT_EQ(recordingBytes("50101:HELLO:99999999999999999999999"), std::nullopt);
 }

@@ -1,11 +1,16 @@
 // A technician makes a menu's message from a studio MP3 in the real main window, evens its loudness, hears it
 // as the caller will, and is warned before a write whose messages would not fit the unit's memory.
 #include "app/main_window.h"
+#include "app/read_dialog.h"
 #include "editors/message_audio.h"
 #include "editors/ted_menu.h"
 #include "model/tables.h"
+#include "model/unit_config.h"
+#include "tests/support/wav_bytes.h"
 #include "ui_helpers.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -143,8 +148,11 @@ TEST_F(RecordedMessageScenario, AStudioMp3IsEvenedHeardAsTheCallerAndAWriteThatW
     EXPECT_TRUE(panel->lbl_Info->text().contains(QStringLiteral("Длительность 0:10,")))
         << panel->lbl_Info->text().toStdString();
 
-    // Ten seconds are 40 kB on the unit: the box says so, and a write asks first.
-    EXPECT_TRUE(window->lbl_vMessages->text().contains(QStringLiteral("не поместятся")))
+    // Ten seconds are 40 kB on the unit: the box says so, and a write asks first. Menu 1 was never read from
+    // this unit, so what its recording there would free is not known, and the box says that too.
+    EXPECT_TRUE(window->lbl_vMessages->text().contains(QStringLiteral("— может не хватить ")))
+        << window->lbl_vMessages->text().toStdString();
+    EXPECT_TRUE(window->lbl_vMessages->text().contains(QStringLiteral("записи меню 1 в устройстве, неизвестно")))
         << window->lbl_vMessages->text().toStdString();
     {
         ModalScript script;
@@ -161,4 +169,94 @@ TEST_F(RecordedMessageScenario, AStudioMp3IsEvenedHeardAsTheCallerAndAWriteThatW
                  !QDir(state + QStringLiteral("/messages/50101")).isEmpty());
     EXPECT_TRUE(window->isConnected);
     EXPECT_TRUE(editor->btOpen->isEnabled());
+}
+
+TEST_F(RecordedMessageScenario, AUnitReadWithItsMessagesHasRoomForThemAgain) {
+    // 40000 bytes of memory, 32000 of them taken by the recordings of menus 1 and 2 (four seconds each).
+    ASSERT_NO_FATAL_FAILURE(startUnit({QStringLiteral("--capacity"), QStringLiteral("40000")}));
+    for (const QString& menu : {QStringLiteral("50101"), QStringLiteral("50201")}) {
+        ASSERT_TRUE(QDir().mkpath(state + QStringLiteral("/messages/") + menu));
+        QFile ktm(state + QStringLiteral("/messages/") + menu + QStringLiteral("/HELLO.ktm"));
+        ASSERT_TRUE(ktm.open(QIODevice::WriteOnly));
+        QByteArray codes(16000, '\0');
+        for (int i = 0; i < codes.size(); ++i)
+            codes[i] = static_cast<char>((i % 8 < 4) ? 0x77 : 0xff);
+        ktm.write(codes);
+    }
+    {
+        ModalScript quiet;
+        press(window->bt_Connect);
+        EXPECT_EQ(quiet.unexpected(), 0) << quiet.texts.join(QLatin1Char('|')).toStdString();
+    }
+    ASSERT_TRUE(window->isConnected);
+
+    // Everything read, the recordings with it.
+    const QRect root = window->kt_treeview->visualItemRect(window->kt_treeview->rootNode());
+    QTest::mouseClick(window->kt_treeview->viewport(), Qt::LeftButton, {}, root.center());
+    QTest::keyClick(window->kt_treeview, Qt::Key_Space);
+    {
+        ModalScript script;
+        script.then([&](QDialog*) {
+            Tfrm_read* r = window->frm_read;
+            QTest::mouseClick(r->cb_isLoadMsg, Qt::LeftButton);
+            QTest::mouseClick(r->bt_Read, Qt::LeftButton);
+            ASSERT_TRUE(QTest::qWaitFor([r] { return r->bt_Save->isEnabled(); }, 60000));
+            QTest::mouseClick(r->bt_Save, Qt::LeftButton);
+        });
+        press(window->bt_Read);
+        EXPECT_EQ(script.handled(), 1);
+        EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
+    }
+    ASSERT_EQ(window->db.findObject("MENU(2)")->findChild("Message")->getText(), "HELLO.wav");
+
+    // The unit's 8 kB free leave out the 32 kB its recordings take; writing the same two back fits.
+    const QString box = window->lbl_vMessages->text();
+    EXPECT_TRUE(box.contains(QStringLiteral("Сообщения: 2, 0:08, 32 КБ из 7 КБ свободных"))) << box.toStdString();
+    EXPECT_FALSE(box.contains(QStringLiteral("поместятся"))) << box.toStdString();
+    EXPECT_FALSE(box.contains(QStringLiteral("не хватить"))) << box.toStdString();
+}
+
+TEST_F(RecordedMessageScenario, AWriteThatMayNotFitIsAskedAboutOnceAndGoesOnAtYes) {
+    ASSERT_NO_FATAL_FAILURE(startUnit({QStringLiteral("--capacity"), QStringLiteral("20000")}));
+    {
+        ModalScript quiet;
+        press(window->bt_Connect);
+        EXPECT_EQ(quiet.unexpected(), 0) << quiet.texts.join(QLatin1Char('|')).toStdString();
+    }
+    ASSERT_TRUE(window->isConnected);
+    // Ten seconds for menu 1: 40 kB against 19 kB free.
+    KT_TABLE* menu = window->db.findObject("MENU(1)");
+    const QString folder = QString::fromStdString(menuMessageFolder(window->db.messagesFolder, *menu));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    {
+        const std::string wav = testwav::pcm16Mono(80000, [](int i) { return (i % 40 < 20) ? 3000 : -3000; });
+        QFile f(folder + QStringLiteral("long.wav"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(wav.data(), static_cast<qint64>(wav.size()));
+    }
+    ASSERT_NO_FATAL_FAILURE(clickNode(menu));
+    ASSERT_TRUE(menu->findChild("Message")->setText("long.wav"));
+    ASSERT_EQ(menu->markState, kMarkChanged);
+
+    bool writeDialog = false;
+    ModalScript script;
+    script.then(
+        [](QDialog* dialog) {
+            auto* yes = dialog->findChild<QAbstractButton*>(QStringLiteral("btn_Yes"));
+            ASSERT_NE(yes, nullptr);
+            QTest::mouseClick(yes, Qt::LeftButton);
+        },
+        QStringLiteral("the question whether the messages fit"));
+    script.then(
+        [&](QDialog* dialog) {
+            writeDialog = qobject_cast<Tfrm_read*>(dialog) != nullptr;
+            dialog->reject();
+        },
+        QStringLiteral("the write dialog"));
+    press(window->bt_Write);
+    EXPECT_EQ(script.handled(), 2);
+    EXPECT_TRUE(writeDialog) << "after «Да» came another question instead of the write";
+    ASSERT_EQ(script.texts.size(), 1) << script.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(script.texts[0].contains(QStringLiteral("места может не хватить"))) << script.texts[0].toStdString();
+    EXPECT_EQ(script.unexpected(), 0) << script.texts.join(QLatin1Char('|')).toStdString();
 }
