@@ -212,7 +212,10 @@ WriteOutcome GuardedWrite::run() {
                         previewSummary(out.preview);
         if (!dryRun)
             index.restores = restoring;
-        index.database = absolute(db.basePath);
+        // A dry run changes neither the unit nor the file: naming the file would make this read the file's
+        // starting point, and a change made on the unit meanwhile would then pass for one the file wants undone.
+        if (!dryRun)
+            index.database = absolute(db.basePath);
         if (!pending.writeDatabase(unitNow, error))
             return refuse(error);
         out.before = pending.commit(index, error);

@@ -222,7 +222,12 @@ TEST_F(HistoryCli, AChangeOnTheUnitSinceTheReadIsAConflictNotOverwrittenSilently
     ASSERT_EQ(cli("write --port " + port() + " --objects SYSPARAM " + file("other.qor")).status, 0);
     ASSERT_EQ(cli("set " + file("site.qor") + " SYSPARAM NRingsToPickup 6").status, 0);
 
-    CliResult w = cli("write --port " + port() + " --objects SYSPARAM " + file("site.qor"));
+    // A dry run reads the unit but puts nothing into the file, so it is no new starting point for the file: the
+    // conflict is still one afterwards.
+    CliResult w = cli("write --dry-run --port " + port() + " --objects SYSPARAM " + file("site.qor"));
+    EXPECT_EQ(w.status, 1);
+    EXPECT_NE(w.out.find("КОНФЛИКТ\tSYSPARAM\tNRingsToPickup\t8\t6"), std::string::npos) << w.out;
+    w = cli("write --port " + port() + " --objects SYSPARAM " + file("site.qor"));
     EXPECT_EQ(w.status, 1);
     EXPECT_NE(w.out.find("КОНФЛИКТ\tSYSPARAM\tNRingsToPickup\t8\t6"), std::string::npos) << w.out;
     EXPECT_NE(w.err.find("--conflicts"), std::string::npos) << w.err;
