@@ -3,7 +3,7 @@
 # package.
 include(GNUInstallDirs)
 
-foreach(target shell zirezid zirezid-cli unitsim)
+foreach(target shell sitereport zirezid zirezid-cli unitsim)
   if(TARGET ${target})
     target_compile_definitions(${target} PRIVATE ZIREZID_VERSION="${PROJECT_VERSION}")
   endif()

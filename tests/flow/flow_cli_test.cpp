@@ -250,6 +250,12 @@ TEST_F(FlowCli, TheSiteReportHasEveryCaptionThePictureAndNoPasswords) {
         EXPECT_NE(text.find(caption), std::string::npos) << caption;
     EXPECT_EQ(text.find("5555"), std::string::npos);
     EXPECT_EQ(text.find("4321"), std::string::npos);
+    // The one version the programs answer --version with.
+    const Result version = run({"--version"});
+    ASSERT_EQ(version.out.rfind("zirezid-cli ", 0), 0u) << version.out;
+    const std::string number = version.out.substr(12, version.out.find('\n') - 12);
+    ASSERT_FALSE(number.empty());
+    EXPECT_NE(text.find("программа ZIRezid " + number), std::string::npos) << text.substr(0, 300);
     // Untouched menus are summed up, not printed fifty times.
     EXPECT_EQ(text.find("меню 37"), std::string::npos);
     // The pages render.
