@@ -743,7 +743,9 @@ std::vector<Command> deviceCommands() {
          "[--conflicts database|unit] [--overwrite-unit-changes] [--without-history] FILE",
          cmdWrite},
         {"history", "--port PORT [--password P] | --unit TYPE-SERIAL", cmdHistory},
-        {"restore", "--port PORT [--password P] [--on-error stop|skip] [--without-history] [SNAPSHOT]", cmdRestore},
+        {"restore",
+         "--port PORT [--password P] [--on-error stop|skip] [--conflicts database|unit] [--without-history] [SNAPSHOT]",
+         cmdRestore},
         {"clock", "--port PORT [--password P] [--set now|\"YYYY-MM-DD HH:MM:SS\"]", cmdClock},
         {"sound",
          "to-device IN.wav OUT.ktm | to-wav IN.ktm OUT.wav | import IN OUT.wav [--normalize] [--trim] "

@@ -76,7 +76,7 @@ int runPorts(const Args& args) {
 }
 
 const Command& portsCommand() {
-    static const Command command{"ports", "[--check PORT]", runPorts};
+    static const Command command{"ports", "[--check PORT] [--root DIR]", runPorts};
     return command;
 }
 

@@ -3,7 +3,7 @@
 # package.
 include(GNUInstallDirs)
 
-foreach(target shell zirezid zirezid-cli unitsim)
+foreach(target shell sitereport zirezid zirezid-cli unitsim)
   if(TARGET ${target})
     target_compile_definitions(${target} PRIVATE ZIREZID_VERSION="${PROJECT_VERSION}")
   endif()
@@ -56,6 +56,13 @@ install(FILES ${packaging_dir}/copyright ${packaging_out}/changelog.Debian.gz
 add_test(NAME package.install
   COMMAND ${CMAKE_SOURCE_DIR}/packaging/check-install.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
 set_tests_properties(package.install PROPERTIES LABELS package TIMEOUT 300)
+# The manual page and the completion of zirezid-cli against the commands and options of its own usage.
+if(TARGET zirezid-cli)
+  add_test(NAME package.cli_docs
+    COMMAND ${CMAKE_SOURCE_DIR}/packaging/check-cli-docs.sh $<TARGET_FILE:zirezid-cli> ${packaging_out}/zirezid-cli.1
+            ${packaging_dir}/zirezid-cli.bash-completion)
+  set_tests_properties(package.cli_docs PROPERTIES LABELS "package;cli" TIMEOUT 120)
+endif()
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)

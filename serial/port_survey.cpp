@@ -44,13 +44,22 @@ const char* const kBusyBy = "%1 занят: его держит открытым
 const char* const kBusyUnknown = "%1 занят другой программой; какой — определить не удалось (её сведения в /proc "
                                  "недоступны).\nЧто сделать: закройте программы терминала и другие окна ZIRezid "
                                  "и подключитесь снова.";
+// What stops ModemManager probing a device; follows both ModemManager texts.
+const char* const kModemManagerRule =
+    "Что сделать: запретите ему это устройство правилом udev:\n"
+    "  echo 'ATTRS{idVendor}==\"%2\", ATTRS{idProduct}==\"%3\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee "
+    "/etc/udev/rules.d/99-zirezid-modemmanager.rules\n"
+    "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
+    "и подключите адаптер заново.";
 const char* const kModemManager = "%1 открывает ModemManager: он проверяет каждый ttyACM, не модем ли это, и "
-                                  "мешает обмену.\nЧто сделать: запретите ему это устройство правилом udev:\n"
-                                  "  echo 'ATTRS{idVendor}==\"%2\", ATTRS{idProduct}==\"%3\", "
-                                  "ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee "
-                                  "/etc/udev/rules.d/99-zirezid-modemmanager.rules\n"
-                                  "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
-                                  "и подключите адаптер заново.";
+                                  "мешает обмену.\n";
+// ModemManager runs as root, so an ordinary user cannot see which devices it has open; a busy USB port with
+// nobody visible holding it is then most likely its probe.
+const char* const kModemManagerLikely =
+    "%1 занят, а какой программой — не видно (сведения чужих программ в /proc недоступны). Вероятнее всего, это "
+    "ModemManager: он работает в системе и открывает порты ttyACM и ttyUSB, проверяя, не модем ли за ними.\n";
+const char* const kModemManagerElse = "\nЕсли порт и после этого занят, закройте программы терминала и другие окна "
+                                      "ZIRezid.";
 const char* const kModemManagerNote = "Внимание: работает ModemManager, он может открывать %1 и мешать обмену; "
                                       "если связь рвётся, запретите ему это устройство правилом udev "
                                       "(ENV{ID_MM_DEVICE_IGNORE}=\"1\").";
@@ -456,9 +465,14 @@ PortDiagnosis DiagnosePort(const SurveyPlace& place, const std::string& port,
     case EBUSY:
     case EWOULDBLOCK:
         if (modemManagerHolds && known && kind == "ttyACM")
-            return finish(PortDiagnosis::kBusy, fill(kModemManager, {shown, vendorWord, productWord}));
+            return finish(PortDiagnosis::kBusy,
+                          fill(std::string(kModemManager) + kModemManagerRule, {shown, vendorWord, productWord}));
         if (!result.Holders.empty())
             return finish(PortDiagnosis::kBusy, fill(kBusyBy, {shown, holderWords(result.Holders)}));
+        if (known && (kind == "ttyACM" || kind == "ttyUSB") && processRuns(place.Root, "ModemManager"))
+            return finish(PortDiagnosis::kBusy,
+                          fill(std::string(kModemManagerLikely) + kModemManagerRule + kModemManagerElse,
+                               {shown, vendorWord, productWord}));
         return finish(PortDiagnosis::kBusy, fill(kBusyUnknown, {shown}));
     case EIO:
         if (known && kind == "ttyS")

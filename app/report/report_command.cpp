@@ -1,8 +1,10 @@
 // zirezid-cli report: the site report as PDF. The only command that needs Qt (its GUI library, on the
 // offscreen platform: no display is wanted).
 #include "app/report/site_report.h"
+#include "audio/loudness.h"
 #include "cli/commands.h"
 #include "flow/call_flow.h"
+#include "flow/message_probe.h"
 #include "model/unit_config.h"
 
 #include <QGuiApplication>
@@ -39,8 +41,11 @@ int cmdReport(const Args& args) {
     char name[] = "zirezid-cli";
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
+    // The same findings as the window's report and lint: the loudness ones need the recordings measured.
+    flow::CallFlow callFlow = flow::readCallFlow(db);
+    flow::measureLevels(callFlow, audio::measureFileLoudness);
     std::string error;
-    if (!zirezid::writeSiteReport(db, flow::readCallFlow(db), output, error)) {
+    if (!zirezid::writeSiteReport(db, callFlow, output, error)) {
         std::cerr << "Отчёт не записан: " << error << '\n';
         return kRefused;
     }

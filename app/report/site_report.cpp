@@ -19,8 +19,15 @@
 
 #include <cstdio>
 
+#ifndef ZIREZID_VERSION
+#error "the build gives the site report the program's version (cmake/packaging.cmake)"
+#endif
+
 namespace zirezid {
 namespace {
+
+// The customer's copy says which program made it: a later question about a setting starts with the version.
+const QString kProgram = QStringLiteral("ZIRezid " ZIREZID_VERSION);
 
 QString esc(const std::string& s) { return QString::fromStdString(s).toHtmlEscaped(); }
 
@@ -109,8 +116,9 @@ std::string siteReportHtml(SettingsDatabase& db, const flow::CallFlow& f) {
     const auto findings = flow::checkCallFlow(f);
     QString html = QStringLiteral("<html><body style='font-family:DejaVu Sans; font-size:9pt'>");
     html += QStringLiteral("<h1>Отчёт о настройке устройства</h1>");
-    html += QStringLiteral("<p>Файл настроек: %1<br>Составлен: %2</p>")
-                .arg(esc(db.basePath), QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+    html += QStringLiteral("<p>Файл настроек: %1<br>Составлен: %2, программа %3</p>")
+                .arg(esc(db.basePath), QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")),
+                     kProgram.toHtmlEscaped());
 
     html += QStringLiteral("<h2>Тип устройства и данные о системе</h2><table border='1' cellspacing='0' "
                            "cellpadding='2' width='100%'>");
@@ -220,7 +228,7 @@ bool writeSiteReport(SettingsDatabase& db, const flow::CallFlow& f, const std::s
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter writer(&buffer);
         writer.setTitle(QStringLiteral("Отчёт о настройке устройства"));
-        writer.setCreator(QStringLiteral("ZIRezid"));
+        writer.setCreator(kProgram);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
         writer.setResolution(300);

@@ -250,6 +250,12 @@ TEST_F(FlowCli, TheSiteReportHasEveryCaptionThePictureAndNoPasswords) {
         EXPECT_NE(text.find(caption), std::string::npos) << caption;
     EXPECT_EQ(text.find("5555"), std::string::npos);
     EXPECT_EQ(text.find("4321"), std::string::npos);
+    // The one version the programs answer --version with.
+    const Result version = run({"--version"});
+    ASSERT_EQ(version.out.rfind("zirezid-cli ", 0), 0u) << version.out;
+    const std::string number = version.out.substr(12, version.out.find('\n') - 12);
+    ASSERT_FALSE(number.empty());
+    EXPECT_NE(text.find("программа ZIRezid " + number), std::string::npos) << text.substr(0, 300);
     // Untouched menus are summed up, not printed fifty times.
     EXPECT_EQ(text.find("меню 37"), std::string::npos);
     // The pages render.
@@ -262,6 +268,26 @@ TEST_F(FlowCli, TheSiteReportHasEveryCaptionThePictureAndNoPasswords) {
 
     EXPECT_EQ(run({"report", site, "-o", (dir / "site.txt").string()}).rc, 2);
     EXPECT_EQ(run({"report", (dir / "none.qor").string(), "-o", pdf}).rc, 2);
+}
+
+TEST_F(FlowCli, TheSiteReportCarriesTheLoudnessFindingsOfTheRecordings) {
+#ifndef ZIREZID_HAVE_REPORT
+    GTEST_SKIP() << "built without the Qt shell: zirezid-cli has no report command";
+#endif
+    if (std::system("command -v pdftotext >/dev/null") != 0)
+        GTEST_SKIP() << "poppler-utils are not installed (scripts/setup-deps.sh installs them)";
+    set("MENU(0)", "ActionTO", "0101");
+    set("MENU(1)", "ActionTO", "02002000");
+    writeTone(dir / "site.messages" / "50001" / "loud.wav", 2.0, 3.0);
+    writeTone(dir / "site.messages" / "50101" / "quiet.wav", 0.02, 3.0);
+    set("MENU(0)", "Message", "loud.wav");
+    set("MENU(1)", "Message", "quiet.wav");
+    const std::string pdf = (dir / "site.pdf").string();
+    const Result r = run({"report", site, "-o", pdf});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    const std::string text = flat(toolOutput("pdftotext -enc UTF-8 '" + pdf + "' -"));
+    EXPECT_NE(text.find("Меню 0: сообщение перегружено"), std::string::npos) << text;
+    EXPECT_NE(text.find("Меню 1: сообщение тише сообщения меню 0"), std::string::npos) << text;
 }
 
 } // namespace

@@ -205,6 +205,48 @@ TEST(PortDiagnosis, ModemManagerBrlttyAndTheReservedTtyS) {
     EXPECT_TRUE(contains(d.Text, "UART")) << d.Text;
 }
 
+TEST(PortDiagnosis, BusyUsbPortNobodyIsSeenHoldingWhileModemManagerRunsGetsItsUdevRuleAsTheLikelyCause) {
+    FakeSystem sys;
+    Pty acm, usb, uart;
+    sys.usbAdapter("ttyACM0", "2341", "0043", "Arduino", "Uno", "", "cdc_acm", acm.path);
+    sys.usbAdapter("ttyUSB0", "1a86", "7523", "", "USB Serial", "", "ch341", usb.path);
+    sys.ttyS(0, true, uart.path);
+    // ModemManager runs as root: its name can be read, its open files cannot.
+    sys.process(700, "ModemManager");
+    fs::remove_all(sys / "proc/700/fd");
+    const auto busy = [](const std::string&) { return EBUSY; };
+
+    PortDiagnosis d = DiagnosePort(sys.place(), "/dev/ttyACM0", busy);
+    EXPECT_EQ(d.Problem, PortDiagnosis::kBusy);
+    EXPECT_TRUE(d.Holders.empty());
+    EXPECT_TRUE(contains(d.Text, "Вероятнее всего, это ModemManager")) << d.Text;
+    EXPECT_TRUE(contains(d.Text, "ATTRS{idVendor}==\"2341\", ATTRS{idProduct}==\"0043\", "
+                                 "ENV{ID_MM_DEVICE_IGNORE}=\"1\""))
+        << d.Text;
+    d = DiagnosePort(sys.place(), "/dev/ttyUSB0", busy);
+    EXPECT_EQ(d.Problem, PortDiagnosis::kBusy);
+    EXPECT_TRUE(contains(d.Text, "ATTRS{idVendor}==\"1a86\", ATTRS{idProduct}==\"7523\"")) << d.Text;
+
+    // ModemManager leaves built-in ports alone: no guess there.
+    d = DiagnosePort(sys.place(), "/dev/ttyS0", busy);
+    EXPECT_EQ(d.Problem, PortDiagnosis::kBusy);
+    EXPECT_FALSE(contains(d.Text, "ModemManager")) << d.Text;
+    EXPECT_TRUE(contains(d.Text, "определить не удалось")) << d.Text;
+
+    // A holder that can be seen is named, not guessed at.
+    sys.process(4242, "picocom", "/dev/ttyUSB0");
+    d = DiagnosePort(sys.place(), "/dev/ttyUSB0", busy);
+    EXPECT_TRUE(contains(d.Text, "«picocom» (PID 4242)")) << d.Text;
+    EXPECT_FALSE(contains(d.Text, "ModemManager")) << d.Text;
+
+    // Without ModemManager running there is nothing to suspect.
+    fs::remove_all(sys / "proc/700");
+    d = DiagnosePort(sys.place(), "/dev/ttyACM0", busy);
+    EXPECT_EQ(d.Problem, PortDiagnosis::kBusy);
+    EXPECT_FALSE(contains(d.Text, "ModemManager")) << d.Text;
+    EXPECT_TRUE(contains(d.Text, "определить не удалось")) << d.Text;
+}
+
 TEST(PortDiagnosis, PortGoneBetweenListingAndOpeningAndThingsThatAreNoPorts) {
     FakeSystem sys;
     sys.usbAdapter("ttyUSB0", "0403", "6001", "FTDI", "FT232R", "", "ftdi_sio", "/dev/null");
