@@ -118,9 +118,7 @@ WritePreviewDialog::WritePreviewDialog(QWidget* parent, history::Preview& previe
     if (!preview.messages.empty()) {
         QTreeWidgetItem* g = group(kMessages);
         for (const auto& m : preview.messages) {
-            const char* what = m.fate == history::MessageFate::Replaced  ? history::text::messageReplaced
-                               : m.fate == history::MessageFate::Deleted ? history::text::messageDeleted
-                                                                         : history::text::messageAdded;
+            const char* what = history::messageFateText(m);
             const bool lost = m.fate != history::MessageFate::Added && !m.kept;
             new QTreeWidgetItem(
                 g, {q(m.caption), q(m.unitMessage), q(m.databaseMessage), q(what) + (lost ? kNotKept : QString())});

@@ -33,6 +33,8 @@ history::Preview samplePreview() {
                           "new.wav (8044 байт, CRC32 5E6F7A8B)", true});
     p.messages.push_back(
         {"MENU(1)", "меню 1", history::MessageFate::Deleted, "old1.wav (4844 байт, CRC32 0BADF00D)", "-", false});
+    p.messages.push_back(
+        {"MENU(2)", "меню 2", history::MessageFate::Replaced, "m2.wav", "m2.wav (8044 байт)", false, false});
     return p;
 }
 
@@ -61,6 +63,9 @@ TEST(WritePreviewDialog, ListsConflictsFirstAndHandsBackTheChoicesOnlyWhenTheWri
         QTreeWidgetItem* messages = dialog.tv_Changes->topLevelItem(3);
         EXPECT_TRUE(messages->child(0)->text(3).contains(QStringLiteral("заменено")));
         EXPECT_TRUE(messages->child(1)->text(3).contains(QStringLiteral("не сохранено в истории")));
+        // A recording that was not fetched from the unit is not claimed to differ from it.
+        EXPECT_EQ(messages->child(2)->text(3).toStdString().rfind(history::text::messageNotCompared, 0), 0u)
+            << messages->child(2)->text(3).toStdString();
         EXPECT_TRUE(dialog.lbl_Head->text().contains(QString::fromStdString(preview.beforeSnapshot)));
 
         // "All: the unit's value", then one conflict back to the database; the unit's own change is
