@@ -5,6 +5,7 @@
 #include "flow/message_probe.h"
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <bitset>
 #include <cstdio>
@@ -416,22 +417,39 @@ private:
     // loudness at once; beyond 6 LU one of them is either strained to hear or too loud. A clipped recording
     // crackles on the line, and the unit's coding makes it worse.
     void checkLevels() {
-        const Menu* loudest = nullptr;
+        // The level the menus keep to is their median, not the loudest: one over-loud recording is the one to
+        // mend, not every other one. With an even count the louder of the middle two, so that of two menus the
+        // quieter is the one named.
+        std::vector<const Menu*> measured;
         for (const Menu& m : flow.menus)
-            if (m.exists && m.message.levelMeasured &&
-                (!loudest || m.message.loudnessLufs > loudest->message.loudnessLufs))
-                loudest = &m;
-        for (const Menu& m : flow.menus) {
-            if (!m.exists || !m.message.levelMeasured)
-                continue;
+            if (m.exists && m.message.levelMeasured)
+                measured.push_back(&m);
+        if (measured.empty())
+            return;
+        std::stable_sort(measured.begin(), measured.end(), [](const Menu* a, const Menu* b) {
+            return a->message.loudnessLufs > b->message.loudnessLufs;
+        });
+        std::size_t middle = (measured.size() - 1) / 2;
+        // Of menus equally loud, the first in the tree is the one named.
+        while (middle > 0 && measured[middle - 1]->message.loudnessLufs == measured[middle]->message.loudnessLufs)
+            --middle;
+        const Menu& usual = *measured[middle];
+        for (const Menu* menu : measured) {
+            const Menu& m = *menu;
             const std::string name = "Меню " + std::to_string(m.number);
-            const double quieter = loudest->message.loudnessLufs - m.message.loudnessLufs;
-            if (quieter > kMaxLevelSpreadLu)
+            const double apart = usual.message.loudnessLufs - m.message.loudnessLufs;
+            const std::string levels = " на " + oneDecimal(std::abs(apart)) + " LU (" +
+                                       oneDecimal(m.message.loudnessLufs) + " и " +
+                                       oneDecimal(usual.message.loudnessLufs) + " LUFS)";
+            if (apart > kMaxLevelSpreadLu)
                 add(Grade::Warning, m.objectName, "Message",
-                    name + ": сообщение тише сообщения меню " + std::to_string(loudest->number) + " на " +
-                        oneDecimal(quieter) + " LU (" + oneDecimal(m.message.loudnessLufs) + " и " +
-                        oneDecimal(loudest->message.loudnessLufs) +
-                        " LUFS): звонящий будет прислушиваться. Выровняйте громкость сообщений в редакторе "
+                    name + ": сообщение тише сообщения меню " + std::to_string(usual.number) + levels +
+                        ": звонящий будет прислушиваться. Выровняйте громкость сообщений в редакторе меню.",
+                    m.number);
+            else if (-apart > kMaxLevelSpreadLu)
+                add(Grade::Warning, m.objectName, "Message",
+                    name + ": сообщение громче сообщения меню " + std::to_string(usual.number) + levels +
+                        ": после тихих меню оно оглушит звонящего. Выровняйте громкость сообщений в редакторе "
                         "меню.",
                     m.number);
             if (m.message.truePeakDbtp > 0.0)

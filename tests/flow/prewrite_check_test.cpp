@@ -212,7 +212,8 @@ TEST_F(PreWriteCheck, MenusFarApartInLoudnessAndClippedRecordingsAreWarnedOfOnce
     EXPECT_EQ(measured, (std::vector<std::string>{"clipped.wav", "main.wav", "near.wav", "quiet.wav", "silent.wav"}))
         << "a missing file is not decoded";
     const auto all = checkCallFlow(f);
-    // Menu 1 is 6.5 LU below the loudest (menus 0 and 3 at -20), menu 2 only 5.5: within what a caller takes.
+    // Menu 1 is 6.5 LU below the menus' usual level (menus 0 and 3 at -20), menu 2 only 5.5: within what a
+    // caller takes.
     const auto quiet = about(all, "MENU(1)", "Message");
     ASSERT_EQ(quiet.size(), 1u);
     EXPECT_EQ(quiet[0].grade, Grade::Warning);
@@ -222,6 +223,25 @@ TEST_F(PreWriteCheck, MenusFarApartInLoudnessAndClippedRecordingsAreWarnedOfOnce
     EXPECT_TRUE(has(all, Grade::Warning, "MENU(3)", "Message", "пик +0,4 dBTP"));
     EXPECT_TRUE(about(all, "MENU(4)", "Message").empty());
     EXPECT_FALSE(hasErrors(all));
+}
+
+TEST_F(PreWriteCheck, OneOverLoudRecordingIsTheOneNamedNotEveryOtherMenu) {
+    record(1, "one.wav", 3.0);
+    record(2, "two.wav", 3.0);
+    record(3, "loud.wav", 3.0);
+    CallFlow f = read();
+    measureLevels(f, [](const std::string& path, double& lufs, double& peak) {
+        const std::string file = std::filesystem::path(path).filename().string();
+        peak = -3.0;
+        lufs = file == "loud.wav" ? -8.0 : file == "one.wav" ? -21.0 : file == "two.wav" ? -22.0 : -20.0;
+        return true;
+    });
+    const auto all = checkCallFlow(f);
+    for (const char* menu : {"MENU(0)", "MENU(1)", "MENU(2)"})
+        EXPECT_TRUE(about(all, menu, "Message").empty()) << menu;
+    const auto loud = about(all, "MENU(3)", "Message");
+    ASSERT_EQ(loud.size(), 1u);
+    EXPECT_NE(loud[0].text.find("громче сообщения меню 0 на 12,0 LU"), std::string::npos) << loud[0].text;
 }
 
 TEST_F(PreWriteCheck, PasswordsATechnicianWouldChange) {
