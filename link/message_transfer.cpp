@@ -183,7 +183,7 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
     const bool exists = isFile(local);
 
     std::string payload;
-    int d = dcRetry;
+    Decision d = dcRetry;
     while (d == dcRetry)
         d = readObjectParam(menu, payload);
     if (d == dcStopped || d == dcStop) {
