@@ -837,15 +837,10 @@ void Tfrm_main::mn_NewClick() {
     clearTree();
     applyShellState(stBusy);
     db.buildNewBase(path.toStdString());
-    if (db.saveBase(path.toStdString())) {
-        isUnnamed = false;
-        rememberFile(path);
-        rebuildTree();
-        expandAndSelectRoot();
-        applyShellState(stSaved);
-    } else {
-        applyShellState(stNoBase);
-    }
+    if (db.saveBase(path.toStdString()))
+        showDatabaseOf(path);
+    else
+        showNoDatabase();
 }
 
 void Tfrm_main::mn_OpenClick() {
@@ -906,17 +901,24 @@ void Tfrm_main::loadFile(const QString& path) {
     frm_compare->hide(); // its differences were those of the database that goes now
     applyShellState(stBusy);
     clearTree();
-    if (db.loadBase(path.toStdString())) {
-        isUnnamed = false;
-        rememberFile(path);
-        rebuildTree();
-        expandAndSelectRoot();
-        applyShellState(stSaved);
-    } else {
-        // The old database is still in memory but no longer shown; no frame may keep showing it.
-        frames.releaseAll();
-        applyShellState(stNoBase);
-    }
+    // A failed load keeps the old database in memory, but it is no longer shown.
+    if (db.loadBase(path.toStdString()))
+        showDatabaseOf(path);
+    else
+        showNoDatabase();
+}
+
+void Tfrm_main::showDatabaseOf(const QString& path) {
+    isUnnamed = false;
+    rememberFile(path);
+    rebuildTree();
+    expandAndSelectRoot();
+    applyShellState(stSaved);
+}
+
+void Tfrm_main::showNoDatabase() {
+    frames.releaseAll();
+    applyShellState(stNoBase);
 }
 
 void Tfrm_main::openSnapshot(const std::string& snapshotFolder) {
@@ -946,8 +948,7 @@ void Tfrm_main::openSnapshot(const std::string& snapshotFolder) {
         opened = db.saveBase(db.basePath);
     }
     if (!opened) {
-        frames.releaseAll();
-        applyShellState(stNoBase);
+        showNoDatabase();
         return;
     }
     isUnnamed = true;

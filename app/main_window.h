@@ -161,6 +161,10 @@ private:
     void bt_SaveClick();
     QString runFileDialog(FileDialogKind kind, const QString& title, const QString& fileName);
     void loadFile(const QString& path);
+    // After New or Open: the database in memory is shown as the file at `path`, or, when it could not be made
+    // or read, none is (no frame keeps showing what is gone).
+    void showDatabaseOf(const QString& path);
+    void showNoDatabase();
     void fillRecentMenu();
     void rememberFile(const QString& path);
     void updateTitle();

@@ -1,6 +1,7 @@
 #include "audio/speech.h"
 
 #include "model/atomic_file.h"
+#include "model/utf8.h"
 
 #include <espeak-ng/speak_lib.h>
 
@@ -37,50 +38,19 @@ int initialised() {
     return rate;
 }
 
-// Valid UTF-8 with control characters and broken sequences turned into spaces; counts the characters.
+// Valid UTF-8 with control characters and broken sequences turned into spaces (a broken byte reads as U+FFFD,
+// which has nothing to speak either); counts the characters.
 std::string cleanText(const std::string& text, std::size_t& chars) {
+    const std::u32string decoded = utf8::decode(text);
     std::string out;
     out.reserve(text.size());
-    chars = 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = p[i];
-        std::size_t len = 0;
-        char32_t cp = 0;
-        if (c < 0x80) {
-            len = 1;
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        }
-        bool ok = len > 0 && i + len <= n;
-        for (std::size_t k = 1; ok && k < len; ++k) {
-            ok = (p[i + k] & 0xC0) == 0x80;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past Unicode are not characters either.
-        static constexpr char32_t kMinOf[] = {0, 0, 0x80, 0x800, 0x10000};
-        ok = ok && cp >= kMinOf[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        if (!ok) {
+    for (const char32_t cp : decoded) {
+        if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == U'\uFFFD')
             out.push_back(' ');
-            ++i;
-        } else {
-            if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0))
-                out.push_back(' ');
-            else
-                out.append(text, i, len);
-            i += len;
-        }
-        ++chars;
+        else
+            out += utf8::encode(cp);
     }
+    chars = decoded.size();
     return out;
 }
 

@@ -1,5 +1,6 @@
 // The recorded-message commands of zirezid-cli: taking any audio file in as a message, and speech from text.
 #include "cli/commands.h"
+#include "cli/options.h"
 
 #include "audio/decode.h"
 #include "audio/import.h"
@@ -29,23 +30,19 @@ int soundImport(const Args& args) {
     const Command& self = *findCommand("sound");
     if (args.empty() || args[0] != "import")
         return usageError(self, "the direction is import");
+    ParsedOptions parsed;
+    if (std::string problem =
+            parseOptions(Args(args.begin() + 1, args.end()),
+                         {{"--normalize", nullptr}, {"--trim", nullptr}, {"--target", "LUFS"}}, parsed);
+        !problem.empty())
+        return usageError(self, problem);
     audio::ImportOptions options;
-    std::vector<std::string> files;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--normalize") {
-            options.normalize = true;
-        } else if (args[i] == "--trim") {
-            options.trim = true;
-        } else if (args[i] == "--target") {
-            if (i + 1 >= args.size() || !parseNumber(args[i + 1], options.targetLufs) || options.targetLufs < -40 ||
-                options.targetLufs > -6)
-                return usageError(self, "--target takes a loudness in LUFS from -40 to -6");
-            options.normalize = true;
-            ++i;
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    options.normalize = parsed.has("--normalize") || parsed.has("--target");
+    options.trim = parsed.has("--trim");
+    if (const auto target = parsed.value("--target"))
+        if (!parseNumber(*target, options.targetLufs) || options.targetLufs < -40 || options.targetLufs > -6)
+            return usageError(self, "--target takes a loudness in LUFS from -40 to -6");
+    const Args& files = parsed.plain;
     if (files.size() != 2)
         return usageError(self, "give one input file and one output WAV file");
     std::string error;
@@ -60,21 +57,18 @@ namespace {
 
 int runTts(const Args& args) {
     const Command& self = *findCommand("tts");
+    ParsedOptions parsed;
+    if (std::string problem =
+            parseOptions(args, {{"--voice", "голос"}, {"--rate", "слов в минуту"}, {"--pitch"}}, parsed);
+        !problem.empty())
+        return usageError(self, problem);
     audio::SpeechOptions options;
-    std::vector<std::string> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--voice" && i + 1 < args.size()) {
-            options.voice = args[++i];
-        } else if (args[i] == "--rate" && i + 1 < args.size()) {
-            if (!parseInt(args[++i], options.rate))
-                return usageError(self, "--rate takes whole words per minute");
-        } else if (args[i] == "--pitch" && i + 1 < args.size()) {
-            if (!parseInt(args[++i], options.pitch))
-                return usageError(self, "--pitch takes a whole number from 0 to 100");
-        } else {
-            rest.push_back(args[i]);
-        }
-    }
+    options.voice = parsed.value("--voice").value_or(options.voice);
+    if (const auto rate = parsed.value("--rate"); rate && !parseInt(*rate, options.rate))
+        return usageError(self, "--rate takes whole words per minute");
+    if (const auto pitch = parsed.value("--pitch"); pitch && !parseInt(*pitch, options.pitch))
+        return usageError(self, "--pitch takes a whole number from 0 to 100");
+    const Args& rest = parsed.plain;
     if (rest.size() != 2)
         return usageError(self, "give the text and one output WAV file");
     audio::Sound sound;

@@ -145,7 +145,7 @@ std::optional<Options> parse(const char* name, const Args& args, const std::vect
         specs.push_back({x.c_str(), x == "--messages" || x == "--dry-run" || x == "--overwrite-unit-changes" ||
                                             x == "--without-history"
                                         ? nullptr
-                                        : "a value"});
+                                        : ""});
     ParsedOptions parsed;
     std::string problem = parseOptions(args, specs, parsed);
     Options o;

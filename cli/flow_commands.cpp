@@ -1,6 +1,7 @@
 // The call-flow commands of zirezid-cli: the pre-write check, a trial call and the flow picture, all on a
 // settings file without a unit.
 #include "cli/commands.h"
+#include "cli/options.h"
 
 #include "audio/loudness.h"
 
@@ -36,21 +37,16 @@ std::optional<unsigned long long> parseCount(const std::string& text) {
 }
 
 int cmdLint(const Args& args) {
-    std::string file;
+    const Command& self = *findCommand("lint");
+    ParsedOptions parsed;
+    if (std::string problem = parseOptions(args, {{"--free-bytes", "число байт"}}, parsed); !problem.empty())
+        return usageError(self, problem);
     std::optional<unsigned long long> freeBytes;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--free-bytes" && i + 1 < args.size()) {
-            freeBytes = parseCount(args[++i]);
-            if (!freeBytes)
-                return usageError(*findCommand("lint"), "--free-bytes needs a number of bytes");
-        } else if (args[i].rfind("--", 0) == 0 || !file.empty()) {
-            return usageError(*findCommand("lint"), "unexpected argument " + args[i]);
-        } else {
-            file = args[i];
-        }
-    }
-    if (file.empty())
-        return usageError(*findCommand("lint"), "expected a settings file");
+    if (const auto given = parsed.value("--free-bytes"); given && !(freeBytes = parseCount(*given)))
+        return usageError(self, "--free-bytes needs a number of bytes");
+    if (parsed.plain.size() != 1)
+        return usageError(self, "expected one settings file");
+    const std::string& file = parsed.plain[0];
     SettingsDatabase db;
     if (!load(db, file))
         return kNotLoaded;
@@ -67,35 +63,34 @@ int cmdLint(const Args& args) {
 
 int cmdCall(const Args& args) {
     const Command& self = *findCommand("call");
-    std::string file;
+    ParsedOptions parsed;
+    if (std::string problem =
+            parseOptions(args, {{"--line", "номер линии"}, {"--at", "дата и время"}, {"--digits", "цифры"}}, parsed);
+        !problem.empty())
+        return usageError(self, problem);
     std::optional<int> line;
-    flow::CallTime at = flow::callTimeNow();
-    std::vector<int> events;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--line" && hasValue) {
-            const auto n = parseCount(args[++i]);
-            if (!n || *n > 99)
-                return usageError(self, "--line needs a line number");
-            line = static_cast<int>(*n);
-        } else if (a == "--at" && hasValue) {
-            const auto t = flow::parseCallTime(args[++i]);
-            if (!t)
-                return usageError(self, "--at needs a date and time \"YYYY-MM-DD HH:MM\"");
-            at = *t;
-        } else if (a == "--digits" && hasValue) {
-            std::string bad;
-            if (!flow::parseDigits(args[++i], events, bad))
-                return usageError(self, "--digits: \"" + bad + "\" is not a digit, T (time-out) or N (no answer)");
-        } else if (a.rfind("--", 0) == 0 || !file.empty()) {
-            return usageError(self, "unexpected argument " + a);
-        } else {
-            file = a;
-        }
+    if (const auto given = parsed.value("--line")) {
+        const auto n = parseCount(*given);
+        if (!n || *n > 99)
+            return usageError(self, "--line needs a line number");
+        line = static_cast<int>(*n);
     }
-    if (file.empty() || !line)
+    flow::CallTime at = flow::callTimeNow();
+    if (const auto given = parsed.value("--at")) {
+        const auto t = flow::parseCallTime(*given);
+        if (!t)
+            return usageError(self, "--at needs a date and time \"YYYY-MM-DD HH:MM\"");
+        at = *t;
+    }
+    std::vector<int> events;
+    if (const auto given = parsed.value("--digits")) {
+        std::string bad;
+        if (!flow::parseDigits(*given, events, bad))
+            return usageError(self, "--digits: \"" + bad + "\" is not a digit, T (time-out) or N (no answer)");
+    }
+    if (parsed.plain.size() != 1 || !line)
         return usageError(self, "expected a settings file and --line N");
+    const std::string& file = parsed.plain[0];
     SettingsDatabase db;
     if (!load(db, file))
         return kNotLoaded;
@@ -117,25 +112,21 @@ int cmdCall(const Args& args) {
 
 int cmdFlow(const Args& args) {
     const Command& self = *findCommand("flow");
-    std::string file, output;
+    ParsedOptions parsed;
+    if (std::string problem = parseOptions(args, {{"-o", "файл схемы"}, {"--layout-timeout", "секунды"}}, parsed);
+        !problem.empty())
+        return usageError(self, problem);
     int timeoutMs = 5000;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-o" && i + 1 < args.size()) {
-            output = args[++i];
-        } else if (a == "--layout-timeout" && i + 1 < args.size()) {
-            const auto n = parseCount(args[++i]);
-            if (!n || *n > 600)
-                return usageError(self, "--layout-timeout needs seconds (0..600)");
-            timeoutMs = static_cast<int>(*n) * 1000;
-        } else if (a.rfind("-", 0) == 0 || !file.empty()) {
-            return usageError(self, "unexpected argument " + a);
-        } else {
-            file = a;
-        }
+    if (const auto given = parsed.value("--layout-timeout")) {
+        const auto n = parseCount(*given);
+        if (!n || *n > 600)
+            return usageError(self, "--layout-timeout needs seconds (0..600)");
+        timeoutMs = static_cast<int>(*n) * 1000;
     }
-    if (file.empty() || output.empty())
+    const std::string output = parsed.value("-o").value_or("");
+    if (parsed.plain.size() != 1 || output.empty())
         return usageError(self, "expected a settings file and -o OUTPUT");
+    const std::string& file = parsed.plain[0];
     const std::string format = flow::pictureFormatFor(output);
     if (format.empty())
         return usageError(self, "the output must end in .svg, .png or .pdf");

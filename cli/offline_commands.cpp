@@ -39,7 +39,7 @@ std::optional<Options> prepare(const char* name, const Args& args, std::size_t c
                                int& exitCode) {
     std::vector<OptionSpec> allowed;
     if (allowType)
-        allowed.push_back({"--type", "a unit type"});
+        allowed.push_back({"--type", "тип устройства: QOR11 или QOR22"});
     if (allowStored)
         allowed.push_back({"--stored", nullptr});
     ParsedOptions parsed;

@@ -11,11 +11,12 @@
 
 namespace cli {
 
-// An option a command takes: "--name VALUE", or a flag when `value` is nullptr. `value` says what the value is,
-// for the message when it is missing ("a unit type").
+// An option a command takes: "--name VALUE" ("-o VALUE" where a command has a short one), or a flag when `value`
+// is nullptr. `value` says what the value is, in Russian, for the message when it is missing ("тип устройства");
+// "" says nothing more than that a value is missing.
 struct OptionSpec {
     const char* name;
-    const char* value = "a value";
+    const char* value = "";
 };
 
 struct ParsedOptions {
@@ -26,8 +27,9 @@ struct ParsedOptions {
 };
 
 // "--" ends the options (a TEXT that starts with "--" follows); any other word that starts with "--" must be an
-// option of `allowed`, and an option with a value takes the next word whatever it is. Answers what is wrong, or
-// "" when the arguments are good.
+// option of `allowed`, and an option with a value takes the next word whatever it is. A word with one dash is an
+// option only where `allowed` names it ("-o"), so that a value such as "-5" stays a plain argument. Answers what
+// is wrong, or "" when the arguments are good.
 std::string parseOptions(const Args& args, const std::vector<OptionSpec>& allowed, ParsedOptions& out);
 
 } // namespace cli

@@ -1,5 +1,6 @@
 // The serial ports of this machine: the list, and why a port cannot be opened with what to do about it.
 #include "cli/commands.h"
+#include "cli/options.h"
 
 #include "model/ini_document.h"
 #include "serial/device_name.h"
@@ -45,22 +46,17 @@ std::string preferredComDevice(int n) {
 const Command& portsCommand();
 
 int runPorts(const Args& args) {
+    ParsedOptions parsed;
+    // --root: a copy of sysfs, /dev and /proc to look at instead of the running system's.
+    std::string problem = parseOptions(args, {{"--check", "порт"}, {"--root", "папка"}}, parsed);
+    if (problem.empty() && !parsed.plain.empty())
+        problem = "unexpected argument \"" + parsed.plain[0] + "\"";
+    if (!problem.empty())
+        return usageError(portsCommand(), problem);
     serial::SurveyPlace place;
-    std::string check;
-    bool checking = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--check" && i + 1 < args.size() && !checking) {
-            checking = true;
-            check = args[++i];
-        } else if (args[i] == "--root" && i + 1 < args.size()) {
-            // A copy of sysfs, /dev and /proc to look at instead of the running system's.
-            place.Root = args[++i];
-        } else {
-            return usageError(portsCommand(), "unexpected argument \"" + args[i] + "\"");
-        }
-    }
-    if (checking) {
-        const serial::PortDiagnosis diagnosis = serial::DiagnosePort(place, check);
+    place.Root = parsed.value("--root").value_or(place.Root);
+    if (const auto check = parsed.value("--check")) {
+        const serial::PortDiagnosis diagnosis = serial::DiagnosePort(place, *check);
         std::cout << diagnosis.Text << '\n';
         return diagnosis.Opens() ? kOk : kRefused;
     }

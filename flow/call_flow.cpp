@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <deque>
 
 namespace flow {
@@ -72,6 +73,14 @@ std::string eventName(int event) {
 }
 
 std::string eventLabel(int event) { return event == kTimeoutEvent ? "T" : std::to_string(event == 10 ? 0 : event); }
+
+std::string oneDecimal(double value) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", value);
+    std::string t = buf;
+    std::replace(t.begin(), t.end(), '.', ',');
+    return t;
+}
 
 bool Menu::isBlank() const {
     if (!description.empty() || message.named() || callOperatorOnStart)

@@ -34,6 +34,8 @@ std::string eventKey(int event);
 std::string eventName(int event);
 // The short label of an event on an arrow ("T", "1" ... "0").
 std::string eventLabel(int event);
+// A number of seconds or decibels as the technician reads it: one decimal, with a decimal comma ("2,5").
+std::string oneDecimal(double value);
 
 // The recorded message of a menu as found in the messages folder.
 struct Message {

@@ -20,14 +20,6 @@ namespace {
 
 const char* const kFont = "DejaVu Sans";
 
-std::string secondsText(double s) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", s);
-    std::string t = buf;
-    std::replace(t.begin(), t.end(), '.', ',');
-    return t;
-}
-
 // Graphviz's C interface takes non-const strings it does not change.
 char* c(const std::string& s) { return const_cast<char*>(s.c_str()); }
 void set(void* obj, const std::string& name, const std::string& value) {
@@ -196,7 +188,7 @@ private:
         if (!m->description.empty())
             label += "\n" + m->description;
         if (m->message.decodable)
-            label += "\n" + secondsText(m->message.seconds) + " с";
+            label += "\n" + oneDecimal(m->message.seconds) + " с";
         else if (m->message.named())
             label += "\nфайл не читается";
         else
@@ -455,7 +447,7 @@ std::vector<std::string> flowAsList(const CallFlow& flow) {
         std::string head = "Меню " + std::to_string(k);
         if (!m.description.empty())
             head += " «" + m.description + "»";
-        head += m.message.decodable ? ", " + secondsText(m.message.seconds) + " с" : std::string(", без сообщения");
+        head += m.message.decodable ? ", " + oneDecimal(m.message.seconds) + " с" : std::string(", без сообщения");
         lines.push_back(head);
         for (int ev = 0; ev < kEventCount; ++ev) {
             const Action& a = m.actions[static_cast<std::size_t>(ev)];

@@ -28,14 +28,6 @@ std::string ddmm(int day, int month) {
     return buf;
 }
 
-std::string oneDecimal(double s) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", s);
-    std::string t = buf;
-    std::replace(t.begin(), t.end(), '.', ',');
-    return t;
-}
-
 // Day of the leap year 2000 (0..365) of a day and month.
 int dayOfYear(int month, int day) {
     static const int before[] = {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335};

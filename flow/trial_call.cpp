@@ -7,14 +7,6 @@
 namespace flow {
 namespace {
 
-std::string secondsText(double s) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", s);
-    std::string t = buf;
-    std::replace(t.begin(), t.end(), '.', ',');
-    return t;
-}
-
 std::string operatorName(int line) { return line == 0 ? "всех операторов" : "оператора линии " + std::to_string(line); }
 
 } // namespace
@@ -65,7 +57,7 @@ void TrialCall::enter(int menu) {
     if (!m->message.named())
         text += ": сообщения нет (тишина)";
     else if (m->message.decodable)
-        text += ": сообщение " + m->message.fileName + ", " + secondsText(m->message.seconds) + " с";
+        text += ": сообщение " + m->message.fileName + ", " + oneDecimal(m->message.seconds) + " с";
     else
         text += ": сообщение " + m->message.fileName + " (" + m->message.problem + ")";
     if (m->callOperatorOnStart)

@@ -433,25 +433,24 @@ int DeviceLink::sendFile(const std::string& localFile) {
         ui_.setStatusPanel(1, text::filePrefix + name + ": " + percentText(i * 1024, size));
     }
 
+    // One byte of the receiver's answer after the data: 0, or why none came (a quiet line is no answer).
+    const auto readReply = [this](std::uint8_t& reply) {
+        const int got = readByte(kReplyTimeoutMs, reply);
+        return got == 0 || got == rcStopped || got == rcLineLost ? got : static_cast<int>(rcNoAnswer);
+    };
     int rejections = 0;
     for (;;) {
         writeByte(EOT);
         std::uint8_t reply = 0;
-        r = readByte(kReplyTimeoutMs, reply);
-        if (r == rcStopped || r == rcLineLost)
+        if ((r = readReply(reply)) != 0)
             return cancelTransfer(r);
-        if (r != 0)
-            return cancelTransfer(rcNoAnswer);
         if (reply == ACK)
             break;
         // A "C" here is the receiver's request that followed its ACK of block 0 (a file without data blocks
         // leaves it unread); it is no refusal of the EOT.
         if (reply == CRC_REQUEST) {
-            r = readByte(kReplyTimeoutMs, reply);
-            if (r == rcStopped || r == rcLineLost)
+            if ((r = readReply(reply)) != 0)
                 return cancelTransfer(r);
-            if (r != 0)
-                return cancelTransfer(rcNoAnswer);
             if (reply == ACK)
                 break;
         }
@@ -459,10 +458,9 @@ int DeviceLink::sendFile(const std::string& localFile) {
             return cancelTransfer(rcFileTooManyErrors);
     }
     std::uint8_t c = 0;
-    r = readByte(kReplyTimeoutMs, c);
-    if (r == rcStopped || r == rcLineLost)
+    if ((r = readReply(c)) != 0)
         return cancelTransfer(r);
-    if (r != 0 || c != CRC_REQUEST)
+    if (c != CRC_REQUEST)
         return cancelTransfer(rcNoAnswer);
     std::uint8_t closing[128] = {};
     r = sendBlock(closing, 0, 0, false);

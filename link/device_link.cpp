@@ -405,7 +405,7 @@ bool DeviceLink::openSession() {
         sessionPassword = *passwordOverride;
     ui_.setDialogState(dsBusy);
     for (;;) {
-        const int d = loginChecked();
+        const Decision d = loginChecked();
         if (d == dcDone)
             break;
         if (d == dcStopped || d == dcStop)
@@ -415,7 +415,7 @@ bool DeviceLink::openSession() {
         return true;
     std::string payload;
     for (;;) {
-        const int d = readObject(*database->deviceInfo, payload);
+        const Decision d = readObject(*database->deviceInfo, payload);
         if (d == dcDone)
             break;
         if (d == dcStopped || d == dcStop)
@@ -429,7 +429,7 @@ bool DeviceLink::openSession() {
 Decision DeviceLink::loginChecked() {
     setTimeout(1000);
     purgeRead();
-    int r = rcNoAnswer;
+    ResultCode r = rcNoAnswer;
     for (int run = 0; run < 3; ++run) {
         r = cmdLogin(sessionPassword);
         if (r != rcNoAnswer)
@@ -532,7 +532,7 @@ bool DeviceLink::setDeviceClock(const DeviceDateTime& value) {
                   value.hour % 100, value.minute % 100, value.second % 100);
     KT_TABLE& clock = *database->clock;
     clock.parseDeviceText(buf);
-    int d = dcRetry;
+    Decision d = dcRetry;
     while (d == dcRetry)
         d = setObjectChecked(clock, clock.buildDeviceText());
     return d == dcDone;

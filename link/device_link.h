@@ -6,6 +6,7 @@
 // LinkUi::processEvents, so Stop (bt_StopClick) works during any exchange.
 #pragma once
 
+#include "link/control_bytes.h"
 #include "link/link_ui.h"
 #include "link/result_codes.h"
 
@@ -30,12 +31,7 @@ class TVaComm;
 namespace devlink {
 
 // Block transfer control bytes.
-inline constexpr std::uint8_t SOH = 0x01;
-inline constexpr std::uint8_t STX = 0x02;
-inline constexpr std::uint8_t EOT = 0x04;
-inline constexpr std::uint8_t ACK = 0x06;
-inline constexpr std::uint8_t NAK = 0x15;
-inline constexpr std::uint8_t CAN = 0x18;
+using namespace control_bytes;
 inline constexpr std::uint8_t CRC_REQUEST = 0x43; // "C"
 
 // Results of receiveBlock.
@@ -216,6 +212,9 @@ private:
     // After a file went through: waits for the unit's closing answer and parses it into `code`. rcOk when it
     // came whole, else why it did not (rcStopped, rcNoAnswer, rcLineLost).
     ResultCode awaitClosingAnswer(int& code);
+    // The end of a file transfer both ways: the outcome where the transfer or the wait for the closing answer
+    // decides it, else nothing and the unit's closing answer in `code`.
+    std::optional<int> endTransfer(int transfer, int& code);
     ResultCode commonExchange(const std::string& command, std::string* payload);
     void writeText(std::string_view text);
     void purgeRead();

@@ -10,6 +10,7 @@
 #include "serial/comm.h"
 
 #include <filesystem>
+#include <optional>
 
 namespace devlink {
 
@@ -83,22 +84,9 @@ int DeviceLink::cmdDownload(const std::string& name, const std::string& folder, 
 
     std::string staged;
     const int transfer = receiveFile(tempFolder, staged);
-    if (transfer == rcLineLost)
-        return rcLineLost;
-    // After a cancel of ours the result is ours, whatever the closing answer says; and the answer cannot even be
-    // read reliably, as the rest of the block in flight (any bytes, "#" and "OK" among them) comes before it.
-    if (transfer == rcStopped || isOwnFailure(transfer)) {
-        drainAfterCancel();
-        return transfer;
-    }
-
-    // The unit's closing answer decides the outcome of the transfer.
     int code = 0;
-    if (const ResultCode waited = awaitClosingAnswer(code); waited != rcOk)
-        return waited;
-    // The unit reports our own cancel as 17, which would read as a stop by the user.
-    if (code == rcFileCancelled && isOwnFailure(transfer))
-        return transfer;
+    if (const std::optional<int> decided = endTransfer(transfer, code))
+        return *decided;
     if (code != 0)
         return code;
     // Our own failures (a name we refused, a file we could not write, a broken transfer the unit still called
@@ -140,21 +128,30 @@ int DeviceLink::cmdUpload(const std::string& name, const std::string& localFile)
     rxPos = 0;
     const auto stagedBytes = fs::file_size(staged, ec);
     const int transfer = sendFile(staged);
+    int code = 0;
+    if (const std::optional<int> decided = endTransfer(transfer, code))
+        return *decided;
+    if (code == 0 && !ec)
+        uploadedBytes = stagedBytes;
+    return code;
+}
+
+std::optional<int> DeviceLink::endTransfer(int transfer, int& code) {
     if (transfer == rcLineLost)
         return rcLineLost;
+    // After a cancel of ours the result is ours, whatever the closing answer says; and the answer cannot even be
+    // read reliably, as the rest of the block in flight (any bytes, "#" and "OK" among them) comes before it.
     if (transfer == rcStopped || isOwnFailure(transfer)) {
         drainAfterCancel();
         return transfer;
     }
-
-    int code = 0;
+    // The unit's closing answer decides the outcome of the transfer.
     if (const ResultCode waited = awaitClosingAnswer(code); waited != rcOk)
         return waited;
+    // The unit reports our own cancel as 17, which would read as a stop by the user.
     if (code == rcFileCancelled && isOwnFailure(transfer))
         return transfer;
-    if (code == 0 && !ec)
-        uploadedBytes = stagedBytes;
-    return code;
+    return std::nullopt;
 }
 
 ResultCode DeviceLink::awaitClosingAnswer(int& code) {
@@ -190,7 +187,7 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
     const bool exists = isFile(local);
 
     std::string payload;
-    int d = dcRetry;
+    Decision d = dcRetry;
     while (d == dcRetry)
         d = readObjectParam(menu, payload);
     if (d == dcStopped || d == dcStop) {

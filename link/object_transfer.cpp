@@ -25,7 +25,7 @@ int DeviceLink::readAll() {
         ui_.setStatusPanel(1, object.getDescription());
         ui_.setStatusPanel(2, std::to_string(k + 1) + "/" + std::to_string(total));
         std::string payload;
-        int d = dcRetry;
+        Decision d = dcRetry;
         while (d == dcRetry)
             d = readObject(object, payload);
         if (d == dcStopped || d == dcStop) {
@@ -92,7 +92,7 @@ int DeviceLink::writeAll() {
         ui_.selectRow(k + 1);
         ui_.setStatusPanel(1, object.getDescription());
         ui_.setStatusPanel(2, std::to_string(k + 1) + "/" + std::to_string(total));
-        int d = dcRetry;
+        Decision d = dcRetry;
         while (d == dcRetry)
             d = setObjectChecked(object, object.buildDeviceText());
         if (d == dcStopped || d == dcStop) {
@@ -129,7 +129,7 @@ int DeviceLink::writeAll() {
     }
     if (database && database->deviceInfo) {
         std::string payload;
-        int d = dcRetry;
+        Decision d = dcRetry;
         while (d == dcRetry || d == dcSkip)
             d = readObject(*database->deviceInfo, payload);
         if (d == dcDone) {

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/control_bytes.h"
 #include "serial/dispatcher.h"
 #include "serial/main_thread.h"
 
@@ -44,12 +45,7 @@ inline constexpr int pcBadPacket = -15;
 inline constexpr int pcUnexpected = -16;
 
 // Control characters of the XMODEM family.
-inline constexpr std::uint8_t SOH = 0x01;
-inline constexpr std::uint8_t STX = 0x02;
-inline constexpr std::uint8_t EOT = 0x04;
-inline constexpr std::uint8_t ACK = 0x06;
-inline constexpr std::uint8_t NAK = 0x15;
-inline constexpr std::uint8_t CAN = 0x18;
+using namespace control_bytes;
 
 class TVaProtocol;
 class TVaProtocolThread;

@@ -85,6 +85,31 @@ bool validDate(int day, int month, int year) {
     return day <= last;
 }
 
+// A time or date as typed: where only digits were typed `separate` puts the separators in, the field's own check
+// says why a text is refused, and `stored` keeps the digits of the stored form.
+template <class Separate, class Stored>
+bool setTypedForm(KT_TYPE& field, const std::string& text, char separator, Separate separate, Stored stored) {
+    try {
+        std::string t = text;
+        if (!contains(t, separator))
+            separate(t);
+        if (!field.validate(t))
+            return false;
+        field.valueText = stored(t);
+        return true;
+    } catch (const std::exception& e) {
+        host::current().showMessage(e.what());
+        return false;
+    }
+}
+
+// The end of a time's or date's check: a refused text is shown with the field's message.
+bool shownIfRefused(const KT_TYPE& field, const std::string& text, bool ok) {
+    if (!ok)
+        host::current().showMessage(text + " - " + field.rangeMessage);
+    return ok;
+}
+
 } // namespace
 
 std::string kt_text::notAnInteger(const std::string& text) { return "'" + text + "' is not a valid integer value"; }
@@ -307,26 +332,15 @@ KT_TIME::KT_TIME(const std::string& defaultValue) {
 
 bool KT_TIME::validate(const std::string& text) {
     int hh = 0, mm = 0;
-    const bool ok =
-        text.size() == 5 && twoDigits(text, 0, hh) && text[2] == ':' && twoDigits(text, 3, mm) && hh <= 23 && mm <= 59;
-    if (!ok)
-        host::current().showMessage(text + " - " + rangeMessage);
-    return ok;
+    return shownIfRefused(*this, text,
+                          text.size() == 5 && twoDigits(text, 0, hh) && text[2] == ':' && twoDigits(text, 3, mm) &&
+                              hh <= 23 && mm <= 59);
 }
 
 bool KT_TIME::setText(const std::string& text) {
-    try {
-        std::string t = text;
-        if (!contains(t, ':'))
-            insertAt(t, 2, ":");
-        if (!validate(t))
-            return false;
-        valueText = part(t, 0, 2) + part(t, 3, 2);
-        return true;
-    } catch (const std::exception& e) {
-        host::current().showMessage(e.what());
-        return false;
-    }
+    return setTypedForm(
+        *this, text, ':', [](std::string& t) { insertAt(t, 2, ":"); },
+        [](const std::string& t) { return part(t, 0, 2) + part(t, 3, 2); });
 }
 
 std::string KT_TIME::getEditText() { return part(valueText, 0, 2) + ":" + part(valueText, 2, 2); }
@@ -364,29 +378,20 @@ KT_DATE::KT_DATE() {
 bool KT_DATE::validate(const std::string& text) {
     // Only dd.mm.20yy: the stored form keeps two year digits, read as 20yy.
     int dd = 0, mm = 0, yy = 0;
-    const bool ok = text.size() == 10 && twoDigits(text, 0, dd) && text[2] == '.' && twoDigits(text, 3, mm) &&
-                    text[5] == '.' && text.compare(6, 2, "20") == 0 && twoDigits(text, 8, yy) &&
-                    validDate(dd, mm, 2000 + yy);
-    if (!ok)
-        host::current().showMessage(text + " - " + rangeMessage);
-    return ok;
+    return shownIfRefused(*this, text,
+                          text.size() == 10 && twoDigits(text, 0, dd) && text[2] == '.' && twoDigits(text, 3, mm) &&
+                              text[5] == '.' && text.compare(6, 2, "20") == 0 && twoDigits(text, 8, yy) &&
+                              validDate(dd, mm, 2000 + yy));
 }
 
 bool KT_DATE::setText(const std::string& text) {
-    try {
-        std::string t = text;
-        if (!contains(t, '.')) {
+    return setTypedForm(
+        *this, text, '.',
+        [](std::string& t) {
             insertAt(t, 2, ".");
             insertAt(t, 5, ".20");
-        }
-        if (!validate(t))
-            return false;
-        valueText = part(t, 0, 2) + part(t, 3, 2) + part(t, 8, 2);
-        return true;
-    } catch (const std::exception& e) {
-        host::current().showMessage(e.what());
-        return false;
-    }
+        },
+        [](const std::string& t) { return part(t, 0, 2) + part(t, 3, 2) + part(t, 8, 2); });
 }
 
 std::string KT_DATE::getEditText() {
@@ -406,26 +411,15 @@ KT_DATE_NOYEAR::KT_DATE_NOYEAR() {
 bool KT_DATE_NOYEAR::validate(const std::string& text) {
     // Checked against the leap year 2000, so 29.02 is a valid holiday.
     int dd = 0, mm = 0;
-    const bool ok = text.size() == 5 && twoDigits(text, 0, dd) && text[2] == '.' && twoDigits(text, 3, mm) &&
-                    validDate(dd, mm, 2000);
-    if (!ok)
-        host::current().showMessage(text + " - " + rangeMessage);
-    return ok;
+    return shownIfRefused(*this, text,
+                          text.size() == 5 && twoDigits(text, 0, dd) && text[2] == '.' && twoDigits(text, 3, mm) &&
+                              validDate(dd, mm, 2000));
 }
 
 bool KT_DATE_NOYEAR::setText(const std::string& text) {
-    try {
-        std::string t = text;
-        if (!contains(t, '.'))
-            insertAt(t, 2, ".");
-        if (!validate(t))
-            return false;
-        valueText = part(t, 0, 2) + part(t, 3, 2);
-        return true;
-    } catch (const std::exception& e) {
-        host::current().showMessage(e.what());
-        return false;
-    }
+    return setTypedForm(
+        *this, text, '.', [](std::string& t) { insertAt(t, 2, "."); },
+        [](const std::string& t) { return part(t, 0, 2) + part(t, 3, 2); });
 }
 
 std::string KT_DATE_NOYEAR::getEditText() { return part(valueText, 0, 2) + "." + part(valueText, 2, 2); }

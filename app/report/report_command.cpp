@@ -3,6 +3,7 @@
 #include "app/report/site_report.h"
 #include "audio/loudness.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "flow/call_flow.h"
 #include "flow/message_probe.h"
 #include "model/unit_config.h"
@@ -17,17 +18,13 @@ namespace {
 
 int cmdReport(const Args& args) {
     const Command& self = *findCommand("report");
-    std::string file, output;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o" && i + 1 < args.size())
-            output = args[++i];
-        else if (args[i].rfind("-", 0) == 0 || !file.empty())
-            return usageError(self, "unexpected argument " + args[i]);
-        else
-            file = args[i];
-    }
-    if (file.empty() || output.empty())
+    ParsedOptions parsed;
+    if (std::string problem = parseOptions(args, {{"-o", "файл отчёта"}}, parsed); !problem.empty())
+        return usageError(self, problem);
+    const std::string output = parsed.value("-o").value_or("");
+    if (parsed.plain.size() != 1 || output.empty())
         return usageError(self, "expected a settings file and -o OUTPUT.pdf");
+    const std::string& file = parsed.plain[0];
     if (output.size() < 4 || output.substr(output.size() - 4) != ".pdf")
         return usageError(self, "the output must end in .pdf");
     SettingsDatabase db;

@@ -11,11 +11,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include <filesystem>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +28,10 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
+
+// What the one option rule says, in every command alike.
+const std::string kUnknownOption = "неизвестный параметр";
+const std::string kNoValue = "не указано значение";
 
 struct Result {
     int rc = -1;
@@ -43,8 +52,9 @@ std::string readBytes(const fs::path& p) {
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("zirezid-cli-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-'); // a case of a parameterised suite
+        dir = fs::temp_directory_path() / ("zirezid-cli-" + std::to_string(::getpid()) + "-" + name);
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -319,7 +329,7 @@ TEST_F(Cli, EveryCommandReadsItsOptionsByOneRule) {
           std::vector<std::string>{"dump", "--bogus", sent}}) {
         const Result r = run(args);
         EXPECT_EQ(r.rc, 2) << args[0];
-        EXPECT_NE(r.err.find("unknown option --"), std::string::npos) << args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find(kUnknownOption + " --"), std::string::npos) << args[0] << ": " << r.err;
     }
     // An option without its value names what is missing, in every group alike.
     for (const std::vector<std::string>& args :
@@ -327,11 +337,143 @@ TEST_F(Cli, EveryCommandReadsItsOptionsByOneRule) {
           std::vector<std::string>{"new", "--type"}}) {
         const Result r = run(args);
         EXPECT_EQ(r.rc, 2) << args[0];
-        EXPECT_NE(r.err.find(" needs "), std::string::npos) << args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find(kNoValue), std::string::npos) << args[0] << ": " << r.err;
     }
     // The direction may stand after the options; the port is then tried (and here is not there).
     EXPECT_EQ(run({"xmodem", "--port", noPort, "send", sent}).rc, 1);
 }
+
+// One way of calling a command as its usage line shows it: the words before its options ("send", "import") and
+// the options of that way, each with whether it takes a value.
+struct UsageWay {
+    std::string command;
+    std::vector<std::string> lead;
+    std::vector<std::pair<std::string, bool>> options;
+};
+
+// Every way of calling every command, read from the program's own usage text, so that a command added later is
+// held to the same rule without this test being told of it.
+std::vector<UsageWay> usageWays() {
+    static const std::string help = [] {
+        std::string text;
+        if (FILE* in = ::popen(ZIREZID_CLI " --help", "r")) {
+            char buf[4096];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;)
+                text.append(buf, n);
+            ::pclose(in);
+        }
+        return text;
+    }();
+    std::vector<UsageWay> ways;
+    std::istringstream lines(help);
+    const std::string head = "  zirezid-cli ";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(head, 0) != 0)
+            continue;
+        std::istringstream words(line.substr(head.size()));
+        std::string command;
+        words >> command;
+        std::vector<std::string> tokens{std::istream_iterator<std::string>(words), {}};
+        UsageWay way{command, {}, {}};
+        bool first = true;
+        for (std::size_t i = 0; i <= tokens.size(); ++i) {
+            if (i == tokens.size() || tokens[i] == "|") {
+                ways.push_back(way);
+                way = UsageWay{command, {}, {}};
+                first = true;
+                continue;
+            }
+            std::string word = tokens[i];
+            if (first && word[0] != '-' &&
+                word.find_first_not_of("abcdefghijklmnopqrstuvwxyz-|") == std::string::npos) {
+                // "send|receive": each is a way of its own with the same options.
+                std::istringstream alternatives(word);
+                for (std::string lead; std::getline(alternatives, lead, '|');)
+                    way.lead.push_back(lead);
+            }
+            first = false;
+            if (word[0] == '[')
+                word.erase(0, 1);
+            if (!word.empty() && word.back() == ']')
+                word.pop_back();
+            if (word.size() < 2 || word[0] != '-' || !std::isalpha(static_cast<unsigned char>(word.back())))
+                continue;
+            const bool flag = tokens[i].back() == ']' || i + 1 == tokens.size() || tokens[i + 1] == "|" ||
+                              tokens[i + 1][0] == '-' || tokens[i + 1][0] == '[';
+            way.options.push_back({word, !flag});
+        }
+    }
+    return ways;
+}
+
+std::vector<std::string> usageCommands() {
+    std::vector<std::string> names;
+    for (const UsageWay& way : usageWays())
+        if (names.empty() || names.back() != way.command)
+            names.push_back(way.command);
+    return names;
+}
+
+TEST_F(Cli, UsageTextNamesEveryCommandGroup) {
+    const std::vector<std::string> names = usageCommands();
+    for (const char* one : {"new", "dump", "info", "write", "sound", "ymodem", "ports", "lint", "call", "flow", "tts"})
+        EXPECT_NE(std::find(names.begin(), names.end(), one), names.end()) << one;
+    EXPECT_GE(usageWays().size(), 20U);
+}
+
+// One case per command of the usage text, each with its own time limit.
+class EveryCommand : public Cli, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(EveryCommand, RefusesAMistypedOptionAndAMissingValueByTheOneRule) {
+    const std::string in = file("in.qor");
+    const std::string out = file("out.wav");
+    for (const UsageWay& way : usageWays()) {
+        if (way.command != GetParam())
+            continue;
+        for (const std::string& lead : way.lead.empty() ? std::vector<std::string>{""} : way.lead) {
+            std::vector<std::string> start{way.command};
+            if (!lead.empty())
+                start.push_back(lead);
+            const std::string where = way.command + " " + lead;
+            // A typo of an option is refused before anything is read or written, and never taken for a file.
+            std::vector<std::string> args = start;
+            args.insert(args.end(), {"--normalise", in, out});
+            Result r = run(args);
+            EXPECT_EQ(r.rc, 2) << where << ": " << r.err;
+            EXPECT_NE(r.err.find(kUnknownOption + " --normalise"), std::string::npos) << where << ": " << r.err;
+            EXPECT_FALSE(fs::exists(out)) << where;
+            for (const auto& [option, takesValue] : way.options) {
+                // Each option the usage line names is one the command takes: the typo after it is the one refused.
+                args = start;
+                args.push_back(option);
+                if (takesValue)
+                    args.push_back("1");
+                args.push_back("--bogus");
+                r = run(args);
+                EXPECT_EQ(r.rc, 2) << where << ' ' << option << ": " << r.err;
+                EXPECT_NE(r.err.find(kUnknownOption + " --bogus"), std::string::npos)
+                    << where << ' ' << option << ": " << r.err;
+                if (!takesValue)
+                    continue;
+                // A value left out at the end is named as missing, not taken from nowhere or read as a file.
+                args = start;
+                args.push_back(option);
+                r = run(args);
+                EXPECT_EQ(r.rc, 2) << where << ' ' << option << ": " << r.err;
+                EXPECT_NE(r.err.find(kNoValue), std::string::npos) << where << ' ' << option << ": " << r.err;
+            }
+            // After "--" a word that starts with "--" is a plain argument (a file or a text) in every command; in a
+            // folder that is not there, so that no command writes it.
+            args = start;
+            args.insert(args.end(), {"--", "--no-such-folder/x"});
+            r = run(args);
+            EXPECT_EQ(r.err.find(kUnknownOption), std::string::npos) << where << ": " << r.err;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, EveryCommand, ::testing::ValuesIn(usageCommands()),
+                         [](const ::testing::TestParamInfo<std::string>& one) { return one.param; });
 
 } // namespace
 

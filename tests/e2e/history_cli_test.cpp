@@ -53,8 +53,6 @@ std::string differences(const std::map<std::string, std::string>& a, const std::
 class HistoryCli : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::string(ZIREZID_CLI).empty())
-            GTEST_SKIP() << "zirezid-cli is not built";
         fs::create_directories(dir.path() / "data");
         fs::create_directories(dir.path() / "config");
     }
