@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 
+#include "cli/headless_ui.h"
 #include "cli/history_output.h"
 #include "history/guarded_write.h"
 #include "link/device_link.h"
@@ -33,90 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using devlink::DeviceLink;
-
-std::atomic<bool> g_interrupted{false};
-void onInterrupt(int) { g_interrupted = true; }
-
-// Messages and questions on standard error; progress only where a person watches.
-class HeadlessUi : public devlink::LinkUi {
-public:
-    bool skipOnError = false;
-    bool replaceAll = false;
-    DeviceLink* link = nullptr;
-    std::vector<std::string> rows; // status per grid row
-    std::vector<std::string> names;
-
-    void processEvents(int maxWaitMs) override {
-        serial::DefaultEventQueue().ProcessEvents(maxWaitMs);
-        // Ctrl+C is the Stop button.
-        if (g_interrupted.exchange(false) && link)
-            link->bt_StopClick();
-    }
-    void selectRow(int) override {}
-    void setRowStatus(int row, const std::string& status) override {
-        if (rows.size() <= static_cast<std::size_t>(row))
-            rows.resize(static_cast<std::size_t>(row) + 1);
-        rows[static_cast<std::size_t>(row)] = status;
-        endProgress();
-        const std::size_t k = static_cast<std::size_t>(row - 1);
-        std::cerr << (k < names.size() ? names[k] : std::to_string(row)) << ": " << status << '\n';
-    }
-    void setStatusPanel(int panel, const std::string& text) override {
-        if (panel != 1 || !isatty(STDERR_FILENO))
-            return;
-        std::cerr << '\r' << text << "\x1b[K" << std::flush;
-        progressShown = true;
-    }
-    void setDialogState(devlink::DialogState) override {}
-    void deviceInfoChanged() override {}
-    std::size_t shown = 0; // messages and questions written so far
-    void showMessage(const std::string& text, const std::string&) override {
-        ++shown;
-        endProgress();
-        std::cerr << text << '\n';
-    }
-    int askAbortRetryIgnore(const std::string& text, bool allowSkip) override {
-        ++shown;
-        endProgress();
-        std::cerr << text << '\n';
-        // Without a skip button the only other answer is retrying for ever: a script is better served by a stop.
-        return allowSkip && skipOnError ? devlink::mrIgnore : devlink::mrAbort;
-    }
-    int askYesNoAll(const std::string& text) override {
-        endProgress();
-        std::cerr << text << (replaceAll ? " Да - для всех\n" : " Нет - для всех\n");
-        return replaceAll ? devlink::mrYesToAll : devlink::mrNoToAll;
-    }
-    // Passwords to try when the unit refuses the one given (a restore after a write that changed it).
-    std::vector<std::string> passwordCandidates;
-    bool editText(const std::string& caption, const std::string&, std::string& text) override {
-        endProgress();
-        if (!passwordCandidates.empty()) {
-            text = passwordCandidates.front();
-            passwordCandidates.erase(passwordCandidates.begin());
-            return true;
-        }
-        std::cerr << caption << '\n';
-        return false;
-    }
-    // True when every listed object ended with "OK".
-    bool allOk(std::size_t count) const {
-        if (rows.size() < count + 1)
-            return false;
-        for (std::size_t k = 1; k <= count; ++k)
-            if (rows[k] != "OK")
-                return false;
-        return true;
-    }
-
-private:
-    void endProgress() {
-        if (progressShown)
-            std::cerr << '\n';
-        progressShown = false;
-    }
-    bool progressShown = false;
-};
 
 struct Options {
     std::string port;
@@ -282,7 +199,7 @@ struct Session {
         link.tempFolder = scratch.path();
         link.passwordOverride = o.password;
         choosePort(link, o.port);
-        std::signal(SIGINT, onInterrupt);
+        std::signal(SIGINT, HeadlessUi::onInterrupt);
     }
     ~Session() {
         try {
