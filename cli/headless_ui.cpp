@@ -22,6 +22,10 @@ void HeadlessUi::processEvents(int maxWaitMs) {
 }
 
 void HeadlessUi::setRowStatus(int row, const std::string& status) {
+    // One row per listed object, as in the dialog's grid: any other number names nothing, and growing the
+    // table to it could take all the memory there is.
+    if (row < 1 || static_cast<std::size_t>(row) > names.size())
+        return;
     if (rows.size() <= static_cast<std::size_t>(row))
         rows.resize(static_cast<std::size_t>(row) + 1);
     rows[static_cast<std::size_t>(row)] = status;
