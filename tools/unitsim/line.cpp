@@ -1,5 +1,6 @@
 #include "tools/unitsim/line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -237,6 +238,9 @@ Line::Status Line::readByte(std::uint8_t& byte, int timeoutMs) {
         if (inPos_ >= inBuffer_.size()) {
             if (!fill(timeoutMs))
                 return closed() ? Status::Closed : Status::Timeout;
+            // The line was idle until these bytes came (as far as the unit can tell): idle time is not banked.
+            if (byteTime_ > Clock::duration::zero())
+                nextIn_ = std::max(nextIn_, Clock::now());
             continue;
         }
         if (replay_) {
@@ -245,10 +249,9 @@ Line::Status Line::readByte(std::uint8_t& byte, int timeoutMs) {
             return Status::Ok;
         }
         if (byteTime_ > Clock::duration::zero()) {
-            // Bytes are taken in no faster than the line carries them; an idle line does not bank time.
-            auto now = Clock::now();
-            if (nextIn_ + byteTime_ < now)
-                nextIn_ = now;
+            // Bytes are taken in no faster than the line carries them. Bytes already here were on the wire
+            // meanwhile, so a unit that was kept from reading takes them at once: the rate is the line's,
+            // not the line's less every scheduling delay of this process.
             if (!sleepUntil(nextIn_))
                 return Status::Closed;
             nextIn_ += byteTime_;
@@ -310,6 +313,9 @@ bool Line::writeRaw(const std::uint8_t* data, std::size_t size) {
 void Line::write(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
+    // An idle line does not bank time.
+    if (byteTime_ > Clock::duration::zero())
+        nextOut_ = std::max(nextOut_, Clock::now());
     for (char ch : bytes) {
         if (closed())
             break;
@@ -330,10 +336,9 @@ void Line::write(std::string_view bytes) {
             transcript_->byte(true, b);
         }
         if (byteTime_ > Clock::duration::zero()) {
-            // Absolute deadlines: one byte every byte time, no bursts, and scheduling jitter does not add up.
-            auto now = Clock::now();
-            if (nextOut_ + byteTime_ < now)
-                nextOut_ = now;
+            // Absolute deadlines from the start of the write, as a UART sends what it was given: one byte
+            // every byte time, and a byte this process was late with goes at once instead of slowing the
+            // rest (lost time would make the line slower than its rate).
             if (!sleepUntil(nextOut_))
                 return;
             nextOut_ += byteTime_;
