@@ -154,9 +154,10 @@ void DeviceLink::writeByte(std::uint8_t byte) { VaComm1->WriteChar(static_cast<c
 
 int DeviceLink::receiveBlock(int expected, std::uint8_t* buffer, bool& big) {
     ReadHintEnd hintEnd(*VaComm1);
-    // Most blocks are long ones; an EOT or a short block costs only the quiet look that ends the hint.
+    // The first byte comes without a hint: only it tells how long the block is, and a hint of a long block
+    // would hold an EOT, a header block or the closing block back for the port's longest gather.
     std::uint8_t b = 0;
-    int r = readByte(kByteTimeoutMs, b, 3 + 1024 + 2);
+    int r = readByte(kByteTimeoutMs, b);
     if (r == rcStopped || r == rcLineLost)
         return r;
     if (r != 0)
