@@ -13,12 +13,14 @@
 #include "serial/main_thread.h"
 #include "tests/support/unitsim_process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -40,7 +42,12 @@ public:
     }
     void selectRow(int) override {}
     void setRowStatus(int, const std::string&) override {}
-    void setStatusPanel(int, const std::string&) override {}
+    // Every acknowledged block shows its percentage: the times between them tell the per-block turnaround
+    // from the fixed cost of a transfer's start and end.
+    void setStatusPanel(int, const std::string& text) override {
+        if (!text.empty() && text.back() == '%')
+            blockTimes.push_back(now());
+    }
     void setDialogState(devlink::DialogState) override {}
     void deviceInfoChanged() override {}
     void showMessage(const std::string& text, const std::string&) override {
@@ -56,7 +63,23 @@ public:
     devlink::DeviceLink* link = nullptr;
     double stopAt = 0;
     double stoppedAt = 0;
+    std::vector<double> blockTimes;
 };
+
+// Median and largest gap between acknowledged blocks, and the time before the first and after the last.
+void printBlockTimes(const char* what, const std::vector<double>& times, double start, double end) {
+    if (times.size() < 2)
+        return;
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < times.size(); ++i)
+        gaps.push_back(times[i] - times[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    const double wire = 1029 * 11.0 / 38400.0;
+    std::printf("  %s blocks: median %.1f ms (wire %.1f ms, +%.1f ms), largest %.1f ms; before the first %.0f ms,"
+                " after the last %.0f ms\n",
+                what, 1000 * gaps[gaps.size() / 2], 1000 * wire, 1000 * (gaps[gaps.size() / 2] - wire),
+                1000 * gaps.back(), 1000 * (times.front() - start), 1000 * (end - times.back()));
+}
 
 double cpuSeconds() {
     rusage u{};
@@ -112,13 +135,16 @@ int main(int argc, char** argv) {
             for (std::size_t i = 0; i < size; ++i)
                 out.put(static_cast<char>(i * 31));
         }
+        ui.blockTimes.clear();
         double t0 = now(), c0 = cpuSeconds();
         int r = link.cmdUpload("50001", local);
         double up = now() - t0, upCpu = cpuSeconds() - c0;
         std::printf("upload   %zu bytes: result %d, %.2f s, wire-time limit %.2f s, %.2f%% of the limit (%.1f%% over),"
                     " cpu %.2f s\n",
                     size, r, up, limit, 100.0 * up / limit, 100.0 * (up - limit) / limit, upCpu);
+        printBlockTimes("upload", ui.blockTimes, t0, t0 + up);
         std::string name;
+        ui.blockTimes.clear();
         t0 = now();
         c0 = cpuSeconds();
         r = link.cmdDownload("50001", db.messagesFolder + "50001/", name);
@@ -126,6 +152,7 @@ int main(int argc, char** argv) {
         std::printf("download %zu bytes: result %d, %.2f s, wire-time limit %.2f s, %.2f%% of the limit (%.1f%% over),"
                     " cpu %.2f s\n",
                     size, r, down, limit, 100.0 * down / limit, 100.0 * (down - limit) / limit, downCpu);
+        printBlockTimes("download", ui.blockTimes, t0, t0 + down);
         std::printf("processor share: upload %.2f%% of one core, download %.2f%% of one core\n", 100.0 * upCpu / up,
                     100.0 * downCpu / down);
         // Stop during a download, from a poll of the wait loop rather than an event; the time until the link
