@@ -434,9 +434,7 @@ bool Tfrm_read::openSession() {
         return false;
     }
     lineLost_ = lostSessionEnded_ = lineLossSaid_ = false;
-    connectingTo_ = device;
     const bool open = guarded([this] { return link_->openSession() ? 1 : 0; }) != 0 && !lineLost_;
-    connectingTo_.clear();
     // The session ran in the busy state; whatever its end, the cursor is the user's again.
     setDialogState(open ? devlink::dsReady : devlink::dsNotConnected);
     return open;
@@ -525,14 +523,7 @@ void Tfrm_read::showMessage(const std::string& text, const std::string& caption)
         if (onLineLost)
             onLineLost();
     }
-    QString message = QString::fromStdString(text);
-    if (!connectingTo_.empty() && text == devlink::text::cannotOpenPort) {
-        // The link knows only that the open failed. Its open has failed, so a real open of ours disturbs no
-        // session, and the survey can tell which program holds the port or what else to do.
-        const serial::PortDiagnosis why = serial::DiagnosePort(serial::SurveyPlace{}, connectingTo_);
-        if (!why.Opens())
-            message += QStringLiteral("\n\n") + QString::fromStdString(why.Text);
-    }
+    const QString message = QString::fromStdString(text);
     QWidget* parent = isVisible() ? static_cast<QWidget*>(this) : parentWidget();
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), message, QMessageBox::Ok, parent);
     box.exec();

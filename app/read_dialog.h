@@ -132,7 +132,6 @@ private:
     bool lineLost_ = false;         // this session's line is dead; cleared by the next connect
     bool lostSessionEnded_ = false; // endLostSession has run for it
     bool lineLossSaid_ = false;     // the message has been shown, by the link or by us
-    std::string connectingTo_;      // the device a connect is opening, while it does
     std::unique_ptr<devlink::DeviceLink> link_;
     QTimer* wake_;
 };

@@ -7,6 +7,7 @@
 #include "model/tables.h"
 #include "model/unit_config.h"
 #include "serial/comm.h"
+#include "serial/port_survey.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -389,7 +390,13 @@ bool DeviceLink::openSession() {
     try {
         VaComm1->Open();
     } catch (const serial::EVaCommError&) {
-        ui_.showMessage(text::cannotOpenPort, "");
+        // "Cannot open" alone leaves the technician guessing; our open has failed, so a look of our own disturbs
+        // no session and can tell which program holds the port or what else to do.
+        std::string message = text::cannotOpenPort;
+        const serial::PortDiagnosis why = serial::DiagnosePort(serial::SurveyPlace{}, VaComm1->DevicePath());
+        if (!why.Opens())
+            message += "\n\n" + why.Text;
+        ui_.showMessage(message, "");
         return false;
     }
     lineLossShown_ = false;

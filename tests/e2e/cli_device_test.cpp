@@ -1,7 +1,10 @@
 // zirezid-cli's device commands against unitsim.
 #include "unit_fixture.h"
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -53,6 +56,38 @@ TEST_F(Cli, InfoPrintsTheDeviceInformation) {
     EXPECT_NE(byNumber.out.find("SerialNum=777\n"), std::string::npos);
     EXPECT_EQ(cli("info").status, 2);
     EXPECT_EQ(cli("info --port " + port() + " --bogus 1").status, 2);
+}
+
+// The command line gets what the window gets when another program holds the port: who holds it, not just that
+// the open failed.
+TEST_F(Cli, APortAnotherProgramHoldsIsExplainedWithItsHolder) {
+    startUnit();
+    const std::string device = fs::canonical(port()).string();
+    const fs::path started = dir.path() / "held";
+    // flock(1) runs its command only once it holds the lock; the command says so and keeps it until killed.
+    // Only flock itself holds the port (--close), as the window's check expects of a terminal program.
+    const std::string holder = "flock --exclusive --close " + device + " sh -c 'echo $$ >" + started.string() +
+                               "; exec sleep 30' >/dev/null 2>&1 & echo $!";
+    FILE* pipe = popen(holder.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    long pid = 0;
+    ASSERT_EQ(std::fscanf(pipe, "%ld", &pid), 1);
+    pclose(pipe);
+    for (int i = 0; i < 200 && readAllOf(started).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(readAllOf(started).empty());
+    const CliRun busy = cli("info --port " + port());
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    ::kill(static_cast<pid_t>(std::stol(readAllOf(started))), SIGTERM);
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_NE(busy.err.find("Не удалось открыть COM порт."), std::string::npos) << busy.err;
+    EXPECT_NE(busy.err.find("занят: его держит открытым «flock» (PID " + std::to_string(pid) + ")"), std::string::npos)
+        << busy.err;
+    // Once it lets go the same port opens.
+    for (int i = 0; i < 200 && std::system(("flock --nonblock " + device + " true").c_str()) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const CliRun free = cli("info --port " + port());
+    EXPECT_EQ(free.status, 0) << free.err;
 }
 
 TEST_F(Cli, WriteThenReadWithMessagesAndTheReplaceAnswer) {

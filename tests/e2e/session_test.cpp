@@ -48,11 +48,14 @@ TEST_F(UnitTest, ASilentUnitIsTriedThreeTimesThenAsked) {
     EXPECT_FALSE(ui->skipAllowed[0]);
 }
 
-TEST_F(UnitTest, APortThatCannotBeOpenedSaysSo) {
+TEST_F(UnitTest, APortThatCannotBeOpenedSaysSoAndWhy) {
     start({});
-    link->devicePath = (dir.path() / "no-such-tty").string();
+    const std::string missing = (dir.path() / "no-such-tty").string();
+    link->devicePath = missing;
     EXPECT_FALSE(link->openSession());
-    EXPECT_EQ(ui->messages, std::vector<std::string>{"Не удалось открыть COM порт."});
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_EQ(ui->messages[0].rfind("Не удалось открыть COM порт.\n\n", 0), 0u) << ui->messages[0];
+    EXPECT_NE(ui->messages[0].find("Устройства " + missing + " сейчас нет"), std::string::npos) << ui->messages[0];
 }
 
 TEST_F(UnitTest, TheClockIsReadAndSet) {
