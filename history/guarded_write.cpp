@@ -323,9 +323,7 @@ bool GuardedWrite::preRead(SettingsDatabase& unitNow, PendingSnapshot& pending, 
         ui_.setStatusPanel(1, text::preRead + object.getDescription());
         ui_.setStatusPanel(2, std::to_string(k + 1) + "/" + std::to_string(total));
         std::string payload;
-        int d = dcRetry;
-        while (d == dcRetry)
-            d = link_.readObject(object, payload);
+        int d = untilDecided([&] { return link_.readObject(object, payload); });
         if (d == dcStopped || d == dcStop)
             return stopped(k + 1);
         if (d == dcSkip) {
@@ -364,9 +362,7 @@ bool GuardedWrite::preRead(SettingsDatabase& unitNow, PendingSnapshot& pending, 
         const std::string folder = menuMessageFolder(unitNow.messagesFolder, mine);
         std::error_code ec;
         fs::create_directories(folder, ec);
-        int d = dcRetry;
-        while (d == dcRetry)
-            d = link_.downloadObjectFile(object, folder);
+        int d = untilDecided([&] { return link_.downloadObjectFile(object, folder); });
         if (d == dcStopped || d == dcStop)
             return stopped(k + 1);
         if (d == dcSkip)

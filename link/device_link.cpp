@@ -539,9 +539,7 @@ bool DeviceLink::setDeviceClock(const DeviceDateTime& value) {
                   value.hour % 100, value.minute % 100, value.second % 100);
     KT_TABLE& clock = *database->clock;
     clock.parseDeviceText(buf);
-    Decision d = dcRetry;
-    while (d == dcRetry)
-        d = setObjectChecked(clock, clock.buildDeviceText());
+    Decision d = untilDecided([&] { return setObjectChecked(clock, clock.buildDeviceText()); });
     return d == dcDone;
 }
 

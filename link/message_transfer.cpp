@@ -187,9 +187,7 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
     const bool exists = isFile(local);
 
     std::string payload;
-    Decision d = dcRetry;
-    while (d == dcRetry)
-        d = readObjectParam(menu, payload);
+    Decision d = untilDecided([&] { return readObjectParam(menu, payload); });
     if (d == dcStopped || d == dcStop) {
         failures = 1;
         return StepEnd::Stop;
@@ -241,9 +239,7 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
     }
 
     if (doDelete) {
-        d = dcRetry;
-        while (d == dcRetry)
-            d = deleteObjectFile(menu);
+        d = untilDecided([&] { return deleteObjectFile(menu); });
         if (d == dcStopped || d == dcStop)
             return StepEnd::Stop;
         if (d == dcSkip)
@@ -256,9 +252,7 @@ DeviceLink::StepEnd DeviceLink::messageFileStep(KT_TABLE& menu, Remembered& repl
         // A broken-off transfer may leave a part behind on the unit: unknown until it is heard again.
         noteOnUnit(std::nullopt);
         uploadedBytes = 0;
-        d = dcRetry;
-        while (d == dcRetry)
-            d = uploadObjectFile(menu, local);
+        d = untilDecided([&] { return uploadObjectFile(menu, local); });
         if (d == dcStopped || d == dcStop) {
             failures = 1;
             return StepEnd::Stop;

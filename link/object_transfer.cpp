@@ -25,9 +25,7 @@ int DeviceLink::readAll() {
         ui_.setStatusPanel(1, object.getDescription());
         ui_.setStatusPanel(2, std::to_string(k + 1) + "/" + std::to_string(total));
         std::string payload;
-        Decision d = dcRetry;
-        while (d == dcRetry)
-            d = readObject(object, payload);
+        Decision d = untilDecided([&] { return readObject(object, payload); });
         if (d == dcStopped || d == dcStop) {
             ui_.setRowStatus(k + 1, lineLost() ? text::statusLineLost : text::statusStopped);
             break;
@@ -41,10 +39,9 @@ int DeviceLink::readAll() {
             if (const auto field = menuFileField(payload))
                 noteRecording(object, recordingBytes(*field));
         if (isLoadMsg && isMenu(object)) {
-            d = dcRetry;
-            while (d == dcRetry)
-                d = downloadObjectFile(object, downloadFolder.empty() ? messageFolder(object)
-                                                                      : downloadFolder + messageName(object) + "/");
+            const std::string folder =
+                downloadFolder.empty() ? messageFolder(object) : downloadFolder + messageName(object) + "/";
+            d = untilDecided([&] { return downloadObjectFile(object, folder); });
             if (d == dcStopped || d == dcStop) {
                 // Its answer is not kept, so the object counts as not read.
                 --successes;
@@ -92,9 +89,7 @@ int DeviceLink::writeAll() {
         ui_.selectRow(k + 1);
         ui_.setStatusPanel(1, object.getDescription());
         ui_.setStatusPanel(2, std::to_string(k + 1) + "/" + std::to_string(total));
-        Decision d = dcRetry;
-        while (d == dcRetry)
-            d = setObjectChecked(object, object.buildDeviceText());
+        Decision d = untilDecided([&] { return setObjectChecked(object, object.buildDeviceText()); });
         if (d == dcStopped || d == dcStop) {
             ++errors;
             stopped = true;

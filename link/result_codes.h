@@ -31,6 +31,14 @@ enum ResultCode : int {
 // Decisions of the operations with recovery.
 enum Decision : int { dcDone = 0, dcStopped = 1, dcStop = 2, dcRetry = 3, dcSkip = 4 };
 
+// Runs an operation with recovery again for as long as the user answers "Retry"; its final decision.
+template <class Operation> Decision untilDecided(Operation&& operation) {
+    Decision d = static_cast<Decision>(operation());
+    while (d == dcRetry)
+        d = static_cast<Decision>(operation());
+    return d;
+}
+
 // Which of the two texts of code 1 applies, and whether the file-transfer texts 11-16 apply at all.
 enum class OperationKind { Read, Write, Download, Upload };
 
