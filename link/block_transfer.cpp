@@ -5,6 +5,7 @@
 #include "link/crc16.h"
 #include "link/device_link.h"
 
+#include "model/atomic_file.h"
 #include "model/cp1251.h"
 #include "serial/comm.h"
 
@@ -313,10 +314,14 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
     name = cp1251::toUtf8(wireName);
     ui_.setStatusPanel(1, text::filePrefix + name + ": " + std::to_string(size) + text::bytesSuffix);
     const std::filesystem::path target = std::filesystem::path(folder) / name;
+    // The name is the unit's: a link of that name in the folder is replaced, never written through.
     std::error_code ec;
-    std::filesystem::remove(target, ec);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) {
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec)))
+        std::filesystem::remove(target, ec);
+    // Written as settings files are: a crash, a full disk or a broken transfer leaves whatever file was there
+    // before, never a part of the recording that would pass for it.
+    atomic_file::Writer out;
+    if (!out.open(target.string())) {
         ui_.setStatusPanel(1,
                            text::filePrefix + name + ": " + resultMessage(rcCannotCreateFile, OperationKind::Download));
         cancelTransfer(0);
@@ -326,9 +331,7 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
     auto fail = [&](int code) {
         cancelTransfer(code);
         purgeRead();
-        out.close();
-        // A partial file must never pass for a message: the staging folder keeps nothing of a failed batch.
-        std::filesystem::remove(target, ec);
+        out.discard();
         return code;
     };
 
@@ -351,8 +354,7 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
             if (n < 0)
                 n = 0;
             n &= ~1LL;
-            out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(n));
-            if (!out) {
+            if (!out.write(std::string_view(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n)))) {
                 ui_.setStatusPanel(1, text::filePrefix + name + ": " +
                                           resultMessage(rcCannotCreateFile, OperationKind::Download));
                 return fail(rcCannotCreateFile);
@@ -371,9 +373,9 @@ int DeviceLink::receiveFile(const std::string& folder, std::string& name) {
             writeByte(CRC_REQUEST);
             receiveBlock(0, buffer, big);
             writeByte(ACK);
-            out.close();
-            if (!out) {
-                std::filesystem::remove(target, ec);
+            if (!out.commit()) {
+                ui_.setStatusPanel(1, text::filePrefix + name + ": " +
+                                          resultMessage(rcCannotCreateFile, OperationKind::Download));
                 return rcCannotCreateFile;
             }
             ui_.setStatusPanel(1, text::filePrefix + name + ": " + text::transferDone);

@@ -334,6 +334,42 @@ TEST_F(BlockTransfer, CancelFromTheUnitLeavesNoPartialFile) {
     EXPECT_FALSE(std::filesystem::exists(tempDir + "part.ktm"));
 }
 
+TEST_F(BlockTransfer, ABrokenReceiveKeepsTheEarlierFileAndAReceivedOneNeverWritesThroughALink) {
+    namespace fs = std::filesystem;
+    const std::string content = pattern(2048);
+    std::ofstream(tempDir + "kept.ktm", std::ios::binary) << "the recording of before";
+    runPeer([&](Peer& p) {
+        p.readUntil("C");
+        p.write(block(0, header("kept.ktm", "2048"), false));
+        p.readByte();
+        p.readUntil("C");
+        p.write(block(1, content.substr(0, 1024), true));
+        p.readByte();
+        p.writeByte(CAN);
+        p.readCount(2, 2000);
+    });
+    std::string name;
+    EXPECT_EQ(link->receiveFile(tempDir, name), rcFileCancelled);
+    joinPeer();
+    EXPECT_EQ(readFile(tempDir + "kept.ktm"), "the recording of before");
+
+    // A link named like the unit's file: the file takes its place, what it pointed to is untouched.
+    std::ofstream(tempDir + "elsewhere", std::ios::binary) << "not the unit's";
+    fs::create_directories(tempDir + "in/");
+    fs::create_symlink(tempDir + "elsewhere", tempDir + "in/link.ktm");
+    runPeer([&](Peer& p) {
+        sendBatch(p, block(0, header("link.ktm", "2048"), false),
+                  {block(1, content.substr(0, 1024), true), block(2, content.substr(1024), true)});
+    });
+    EXPECT_EQ(link->receiveFile(tempDir + "in/", name), rcOk);
+    joinPeer();
+    EXPECT_FALSE(fs::is_symlink(tempDir + "in/link.ktm"));
+    EXPECT_EQ(readFile(tempDir + "in/link.ktm"), content);
+    EXPECT_EQ(readFile(tempDir + "elsewhere"), "not the unit's");
+    for (const auto& e : fs::directory_iterator(tempDir + "in/"))
+        EXPECT_EQ(e.path().filename(), "link.ktm") << "a temporary was left behind";
+}
+
 TEST_F(BlockTransfer, StopDuringAReceiveEndsAt101) {
     const std::string content = pattern(1024);
     runPeer([&](Peer& p) {
