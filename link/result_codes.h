@@ -33,7 +33,7 @@ enum Decision : int { dcDone = 0, dcStopped = 1, dcStop = 2, dcRetry = 3, dcSkip
 
 // Runs an operation with recovery again for as long as the user answers "Retry"; its final decision.
 template <class Operation> Decision untilDecided(Operation&& operation) {
-    Decision d = static_cast<Decision>(operation());
+    auto d = static_cast<Decision>(operation());
     while (d == dcRetry)
         d = static_cast<Decision>(operation());
     return d;
