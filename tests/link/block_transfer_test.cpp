@@ -105,6 +105,19 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
+    // The unit announces a file of `size` bytes, sends its first block and then cancels.
+    void unitCancelsAfterTheFirstBlock(const std::string& name, std::size_t size) {
+        runPeer([name, size](Peer& p) {
+            p.readUntil("C");
+            p.write(block(0, header(name, std::to_string(size)), false));
+            p.readByte();
+            p.readUntil("C");
+            p.write(block(1, pattern(size).substr(0, 1024), true));
+            p.readByte();
+            p.writeByte(CAN);
+            p.readCount(2, 2000);
+        });
+    }
 };
 
 TEST_F(BlockTransfer, SendFileOfZeroOneBlockAndOneBlockMore) {
@@ -317,17 +330,7 @@ TEST_F(BlockTransfer, ADestinationThatCannotBeCreatedCancelsWithAnError) {
 }
 
 TEST_F(BlockTransfer, CancelFromTheUnitLeavesNoPartialFile) {
-    const std::string content = pattern(4096);
-    runPeer([&](Peer& p) {
-        p.readUntil("C");
-        p.write(block(0, header("part.ktm", "4096"), false));
-        p.readByte();
-        p.readUntil("C");
-        p.write(block(1, content.substr(0, 1024), true));
-        p.readByte();
-        p.writeByte(CAN);
-        p.readCount(2, 2000);
-    });
+    unitCancelsAfterTheFirstBlock("part.ktm", 4096);
     std::string name;
     EXPECT_EQ(link->receiveFile(tempDir, name), rcFileCancelled);
     joinPeer();
@@ -336,18 +339,8 @@ TEST_F(BlockTransfer, CancelFromTheUnitLeavesNoPartialFile) {
 
 TEST_F(BlockTransfer, ABrokenReceiveKeepsTheEarlierFileAndAReceivedOneNeverWritesThroughALink) {
     namespace fs = std::filesystem;
-    const std::string content = pattern(2048);
     std::ofstream(tempDir + "kept.ktm", std::ios::binary) << "the recording of before";
-    runPeer([&](Peer& p) {
-        p.readUntil("C");
-        p.write(block(0, header("kept.ktm", "2048"), false));
-        p.readByte();
-        p.readUntil("C");
-        p.write(block(1, content.substr(0, 1024), true));
-        p.readByte();
-        p.writeByte(CAN);
-        p.readCount(2, 2000);
-    });
+    unitCancelsAfterTheFirstBlock("kept.ktm", 2048);
     std::string name;
     EXPECT_EQ(link->receiveFile(tempDir, name), rcFileCancelled);
     joinPeer();
@@ -357,6 +350,7 @@ TEST_F(BlockTransfer, ABrokenReceiveKeepsTheEarlierFileAndAReceivedOneNeverWrite
     std::ofstream(tempDir + "elsewhere", std::ios::binary) << "not the unit's";
     fs::create_directories(tempDir + "in/");
     fs::create_symlink(tempDir + "elsewhere", tempDir + "in/link.ktm");
+    const std::string content = pattern(2048);
     runPeer([&](Peer& p) {
         sendBatch(p, block(0, header("link.ktm", "2048"), false),
                   {block(1, content.substr(0, 1024), true), block(2, content.substr(1024), true)});
