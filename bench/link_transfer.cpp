@@ -12,6 +12,7 @@
 #include "serial/comm.h"
 #include "serial/main_thread.h"
 #include "tests/support/unitsim_process.h"
+#include "wire_time.h"
 
 #include <algorithm>
 #include <chrono>
@@ -100,9 +101,7 @@ int main(int argc, char** argv) {
     QuietUi ui(queue);
 
     const std::size_t size = std::getenv("BENCH_SIZE") ? std::strtoul(std::getenv("BENCH_SIZE"), nullptr, 10) : 240000;
-    // The wire-time limit of one transfer.
-    const double blocks = static_cast<double>((size + 1023) / 1024);
-    const double limit = (blocks * 1029 + 133 + 1 + 133) * 11.0 / 38400.0;
+    const double limit = bench::blockTransferWireSeconds(size);
 
     {
         unitsim_test::UnitsimProcess unit({"--state", (dir.path() / "unit").string(), "--baud", "38400"}, binary);

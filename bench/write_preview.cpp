@@ -11,6 +11,7 @@
 #include "serial/main_thread.h"
 #include "tests/link/recording_ui.h"
 #include "tests/support/unitsim_process.h"
+#include "wire_time.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -109,11 +110,8 @@ int main(int argc, char** argv) {
                 recording);
     const double withMessages = measure(binary, runs, recording, menus);
     const double wire = static_cast<double>(recording) * menus * 11.0 / 38400.0;
-    // What the block protocol itself must put on the line for these files: every 1024-byte block (the last one
-    // padded) with its 5 bytes of frame, the name block, the EOT and the closing block. No link can beat it, so
-    // for short recordings the share over the bare bytes is mostly the protocol's, not the link's.
-    const double blocks = static_cast<double>((recording + 1023) / 1024);
-    const double protocol = (blocks * 1029 + 133 + 1 + 133) * menus * 11.0 / 38400.0;
+    // For short recordings the share over the bare bytes is mostly the protocol's own, not the link's.
+    const double protocol = bench::blockTransferWireSeconds(recording) * menus;
     const double extra = withMessages - plain;
     std::printf("median %.3f s; the downloads took %.3f s for %.3f s of recordings on the wire: %+.1f %% "
                 "(goal: within 3 %%)\n",
